@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building and testing Flashmere needs.
+# Idempotent: returns at once when everything is present.
+set -euo pipefail
+
+packages=(
+  cmake g++ ninja-build pkg-config
+  qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  xvfb xauth fonts-wqy-microhei socat
+  clang libclang-rt-14-dev clang-format
+  desktop-file-utils valgrind
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "link/clock.h"
+#include "link/reply_frame.h"
+#include "link/transport.h"
+
+namespace flashmere {
+
+enum LinkKind : std::uint8_t { kLinkCom = 0, kLinkNet = 1 };
+
+// The link settings as the settings store holds them: all text.
+struct LinkSettings {
+    std::string comPortName = "COM1";
+    std::string comBaudRate = "19200,e,8,1";
+    std::string netIP = "192.168.1.101";
+    std::string netPort = "5003";
+};
+
+constexpr std::int64_t kSilenceLimitMs = 1000;
+constexpr std::int64_t kConnectWaitMs = 5000;
+constexpr std::uint16_t kFallbackTcpPort = 4001;
+
+// The TCP port of a netPort text: a decimal number from 0 to 65535, or 4001.
+std::uint16_t tcpPortFor(std::string_view netPort);
+
+// The one link between the tool and a device, opened at the start of a device
+// operation and closed at its end. Not thread-safe: a device operation owns it
+// on its worker thread.
+class LinkChannel {
+public:
+    LinkChannel(TransportFactory& factory, Clock& clock, TraceSink& trace);
+    ~LinkChannel();
+    LinkChannel(const LinkChannel&) = delete;
+    LinkChannel& operator=(const LinkChannel&) = delete;
+
+    // 1 = NET (TCP); any other value is a serial port.
+    std::uint8_t linkKind = kLinkCom;
+    LinkSettings settings;
+    // The PIN box text, read by every binary request (see pinFieldFor).
+    std::string pinText = "9174";
+    // The last reply of either protocol.
+    ReplyFrame reply;
+
+    // Closes, then opens by linkKind. A serial port that cannot be opened
+    // gives false with nothing left open; a TCP link always gives true, and
+    // a connection that did not come up within 5000 ms fails every exchange.
+    bool openLink();
+    void closeLink();
+    bool isOpen() const { return transport_ != nullptr; }
+    bool isNet() const { return linkKind == kLinkNet; }
+
+    // One request and its reply: discards stale input, sends, then hands
+    // every received byte to the collector until it reports a complete frame
+    // or more than 1000 ms pass without a byte. Fails at once, sending
+    // nothing, when no connected link exists.
+    bool transact(std::span<const std::uint8_t> request, FrameCollector& collector);
+
+    // Sends a frame that gets no reply.
+    void sendRaw(std::span<const std::uint8_t> frame);
+
+    Clock& clock() { return clock_; }
+    TraceSink& trace() { return trace_; }
+
+    // Totals since construction, for diagnostics and benchmarks.
+    std::uint64_t requestsSent() const { return requestsSent_; }
+    std::uint64_t bytesSent() const { return bytesSent_; }
+    std::uint64_t bytesReceived() const { return bytesReceived_; }
+
+private:
+    TransportFactory& factory_;
+    Clock& clock_;
+    TraceSink& trace_;
+    std::unique_ptr<Transport> transport_;
+    std::uint64_t requestsSent_ = 0;
+    std::uint64_t bytesSent_ = 0;
+    std::uint64_t bytesReceived_ = 0;
+};
+
+// A binary request to a device address; true for a complete reply whose CRC
+// is right or not asked for. The reply is in link.reply. Shows the request
+// in edtTX and, over TCP, the reply payload in edtRX.
+bool exchangeBinaryFrame(LinkChannel& link, std::uint16_t address, std::uint16_t command,
+                         std::span<const std::uint8_t> payload = {});
+
+// A text command; true for a complete reply with the right CRC.
+bool exchangeTextCommand(LinkChannel& link, std::string_view commandText);
+
+// The three wake-up frames; they get no reply and always report success.
+bool sendTabFrame(LinkChannel& link, std::string_view text);
+bool sendAAFrame(LinkChannel& link, std::span<const std::uint8_t> data);
+bool sendFixedBlock(LinkChannel& link);
+
+}  // namespace flashmere

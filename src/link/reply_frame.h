@@ -1,0 +1,46 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace flashmere {
+
+constexpr std::size_t kFrameBufferSize = 1500;
+
+// The last reply of either protocol. An exchange zero-fills raw and payload
+// and zeroes payloadLength before it sends; the other fields keep their old
+// values until a reply overwrites them.
+struct ReplyFrame {
+    std::array<std::uint8_t, kFrameBufferSize> raw{};
+    std::size_t fill = 0;  // bytes collected; wraps to 0 at kFrameBufferSize
+    std::uint16_t lengthField = 0;
+    std::uint16_t controlWord = 0;
+    std::uint16_t codeWord = 0;
+    std::uint16_t address = 0;
+    std::uint32_t value32 = 0;
+    std::array<char, 2> textCode{};
+    std::array<std::uint8_t, kFrameBufferSize> payload{};
+    std::uint16_t payloadLength = 0;
+
+    void clearForExchange() {
+        raw.fill(0);
+        payload.fill(0);
+        payloadLength = 0;
+    }
+};
+
+// What a collector says after each received byte.
+enum class CollectResult {
+    Continue,  // not complete yet
+    Accepted,  // a complete frame with a valid (or unflagged) check value
+    Rejected,  // a complete frame whose check value is wrong
+};
+
+// Assembles one reply from received bytes into a ReplyFrame.
+class FrameCollector {
+public:
+    virtual ~FrameCollector() = default;
+    virtual CollectResult feed(std::uint8_t byte) = 0;
+};
+
+}  // namespace flashmere

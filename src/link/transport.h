@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace flashmere {
+
+// One open connection to a device: a serial port or a TCP socket. The
+// protocol code above never touches the operating system; each backend
+// implements these few operations. Every call happens on the thread that
+// opened the transport.
+class Transport {
+public:
+    virtual ~Transport() = default;
+
+    // Serial: the port is open. TCP: the socket is connected right now.
+    virtual bool connected() const = 0;
+
+    // Drops whatever input is waiting (stale bytes from an earlier reply or
+    // from line noise), and for a serial port whatever output is queued.
+    virtual void discardInput() = 0;
+
+    // Writes the whole buffer; returns false when the backend could not.
+    virtual bool write(std::span<const std::uint8_t> bytes) = 0;
+
+    // Blocks until at least one byte is waiting or timeoutMs has passed, then
+    // copies at most out.size() waiting bytes into out. Returns the number of
+    // bytes copied; 0 means the wait timed out or the connection failed.
+    virtual std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) = 0;
+
+    virtual void close() = 0;
+};
+
+// Receives the link's hexadecimal traces and diagnostic notes (the window's
+// edtTX and edtRX boxes; a command line prints them when asked).
+class TraceSink {
+public:
+    virtual ~TraceSink() = default;
+    virtual void setEdtTX(const std::string& text) = 0;
+    virtual void setEdtRX(const std::string& text) = 0;
+    // Something the operator should know about the link, e.g. a serial
+    // settings string that did not parse.
+    virtual void linkNote(const std::string& text) = 0;
+};
+
+// A TraceSink that drops everything.
+class NullTraceSink final : public TraceSink {
+public:
+    void setEdtTX(const std::string&) override {}
+    void setEdtRX(const std::string&) override {}
+    void linkNote(const std::string&) override {}
+};
+
+// Opens backends. The serial open fails (nullptr) when the port cannot be
+// opened; the TCP open always yields a transport, connected or not, after
+// waiting at most connectTimeoutMs for the connection.
+class TransportFactory {
+public:
+    virtual ~TransportFactory() = default;
+    virtual std::unique_ptr<Transport> openSerial(const std::string& portName,
+                                                  const std::string& modeString,
+                                                  TraceSink& trace) = 0;
+    virtual std::unique_ptr<Transport> openTcp(const std::string& host, std::uint16_t port,
+                                               std::int64_t connectTimeoutMs) = 0;
+};
+
+}  // namespace flashmere

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/link_channel.h"
+#include "link/transport.h"
+#include "upgrade/message_row.h"
+
+namespace flashmere {
+
+enum class LampColour { Red, Yellow };
+enum class ErrorCounter { edErrrE, edErrrP, edErrrV };
+enum class DevicePanel { pnDeviceModel, pnDevicelName, pnDeviceVER, pnDeviceISP, pnDeviceID, pnDeviceSN };
+
+// What a device operation reads from the window when it starts: the ID, the
+// PIN box, the option boxes and the active link page with its settings.
+struct OperatorOptions {
+    int deviceId = 0;  // sbID position, 0..9999
+    std::string pinText = "9174";
+    bool verify = true;     // chkVerify
+    bool skipError = false; // chkSkip
+    bool v4 = true;         // chkV4
+    bool sn = false;        // chkSN
+    std::uint8_t linkKind = kLinkCom;
+    LinkSettings link;
+};
+
+// The window as the device operations see it, named after the controls they
+// drive. The window, the command line and the tests each implement it. The
+// engine calls it from its worker thread; an implementation that touches
+// widgets must hand the call over to the window's thread.
+class OperatorPanel : public TraceSink {
+public:
+    // Snapshot of the inputs (captureLinkSettings included).
+    virtual OperatorOptions captureOptions() = 0;
+    // Keeps the link settings that worked (storeLinkSettings).
+    virtual void storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) = 0;
+
+    virtual void setPnMsg(MessageRow row) = 0;
+    virtual void setLamp(LampColour colour) = 0;  // shComm fill
+    virtual void setBusyIndicator(bool on) = 0;   // shComm blinking
+    virtual void setProgramRange(int maximum) = 0;  // pbProgram 0..maximum
+    virtual void setProgramPosition(int position) = 0;
+    virtual void setVerifyRange(int maximum) = 0;  // pbVerify 0..maximum
+    virtual void setVerifyPosition(int position) = 0;
+    virtual void setErrorCounter(ErrorCounter counter, int value) = 0;
+    virtual void setEdtPage(const std::string& text) = 0;
+    virtual void setEdtPage1(const std::string& text) = 0;
+    virtual void setDevicePanel(DevicePanel panel, const std::string& text) = 0;
+    virtual void setSbID(int position) = 0;
+    // Starts a tone; never blocks the run and never fails (no audio device
+    // means no sound).
+    virtual void tone(int frequencyHz, int durationMs) = 0;
+
+    // The reboot-wait window: shown, updated every tick, closed.
+    virtual void showRebootWait(int rebootSeconds) = 0;
+    virtual void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) = 0;
+    virtual void closeRebootWait() = 0;
+    // True once the operator closed the wait window early.
+    virtual bool rebootWaitClosedByOperator() { return false; }
+};
+
+}  // namespace flashmere
