@@ -1,0 +1,25 @@
+#pragma once
+
+#include "firmware/firmware_image.h"
+#include "link/clock.h"
+#include "link/transport.h"
+#include "upgrade/message_row.h"
+#include "upgrade/operator_panel.h"
+
+namespace flashmere {
+
+// Everything a device operation works with. The operation runs on the
+// calling thread (a worker, never the window's thread) and blocks until done.
+struct DeviceRunContext {
+    OperatorPanel& panel;
+    TransportFactory& transports;
+    Clock& clock;
+    FirmwareImage& image;
+};
+
+// The whole upgrade behind the Upgrade button: identification, programming,
+// verification, start and reboot wait. Returns the row of the final message:
+// msgUpgradeOk on success, otherwise the failure message shown.
+MessageRow runUpgrade(DeviceRunContext& context);
+
+}  // namespace flashmere
