@@ -1,0 +1,199 @@
+#include "link/qt_serial_transport.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <algorithm>
+#include <climits>
+
+namespace flashmere {
+namespace {
+
+int clampWait(std::int64_t ms) {
+    return static_cast<int>(std::clamp<std::int64_t>(ms, 0, INT_MAX));
+}
+
+// The settings text as it may appear in a note: printable and short.
+std::string shown(const std::string& text) {
+    constexpr std::size_t kMaxShown = 80;
+    std::string out;
+    for (char c : text.substr(0, kMaxShown)) {
+        const auto u = static_cast<unsigned char>(c);
+        out += (u >= 0x20 && u < 0x7F) ? c : '?';
+    }
+    if (text.size() > kMaxShown) {
+        out += "...";
+    }
+    return out;
+}
+
+// Writes may take as long as the line needs for the bytes, with room to spare.
+std::int64_t writeAllowanceMs(std::size_t bytes, qint32 baudRate) {
+    const std::int64_t baud = baudRate > 0 ? baudRate : 9600;
+    return 1000 + static_cast<std::int64_t>(bytes) * 20 * 1000 / baud;
+}
+
+}  // namespace
+
+bool applySerialMode(QSerialPort& port, const SerialMode& mode) {
+    bool ok = true;
+    if (mode.baudRate) {
+        ok = port.setBaudRate(static_cast<qint32>(*mode.baudRate)) && ok;
+    }
+    if (mode.dataBits) {
+        ok = port.setDataBits(static_cast<QSerialPort::DataBits>(*mode.dataBits)) && ok;
+    }
+    if (mode.parity) {
+        QSerialPort::Parity parity = QSerialPort::NoParity;
+        switch (*mode.parity) {
+            case SerialParity::None:
+                parity = QSerialPort::NoParity;
+                break;
+            case SerialParity::Even:
+                parity = QSerialPort::EvenParity;
+                break;
+            case SerialParity::Odd:
+                parity = QSerialPort::OddParity;
+                break;
+            case SerialParity::Mark:
+                parity = QSerialPort::MarkParity;
+                break;
+            case SerialParity::Space:
+                parity = QSerialPort::SpaceParity;
+                break;
+        }
+        ok = port.setParity(parity) && ok;
+    }
+    if (mode.stopBits) {
+        QSerialPort::StopBits stop = QSerialPort::OneStop;
+        switch (*mode.stopBits) {
+            case SerialStopBits::One:
+                stop = QSerialPort::OneStop;
+                break;
+            case SerialStopBits::OneAndHalf:
+                stop = QSerialPort::OneAndHalfStop;
+                break;
+            case SerialStopBits::Two:
+                stop = QSerialPort::TwoStop;
+                break;
+        }
+        ok = port.setStopBits(stop) && ok;
+    }
+    return ok;
+}
+
+QtSerialTransport::QtSerialTransport(std::unique_ptr<QSerialPort> port) : port_(std::move(port)) {}
+
+QtSerialTransport::~QtSerialTransport() {
+    close();
+}
+
+std::unique_ptr<QtSerialTransport> QtSerialTransport::open(const std::string& portName,
+                                                           const std::string& modeString,
+                                                           TraceSink& trace) {
+    if (portName.empty()) {
+        return nullptr;
+    }
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(QString::fromStdString(portName));
+    if (!port->open(QIODevice::ReadWrite)) {
+        return nullptr;
+    }
+    // Flow control stays off: the devices use none, and a pty has no lines.
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    if (const auto mode = parseSerialMode(modeString)) {
+        if (!applySerialMode(*port, *mode)) {
+            trace.linkNote("serial settings \"" + shown(modeString) +
+                           "\" could not all be set on " + shown(portName) +
+                           "; the port keeps its other settings");
+        }
+    } else {
+        trace.linkNote("serial settings \"" + shown(modeString) +
+                       "\" not understood; the port keeps its current settings");
+    }
+    port->clearError();
+    // Bytes the driver kept from before the open are stale.
+    port->clear(QSerialPort::AllDirections);
+    return std::unique_ptr<QtSerialTransport>(new QtSerialTransport(std::move(port)));
+}
+
+bool QtSerialTransport::connected() const {
+    return port_ && port_->isOpen();
+}
+
+void QtSerialTransport::discardInput() {
+    if (connected()) {
+        port_->clear(QSerialPort::AllDirections);
+    }
+}
+
+bool QtSerialTransport::write(std::span<const std::uint8_t> bytes) {
+    if (!connected()) {
+        return false;
+    }
+    if (bytes.empty()) {
+        return true;
+    }
+    const qint64 queued = port_->write(reinterpret_cast<const char*>(bytes.data()),
+                                       static_cast<qint64>(bytes.size()));
+    if (queued != static_cast<qint64>(bytes.size())) {
+        closeOnFatalError();
+        return false;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    const std::int64_t allowance = writeAllowanceMs(bytes.size(), port_->baudRate());
+    while (port_->bytesToWrite() > 0) {
+        const std::int64_t left = allowance - timer.elapsed();
+        if (left <= 0 || !port_->waitForBytesWritten(clampWait(left))) {
+            closeOnFatalError();
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t QtSerialTransport::readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) {
+    if (!connected() || out.empty()) {
+        return 0;
+    }
+    if (port_->bytesAvailable() == 0 && !port_->waitForReadyRead(clampWait(timeoutMs))) {
+        // A timed-out wait is no fault of the line; a read error is.
+        if (closeOnFatalError()) {
+            return 0;
+        }
+    }
+    const qint64 got =
+        port_->read(reinterpret_cast<char*>(out.data()), static_cast<qint64>(out.size()));
+    if (got < 0) {
+        closeOnFatalError();
+        return 0;
+    }
+    return static_cast<std::size_t>(got);
+}
+
+bool QtSerialTransport::closeOnFatalError() {
+    if (!port_) {
+        return true;
+    }
+    const auto error = port_->error();
+    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError) {
+        // Qt 6.4 keeps reporting read errors on a hung-up port without end;
+        // the line is gone, so the port is closed on the first one.
+        close();
+        return true;
+    }
+    port_->clearError();
+    return false;
+}
+
+void QtSerialTransport::close() {
+    if (port_) {
+        if (port_->isOpen()) {
+            port_->clear(QSerialPort::AllDirections);
+            port_->close();
+        }
+        port_.reset();
+    }
+}
+
+}  // namespace flashmere

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+
+#include "link/serial_mode.h"
+#include "link/transport.h"
+
+class QSerialPort;
+
+namespace flashmere {
+
+// A serial port through QSerialPort, used with blocking waits. Create and use
+// it on one thread that has a Qt event dispatcher (a QThread, or the main
+// thread once the application object exists); no event loop needs to run.
+class QtSerialTransport final : public Transport {
+  public:
+    // Opens the port named portName: a bare name ("ttyUSB0") or a path
+    // ("/dev/pts/7"). Applies the settings of modeString; a string that does
+    // not parse leaves the port's settings alone and is reported through
+    // trace.linkNote, as is a setting the port refuses. Returns nullptr, with
+    // nothing left open, when the port cannot be opened.
+    static std::unique_ptr<QtSerialTransport> open(const std::string& portName,
+                                                   const std::string& modeString, TraceSink& trace);
+    ~QtSerialTransport() override;
+    QtSerialTransport(const QtSerialTransport&) = delete;
+    QtSerialTransport& operator=(const QtSerialTransport&) = delete;
+
+    bool connected() const override;
+    void discardInput() override;
+    bool write(std::span<const std::uint8_t> bytes) override;
+    std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override;
+    void close() override;
+
+  private:
+    explicit QtSerialTransport(std::unique_ptr<QSerialPort> port);
+    // Closes the port when its last error means the line is gone (a read or
+    // resource error, e.g. the far end hung up or the adapter was pulled);
+    // clears any other error. True when the port was closed.
+    bool closeOnFatalError();
+
+    std::unique_ptr<QSerialPort> port_;
+};
+
+// Applies the fields of mode that are set; false when the port refused any.
+bool applySerialMode(QSerialPort& port, const SerialMode& mode);
+
+}  // namespace flashmere

@@ -1,0 +1,102 @@
+#include "link/qt_tcp_transport.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <algorithm>
+#include <climits>
+
+namespace flashmere {
+namespace {
+
+int clampWait(std::int64_t ms) {
+    return static_cast<int>(std::clamp<std::int64_t>(ms, 0, INT_MAX));
+}
+
+// A request is small; a peer that takes longer than this to accept it is gone.
+constexpr std::int64_t kWriteAllowanceMs = 5000;
+// Stale input is pulled from the system in at most this many reads per discard.
+constexpr int kMaxDiscardRounds = 16;
+
+}  // namespace
+
+QtTcpTransport::QtTcpTransport(std::unique_ptr<QTcpSocket> socket) : socket_(std::move(socket)) {}
+
+QtTcpTransport::~QtTcpTransport() {
+    close();
+}
+
+std::unique_ptr<QtTcpTransport> QtTcpTransport::connect(const std::string& host, std::uint16_t port,
+                                                        std::int64_t connectTimeoutMs) {
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QString::fromStdString(host), port);
+    if (socket->waitForConnected(clampWait(connectTimeoutMs))) {
+        // Requests and replies are small and strictly alternate.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    } else {
+        socket->abort();
+    }
+    return std::unique_ptr<QtTcpTransport>(new QtTcpTransport(std::move(socket)));
+}
+
+bool QtTcpTransport::connected() const {
+    return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
+}
+
+void QtTcpTransport::discardInput() {
+    if (!socket_) {
+        return;
+    }
+    // Pull what the system holds for the socket, then drop it all.
+    for (int round = 0; round < kMaxDiscardRounds && connected() && socket_->waitForReadyRead(0);
+         ++round) {
+    }
+    socket_->readAll();
+}
+
+bool QtTcpTransport::write(std::span<const std::uint8_t> bytes) {
+    if (!connected()) {
+        return false;
+    }
+    if (bytes.empty()) {
+        return true;
+    }
+    const qint64 queued = socket_->write(reinterpret_cast<const char*>(bytes.data()),
+                                         static_cast<qint64>(bytes.size()));
+    if (queued != static_cast<qint64>(bytes.size())) {
+        return false;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (socket_->bytesToWrite() > 0) {
+        const std::int64_t left = kWriteAllowanceMs - timer.elapsed();
+        if (left <= 0 || !socket_->waitForBytesWritten(clampWait(left))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t QtTcpTransport::readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) {
+    if (!socket_ || out.empty()) {
+        return 0;
+    }
+    // Bytes that came before a hang-up are still handed out.
+    if (socket_->bytesAvailable() == 0) {
+        if (!connected()) {
+            return 0;
+        }
+        socket_->waitForReadyRead(clampWait(timeoutMs));
+    }
+    const qint64 got =
+        socket_->read(reinterpret_cast<char*>(out.data()), static_cast<qint64>(out.size()));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+void QtTcpTransport::close() {
+    if (socket_) {
+        socket_->abort();
+        socket_.reset();
+    }
+}
+
+}  // namespace flashmere
