@@ -32,11 +32,11 @@ std::vector<std::uint8_t> buildBinaryRequest(std::uint16_t address, std::uint16_
 // byte are skipped, the frame is complete when its length field fits, and its
 // CRC is checked when the control word asks for one.
 class BinaryCollector final : public FrameCollector {
-public:
+  public:
     explicit BinaryCollector(ReplyFrame& frame) : frame_(frame) {}
     CollectResult feed(std::uint8_t byte) override;
 
-private:
+  private:
     CollectResult complete();
 
     ReplyFrame& frame_;

@@ -7,7 +7,7 @@ namespace flashmere {
 namespace {
 
 class SteadyClock final : public Clock {
-public:
+  public:
     std::int64_t nowMs() override {
         using namespace std::chrono;
         return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();

@@ -7,7 +7,7 @@ namespace flashmere {
 // All time of the device runs goes through this interface, so that tests can
 // run a whole upgrade on a virtual clock and assert every pause exactly.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Milliseconds on a monotonic scale; only differences are meaningful.
     virtual std::int64_t nowMs() = 0;

@@ -38,7 +38,9 @@ std::uint16_t crc16Kermit(std::span<const std::uint8_t> bytes) {
     return runTable(kKermitTable, bytes);
 }
 
-std::uint16_t crc16Arc(std::span<const std::uint8_t> bytes) { return runTable(kArcTable, bytes); }
+std::uint16_t crc16Arc(std::span<const std::uint8_t> bytes) {
+    return runTable(kArcTable, bytes);
+}
 
 std::string hexByte(std::uint8_t byte) {
     return std::string{kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};

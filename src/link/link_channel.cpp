@@ -32,7 +32,9 @@ std::uint16_t tcpPortFor(std::string_view netPort) {
 LinkChannel::LinkChannel(TransportFactory& factory, Clock& clock, TraceSink& trace)
     : factory_(factory), clock_(clock), trace_(trace) {}
 
-LinkChannel::~LinkChannel() { closeLink(); }
+LinkChannel::~LinkChannel() {
+    closeLink();
+}
 
 bool LinkChannel::openLink() {
     closeLink();

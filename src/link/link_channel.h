@@ -33,7 +33,7 @@ std::uint16_t tcpPortFor(std::string_view netPort);
 // operation and closed at its end. Not thread-safe: a device operation owns it
 // on its worker thread.
 class LinkChannel {
-public:
+  public:
     LinkChannel(TransportFactory& factory, Clock& clock, TraceSink& trace);
     ~LinkChannel();
     LinkChannel(const LinkChannel&) = delete;
@@ -72,7 +72,7 @@ public:
     std::uint64_t bytesSent() const { return bytesSent_; }
     std::uint64_t bytesReceived() const { return bytesReceived_; }
 
-private:
+  private:
     TransportFactory& factory_;
     Clock& clock_;
     TraceSink& trace_;

@@ -38,7 +38,7 @@ enum class CollectResult {
 
 // Assembles one reply from received bytes into a ReplyFrame.
 class FrameCollector {
-public:
+  public:
     virtual ~FrameCollector() = default;
     virtual CollectResult feed(std::uint8_t byte) = 0;
 };

@@ -8,9 +8,13 @@
 namespace flashmere {
 namespace {
 
-bool isDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+bool isDigit(std::uint8_t c) {
+    return c >= '0' && c <= '9';
+}
 
-std::uint16_t digitValue(std::uint8_t c) { return static_cast<std::uint16_t>(c - 0x30); }
+std::uint16_t digitValue(std::uint8_t c) {
+    return static_cast<std::uint16_t>(c - 0x30);
+}
 
 }  // namespace
 
@@ -22,7 +26,8 @@ std::vector<std::uint8_t> buildTextRequest(std::string_view commandText) {
     frame.insert(frame.end(), commandText.begin(), commandText.end());
     frame.push_back(kStx);
     const std::uint16_t crc = crc16Arc(frame);
-    for (char c : hexByte(static_cast<std::uint8_t>(crc >> 8)) + hexByte(static_cast<std::uint8_t>(crc & 0xFF))) {
+    for (char c : hexByte(static_cast<std::uint8_t>(crc >> 8)) +
+                      hexByte(static_cast<std::uint8_t>(crc & 0xFF))) {
         frame.push_back(static_cast<std::uint8_t>(c));
     }
     frame.push_back(kCr);
@@ -66,7 +71,8 @@ bool TextCollector::checkCrc() const {
         return false;
     }
     const std::uint16_t crc = crc16Arc(std::span(raw).first(covered));
-    const std::string expected = hexByte(static_cast<std::uint8_t>(crc >> 8)) + hexByte(static_cast<std::uint8_t>(crc & 0xFF));
+    const std::string expected = hexByte(static_cast<std::uint8_t>(crc >> 8)) +
+                                 hexByte(static_cast<std::uint8_t>(crc & 0xFF));
     return std::memcmp(expected.data(), raw.data() + covered, 4) == 0;
 }
 

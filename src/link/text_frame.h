@@ -22,11 +22,11 @@ std::vector<std::uint8_t> buildTextRequest(std::string_view commandText);
 // Collects a text reply (ETX address code payload EOT crc4 CR) into a
 // ReplyFrame. A CR ends the frame; its CRC (upper-case hex only) must match.
 class TextCollector final : public FrameCollector {
-public:
+  public:
     explicit TextCollector(ReplyFrame& frame) : frame_(frame) {}
     CollectResult feed(std::uint8_t byte) override;
 
-private:
+  private:
     bool checkCrc() const;
     void decode();
 

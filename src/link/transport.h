@@ -13,7 +13,7 @@ namespace flashmere {
 // implements these few operations. Every call happens on the thread that
 // opened the transport.
 class Transport {
-public:
+  public:
     virtual ~Transport() = default;
 
     // Serial: the port is open. TCP: the socket is connected right now.
@@ -37,7 +37,7 @@ public:
 // Receives the link's hexadecimal traces and diagnostic notes (the window's
 // edtTX and edtRX boxes; a command line prints them when asked).
 class TraceSink {
-public:
+  public:
     virtual ~TraceSink() = default;
     virtual void setEdtTX(const std::string& text) = 0;
     virtual void setEdtRX(const std::string& text) = 0;
@@ -48,7 +48,7 @@ public:
 
 // A TraceSink that drops everything.
 class NullTraceSink final : public TraceSink {
-public:
+  public:
     void setEdtTX(const std::string&) override {}
     void setEdtRX(const std::string&) override {}
     void linkNote(const std::string&) override {}
@@ -58,7 +58,7 @@ public:
 // opened; the TCP open always yields a transport, connected or not, after
 // waiting at most connectTimeoutMs for the connection.
 class TransportFactory {
-public:
+  public:
     virtual ~TransportFactory() = default;
     virtual std::unique_ptr<Transport> openSerial(const std::string& portName,
                                                   const std::string& modeString,

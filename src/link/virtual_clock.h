@@ -11,7 +11,7 @@ namespace flashmere {
 // run executes in microseconds and every pause can be asserted exactly.
 // Single-threaded use only.
 class VirtualClock final : public Clock {
-public:
+  public:
     std::int64_t nowMs() override { return now_; }
     void sleepMs(std::int64_t ms) override {
         if (ms > 0) {
@@ -28,7 +28,7 @@ public:
     const std::vector<std::int64_t>& sleeps() const { return sleeps_; }
     void clearSleeps() { sleeps_.clear(); }
 
-private:
+  private:
     std::int64_t now_ = 0;
     std::vector<std::int64_t> sleeps_;
 };

@@ -11,17 +11,24 @@ namespace flashmere {
 
 enum class LampColour { Red, Yellow };
 enum class ErrorCounter { edErrrE, edErrrP, edErrrV };
-enum class DevicePanel { pnDeviceModel, pnDevicelName, pnDeviceVER, pnDeviceISP, pnDeviceID, pnDeviceSN };
+enum class DevicePanel {
+    pnDeviceModel,
+    pnDevicelName,
+    pnDeviceVER,
+    pnDeviceISP,
+    pnDeviceID,
+    pnDeviceSN
+};
 
 // What a device operation reads from the window when it starts: the ID, the
 // PIN box, the option boxes and the active link page with its settings.
 struct OperatorOptions {
     int deviceId = 0;  // sbID position, 0..9999
     std::string pinText = "9174";
-    bool verify = true;     // chkVerify
-    bool skipError = false; // chkSkip
-    bool v4 = true;         // chkV4
-    bool sn = false;        // chkSN
+    bool verify = true;      // chkVerify
+    bool skipError = false;  // chkSkip
+    bool v4 = true;          // chkV4
+    bool sn = false;         // chkSN
     std::uint8_t linkKind = kLinkCom;
     LinkSettings link;
 };
@@ -31,15 +38,15 @@ struct OperatorOptions {
 // engine calls it from its worker thread; an implementation that touches
 // widgets must hand the call over to the window's thread.
 class OperatorPanel : public TraceSink {
-public:
+  public:
     // Snapshot of the inputs (captureLinkSettings included).
     virtual OperatorOptions captureOptions() = 0;
     // Keeps the link settings that worked (storeLinkSettings).
     virtual void storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) = 0;
 
     virtual void setPnMsg(MessageRow row) = 0;
-    virtual void setLamp(LampColour colour) = 0;  // shComm fill
-    virtual void setBusyIndicator(bool on) = 0;   // shComm blinking
+    virtual void setLamp(LampColour colour) = 0;    // shComm fill
+    virtual void setBusyIndicator(bool on) = 0;     // shComm blinking
     virtual void setProgramRange(int maximum) = 0;  // pbProgram 0..maximum
     virtual void setProgramPosition(int position) = 0;
     virtual void setVerifyRange(int maximum) = 0;  // pbVerify 0..maximum

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "firmware/firmware_image.h"
+#include "link/clock.h"
+#include "link/link_channel.h"
+#include "upgrade/operator_panel.h"
+
+namespace flashmere {
+
+// The state one device operation works on: the open link, the window it
+// reports to, the options it read at its start and the firmware image.
+// The window stays live because operations run on a worker thread, so the
+// waits below are plain sleeps.
+class DeviceSession {
+  public:
+    DeviceSession(OperatorPanel& panel, LinkChannel& link, Clock& clock, FirmwareImage& image,
+                  const OperatorOptions& options);
+
+    OperatorPanel& panel;
+    LinkChannel& link;
+    Clock& clock;
+    FirmwareImage& image;
+    const OperatorOptions options;
+
+    // The device ID that every command carries (sbID); identification of the
+    // text family moves it to the address the device reported.
+    std::uint16_t deviceAddress() const { return deviceAddress_; }
+    void moveDeviceAddress(std::uint16_t address);
+
+    void show(MessageRow row);
+    MessageRow lastMessage() const { return lastMessage_; }
+    void pause(std::int64_t ms) {
+        if (ms > 0) {
+            clock.sleepMs(ms);
+        }
+    }
+
+    // The three error counters (edErrrE, edErrrP, edErrrV).
+    int counter(ErrorCounter which) const { return counters_[static_cast<int>(which)]; }
+    void setCounter(ErrorCounter which, int value);
+    void bumpErrorCounter(ErrorCounter which) { setCounter(which, counter(which) + 1); }
+
+    // Binary request to the session's device address.
+    bool exchange(std::uint16_t command, std::span<const std::uint8_t> payload = {});
+    bool exchangeText(std::string_view text) { return exchangeTextCommand(link, text); }
+
+    // Outcome signals of the endings.
+    void failureSignal();  // busy off, lamp red, 300 Hz for 300 ms
+    void successSignal();  // busy off, lamp yellow, 1000 Hz for 300 ms
+
+  private:
+    std::uint16_t deviceAddress_;
+    MessageRow lastMessage_ = MessageRow::msgSelectFile;
+    std::array<int, 3> counters_{};
+};
+
+// "%04d" of the address, and the text commands' "%02d"-below-100 form.
+std::string fourDigits(unsigned value);
+std::string addressPrefix(std::uint16_t address);
+
+}  // namespace flashmere

@@ -1,0 +1,72 @@
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "device/model_tables.h"
+#include "upgrade/upgrade_stages.h"
+
+namespace flashmere {
+namespace {
+
+constexpr std::array<std::uint8_t, 8> kRunMode = {0x5B, 0xE4, 0, 0, 0, 0, 0, 0};
+constexpr std::int64_t kRebootTickMs = 500;
+
+}  // namespace
+
+void startProgramText(DeviceSession& s) {
+    std::uint32_t byteCount = 0;
+    std::uint32_t byteSum = 0;
+    for (int i = 0; i < s.image.pageCount; ++i) {
+        for (std::uint8_t b : s.image.page(i, 256)) {
+            byteSum += b;
+            ++byteCount;
+        }
+    }
+    char line[40];
+    std::snprintf(line, sizeof line, "%04uYRC4E19D70%08X%08X", unsigned{s.deviceAddress()},
+                  byteCount, byteSum);
+    s.pause(5);
+    if (!s.exchangeText(line)) {
+        s.pause(100);
+        s.exchangeText(line);
+    }
+}
+
+void startProgramBinary(DeviceSession& s) {
+    const RunCommand run = runCommandFor(s.image.modelCode);
+    if (run.command == 0) {
+        return;
+    }
+    s.exchange(run.command, kRunMode);
+    if (run.rebootSeconds > 0) {
+        showRebootWait(s, run.rebootSeconds);
+    }
+}
+
+std::string rebootWaitCaption(int elapsedSeconds, int rebootSeconds) {
+    char text[96];
+    std::snprintf(text, sizeof text, "device is rebooting,please wait ..... %03d/%03d Seconds",
+                  elapsedSeconds, rebootSeconds);
+    return text;
+}
+
+void showRebootWait(DeviceSession& s, int seconds) {
+    // Counted on the monotonic clock: setting the computer's clock during
+    // the wait neither ends it early nor stretches it.
+    s.panel.showRebootWait(seconds);
+    const std::int64_t start = s.clock.nowMs();
+    for (;;) {
+        s.pause(kRebootTickMs);
+        if (s.panel.rebootWaitClosedByOperator()) {
+            break;
+        }
+        const int elapsed = static_cast<int>((s.clock.nowMs() - start) / 1000);
+        s.panel.updateRebootWait(rebootWaitCaption(elapsed, seconds), elapsed + 1, seconds + 1);
+        if (elapsed > seconds) {
+            break;
+        }
+    }
+    s.panel.closeRebootWait();
+}
+
+}  // namespace flashmere

@@ -1,0 +1,110 @@
+#include "upgrade/upgrade_run.h"
+
+#include "device/identification.h"
+#include "device/model_tables.h"
+#include "link/link_channel.h"
+#include "upgrade/upgrade_stages.h"
+
+namespace flashmere {
+namespace {
+
+constexpr std::uint16_t kHello = 0x0001;
+
+void programmingFailed(DeviceSession& s) {
+    s.link.closeLink();
+    s.show(MessageRow::msgProgramError);
+    s.failureSignal();
+}
+
+void verificationFailed(DeviceSession& s) {
+    s.show(MessageRow::msgVerifyError);
+    s.failureSignal();
+    s.link.closeLink();
+}
+
+void upgradeSucceeded(DeviceSession& s) {
+    s.show(MessageRow::msgUpgradeOk);
+    s.successSignal();
+    s.link.closeLink();
+}
+
+void programmingDone(DeviceSession& s) {
+    s.show(MessageRow::msgProgramOk);
+    s.panel.setBusyIndicator(false);
+    s.panel.setLamp(LampColour::Yellow);
+    s.panel.tone(1000, 100);
+}
+
+MessageRow runStages(DeviceSession& s) {
+    const bool textPath = isTextFamily(s.image.modelCode);
+    s.show(MessageRow::msgProgramming);
+    s.panel.setBusyIndicator(true);
+    if (textPath) {
+        s.pause(20);
+    } else {
+        // Wake the loader; each profile sends its own hello afterwards.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (s.exchange(kHello)) {
+                break;
+            }
+            s.pause(50);
+        }
+        s.pause(50);
+    }
+    if (!(textPath ? programPagesText(s) : programPagesBinary(s))) {
+        programmingFailed(s);
+        return s.lastMessage();
+    }
+    programmingDone(s);
+
+    if (s.options.verify) {
+        s.show(MessageRow::msgVerifying);
+        s.pause(100);
+        if (!(textPath ? verifyPagesText(s) : verifyPagesBinary(s))) {
+            verificationFailed(s);
+            return s.lastMessage();
+        }
+        s.show(MessageRow::msgVerifyOk);
+        s.pause(50);
+    }
+
+    s.show(MessageRow::msgUpgrading);
+    if (textPath) {
+        startProgramText(s);
+    } else {
+        startProgramBinary(s);
+        s.pause(100);
+    }
+    upgradeSucceeded(s);
+    return s.lastMessage();
+}
+
+}  // namespace
+
+MessageRow runUpgrade(DeviceRunContext& context) {
+    OperatorPanel& panel = context.panel;
+    const OperatorOptions options = panel.captureOptions();
+    LinkChannel link(context.transports, context.clock, panel);
+    DeviceSession session(panel, link, context.clock, context.image, options);
+
+    panel.setBusyIndicator(true);
+    for (ErrorCounter c : {ErrorCounter::edErrrE, ErrorCounter::edErrrP, ErrorCounter::edErrrV}) {
+        session.setCounter(c, 0);
+    }
+    for (DevicePanel p :
+         {DevicePanel::pnDeviceModel, DevicePanel::pnDevicelName, DevicePanel::pnDeviceVER,
+          DevicePanel::pnDeviceISP, DevicePanel::pnDeviceID, DevicePanel::pnDeviceSN}) {
+        panel.setDevicePanel(p, "");
+    }
+    panel.setProgramPosition(0);
+    panel.setVerifyPosition(0);
+
+    if (!connectAndIdentify(session)) {
+        return session.lastMessage();
+    }
+    const MessageRow outcome = runStages(session);
+    link.closeLink();
+    return outcome;
+}
+
+}  // namespace flashmere
