@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "firmware/firmware_header.h"
+#include "firmware/firmware_image.h"
+#include "upgrade/message_row.h"
+
+namespace flashmere {
+
+// What the window shows after a firmware file was chosen.
+struct FileSelection {
+    bool opened = false;    // the file could be opened and its start read
+    bool accepted = false;  // the header passed: enable btnAuto
+    // pnMsg: msgRunConnect when accepted, msgFileTypeError when rejected,
+    // nothing when the file could not be opened.
+    std::optional<MessageRow> message;
+    std::string fileCaption;     // pnFile: the full path
+    std::string nameCaption;     // pnFileName
+    std::string versionCaption;  // pnFileVer
+};
+
+// Invalidates the previous choice before the open dialog runs: model code 0
+// and no file name. A cancelled dialog leaves it so (btnAuto stays disabled).
+void beginFirmwareSelection(FirmwareImage& image);
+
+// Takes the chosen path: resets the header fields of the image, reads and
+// checks the header, and sets the fields it yields. The page store is not
+// touched. A directory or unreadable path counts as a file that cannot be
+// opened; a file shorter than a header is rejected as of the wrong type.
+FileSelection selectFirmwareFile(const std::string& path, FirmwareImage& image);
+
+// Reads and checks the header of a file without touching any image. Empty
+// when the file cannot be opened or read.
+std::optional<FirmwareHeader> readFirmwareHeader(const std::string& path);
+
+}  // namespace flashmere

@@ -1,0 +1,125 @@
+#include "firmware/firmware_writer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+
+namespace flashmere {
+
+namespace {
+
+bool printable(char c) {
+    return c >= 0x20 && c <= 0x7E;
+}
+
+std::optional<std::string> checkField(std::string_view what, std::string_view text,
+                                      std::size_t maxLength) {
+    const std::string field(what);
+    if (text.size() > maxLength) {
+        return field + " \"" + std::string(text.substr(0, 40)) + "\" is longer than " +
+               std::to_string(maxLength) + " characters";
+    }
+    if (!std::all_of(text.begin(), text.end(), printable)) {
+        return field + " holds a character that is not printable ASCII";
+    }
+    if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) {
+        return field + " \"" + std::string(text) +
+               "\" starts or ends with a blank, which the header cannot keep";
+    }
+    return std::nullopt;
+}
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+// A name for the temporary file that no other writer picks.
+std::string temporaryPathFor(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    std::random_device entropy;
+    return path + ".tmp-" + std::to_string(entropy()) + "-" + std::to_string(counter++);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+std::optional<std::string> checkHeaderText(std::string_view name, std::string_view version) {
+    if (name.empty()) {
+        return std::string("name is empty; the version would move into its place");
+    }
+    if (auto problem = checkField("name", name, kNameLength)) {
+        return problem;
+    }
+    return checkField("version", version, kVersionLength);
+}
+
+HeaderBytes makePlainHeader(std::uint16_t modelCode, std::string_view name,
+                            std::string_view version) {
+    HeaderBytes header{};
+    std::copy(kHeaderMagic.begin(), kHeaderMagic.end(), header.begin());
+    header[8] = static_cast<std::uint8_t>(modelCode >> 8);
+    header[9] = static_cast<std::uint8_t>(modelCode & 0xFF);
+    name = name.substr(0, kNameLength);
+    version = version.substr(0, kVersionLength);
+    auto* text = header.data() + 16;
+    std::fill_n(text, kNameLength, static_cast<std::uint8_t>(' '));
+    std::copy(name.begin(), name.end(), text);
+    std::copy(version.begin(), version.end(), text + kNameLength);
+    return header;
+}
+
+WriteResult writeFirmwareFile(const std::string& path, std::uint16_t modelCode,
+                              std::string_view name, std::string_view version,
+                              std::span<const std::uint8_t> body) {
+    if (auto problem = checkHeaderText(name, version)) {
+        return {false, *problem};
+    }
+    return writeFirmwareFileRaw(path, makePlainHeader(modelCode, name, version), body);
+}
+
+WriteResult writeFirmwareFileRaw(const std::string& path, const HeaderBytes& plainHeader,
+                                 std::span<const std::uint8_t> body) {
+    HeaderBytes stored = plainHeader;
+    decodeHeader(stored);
+
+    const std::string temporary = temporaryPathFor(path);
+    // "x": never open a file that is already there.
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.c_str(), "wbx"));
+    if (!file) {
+        return {false, "cannot write " + path + ": " + errnoText(errno)};
+    }
+    auto fail = [&](const std::string& what, int error) {
+        file.reset();
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        return WriteResult{false, what + ": " + errnoText(error)};
+    };
+    if (std::fwrite(stored.data(), 1, stored.size(), file.get()) != stored.size() ||
+        (!body.empty() && std::fwrite(body.data(), 1, body.size(), file.get()) != body.size())) {
+        return fail("cannot write " + path, errno);
+    }
+    if (std::fflush(file.get()) != 0) {
+        return fail("cannot write " + path, errno);
+    }
+    if (std::fclose(file.release()) != 0) {
+        return fail("cannot write " + path, errno);
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        return {false, "cannot write " + path + ": " + error.message()};
+    }
+    return {true, {}};
+}
+
+}  // namespace flashmere

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace flashmere::testing {
+
+// A private folder under the system's temporary folder, removed at the end.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        static std::atomic<unsigned> counter{0};
+        std::random_device entropy;
+        path_ = std::filesystem::temp_directory_path() /
+                ("flashmere-test-" + std::to_string(entropy()) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& path() const { return path_; }
+
+    std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+        const std::string where = file(name);
+        std::ofstream out(where, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        return where;
+    }
+
+    std::size_t entryCount() const {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path_)) {
+            ++n;
+        }
+        return n;
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace flashmere::testing
