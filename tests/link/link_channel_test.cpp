@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame_builders.h"
+#include "link/binary_frame.h"
+#include "link/crc.h"
+#include "link/link_channel.h"
+#include "link/send_only_frames.h"
+#include "link/text_frame.h"
+#include "link/virtual_clock.h"
+
+namespace flashmere {
+namespace {
+
+using namespace testing_frames;
+
+// A piece of input that reaches the tool at a given time.
+struct Piece {
+    std::int64_t atMs;
+    Bytes bytes;
+};
+
+// A scripted transport on the virtual clock. Each write releases the next
+// scripted reply, its pieces timed from the moment of the write. A wait with
+// nothing due moves the clock by the whole timeout.
+class FakeTransport final : public Transport {
+  public:
+    explicit FakeTransport(VirtualClock& clock) : clock_(clock) {}
+
+    bool isConnected = true;
+    std::vector<std::vector<Piece>> replies;  // one per write, in order
+    std::deque<Piece> incoming;               // absolute times
+    std::vector<Bytes> written;
+    std::vector<std::string> events;
+    bool closed = false;
+
+    bool connected() const override { return isConnected; }
+    void discardInput() override {
+        events.push_back("discard");
+        while (!incoming.empty() && incoming.front().atMs <= clock_.nowMs()) {
+            incoming.pop_front();
+        }
+    }
+    bool write(std::span<const std::uint8_t> bytes) override {
+        events.push_back("write");
+        written.emplace_back(bytes.begin(), bytes.end());
+        if (!replies.empty()) {
+            for (auto& p : replies.front()) {
+                incoming.push_back({clock_.nowMs() + p.atMs, p.bytes});
+            }
+            replies.erase(replies.begin());
+        }
+        return true;
+    }
+    std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override {
+        if (!isConnected) {
+            return 0;  // a hung-up line has nothing to wait for
+        }
+        const std::int64_t now = clock_.nowMs();
+        // Input due exactly when the wait ends comes too late for it.
+        if (!incoming.empty() && incoming.front().atMs < now + timeoutMs) {
+            clock_.advance(incoming.front().atMs - now);
+            Piece& p = incoming.front();
+            const std::size_t n = std::min(out.size(), p.bytes.size());
+            std::copy_n(p.bytes.begin(), n, out.begin());
+            p.bytes.erase(p.bytes.begin(), p.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+            if (p.bytes.empty()) {
+                incoming.pop_front();
+            }
+            return n;
+        }
+        clock_.advance(timeoutMs);
+        return 0;
+    }
+    void close() override { closed = true; }
+
+  private:
+    VirtualClock& clock_;
+};
+
+class FakeFactory final : public TransportFactory {
+  public:
+    explicit FakeFactory(VirtualClock& clock) : clock_(clock) {}
+    FakeTransport* last = nullptr;
+    bool serialFails = false;
+    bool tcpConnects = true;
+
+    std::unique_ptr<Transport> openSerial(const std::string&, const std::string&,
+                                          TraceSink&) override {
+        return serialFails ? nullptr : make(true);
+    }
+    std::unique_ptr<Transport> openTcp(const std::string&, std::uint16_t, std::int64_t) override {
+        return make(tcpConnects);
+    }
+
+  private:
+    std::unique_ptr<Transport> make(bool isConnected) {
+        auto t = std::make_unique<FakeTransport>(clock_);
+        t->isConnected = isConnected;
+        last = t.get();
+        return t;
+    }
+    VirtualClock& clock_;
+};
+
+class RecordingTrace final : public TraceSink {
+  public:
+    std::string tx = "untouched";
+    std::string rx = "untouched";
+    std::vector<std::string> notes;
+    void setEdtTX(const std::string& text) override { tx = text; }
+    void setEdtRX(const std::string& text) override { rx = text; }
+    void linkNote(const std::string& text) override { notes.push_back(text); }
+};
+
+// A reply from address 1 with a CRC.
+Bytes binaryReply(std::uint16_t code, const Bytes& payload) {
+    return testing_frames::binaryReply(0x8801, code, concat({{0x00, 0x01}, payload}));
+}
+
+// Splits bytes into pieces: piece i at startMs + i * gapMs.
+std::vector<Piece> piecesOf(const Bytes& bytes, std::size_t pieceSize, std::int64_t startMs,
+                            std::int64_t gapMs) {
+    std::vector<Piece> out;
+    for (std::size_t i = 0; i < bytes.size(); i += pieceSize) {
+        const auto end = std::min(bytes.size(), i + pieceSize);
+        out.push_back({startMs + static_cast<std::int64_t>(out.size()) * gapMs,
+                       Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(i),
+                             bytes.begin() + static_cast<std::ptrdiff_t>(end))});
+    }
+    return out;
+}
+
+class LinkChannelTest : public ::testing::Test {
+  protected:
+    // A COM link waits from 10 ms after the write.
+    static constexpr std::int64_t kPause = 10;
+
+    void openCom() {
+        link->linkKind = kLinkCom;
+        ASSERT_TRUE(link->openLink());
+        fake = factory.last;
+    }
+    void openNet() {
+        link->linkKind = kLinkNet;
+        ASSERT_TRUE(link->openLink());
+        fake = factory.last;
+    }
+
+    VirtualClock clock;
+    FakeFactory factory{clock};
+    RecordingTrace trace;
+    std::unique_ptr<LinkChannel> link = std::make_unique<LinkChannel>(factory, clock, trace);
+    FakeTransport* fake = nullptr;
+};
+
+TEST_F(LinkChannelTest, StaleInputIsDiscardedBeforeEachRequest) {
+    openCom();
+    // A complete, valid reply that arrived before the request must not count.
+    fake->incoming.push_back({0, binaryReply(0x0099, {0xEE})});
+    fake->replies.push_back({{5, binaryReply(0x0001, {0x11})}});
+    fake->replies.push_back({{5, binaryReply(0x0002, {0x22})}});
+    ASSERT_TRUE(exchangeBinaryFrame(*link, 1, 0x0001));
+    EXPECT_EQ(link->reply.codeWord, 0x0001);
+    // More stale bytes land between the two requests.
+    fake->incoming.push_back({clock.nowMs(), binaryReply(0x0098, {0xEF})});
+    ASSERT_TRUE(exchangeBinaryFrame(*link, 1, 0x0002));
+    EXPECT_EQ(link->reply.codeWord, 0x0002);
+    EXPECT_EQ(link->reply.payload[0], 0x22);
+    EXPECT_EQ(fake->events, (std::vector<std::string>{"discard", "write", "discard", "write"}));
+}
+
+TEST_F(LinkChannelTest, SilenceOfUpTo1000MsBetweenPiecesIsAllowed) {
+    struct Case {
+        std::int64_t gap;
+        bool ok;
+    };
+    for (const Case c : {Case{999, true}, Case{1000, true}, Case{1001, false}}) {
+        openCom();
+        const Bytes reply = binaryReply(0x0003, {1, 2, 3, 4});
+        fake->replies.push_back(piecesOf(reply, 4, kPause + c.gap, c.gap));
+        const std::int64_t start = clock.nowMs();
+        EXPECT_EQ(exchangeBinaryFrame(*link, 1, 0x0003), c.ok) << c.gap;
+        if (!c.ok) {
+            // It gives up as soon as the limit is passed.
+            EXPECT_EQ(clock.nowMs() - start, kPause + 1001) << c.gap;
+            EXPECT_EQ(link->reply.payloadLength, 0);
+        }
+    }
+}
+
+TEST_F(LinkChannelTest, IgnoredNoiseRestartsTheSilenceCount) {
+    openCom();
+    const Bytes reply = binaryReply(0x0003, {9});
+    fake->replies.push_back(
+        {{kPause + 900, {0x00}}, {kPause + 1800, {0xFF, 0x15}}, {kPause + 2700, reply}});
+    EXPECT_TRUE(exchangeBinaryFrame(*link, 1, 0x0003));
+}
+
+TEST_F(LinkChannelTest, NoReplyFailsAfterTheSilenceLimit) {
+    openCom();
+    EXPECT_FALSE(exchangeTextCommand(*link, "01AS"));
+    EXPECT_EQ(clock.nowMs(), kPause + 1001);
+    ASSERT_EQ(fake->written.size(), 1U);
+    EXPECT_EQ(fake->written[0], buildTextRequest("01AS"));
+}
+
+TEST_F(LinkChannelTest, HangUpEndsTheWaitAtOnce) {
+    openCom();
+    fake->replies.push_back({{kPause + 100, {0x06, 0x00}}});
+    // The peer is gone after its first piece.
+    struct HangUp final : FrameCollector {
+        FakeTransport* t;
+        BinaryCollector inner;
+        HangUp(FakeTransport* transport, ReplyFrame& f) : t(transport), inner(f) {}
+        CollectResult feed(std::uint8_t b) override {
+            t->isConnected = false;
+            return inner.feed(b);
+        }
+    } collector(fake, link->reply);
+    const Bytes request = buildBinaryRequest(1, 3, {}, std::nullopt);
+    EXPECT_FALSE(link->transact(request, collector));
+    EXPECT_EQ(clock.nowMs(), kPause + 100);
+}
+
+TEST_F(LinkChannelTest, NetWithoutConnectionFailsAtOnceWithNothingSent) {
+    factory.tcpConnects = false;
+    openNet();
+    EXPECT_FALSE(exchangeBinaryFrame(*link, 2, 0x0003));
+    EXPECT_FALSE(exchangeTextCommand(*link, "02AS"));
+    EXPECT_TRUE(fake->written.empty());
+    EXPECT_TRUE(fake->events.empty());
+    EXPECT_EQ(clock.nowMs(), 0);
+    EXPECT_EQ(trace.tx, "05 00 08 88 01 00 03 00 02 3D 24 ");
+    // Send-only frames are dropped as well.
+    link->reply.fill = 3;
+    EXPECT_TRUE(sendTabFrame(*link, "A1F"));
+    EXPECT_TRUE(fake->written.empty());
+    EXPECT_EQ(link->reply.fill, 0U);
+}
+
+TEST_F(LinkChannelTest, TracesShowTheRequestAndOverNetThePayload) {
+    for (const auto kind : {kLinkCom, kLinkNet}) {
+        kind == kLinkNet ? openNet() : openCom();
+        fake->replies.push_back({{20, binaryReply(0x0003, {0xAB, 0xCD})}});
+        ASSERT_TRUE(exchangeBinaryFrame(*link, 2, 0x0003));
+        EXPECT_EQ(trace.tx, "05 00 08 88 01 00 03 00 02 3D 24 ");
+        EXPECT_EQ(trace.rx, kind == kLinkNet ? "AB CD " : "") << int{kind};
+    }
+}
+
+TEST_F(LinkChannelTest, TextExchangeLeavesTheTracesAlone) {
+    openCom();
+    fake->replies.push_back(
+        {{20, {0x03, 0x30, 0x31, 0x41, 0x53, 0x04, 0x45, 0x43, 0x32, 0x33, 0x0D}}});
+    ASSERT_TRUE(exchangeTextCommand(*link, "01AS"));
+    EXPECT_EQ(trace.tx, "untouched");
+    EXPECT_EQ(trace.rx, "untouched");
+    EXPECT_EQ(link->reply.address, 1);
+}
+
+TEST_F(LinkChannelTest, SendOnlyFramesGoOutAndResetTheFill) {
+    openCom();
+    link->reply.fill = 42;
+    EXPECT_TRUE(sendAAFrame(*link, Bytes{1, 2, 3}));
+    EXPECT_EQ(link->reply.fill, 0U);
+    link->reply.fill = 7;
+    EXPECT_TRUE(sendFixedBlock(*link));
+    EXPECT_EQ(link->reply.fill, 0U);
+    ASSERT_EQ(fake->written.size(), 2U);
+    EXPECT_EQ(fake->written[0], (Bytes{0xAA, 0x00, 0x05, 0x00, 0x00, 0x01, 0x02, 0x03, 0x05}));
+    EXPECT_EQ(fake->written[1], Bytes(kFixedBlock.begin(), kFixedBlock.end()));
+    EXPECT_TRUE(clock.sleeps().empty());  // a serial send-only frame does not pause
+}
+
+TEST_F(LinkChannelTest, SerialPortThatCannotOpenLeavesNothingOpen) {
+    openCom();
+    FakeTransport* first = fake;
+    factory.serialFails = true;
+    EXPECT_FALSE(link->openLink());
+    EXPECT_TRUE(first->closed);  // the open began by closing the old link
+    EXPECT_FALSE(link->isOpen());
+    link->closeLink();
+    EXPECT_FALSE(exchangeBinaryFrame(*link, 1, 1));
+}
+
+TEST(TcpPortFor, DecimalTextOrTheFallback) {
+    EXPECT_EQ(tcpPortFor("5003"), 5003);
+    EXPECT_EQ(tcpPortFor("0"), 0);
+    EXPECT_EQ(tcpPortFor("65535"), 65535);
+    for (const char* bad : {"abc", "", "65536", "-1", " 5003", "5003 ", "50a3", "+5"}) {
+        EXPECT_EQ(tcpPortFor(bad), kFallbackTcpPort) << '"' << bad << '"';
+    }
+}
+
+}  // namespace
+}  // namespace flashmere
