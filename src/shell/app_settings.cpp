@@ -1,0 +1,289 @@
+#include "shell/app_settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QSaveFile>
+#include <QSerialPortInfo>
+#include <QStandardPaths>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "shell/message_table.h"
+
+namespace flashmere {
+namespace {
+
+// A settings file is a few hundred bytes; anything far larger is not ours.
+constexpr qint64 kMaxStoreBytes = 1 << 20;
+
+enum class StoreState { Missing, Readable, Broken };
+
+struct StoreContent {
+    StoreState state = StoreState::Missing;
+    QJsonObject root;
+};
+
+StoreContent readStore(const QString& path) {
+    StoreContent content;
+    QFileInfo info(path);
+    if (!info.exists()) {
+        return content;
+    }
+    content.state = StoreState::Broken;
+    if (!info.isFile() || info.size() > kMaxStoreBytes) {
+        return content;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return content;
+    }
+    const QByteArray bytes = file.read(kMaxStoreBytes + 1);
+    if (bytes.size() > kMaxStoreBytes) {
+        return content;
+    }
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        return content;
+    }
+    content.state = StoreState::Readable;
+    content.root = doc.object();
+    return content;
+}
+
+// A 32-bit integer value as the store holds it: a JSON number without a
+// fraction inside the int32 range.
+std::optional<std::int32_t> asInt32(const QJsonValue& value) {
+    if (!value.isDouble()) {
+        return std::nullopt;
+    }
+    const double d = value.toDouble();
+    if (!std::isfinite(d) || std::trunc(d) != d ||
+        d < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
+        d > static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(d);
+}
+
+bool ownerMayWrite(const QString& path) {
+    QFileInfo info(path);
+    if (!info.exists()) {
+        return true;
+    }
+    // Checked on the permission bits as well as by access(): a file the user
+    // marked read-only stays untouched even for a privileged user, since the
+    // atomic replace would otherwise swap it out from under the mark.
+    return info.isWritable() && (info.permissions() & QFileDevice::WriteOwner);
+}
+
+// Writes the given values into the key, keeping every other value and key of
+// the file. Nothing is written over a file that does not read as a store.
+bool writeValues(const QString& path, const QJsonObject& values) {
+    if (path.isEmpty()) {
+        return false;
+    }
+    StoreContent content = readStore(path);
+    if (content.state == StoreState::Broken || !ownerMayWrite(path)) {
+        return false;
+    }
+    QJsonObject key;
+    if (content.root.contains(kSettingsKey)) {
+        if (!content.root.value(kSettingsKey).isObject()) {
+            return false;
+        }
+        key = content.root.value(kSettingsKey).toObject();
+    }
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        key.insert(it.key(), it.value());
+    }
+    content.root.insert(kSettingsKey, key);
+
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    const QByteArray bytes = QJsonDocument(content.root).toJson(QJsonDocument::Indented);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+AppSettings::AppSettings(QString storePath)
+    : storePath_(storePath.isEmpty() ? defaultStorePath() : std::move(storePath)) {}
+
+QString AppSettings::defaultStorePath() {
+    const QByteArray env = qgetenv("FLASHMERE_SETTINGS_FILE");
+    if (!env.isEmpty()) {
+        return QString::fromLocal8Bit(env);
+    }
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (base.isEmpty()) {
+        return {};
+    }
+    return base + QStringLiteral("/Flashmere/settings.json");
+}
+
+void AppSettings::loadSettings() {
+    const AppSettings defaults(storePath_);
+    comPortName = defaults.comPortName;
+    comBaudRate = defaults.comBaudRate;
+    netIP = defaults.netIP;
+    netPort = defaults.netPort;
+    languageFlag = defaults.languageFlag;
+    languageIndex = kLanguageEnglish;
+    linkKind = kLinkCom;
+
+    if (storePath_.isEmpty()) {
+        return;
+    }
+    const StoreContent content = readStore(storePath_);
+    if (content.state != StoreState::Readable) {
+        return;
+    }
+    const QJsonValue keyValue = content.root.value(kSettingsKey);
+    if (!keyValue.isObject()) {
+        return;
+    }
+    const QJsonObject key = keyValue.toObject();
+
+    if (key.contains(kValueType)) {
+        const auto type = asInt32(key.value(kValueType));
+        if (!type) {
+            return;
+        }
+        linkKind = *type != 0 ? kLinkNet : kLinkCom;
+    }
+    // The string values in their reading order; the first of the wrong type
+    // ends the reading.
+    std::string* const fields[] = {&comBaudRate, &comPortName, &netIP, &netPort, &languageFlag};
+    const char* const names[] = {kValueComBaudRate, kValueComPortName, kValueNetIP, kValueNetPort,
+                                 kValueLanguageFlag};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        if (!key.contains(names[i])) {
+            continue;
+        }
+        const QJsonValue value = key.value(names[i]);
+        if (!value.isString()) {
+            return;
+        }
+        *fields[i] = value.toString().toStdString();
+    }
+    languageIndex = languageIndexOf(languageFlag);
+}
+
+bool AppSettings::storeLinkSettings() {
+    QJsonObject values;
+    values.insert(kValueType, linkKind == kLinkNet ? 1 : 0);
+    values.insert(kValueNetPort, qs(netPort));
+    values.insert(kValueNetIP, qs(netIP));
+    values.insert(kValueComBaudRate, qs(comBaudRate));
+    values.insert(kValueComPortName, qs(comPortName));
+    return writeValues(storePath_, values);
+}
+
+bool AppSettings::storeLanguage() {
+    QJsonObject values;
+    values.insert(kValueLanguageFlag, qs(languageFlag));
+    return writeValues(storePath_, values);
+}
+
+void AppSettings::chooseLanguage(int index) {
+    if (index < 0 || index >= kLanguageCount) {
+        index = kLanguageEnglish;
+    }
+    languageIndex = index;
+    languageFlag = std::string(languageFlagOf(index));
+}
+
+LinkSettings AppSettings::linkSettings() const {
+    LinkSettings link;
+    link.comPortName = comPortName;
+    link.comBaudRate = comBaudRate;
+    link.netIP = netIP;
+    link.netPort = netPort;
+    return link;
+}
+
+void AppSettings::setLinkSettings(const LinkSettings& link) {
+    comPortName = link.comPortName;
+    comBaudRate = link.comBaudRate;
+    netIP = link.netIP;
+    netPort = link.netPort;
+}
+
+const std::array<const char*, 18>& baudRateList() {
+    static const std::array<const char*, 18> list = {
+        "4800,n,8,1",   "4800,e,8,1",   "9600,n,8,1",   "9600,e,8,1",   "19200,n,8,1",
+        "19200,e,8,1",  "38400,n,8,1",  "38400,e,8,1",  "57600,n,8,1",  "57600,e,8,1",
+        "115200,n,8,1", "115200,e,8,1", "230400,n,8,1", "230400,e,8,1", "460800,n,8,1",
+        "460800,e,8,1", "921600,n,8,1", "921600,e,8,1",
+    };
+    return list;
+}
+
+int findEntryIgnoringCase(const QStringList& entries, const QString& text) {
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (entries[i].compare(text, Qt::CaseInsensitive) == 0) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+QStringList fallbackPortList() {
+    QStringList names;
+    for (int i = 0; i < 8; ++i) {
+        names << QStringLiteral("ttyS%1").arg(i);
+    }
+    for (int i = 0; i < 8; ++i) {
+        names << QStringLiteral("ttyUSB%1").arg(i);
+    }
+    return names;
+}
+
+QStringList portListFrom(const QStringList& platformNames) {
+    QStringList names;
+    for (const QString& raw : platformNames) {
+        // Blanks and control characters around a name are dropped.
+        qsizetype begin = 0;
+        qsizetype end = raw.size();
+        while (begin < end && raw[begin].unicode() <= 0x20) {
+            ++begin;
+        }
+        while (end > begin && raw[end - 1].unicode() <= 0x20) {
+            --end;
+        }
+        if (end > begin) {
+            names << raw.mid(begin, end - begin);
+        }
+    }
+    return names.isEmpty() ? fallbackPortList() : names;
+}
+
+QStringList fillPortList() {
+    QStringList platformNames;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        platformNames << info.portName();
+    }
+    return portListFrom(platformNames);
+}
+
+}  // namespace flashmere

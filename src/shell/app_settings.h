@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "link/link_channel.h"
+
+namespace flashmere {
+
+// Where the settings live: the key path and the value names, as on the
+// registry, kept with their types (integers stay integers).
+inline constexpr const char* kSettingsKey = "\\Software\\TOLVA\\Flashmere";
+inline constexpr const char* kValueType = "TYPE";
+inline constexpr const char* kValueComBaudRate = "ComBaudRate";
+inline constexpr const char* kValueComPortName = "ComPortName";
+inline constexpr const char* kValueNetIP = "NetIP";
+inline constexpr const char* kValueNetPort = "NetPort";
+inline constexpr const char* kValueLanguageFlag = "LanguageFlag";
+
+// The process's settings: how to reach the device and the language.
+//
+// The store is a JSON file (default: <config>/Flashmere/settings.json, or the
+// file named by FLASHMERE_SETTINGS_FILE, or the path given here) holding one
+// object under the key path with the named values. Reading never creates it;
+// writing replaces it atomically. Nothing here ever reports a failure to the
+// operator: an unreadable store reads as defaults, an unwritable one stores
+// nothing.
+class AppSettings {
+  public:
+    explicit AppSettings(QString storePath = {});
+
+    std::string comPortName = "COM1";
+    std::string comBaudRate = "19200,e,8,1";
+    std::string netIP = "192.168.1.101";
+    std::string netPort = "5003";
+    std::string languageFlag = "English";
+    int languageIndex = 0;
+    // From TYPE: non-zero means NET.
+    std::uint8_t linkKind = kLinkCom;
+
+    // Defaults, then every value present in the store, in the order TYPE,
+    // ComBaudRate, ComPortName, NetIP, NetPort, LanguageFlag. A value of the
+    // wrong type stops the reading there; what was read before it stays.
+    void loadSettings();
+
+    // Writes TYPE (1 for NET, else 0), NetPort, NetIP, ComBaudRate and
+    // ComPortName. False when nothing could be stored.
+    bool storeLinkSettings();
+    // Writes LanguageFlag. False when nothing could be stored.
+    bool storeLanguage();
+
+    // The language menu: index 0..2 with its stored name.
+    void chooseLanguage(int index);
+
+    LinkSettings linkSettings() const;
+    void setLinkSettings(const LinkSettings& link);
+
+    const QString& storePath() const { return storePath_; }
+    // The file used when none is given: FLASHMERE_SETTINGS_FILE, else the
+    // user's configuration directory.
+    static QString defaultStorePath();
+
+  private:
+    QString storePath_;
+};
+
+// The 18 serial settings strings of the speed list, in list order.
+const std::array<const char*, 18>& baudRateList();
+constexpr int kBaudRate19200Even = 5;    // "19200,e,8,1"
+constexpr int kBaudRate115200None = 10;  // "115200,n,8,1"
+
+// Index of the first entry equal to text, letters compared without regard to
+// case; -1 when none.
+int findEntryIgnoringCase(const QStringList& entries, const QString& text);
+
+// The serial ports of the machine (names such as ttyS0, ttyUSB0), each
+// trimmed; the fallback list when the machine lists none.
+QStringList fillPortList();
+// Builds the list from the platform's names: trimmed, empty names dropped,
+// order and duplicates kept; the fallback list when nothing is left.
+QStringList portListFrom(const QStringList& platformNames);
+// ttyS0..ttyS7 and ttyUSB0..ttyUSB7: sixteen names, as the machine would
+// number its first on-board and USB serial ports.
+QStringList fallbackPortList();
+
+}  // namespace flashmere

@@ -1,0 +1,121 @@
+// flashmere: the firmware upgrade tool's window.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
+#include <cstdio>
+
+#include "shell/app_settings.h"
+#include "shell/language_font.h"
+#include "shell/message_table.h"
+#include "shell/tfrmmodule.h"
+
+namespace {
+
+int run(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Flashmere");
+    QApplication::setApplicationDisplayName("Flashmere");
+    QApplication::setApplicationVersion(FLASHMERE_VERSION);
+    flashmere::installFaceSubstitutions();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Flashmere writes firmware (.TVB files) into field devices over a serial line or TCP.\n"
+        "Without options the window starts with the stored settings. The options below set\n"
+        "up this session only; nothing they set is stored.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption netOption(
+        "net", "Use the TCP link to HOST:PORT (e.g. 127.0.0.1:5003, a simulated device).",
+        "HOST:PORT");
+    const QCommandLineOption fileOption(
+        "file", "Choose the firmware file PATH as if picked with step 1.", "PATH");
+    const QCommandLineOption langOption("lang", "Window language: en, zh-CN or zh-TW.", "LANG");
+    const QCommandLineOption settingsOption(
+        "settings", "Read and store the settings in FILE (a JSON file) instead of the usual one.",
+        "FILE");
+    const QCommandLineOption noNoteOption("no-note", "Do not show the note box at start.");
+    const QCommandLineOption grabOption(
+        "grab", "Render the window to the PNG file FILE once it is shown, then quit.", "FILE");
+    const QCommandLineOption quitOption(
+        "quit-after", "Quit MS milliseconds after the window is shown (timing runs).", "MS");
+    parser.addOptions(
+        {netOption, fileOption, langOption, settingsOption, noNoteOption, grabOption, quitOption});
+    parser.process(app);
+
+    std::optional<int> language;
+    if (parser.isSet(langOption)) {
+        language = flashmere::languageIndexFromOption(parser.value(langOption).toStdString());
+        if (!language) {
+            std::fprintf(stderr, "flashmere: --lang takes en, zh-CN or zh-TW, not \"%s\"\n",
+                         qPrintable(parser.value(langOption)));
+            return 2;
+        }
+    }
+    QString netHost;
+    QString netPort;
+    if (parser.isSet(netOption)) {
+        const QString value = parser.value(netOption);
+        const qsizetype colon = value.lastIndexOf(':');
+        bool ok = false;
+        const uint port = colon > 0 ? value.mid(colon + 1).toUInt(&ok) : 0;
+        if (!ok || port > 65535) {
+            std::fprintf(stderr, "flashmere: --net takes HOST:PORT, not \"%s\"\n",
+                         qPrintable(value));
+            return 2;
+        }
+        netHost = value.left(colon);
+        netPort = QString::number(port);
+    }
+    int quitAfter = -1;
+    if (parser.isSet(quitOption)) {
+        bool ok = false;
+        quitAfter = parser.value(quitOption).toInt(&ok);
+        if (!ok || quitAfter < 0) {
+            std::fprintf(stderr, "flashmere: --quit-after takes milliseconds\n");
+            return 2;
+        }
+    }
+
+    flashmere::AppSettings settings(parser.value(settingsOption));
+    flashmere::TfrmModule window(settings);
+    const bool grab = parser.isSet(grabOption);
+    window.setNoteEnabled(!parser.isSet(noNoteOption) && !grab && quitAfter < 0);
+    if (language) {
+        window.useLanguage(*language);
+    }
+    if (!netHost.isEmpty()) {
+        window.useNetLink(netHost, netPort);
+    }
+    if (parser.isSet(fileOption)) {
+        window.chooseFirmwareFile(parser.value(fileOption));
+    }
+    window.show();
+
+    int status = 0;
+    if (grab) {
+        const QString path = parser.value(grabOption);
+        QTimer::singleShot(0, &window, [&window, &status, path] {
+            if (!window.grab().save(path, "PNG")) {
+                std::fprintf(stderr, "flashmere: cannot write %s\n", qPrintable(path));
+                status = 1;
+            }
+            QApplication::quit();
+        });
+    } else if (quitAfter >= 0) {
+        QTimer::singleShot(quitAfter, &app, &QApplication::quit);
+    }
+    const int result = QApplication::exec();
+    return status != 0 ? status : result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "flashmere: %s\n", e.what());
+        return 1;
+    }
+}

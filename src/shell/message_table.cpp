@@ -1,0 +1,217 @@
+#include "shell/message_table.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+
+namespace flashmere {
+namespace {
+
+struct RowTexts {
+    MessageRow row;
+    const char* english;
+    const char* simplified;
+    const char* traditional;
+};
+
+// The About box text starts with this line in each language; the model list
+// follows on the next lines.
+constexpr const char* kAboutLead[kLanguageCount] = {
+    "This upgrade tool support: ",
+    "本更新软体支援: ",
+    "本更新軟體支援: ",
+};
+
+// clang-format off
+constexpr RowTexts kRows[] = {
+    {MessageRow::msgTitle, "Flashmere V0813", "Flashmere V0813", "Flashmere V0813"},
+    {MessageRow::msgSelectFile, "Select firmware file", "选择韧体档案", "選擇韌體檔案"},
+    {MessageRow::msgRunConnect, "Run connect device", "执行连线装置", "執行連線裝置"},
+    {MessageRow::msgMenuLanguage, "&Language", "语言(&Language)", "語言(&Language)"},
+    {MessageRow::msgMenuFile, "&File", "档案(&F)", "檔案(&F)"},
+    {MessageRow::msgMenuAbout, "&About", "关于(&A)", "關於(&A)"},
+    {MessageRow::msgAboutTitle, "About", "关于", "關於"},
+    {MessageRow::msgMenuExit, "E&xit", "离开(&x)", "離開(&x)"},
+    {MessageRow::msgMenuLanguageNames, "&English", "&Simplified Chinese(简体)", "&Traditional Chinese(繁體)"},
+    {MessageRow::msgLabelFile, "File", "档名", "檔名"},
+    {MessageRow::msgLoadFileError, "Load firmware file error!", "载入韧体档案错误!", "載入韌體檔案錯誤!"},
+    {MessageRow::msgOpenPortError, "Open communication port error!", "开启通讯阜错误!", "開啟通訊阜錯誤!"},
+    {MessageRow::msgConnecting, "Connecting device ...", "连线装置中 ...", "連線裝置中 ..."},
+    {MessageRow::msgConnectError, "Connect device error!", "连线装置错误!", "連線裝置錯誤!"},
+    {MessageRow::msgConnectOk, "Connect device ok.", "连线装置完成.", "連線裝置完成."},
+    {MessageRow::msgFileTypeError, "Firmware file type error!", "韧体档案格式与机型不符!", "韌體檔案格式與機型不符!"},
+    {MessageRow::msgModelOrPinError, "Model or PIN error!", "机型或密钥错误!", "機型或密鑰錯誤!"},
+    {MessageRow::msgProgramming, "Programming ...", "烧录载入中 ...", "燒錄載入中 ..."},
+    {MessageRow::msgProgramError, "Program/Download error!", "烧录载入错误!", "燒錄載入錯誤!"},
+    {MessageRow::msgProgramOk, "Program/Download ok.", "烧录载入完成.", "燒錄載入完成."},
+    {MessageRow::msgVerifyOption, "Verify", "检查", "檢查"},
+    {MessageRow::msgSkipErrorOption, "Skip error", "忽略错误", "忽略錯誤"},
+    {MessageRow::msgVerifying, "Verifying ...", "检查中 ...", "檢查中 ..."},
+    {MessageRow::msgVerifyError, "Verify error!", "检查错误!", "檢查錯誤!"},
+    {MessageRow::msgVerifyOk, "Verify ok.", "检查完成.", "檢查完成."},
+    {MessageRow::msgUpgrading, "Upgrading ...", "更新中 ...", "更新中 ..."},
+    {MessageRow::msgUpgradeOk, "Upgrade ok.", "更新完成.", "更新完成."},
+    {MessageRow::msgSelectButton, "1. &Select firmware file", "1. 选择韧体档案(&S)", "1. 選擇韌體檔案(&S)"},
+    {MessageRow::msgUpgradeButton, "2. &Upgrade", "2. 更新(&U)", "2. 更新(&U)"},
+    {MessageRow::msgPageCom, "COM", "串列", "串列"},
+    {MessageRow::msgPageNet, "NET", "网路", "網路"},
+    {MessageRow::msgLabelSpeed, "Speed", "速率", "速率"},
+    {MessageRow::msgLabelPort, "Port", "连接阜", "連接阜"},
+    {MessageRow::msgLabelModel, "Model", "机型", "機型"},
+    {MessageRow::msgLabelName, "Name", "名称", "名稱"},
+    {MessageRow::msgLabelPin, "PIN", "密钥", "密鑰"},
+    {MessageRow::msgLabelSn, "S/N", "序号", "序號"},
+    {MessageRow::msgLabelVer, "VER", "版本", "版本"},
+    {MessageRow::msgNoteTitle, "Note !", "注意!", "注意!"},
+    {MessageRow::msgNoteText,
+     "Upgrading the firmware of the Product will lost some data on the Product. To ensure data "
+     "security, it is recommended that you back up your data before update.",
+     "注意：更新产品韧体会影响产品上的部分资料，为确保资料安全，建议您在更新韧体前先备份您的资料。",
+     "注意：更新產品韌體會影響產品上的部分資料，為確保資料安全，建議您在更新韌體前先備份您的資料。"},
+    {MessageRow::msgAboutText, nullptr, nullptr, nullptr},  // lead line + model list, built below
+};
+
+// The model codes identification knows, after normalisation.
+constexpr ModelRange kSupportedModels[] = {
+    {0x0101, 0x010D}, {0x0111, 0x0115}, {0x0121, 0x0122}, {0x0131, 0x0136}, {0x0141, 0x0144},
+    {0x0151, 0x0151}, {0x0171, 0x0171}, {0x0181, 0x0181}, {0x0201, 0x0201}, {0x0301, 0x0304},
+    {0x0311, 0x0312}, {0x0321, 0x0323}, {0x0381, 0x0381}, {0x0391, 0x0391}, {0x0401, 0x0401},
+    {0x0601, 0x060A}, {0x0611, 0x0618}, {0x0621, 0x0628}, {0x0631, 0x0631}, {0x0641, 0x0648},
+    {0x0651, 0x0656}, {0x0661, 0x0668}, {0x0671, 0x0678}, {0x0681, 0x068A}, {0x0691, 0x0694},
+    {0x06A1, 0x06A4}, {0x06B1, 0x06B4}, {0x06C1, 0x06CA}, {0x0701, 0x0702}, {0x0711, 0x0712},
+    {0x0721, 0x0721}, {0x8001, 0x8002}, {0x8011, 0x8014}, {0x8021, 0x8022}, {0x8031, 0x8032},
+    {0x8081, 0x8081}, {0x8101, 0x8102}, {0x8111, 0x8111}, {0x8201, 0x8202}, {0x8301, 0x8304},
+    {0x8400, 0x840F}, {0x8411, 0x8411}, {0x8421, 0x8421}, {0x8425, 0x8425}, {0x8431, 0x8431},
+    {0x8441, 0x8441}, {0x8451, 0x8451}, {0x8461, 0x8462}, {0x8471, 0x8472}, {0x8501, 0x8501},
+    {0x8521, 0x8521}, {0x8531, 0x8531}, {0x8541, 0x8541}, {0x8551, 0x8551}, {0x8561, 0x8561},
+    {0x8571, 0x8571}, {0x8601, 0x8601}, {0x8661, 0x8661}, {0x8671, 0x8671}, {0x8681, 0x8681},
+    {0x8691, 0x8691}, {0x86A1, 0x86A1}, {0x86B1, 0x86B1}, {0x86C1, 0x86C1}, {0x86D1, 0x86D1},
+    {0x86E1, 0x86E1}, {0x8701, 0x8701}, {0x8791, 0x8791}, {0x87A1, 0x87A1}, {0x87B1, 0x87B1},
+    {0x87C1, 0x87C1}, {0x8801, 0x8801}, {0x8901, 0x8902}, {0x8911, 0x8912}, {0x8921, 0x8922},
+};
+// clang-format on
+
+static_assert(std::size(kRows) == kMessageRowCount, "one entry per message row");
+
+constexpr int kRangesPerLine = 8;
+
+}  // namespace
+
+std::span<const ModelRange> supportedModelRanges() {
+    return kSupportedModels;
+}
+
+std::string supportedModelList() {
+    std::string list;
+    int onLine = 0;
+    for (const ModelRange& range : kSupportedModels) {
+        char text[16];
+        if (range.first == range.last) {
+            std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(range.first));
+        } else {
+            std::snprintf(text, sizeof text, "%04X-%04X", static_cast<unsigned>(range.first),
+                          static_cast<unsigned>(range.last));
+        }
+        if (onLine == kRangesPerLine) {
+            list += "\n";
+            onLine = 0;
+        } else if (onLine > 0) {
+            list += ", ";
+        }
+        list += text;
+        ++onLine;
+    }
+    return list;
+}
+
+MessageTable::MessageTable() {
+    for (int i = 0; i < kMessageRowCount; ++i) {
+        const RowTexts& entry = kRows[i];
+        // The table above is written in row order; a slip would show the
+        // wrong text, so the order is checked once here.
+        if (static_cast<int>(entry.row) != i) {
+            std::fprintf(stderr, "message table out of order at row %d\n", i);
+            std::abort();
+        }
+        if (entry.row == MessageRow::msgAboutText) {
+            const std::string models = supportedModelList();
+            for (int lang = 0; lang < kLanguageCount; ++lang) {
+                rows_[i][lang] = std::string(kAboutLead[lang]) + "\n" + models;
+            }
+            continue;
+        }
+        rows_[i][0] = entry.english;
+        rows_[i][1] = entry.simplified;
+        rows_[i][2] = entry.traditional;
+    }
+}
+
+const MessageTable& MessageTable::instance() {
+    static const MessageTable table;
+    return table;
+}
+
+const std::string& MessageTable::text(MessageRow row, int languageIndex) const {
+    int index = static_cast<int>(row);
+    if (index < 0 || index >= kMessageRowCount) {
+        index = static_cast<int>(MessageRow::msgTitle);
+    }
+    if (languageIndex < 0 || languageIndex >= kLanguageCount) {
+        languageIndex = kLanguageEnglish;
+    }
+    return rows_[index][languageIndex];
+}
+
+const std::string& textOf(MessageRow row, int languageIndex) {
+    return MessageTable::instance().text(row, languageIndex);
+}
+
+const std::string& buildTag() {
+    static const std::string tag = "\u3000[2017-07-20]";
+    return tag;
+}
+
+std::string windowCaption(int languageIndex) {
+    return textOf(MessageRow::msgTitle, languageIndex) + buildTag();
+}
+
+std::string_view languageFlagOf(int languageIndex) {
+    switch (languageIndex) {
+        case kLanguageSimplified:
+            return "ChineseGB";
+        case kLanguageTraditional:
+            return "ChineseBIG5";
+        default:
+            return "English";
+    }
+}
+
+int languageIndexOf(std::string_view languageFlag) {
+    if (languageFlag == "ChineseGB") {
+        return kLanguageSimplified;
+    }
+    if (languageFlag == "ChineseBIG5") {
+        return kLanguageTraditional;
+    }
+    return kLanguageEnglish;
+}
+
+std::optional<int> languageIndexFromOption(std::string_view option) {
+    std::string lower;
+    for (char c : option) {
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (lower == "en") {
+        return kLanguageEnglish;
+    }
+    if (lower == "zh-cn") {
+        return kLanguageSimplified;
+    }
+    if (lower == "zh-tw") {
+        return kLanguageTraditional;
+    }
+    return std::nullopt;
+}
+
+}  // namespace flashmere

@@ -1,0 +1,524 @@
+#include "shell/tfrmmodule.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QThread>
+#include <algorithm>
+
+#include "firmware/firmware_selection.h"
+#include "shell/id_entry.h"
+#include "shell/language_font.h"
+#include "shell/message_table.h"
+#include "shell/tfrmprogress.h"
+#include "shell/window_panel.h"
+#include "ui_tfrmmodule.h"
+
+namespace flashmere {
+namespace {
+
+const QColor kLampRed(255, 0, 0);
+const QColor kLampYellow(255, 255, 0);
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+ShellHooks defaultShellHooks() {
+    ShellHooks hooks;
+    hooks.chooseFirmwareFile = [](QWidget* parent) {
+        return QFileDialog::getOpenFileName(parent, QString(), QString(),
+                                            QStringLiteral("Firmware files (*.TVB)"));
+    };
+    hooks.showMessage = [](QWidget* parent, const QString& title, const QString& text) {
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+        box.exec();
+    };
+    hooks.tone = std::make_shared<QtTonePlayer>();
+    hooks.portList = [] { return fillPortList(); };
+    hooks.runDevice = defaultDeviceRun();
+    return hooks;
+}
+
+TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, QWidget* parent)
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::TfrmModule>()),
+      settings_(settings),
+      hooks_(std::move(hooks)) {
+    ui->setupUi(this);
+    if (!hooks_.tone) {
+        hooks_.tone = std::make_shared<SilentTonePlayer>();
+    }
+    panel_ = std::make_unique<WindowPanel>(*this);
+
+    // Client area 697 x 408 below the menu; not resizable, no maximise box.
+    ui->clientArea->setFixedSize(697, 408);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    // The menu is drawn with the platform's font in every language.
+    ui->mnuMain->setFont(QApplication::font());
+    setFixedSize(697, 408 + ui->mnuMain->sizeHint().height());
+
+    tmrBusy.setInterval(200);
+    tmrNote.setInterval(100);
+    tmrNote.setSingleShot(true);
+    connect(&tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
+    connect(&tmrNote, &QTimer::timeout, this, &TfrmModule::tmrNoteTimer);
+
+    connect(ui->mnuAbout, &QAction::triggered, this, &TfrmModule::mnuAboutClick);
+    connect(ui->mnuExit, &QAction::triggered, this, &TfrmModule::mnuExitClick);
+    connect(ui->mnuEnglish, &QAction::triggered, this, &TfrmModule::mnuEnglishClick);
+    connect(ui->mnuSimplified, &QAction::triggered, this, &TfrmModule::mnuSimplifiedClick);
+    connect(ui->mnuTraditional, &QAction::triggered, this, &TfrmModule::mnuTraditionalClick);
+    connect(ui->sbID, &QScrollBar::valueChanged, this, &TfrmModule::sbIDChange);
+    connect(ui->edID, &QLineEdit::textChanged, this, &TfrmModule::edIDChange);
+    connect(ui->btnComm19200, &QPushButton::clicked, this, &TfrmModule::btnComm19200Click);
+    connect(ui->btnComm115200, &QPushButton::clicked, this, &TfrmModule::btnComm115200Click);
+    connect(ui->btnSelect, &QPushButton::clicked, this, &TfrmModule::btnSelectClick);
+    connect(ui->btnAuto, &QPushButton::clicked, this, &TfrmModule::btnAutoClick);
+    connect(ui->Button1, &QPushButton::clicked, this, &TfrmModule::Button1Click);
+    connect(ui->Button2, &QPushButton::clicked, this, &TfrmModule::Button2Click);
+    connect(ui->Button3, &QPushButton::clicked, this, &TfrmModule::Button3Click);
+    connect(ui->Button4, &QPushButton::clicked, this, &TfrmModule::Button4Click);
+    connect(ui->Button5, &QPushButton::clicked, this, &TfrmModule::Button5Click);
+    connect(ui->Button6, &QPushButton::clicked, this, &TfrmModule::Button6Click);
+    ui->pnFileVer->installEventFilter(this);
+
+    FormCreate();
+}
+
+TfrmModule::~TfrmModule() {
+    if (worker_ != nullptr) {
+        worker_->wait();
+    }
+    if (frmProgress_) {
+        delete frmProgress_.data();
+    }
+}
+
+void TfrmModule::FormCreate() {
+    settings_.loadSettings();
+
+    QStringList ports = hooks_.portList ? hooks_.portList() : QStringList();
+    if (ports.isEmpty()) {
+        ports = fallbackPortList();
+    }
+    ui->cmbPort->clear();
+    ui->cmbPort->addItems(ports);
+    ui->cmbPort->setCurrentIndex(0);
+    const int port = findEntryIgnoringCase(ports, qs(settings_.comPortName));
+    if (port >= 0) {
+        ui->cmbPort->setCurrentIndex(port);
+    }
+
+    QStringList speeds;
+    for (int i = 0; i < ui->cmbBaudrate->count(); ++i) {
+        speeds << ui->cmbBaudrate->itemText(i);
+    }
+    const int speed = findEntryIgnoringCase(speeds, qs(settings_.comBaudRate));
+    ui->cmbBaudrate->setCurrentIndex(speed >= 0 ? speed : kBaudRate19200Even);
+
+    ui->edIP->setText(qs(settings_.netIP));
+    ui->edPort->setText(qs(settings_.netPort));
+    ui->pcPort->setCurrentWidget(settings_.linkKind == kLinkNet ? ui->tsNet : ui->tsCom);
+    image_.pageCount = 0;
+}
+
+QString TfrmModule::textOf(MessageRow row) const {
+    return qs(flashmere::textOf(row, settings_.languageIndex));
+}
+
+void TfrmModule::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous()) {
+        if (const QScreen* screen = this->screen()) {
+            move(screen->availableGeometry().center() - rect().center());
+        }
+        FormShow();
+    }
+}
+
+void TfrmModule::FormShow() {
+    const int lang = settings_.languageIndex;
+    applyLanguageFont(*this, lang);
+    setFixedSize(697, 408 + ui->mnuMain->sizeHint().height());
+
+    ui->mnuEnglish->setChecked(lang == kLanguageEnglish);
+    ui->mnuSimplified->setChecked(lang == kLanguageSimplified);
+    ui->mnuTraditional->setChecked(lang == kLanguageTraditional);
+
+    setWindowTitle(qs(windowCaption(lang)));
+
+    struct Caption {
+        QWidget* widget;
+        MessageRow row;
+        bool colon;
+    };
+    const Caption captions[] = {
+        {ui->lblFileDeviceVER, MessageRow::msgLabelVer, true},
+        {ui->lblFileDeviceName, MessageRow::msgLabelModel, true},
+        {ui->lblFile, MessageRow::msgLabelFile, true},
+        {ui->pnMsg, MessageRow::msgSelectFile, false},
+        {ui->chkVerify, MessageRow::msgVerifyOption, false},
+        {ui->chkSkip, MessageRow::msgSkipErrorOption, false},
+        {ui->lblPIN, MessageRow::msgLabelPin, true},
+        {ui->lblDeviceSN, MessageRow::msgLabelSn, true},
+        {ui->lblDeviceVER, MessageRow::msgLabelVer, true},
+        {ui->lblPort, MessageRow::msgLabelPort, true},
+        {ui->lblNetPort, MessageRow::msgLabelPort, true},
+        {ui->lblSpeed, MessageRow::msgLabelSpeed, true},
+        {ui->lblDeviceModel, MessageRow::msgLabelModel, true},
+        {ui->lblDeviceName, MessageRow::msgLabelName, true},
+        {ui->btnSelect, MessageRow::msgSelectButton, false},
+        {ui->btnAuto, MessageRow::msgUpgradeButton, false},
+    };
+    for (const Caption& c : captions) {
+        const QString text = textOf(c.row) + (c.colon ? QStringLiteral(":") : QString());
+        if (auto* label = qobject_cast<QLabel*>(c.widget)) {
+            label->setText(text);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(c.widget)) {
+            button->setText(text);
+        }
+    }
+    ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsNet), textOf(MessageRow::msgPageNet));
+    ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsCom), textOf(MessageRow::msgPageCom));
+
+    ui->mnuLanguage->setTitle(textOf(MessageRow::msgMenuLanguage));
+    ui->mnuEnglish->setText(
+        qs(flashmere::textOf(MessageRow::msgMenuLanguageNames, kLanguageEnglish)));
+    ui->mnuSimplified->setText(
+        qs(flashmere::textOf(MessageRow::msgMenuLanguageNames, kLanguageSimplified)));
+    ui->mnuTraditional->setText(
+        qs(flashmere::textOf(MessageRow::msgMenuLanguageNames, kLanguageTraditional)));
+    ui->mnuFile->setTitle(textOf(MessageRow::msgMenuFile));
+    ui->mnuExit->setText(textOf(MessageRow::msgMenuExit));
+    ui->mnuAbout->setText(textOf(MessageRow::msgMenuAbout));
+
+    if (noteEnabled_) {
+        tmrNote.start();
+    }
+}
+
+void TfrmModule::tmrNoteTimer() {
+    tmrNote.stop();
+    if (hooks_.showMessage) {
+        hooks_.showMessage(this, textOf(MessageRow::msgNoteTitle), textOf(MessageRow::msgNoteText));
+    }
+}
+
+void TfrmModule::mnuAboutClick() {
+    if (hooks_.showMessage) {
+        hooks_.showMessage(this, textOf(MessageRow::msgAboutTitle),
+                           textOf(MessageRow::msgAboutText));
+    }
+}
+
+void TfrmModule::mnuExitClick() {
+    close();
+}
+
+void TfrmModule::chooseLanguage(int index) {
+    settings_.chooseLanguage(index);
+    settings_.storeLanguage();
+    FormShow();
+}
+
+void TfrmModule::mnuEnglishClick() {
+    chooseLanguage(kLanguageEnglish);
+}
+void TfrmModule::mnuSimplifiedClick() {
+    chooseLanguage(kLanguageSimplified);
+}
+void TfrmModule::mnuTraditionalClick() {
+    chooseLanguage(kLanguageTraditional);
+}
+
+void TfrmModule::useLanguage(int languageIndex) {
+    settings_.chooseLanguage(languageIndex);
+    if (isVisible()) {
+        FormShow();
+    }
+}
+
+void TfrmModule::useNetLink(const QString& host, const QString& port) {
+    ui->edIP->setText(host);
+    ui->edPort->setText(port);
+    ui->pcPort->setCurrentWidget(ui->tsNet);
+    settings_.linkKind = kLinkNet;
+}
+
+// The ID box and the scroll bar always show the same value; the box holds
+// the canonical decimal form after every change.
+void TfrmModule::sbIDChange() {
+    const QString text = QString::number(ui->sbID->value());
+    if (ui->edID->text() != text) {
+        ui->edID->setText(text);
+    }
+}
+
+void TfrmModule::edIDChange() {
+    const int value = deviceIdFromText(ui->edID->text());
+    if (ui->sbID->value() != value) {
+        ui->sbID->setValue(value);
+    }
+    const QString text = QString::number(ui->sbID->value());
+    if (ui->edID->text() != text) {
+        ui->edID->setText(text);
+    }
+}
+
+bool TfrmModule::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->pnFileVer && event->type() == QEvent::MouseButtonDblClick) {
+        pnFileVerDblClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmModule::pnFileVerDblClick() {
+    ui->edErrrE->setVisible(true);
+    ui->edErrrP->setVisible(true);
+    ui->edErrrV->setVisible(true);
+}
+
+void TfrmModule::btnComm19200Click() {
+    ui->cmbBaudrate->setCurrentIndex(kBaudRate19200Even);
+}
+
+void TfrmModule::btnComm115200Click() {
+    // setCurrentIndex alone keeps typed text when the index does not change.
+    ui->cmbBaudrate->setCurrentIndex(kBaudRate115200None);
+    ui->cmbBaudrate->setEditText(ui->cmbBaudrate->itemText(kBaudRate115200None));
+}
+
+void TfrmModule::setLamp(LampColour colour) {
+    ui->shComm->setColour(colour == LampColour::Yellow ? kLampYellow : kLampRed);
+}
+
+QColor TfrmModule::lampColour() const {
+    return ui->shComm->colour();
+}
+
+void TfrmModule::setBusyIndicator(bool on) {
+    if (on) {
+        tmrBusy.start();
+    } else {
+        tmrBusy.stop();
+    }
+}
+
+void TfrmModule::tmrBusyTimer() {
+    if (busyTag_ == 1) {
+        busyTag_ = 0;
+        ui->shComm->setColour(kLampYellow);
+    } else {
+        busyTag_ = 1;
+        ui->shComm->setColour(kLampRed);
+    }
+}
+
+void TfrmModule::setPnMsg(MessageRow row) {
+    ui->pnMsg->setText(textOf(row));
+}
+
+void TfrmModule::captureLinkSettings() {
+    if (ui->pcPort->currentWidget() == ui->tsNet) {
+        settings_.linkKind = kLinkNet;
+        settings_.netIP = ui->edIP->text().toStdString();
+        settings_.netPort = ui->edPort->text().toStdString();
+    } else {
+        settings_.linkKind = kLinkCom;
+        settings_.comPortName = ui->cmbPort->currentText().toStdString();
+        settings_.comBaudRate = ui->cmbBaudrate->currentText().toStdString();
+    }
+}
+
+OperatorOptions TfrmModule::captureOptions() {
+    captureLinkSettings();
+    OperatorOptions options;
+    options.deviceId = ui->sbID->value();
+    options.pinText = ui->edPIN->text().toStdString();
+    options.verify = ui->chkVerify->isChecked();
+    options.skipError = ui->chkSkip->isChecked();
+    options.v4 = ui->chkV4->isChecked();
+    options.sn = ui->chkSN->isChecked();
+    options.linkKind = settings_.linkKind;
+    options.link = settings_.linkSettings();
+    return options;
+}
+
+void TfrmModule::setWindowBusy(bool on) {
+    if (on == busy_) {
+        return;
+    }
+    busy_ = on;
+    setEnabled(!on);
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void TfrmModule::setDevicePanel(DevicePanel panel, const QString& text) {
+    QLabel* const panels[] = {ui->pnDeviceModel, ui->pnDevicelName, ui->pnDeviceVER,
+                              ui->pnDeviceISP,   ui->pnDeviceID,    ui->pnDeviceSN};
+    const auto index = static_cast<std::size_t>(panel);
+    if (index < std::size(panels)) {
+        panels[index]->setText(text);
+    }
+}
+
+void TfrmModule::setErrorCounter(ErrorCounter counter, int value) {
+    QLineEdit* const boxes[] = {ui->edErrrE, ui->edErrrP, ui->edErrrV};
+    const auto index = static_cast<std::size_t>(counter);
+    if (index < std::size(boxes)) {
+        boxes[index]->setText(QString::number(value));
+    }
+}
+
+void TfrmModule::playTone(int frequencyHz, int durationMs) {
+    hooks_.tone->play(frequencyHz, durationMs);
+}
+
+void TfrmModule::showRebootWait(int seconds) {
+    closeRebootWait();
+    // Owned by the application, not the main window: the main window is
+    // disabled during the run and would disable its children with it.
+    auto* wait = new TfrmProgress(nullptr);
+    wait->setAttribute(Qt::WA_DeleteOnClose);
+    wait->setWindowModality(Qt::ApplicationModal);
+    wait->prepare(seconds);
+    connect(wait, &TfrmProgress::closedByOperator, this,
+            [this] { panel_->markRebootWaitClosed(); });
+    frmProgress_ = wait;
+    wait->move(frameGeometry().center() - wait->rect().center());
+    wait->show();
+}
+
+void TfrmModule::updateRebootWait(const QString& caption, int barPosition, int barMaximum) {
+    if (frmProgress_) {
+        frmProgress_->update(caption, barPosition, barMaximum);
+    }
+}
+
+void TfrmModule::closeRebootWait() {
+    if (frmProgress_) {
+        TfrmProgress* wait = frmProgress_.data();
+        frmProgress_ = nullptr;
+        wait->finish();
+    }
+}
+
+void TfrmModule::btnSelectClick() {
+    ui->pnID->setVisible(true);
+    ui->pnSpeed->setVisible(true);
+    ui->pnSpeed->setEnabled(true);
+    ui->btnAuto->setEnabled(false);
+    beginFirmwareSelection(image_);
+    const QString path = hooks_.chooseFirmwareFile ? hooks_.chooseFirmwareFile(this) : QString();
+    if (path.isEmpty()) {
+        return;
+    }
+    selectFile(path);
+}
+
+void TfrmModule::chooseFirmwareFile(const QString& path) {
+    ui->btnAuto->setEnabled(false);
+    beginFirmwareSelection(image_);
+    if (!path.isEmpty()) {
+        selectFile(path);
+    }
+}
+
+void TfrmModule::selectFile(const QString& path) {
+    ui->pbProgram->setValue(0);
+    ui->pbVerify->setValue(0);
+    for (QLineEdit* box : {ui->edErrrE, ui->edErrrP, ui->edErrrV}) {
+        box->setText("0");
+    }
+    for (QLabel* panel :
+         {ui->pnFileName, ui->pnFileVer, ui->pnMsg, ui->pnDeviceModel, ui->pnDevicelName,
+          ui->pnDeviceVER, ui->pnDeviceISP, ui->pnDeviceID, ui->pnDeviceSN}) {
+        panel->clear();
+    }
+    ui->pnFile->setText(path);
+
+    const FileSelection selection = selectFirmwareFile(path.toStdString(), image_);
+    ui->pnFileName->setText(qs(selection.nameCaption));
+    ui->pnFileVer->setText(qs(selection.versionCaption));
+    if (selection.message) {
+        setPnMsg(*selection.message);
+    }
+    ui->btnAuto->setEnabled(selection.accepted);
+}
+
+void TfrmModule::btnAutoClick() {
+    if (busy_ || worker_ != nullptr || !hooks_.runDevice) {
+        return;
+    }
+    panel_->setSnapshot(captureOptions());
+    setWindowBusy(true);
+
+    DeviceRun run = hooks_.runDevice;
+    worker_ = QThread::create([this, run] {
+        MessageRow result = MessageRow::msgConnectError;
+        bool failed = false;
+        try {
+            result = run(*panel_, image_);
+        } catch (...) {
+            failed = true;
+        }
+        // Queued after every call the run made, so the window has shown them
+        // all when the run ends.
+        QMetaObject::invokeMethod(
+            this,
+            [this, result, failed] {
+                if (failed) {
+                    setBusyIndicator(false);
+                    setLamp(LampColour::Red);
+                }
+                finishRun(result);
+            },
+            Qt::QueuedConnection);
+    });
+    worker_->setObjectName("deviceRun");
+    worker_->start();
+}
+
+void TfrmModule::finishRun(MessageRow result) {
+    if (worker_ != nullptr) {
+        worker_->wait();
+        delete worker_;
+        worker_ = nullptr;
+    }
+    setWindowBusy(false);
+    emit runFinished(result);
+}
+
+void TfrmModule::closeEvent(QCloseEvent* event) {
+    // A device operation owns the link until it ends; the window stays.
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    closeRebootWait();
+    QMainWindow::closeEvent(event);
+}
+
+// Service buttons: their device work is added by the service functions.
+void TfrmModule::Button1Click() {}
+void TfrmModule::Button2Click() {}
+void TfrmModule::Button3Click() {}
+void TfrmModule::Button4Click() {}
+void TfrmModule::Button5Click() {}
+void TfrmModule::Button6Click() {}
+
+}  // namespace flashmere

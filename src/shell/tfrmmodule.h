@@ -1,0 +1,149 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "firmware/firmware_image.h"
+#include "shell/app_settings.h"
+#include "shell/tfrmprogress.h"
+#include "shell/tone.h"
+#include "upgrade/message_row.h"
+#include "upgrade/operator_panel.h"
+
+namespace Ui {
+class TfrmModule;
+}
+class QThread;
+
+namespace flashmere {
+
+class WindowPanel;
+
+// The device operation behind the Upgrade button. It runs on a worker thread
+// and reaches the window only through the panel.
+using DeviceRun = std::function<MessageRow(OperatorPanel& panel, FirmwareImage& image)>;
+
+// What the window asks of its surroundings; tests replace each part.
+struct ShellHooks {
+    // The open dialog: the chosen path, or an empty text when cancelled.
+    std::function<QString(QWidget* parent)> chooseFirmwareFile;
+    // A modal message box with an OK button only.
+    std::function<void(QWidget* parent, const QString& title, const QString& text)> showMessage;
+    std::shared_ptr<TonePlayer> tone;
+    // The serial port names for the port list.
+    std::function<QStringList()> portList;
+    DeviceRun runDevice;
+};
+
+// The dialog, the message box, the sound card, the machine's ports and the
+// upgrade engine (when it is built in).
+ShellHooks defaultShellHooks();
+
+// The upgrade engine over Qt transports created in the worker thread; empty
+// when this build has no engine.
+DeviceRun defaultDeviceRun();
+
+// The main window.
+class TfrmModule : public QMainWindow {
+    Q_OBJECT
+  public:
+    // Runs FormCreate: loads the settings, fills the port list and puts the
+    // settings into the link controls.
+    explicit TfrmModule(AppSettings& settings, ShellHooks hooks = defaultShellHooks(),
+                        QWidget* parent = nullptr);
+    ~TfrmModule() override;
+
+    AppSettings& settings() { return settings_; }
+    FirmwareImage& image() { return image_; }
+    int languageIndex() const { return settings_.languageIndex; }
+    bool busy() const { return busy_; }
+
+    // The operations the device operations use.
+    QString textOf(MessageRow row) const;
+    void setPnMsg(MessageRow row);
+    void setLamp(LampColour colour);
+    QColor lampColour() const;
+    void setBusyIndicator(bool on);
+    bool busyIndicatorRunning() const { return tmrBusy.isActive(); }
+    void captureLinkSettings();
+    OperatorOptions captureOptions();
+    // Whole window and menu disabled, busy cursor; or back again.
+    void setWindowBusy(bool on);
+    void setDevicePanel(DevicePanel panel, const QString& text);
+    void setErrorCounter(ErrorCounter counter, int value);
+    void playTone(int frequencyHz, int durationMs);
+
+    // The reboot-wait window while it is shown, else null.
+    TfrmProgress* rebootWaitWindow() const { return frmProgress_; }
+    void showRebootWait(int seconds);
+    void updateRebootWait(const QString& caption, int barPosition, int barMaximum);
+    void closeRebootWait();
+
+    // Command-line set-up: the language for this session only (not stored),
+    // a TCP device, a firmware file chosen without the dialog.
+    void useLanguage(int languageIndex);
+    void useNetLink(const QString& host, const QString& port);
+    void chooseFirmwareFile(const QString& path);
+    // The note box after FormShow (off for screenshots and timing runs).
+    void setNoteEnabled(bool on) { noteEnabled_ = on; }
+
+    QTimer tmrBusy;
+    QTimer tmrNote;
+
+  public slots:
+    void FormShow();
+    void tmrNoteTimer();
+    void tmrBusyTimer();
+    void mnuAboutClick();
+    void mnuExitClick();
+    void mnuEnglishClick();
+    void mnuSimplifiedClick();
+    void mnuTraditionalClick();
+    void sbIDChange();
+    void edIDChange();
+    void pnFileVerDblClick();
+    void btnComm19200Click();
+    void btnComm115200Click();
+    void btnSelectClick();
+    void btnAutoClick();
+    // Service buttons: connected, filled in by the service functions.
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void Button6Click();
+
+  signals:
+    // An upgrade run ended (the window is enabled again).
+    void runFinished(flashmere::MessageRow result);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void FormCreate();
+    void chooseLanguage(int index);
+    void selectFile(const QString& path);
+    void finishRun(MessageRow result);
+
+    std::unique_ptr<Ui::TfrmModule> ui;
+    AppSettings& settings_;
+    ShellHooks hooks_;
+    FirmwareImage image_;
+    std::unique_ptr<WindowPanel> panel_;
+    QPointer<TfrmProgress> frmProgress_;
+    QThread* worker_ = nullptr;
+    int busyTag_ = 0;
+    bool busy_ = false;
+    bool noteEnabled_ = true;
+};
+
+}  // namespace flashmere
