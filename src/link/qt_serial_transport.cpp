@@ -34,13 +34,19 @@ std::int64_t writeAllowanceMs(std::size_t bytes, qint32 baudRate) {
 
 }  // namespace
 
-bool applySerialMode(QSerialPort& port, const SerialMode& mode) {
-    bool ok = true;
+std::string applySerialMode(QSerialPort& port, const SerialMode& mode) {
+    std::string refused;
+    const auto check = [&](bool ok, const char* what) {
+        if (!ok) {
+            refused += refused.empty() ? what : std::string(", ") + what;
+        }
+        port.clearError();
+    };
     if (mode.baudRate) {
-        ok = port.setBaudRate(static_cast<qint32>(*mode.baudRate)) && ok;
+        check(port.setBaudRate(static_cast<qint32>(*mode.baudRate)), "baud rate");
     }
     if (mode.dataBits) {
-        ok = port.setDataBits(static_cast<QSerialPort::DataBits>(*mode.dataBits)) && ok;
+        check(port.setDataBits(static_cast<QSerialPort::DataBits>(*mode.dataBits)), "data bits");
     }
     if (mode.parity) {
         QSerialPort::Parity parity = QSerialPort::NoParity;
@@ -61,7 +67,7 @@ bool applySerialMode(QSerialPort& port, const SerialMode& mode) {
                 parity = QSerialPort::SpaceParity;
                 break;
         }
-        ok = port.setParity(parity) && ok;
+        check(port.setParity(parity), "parity");
     }
     if (mode.stopBits) {
         QSerialPort::StopBits stop = QSerialPort::OneStop;
@@ -76,9 +82,9 @@ bool applySerialMode(QSerialPort& port, const SerialMode& mode) {
                 stop = QSerialPort::TwoStop;
                 break;
         }
-        ok = port.setStopBits(stop) && ok;
+        check(port.setStopBits(stop), "stop bits");
     }
-    return ok;
+    return refused;
 }
 
 QtSerialTransport::QtSerialTransport(std::unique_ptr<QSerialPort> port) : port_(std::move(port)) {}
@@ -101,10 +107,10 @@ std::unique_ptr<QtSerialTransport> QtSerialTransport::open(const std::string& po
     // Flow control stays off: the devices use none, and a pty has no lines.
     port->setFlowControl(QSerialPort::NoFlowControl);
     if (const auto mode = parseSerialMode(modeString)) {
-        if (!applySerialMode(*port, *mode)) {
-            trace.linkNote("serial settings \"" + shown(modeString) +
-                           "\" could not all be set on " + shown(portName) +
-                           "; the port keeps its other settings");
+        const std::string refused = applySerialMode(*port, *mode);
+        if (!refused.empty()) {
+            trace.linkNote("serial settings \"" + shown(modeString) + "\": " + shown(portName) +
+                           " refused the " + refused + "; the port keeps its own for those");
         }
     } else {
         trace.linkNote("serial settings \"" + shown(modeString) +

@@ -43,7 +43,8 @@ class QtSerialTransport final : public Transport {
     std::unique_ptr<QSerialPort> port_;
 };
 
-// Applies the fields of mode that are set; false when the port refused any.
-bool applySerialMode(QSerialPort& port, const SerialMode& mode);
+// Applies the fields of mode that are set. Returns the names of the settings
+// the port refused ("parity", "stop bits", ...), empty when it took them all.
+std::string applySerialMode(QSerialPort& port, const SerialMode& mode);
 
 }  // namespace flashmere
