@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "link/clock.h"
+#include "link/transport.h"
+#include "sim_device.h"
+
+namespace flashmere {
+
+class SimTransportFactory;
+
+// A link to a SimDevice inside the process. Written bytes reach the device at
+// the clock's time; reads return the device's output once it is due, and a
+// read that finds nothing due moves the clock: a VirtualClock is advanced, a
+// real clock is slept on.
+class SimTransport final : public Transport {
+  public:
+    SimTransport(SimTransportFactory& factory, bool connected);
+    ~SimTransport() override;
+
+    bool connected() const override;
+    void discardInput() override;
+    bool write(std::span<const std::uint8_t> bytes) override;
+    std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override;
+    void close() override;
+
+  private:
+    void collectDue();
+    void waitUntil(std::int64_t targetMs);
+
+    SimTransportFactory& factory_;
+    bool open_ = true;
+    bool connected_;
+    std::deque<std::uint8_t> buffered_;
+};
+
+// Opens SimTransports to one SimDevice and counts what the host did.
+class SimTransportFactory final : public TransportFactory {
+  public:
+    SimTransportFactory(SimDevice& device, Clock& clock);
+
+    // The serial port "does not exist": openSerial gives nullptr.
+    bool serialOpenFails = false;
+    // The TCP peer never accepts: openTcp waits its timeout and gives a
+    // transport that is not connected.
+    bool tcpNeverConnects = false;
+
+    std::unique_ptr<Transport> openSerial(const std::string& portName,
+                                          const std::string& modeString, TraceSink& trace) override;
+    std::unique_ptr<Transport> openTcp(const std::string& host, std::uint16_t port,
+                                       std::int64_t connectTimeoutMs) override;
+
+    int serialOpens() const { return serialOpens_; }
+    int tcpOpens() const { return tcpOpens_; }
+    int opens() const { return serialOpens_ + tcpOpens_; }
+    int closes() const { return closes_; }
+    // Transports opened and not yet closed.
+    int openNow() const { return opens() - failedOpens_ - closes_; }
+    const std::string& lastPortName() const { return lastPortName_; }
+    const std::string& lastModeString() const { return lastModeString_; }
+    const std::string& lastHost() const { return lastHost_; }
+    std::uint16_t lastPort() const { return lastPort_; }
+
+    SimDevice& device() { return device_; }
+    Clock& clock() { return clock_; }
+
+  private:
+    friend class SimTransport;
+    SimDevice& device_;
+    Clock& clock_;
+    int serialOpens_ = 0;
+    int tcpOpens_ = 0;
+    int failedOpens_ = 0;
+    int closes_ = 0;
+    std::string lastPortName_;
+    std::string lastModeString_;
+    std::string lastHost_;
+    std::uint16_t lastPort_ = 0;
+};
+
+}  // namespace flashmere
