@@ -45,6 +45,8 @@ class DeviceSession {
     int counter(ErrorCounter which) const { return counters_[static_cast<int>(which)]; }
     void setCounter(ErrorCounter which, int value);
     void bumpErrorCounter(ErrorCounter which) { setCounter(which, counter(which) + 1); }
+    // Takes over a counter's value as the window shows it, without showing it.
+    void adoptCounter(ErrorCounter which, int value) { counters_[static_cast<int>(which)] = value; }
 
     // Binary request to the session's device address.
     bool exchange(std::uint16_t command, std::span<const std::uint8_t> payload = {});
