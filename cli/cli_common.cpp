@@ -1,0 +1,105 @@
+#include "cli_common.h"
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+
+namespace flashmere::cli {
+
+std::string oneLine(std::string_view text) {
+    std::string line(text);
+    for (char& c : line) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            c = '?';
+        }
+    }
+    return line;
+}
+
+int fail(ExitCode code, std::string_view cause) {
+    std::cerr << kProgramName << ": " << oneLine(cause) << '\n' << std::flush;
+    return static_cast<int>(code);
+}
+
+std::string escapeBytes(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u <= 0x7E && c != '\\') {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::optional<std::uint16_t> parseModelCode(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 4) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    for (char c : text) {
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        value = value * 16 + digit;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+std::string modelHex(std::uint16_t modelCode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(modelCode));
+    return text;
+}
+
+std::string unreadableReason(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return "no such file";
+    }
+    if (status.type() == std::filesystem::file_type::directory) {
+        return "is a folder, not a file";
+    }
+    if (error) {
+        return error.message();
+    }
+    return "cannot be read";
+}
+
+void attachRunner(CLI::App* command, CommandOutcome& outcome, std::function<int()> run) {
+    command->callback([&outcome, run = std::move(run)] { outcome.exitCode = run(); });
+}
+
+int runCli(CLI::App& app, CommandOutcome& outcome, int argc, char** argv) {
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            return app.exit(e);  // --help, --version
+        }
+        return fail(ExitCode::Usage, std::string(e.what()) + " (see " + kProgramName + " --help)");
+    } catch (const std::exception& e) {
+        return fail(ExitCode::Internal, e.what());
+    }
+    return outcome.exitCode;
+}
+
+}  // namespace flashmere::cli

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <CLI/CLI.hpp>
+
+namespace flashmere::cli {
+
+// The process exit codes; cli/EXIT_CODES.md explains them. Codes from 10 on
+// are kept for device outcomes of the upgrade.
+enum class ExitCode : int {
+    Ok = 0,
+    Internal = 1,        // an unexpected failure inside the tool
+    Usage = 2,           // bad command line or bad option value
+    FileUnreadable = 3,  // a file to read is missing or cannot be read
+    FileRejected = 4,    // "Firmware file type error!"
+    CannotWrite = 5,     // the output file cannot be written
+};
+
+constexpr const char* kProgramName = "flashmere-cli";
+
+// Prints "flashmere-cli: <cause>" as one line on stderr and gives the code
+// back, so a command can `return fail(ExitCode::..., "...")`.
+int fail(ExitCode code, std::string_view cause);
+
+// Control characters in text from outside become '?', so one message stays
+// one line.
+std::string oneLine(std::string_view text);
+
+// Bytes outside printable ASCII as \xNN, for showing header texts.
+std::string escapeBytes(std::string_view text);
+
+// A model code as typed: 1 to 4 hexadecimal digits, with or without 0x.
+std::optional<std::uint16_t> parseModelCode(std::string_view text);
+
+// "%04X" of a model code.
+std::string modelHex(std::uint16_t modelCode);
+
+// Why a path cannot be read, for a message ("no such file", ...).
+std::string unreadableReason(const std::string& path);
+
+// Where a subcommand's result lands: each registered command sets it from its
+// callback, runCli returns it.
+struct CommandOutcome {
+    int exitCode = 0;
+};
+
+// Makes `run` the callback of `command`; its result becomes the exit code.
+void attachRunner(CLI::App* command, CommandOutcome& outcome, std::function<int()> run);
+
+// Parses the command line and runs the chosen command. Help and version exit
+// 0; a parse error prints one line and exits with ExitCode::Usage.
+int runCli(CLI::App& app, CommandOutcome& outcome, int argc, char** argv);
+
+}  // namespace flashmere::cli

@@ -1,0 +1,97 @@
+// `pack`: builds a firmware file from a plain body and the header fields.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "commands.h"
+#include "firmware/firmware_writer.h"
+#include "firmware/page_layout.h"
+
+namespace flashmere::cli {
+
+namespace {
+
+struct PackOptions {
+    std::string model;
+    std::string name;
+    std::string version;
+    std::string body;
+    std::string out;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Reads at most `limit` + 1 bytes, enough to tell a body that is too long.
+std::optional<std::vector<std::uint8_t>> readBody(const std::string& path, std::size_t limit) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> body(limit + 1);
+    const std::size_t got = std::fread(body.data(), 1, body.size(), file.get());
+    if (std::ferror(file.get()) != 0) {
+        return std::nullopt;
+    }
+    body.resize(got);
+    return body;
+}
+
+int runPack(const PackOptions& o) {
+    const auto model = parseModelCode(o.model);
+    if (!model) {
+        return fail(ExitCode::Usage, "--model \"" + o.model +
+                                         "\" is not a model code: give 1 to 4 hexadecimal "
+                                         "digits, such as 8401 or 0x8401");
+    }
+    if (auto problem = checkHeaderText(o.name, o.version)) {
+        return fail(ExitCode::Usage, *problem);
+    }
+    const PageLayout layout = pageLayoutFor(*model);
+    const auto capacity = static_cast<std::size_t>(largestImageBytes(layout));
+    const auto body = readBody(o.body, capacity);
+    if (!body) {
+        return fail(ExitCode::FileUnreadable,
+                    "cannot read " + o.body + ": " + unreadableReason(o.body));
+    }
+    if (body->empty()) {
+        return fail(ExitCode::Usage, o.body + " is empty; a firmware file needs at least one byte");
+    }
+    if (body->size() > capacity) {
+        return fail(ExitCode::Usage, o.body + " is longer than the " + std::to_string(capacity) +
+                                         " bytes that model " + modelHex(*model) + " takes (" +
+                                         std::to_string(layout.pageLimit) + " pages of " +
+                                         std::to_string(layout.pageSize) + " bytes)");
+    }
+    const WriteResult written = writeFirmwareFile(o.out, *model, o.name, o.version, *body);
+    if (!written.ok) {
+        return fail(ExitCode::CannotWrite, written.error);
+    }
+    const std::size_t pages = (body->size() + static_cast<std::size_t>(layout.pageSize) - 1) /
+                              static_cast<std::size_t>(layout.pageSize);
+    std::cout << "wrote " << o.out << ": model " << modelHex(*model) << ", name \"" << o.name
+              << "\", version \"" << o.version << "\", " << body->size() << " bytes, " << pages
+              << (pages == 1 ? " page\n" : " pages\n");
+    return static_cast<int>(ExitCode::Ok);
+}
+
+}  // namespace
+
+void registerPackCommand(CLI::App& app, CommandOutcome& outcome) {
+    auto* command =
+        app.add_subcommand("pack", "Build a firmware file from a plain body and header fields");
+    auto o = std::make_shared<PackOptions>();
+    command->add_option("--model", o->model, "Model code, hexadecimal 0000-FFFF (e.g. 8401)")
+        ->required();
+    command->add_option("--name", o->name, "Firmware name, 1-12 printable ASCII characters")
+        ->required();
+    command->add_option("--version", o->version, "Firmware version, 0-4 printable ASCII characters")
+        ->required();
+    command->add_option("BODY", o->body, "File with the plain firmware bytes")->required();
+    command->add_option("OUT", o->out, "Firmware file to write (.TVB)")->required();
+    attachRunner(command, outcome, [o] { return runPack(*o); });
+}
+
+}  // namespace flashmere::cli

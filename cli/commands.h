@@ -1,0 +1,13 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "cli_common.h"
+
+namespace flashmere::cli {
+
+// One registration function per subcommand, each in its own cmd_*.cpp.
+void registerInfoCommand(CLI::App& app, CommandOutcome& outcome);
+void registerPackCommand(CLI::App& app, CommandOutcome& outcome);
+
+}  // namespace flashmere::cli

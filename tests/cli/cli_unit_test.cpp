@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "cli_common.h"
+#include "profile_names.h"
+
+namespace flashmere::cli {
+namespace {
+
+TEST(ModelCodeText, Parses) {
+    struct Case {
+        const char* text;
+        std::optional<std::uint16_t> value;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"8401", 0x8401},
+             {"0x8401", 0x8401},
+             {"0X8401", 0x8401},
+             {"88a1", 0x88A1},
+             {"0", 0x0000},
+             {"0x0", 0x0000},
+             {"FFFF", 0xFFFF},
+             {"131", 0x0131},
+             {"", std::nullopt},
+             {"0x", std::nullopt},
+             {"10000", std::nullopt},
+             {"0x10000", std::nullopt},
+             {"84G1", std::nullopt},
+             {"-1", std::nullopt},
+             {" 8401", std::nullopt},
+             {"8401h", std::nullopt},
+         }) {
+        EXPECT_EQ(parseModelCode(c.text), c.value) << '"' << c.text << '"';
+    }
+}
+
+TEST(Texts, EscapeAndOneLine) {
+    EXPECT_EQ(escapeBytes("FW1"), "FW1");
+    EXPECT_EQ(escapeBytes(std::string("A\0\xE9\\", 4)), "A\\x00\\xE9\\x5C");
+    EXPECT_EQ(oneLine("a\nb\rc\td\x7F"
+                      "e"),
+              "a?b?c?d?e");
+    EXPECT_EQ(oneLine("caf\xC3\xA9"), "caf\xC3\xA9");  // UTF-8 paths stay readable
+    EXPECT_EQ(modelHex(0x0131), "0131");
+    EXPECT_EQ(modelHex(0x88a1), "88A1");
+}
+
+TEST(ProfileNames, ByModelCode) {
+    struct Case {
+        std::uint16_t model;
+        const char* protocol;
+        const char* programming;
+        const char* verification;
+    };
+    const char* none = "none (no command codes for this model code)";
+    for (const Case& c : std::vector<Case>{
+             {0x8401, "binary", "row 1 (0x8401)", "V1"},
+             {0x8400, "binary", "row 2 (0x8400)", "V2"},
+             {0x8402, "binary", "row 3 (0x8402)", "V3"},
+             {0x8303, "binary", "row 4 (0x8303)", "V4"},
+             {0x8302, "binary", "row 5 (0x8302)", "V5"},
+             {0x8301, "binary", "row 6 (0x8301)", "V6"},
+             {0x0171, "binary", "row 7 (0x8461, 0x8462, 0x0171, 0x0181)", "V8"},
+             {0x8111, "binary", "row 8 (0x8101, 0x8102, 0x8111)", "V8"},
+             {0x0133, "binary", "row 9 (0x0131-0x0134)", "V7"},
+             {0x8425, "binary",
+              "row 10 (0x0151, 0x8411, 0x8421, 0x8425, 0x8431, 0x8441, 0x8451, "
+              "0x8471, 0x8472)",
+              "V8"},
+             {0x8081, "binary", "row 11 (models that are never erased)", "V8"},
+             {0x8921, "binary", "row 11 (models that are never erased)", "V8"},
+             {0x0101, "binary", "row 12 (every other model code)", "V8"},
+             {0x8801, "text", "text path", "text path"},
+             {0x8902, "text", "text path", "text path"},
+             {0x8304, "binary", none, none},
+             {0x8405, "binary", none, none},
+         }) {
+        EXPECT_EQ(protocolPathName(c.model), c.protocol) << std::hex << c.model;
+        EXPECT_EQ(programmingProfileName(c.model), c.programming) << std::hex << c.model;
+        EXPECT_EQ(verificationProfileName(c.model), c.verification) << std::hex << c.model;
+    }
+}
+
+}  // namespace
+}  // namespace flashmere::cli
