@@ -36,7 +36,7 @@ class FakeTransport final : public Transport {
     std::deque<Piece> incoming;               // absolute times
     std::vector<Bytes> written;
     std::vector<std::string> events;
-    bool closed = false;
+    int* closeCount = nullptr;  // outlives the transport
 
     bool connected() const override { return isConnected; }
     void discardInput() override {
@@ -76,7 +76,11 @@ class FakeTransport final : public Transport {
         clock_.advance(timeoutMs);
         return 0;
     }
-    void close() override { closed = true; }
+    void close() override {
+        if (closeCount != nullptr) {
+            ++*closeCount;
+        }
+    }
 
   private:
     VirtualClock& clock_;
@@ -88,6 +92,7 @@ class FakeFactory final : public TransportFactory {
     FakeTransport* last = nullptr;
     bool serialFails = false;
     bool tcpConnects = true;
+    int closes = 0;
 
     std::unique_ptr<Transport> openSerial(const std::string&, const std::string&,
                                           TraceSink&) override {
@@ -101,6 +106,7 @@ class FakeFactory final : public TransportFactory {
     std::unique_ptr<Transport> make(bool isConnected) {
         auto t = std::make_unique<FakeTransport>(clock_);
         t->isConnected = isConnected;
+        t->closeCount = &closes;
         last = t.get();
         return t;
     }
@@ -279,12 +285,12 @@ TEST_F(LinkChannelTest, SendOnlyFramesGoOutAndResetTheFill) {
 
 TEST_F(LinkChannelTest, SerialPortThatCannotOpenLeavesNothingOpen) {
     openCom();
-    FakeTransport* first = fake;
     factory.serialFails = true;
     EXPECT_FALSE(link->openLink());
-    EXPECT_TRUE(first->closed);  // the open began by closing the old link
+    EXPECT_EQ(factory.closes, 1);  // the open began by closing the old link
     EXPECT_FALSE(link->isOpen());
     link->closeLink();
+    EXPECT_EQ(factory.closes, 1);
     EXPECT_FALSE(exchangeBinaryFrame(*link, 1, 1));
 }
 
