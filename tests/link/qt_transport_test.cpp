@@ -579,5 +579,44 @@ TEST_F(TransportTest, SerialLongFormSettingsOpenQuietly) {
     EXPECT_TRUE(trace.notes.empty());
 }
 
+// ---- On a worker thread, as device runs use the link ----------------------
+
+std::atomic<int> qtWarnings{0};
+void countWarnings(QtMsgType type, const QMessageLogContext&, const QString&) {
+    if (type != QtDebugMsg && type != QtInfoMsg) {
+        ++qtWarnings;
+    }
+}
+
+TEST(TransportWorkerThread, BothLinksWorkFromAQThreadWithoutWarnings) {
+    TcpPeer tcpPeer({expect(kNameRequest.size()), send(kNameReply)});
+    PtyPeer ptyPeer;
+    ASSERT_TRUE(ptyPeer.ok());
+    ptyPeer.start({expect(kAsRequest.size()), send(kAsReply)});
+    qtWarnings = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(countWarnings);
+    bool tcpOk = false;
+    bool serialOk = false;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        QtTransportFactory factory;
+        NullTraceSink trace;
+        LinkChannel link(factory, systemClock(), trace);
+        link.linkKind = kLinkNet;
+        link.settings.netIP = "127.0.0.1";
+        link.settings.netPort = std::to_string(tcpPeer.port());
+        tcpOk = link.openLink() && exchangeBinaryFrame(link, 2, 0x0003);
+        link.linkKind = kLinkCom;
+        link.settings.comPortName = ptyPeer.path();
+        link.settings.comBaudRate = "9600,n,8,1";
+        serialOk = link.openLink() && exchangeTextCommand(link, "01AS");
+    }));
+    worker->start();
+    ASSERT_TRUE(worker->wait(10000));
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(tcpOk);
+    EXPECT_TRUE(serialOk);
+    EXPECT_EQ(qtWarnings.load(), 0);
+}
+
 }  // namespace
 }  // namespace flashmere
