@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "shell/app_settings.h"
+
+namespace flashmere {
+namespace {
+
+class SettingsStoreTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath("conf/settings.json"); }
+
+    void writeRaw(const QByteArray& bytes) {
+        QDir().mkpath(dir.filePath("conf"));
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    void writeKey(const QJsonObject& values) {
+        QJsonObject root;
+        root.insert(kSettingsKey, values);
+        writeRaw(QJsonDocument(root).toJson());
+    }
+    QJsonObject readKey() const {
+        QFile file(path());
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        return QJsonDocument::fromJson(file.readAll()).object().value(kSettingsKey).toObject();
+    }
+    AppSettings load() {
+        AppSettings settings(path());
+        settings.loadSettings();
+        return settings;
+    }
+};
+
+void expectDefaults(const AppSettings& s) {
+    EXPECT_EQ(s.linkKind, kLinkCom);
+    EXPECT_EQ(s.comPortName, "COM1");
+    EXPECT_EQ(s.comBaudRate, "19200,e,8,1");
+    EXPECT_EQ(s.netIP, "192.168.1.101");
+    EXPECT_EQ(s.netPort, "5003");
+    EXPECT_EQ(s.languageFlag, "English");
+    EXPECT_EQ(s.languageIndex, 0);
+}
+
+TEST_F(SettingsStoreTest, NoStoreGivesDefaultsAndCreatesNothing) {
+    expectDefaults(load());
+    EXPECT_FALSE(QFile::exists(path()));
+}
+
+TEST_F(SettingsStoreTest, BrokenStoresGiveDefaults) {
+    const QByteArray broken[] = {"{not json", "[1,2,3]", "",
+                                 "{\"\\\\Software\\\\TOLVA\\\\Flashmere\": 5}",
+                                 QByteArray(4096, '\xff')};
+    for (const QByteArray& bytes : broken) {
+        writeRaw(bytes);
+        expectDefaults(load());
+    }
+}
+
+TEST_F(SettingsStoreTest, TypeSevenMeansNetAndIsStoredBackAsOne) {
+    writeKey({{kValueType, 7}});
+    AppSettings s = load();
+    EXPECT_EQ(s.linkKind, kLinkNet);
+    ASSERT_TRUE(s.storeLinkSettings());
+    EXPECT_EQ(readKey().value(kValueType).toInt(-1), 1);
+    EXPECT_TRUE(readKey().value(kValueType).isDouble());
+}
+
+TEST_F(SettingsStoreTest, WrongTypeStopsTheReadingThere) {
+    // TYPE first: nothing at all is read.
+    writeKey(
+        {{kValueType, "1"}, {kValueComPortName, "ttyUSB3"}, {kValueLanguageFlag, "ChineseGB"}});
+    expectDefaults(load());
+    // TYPE 1.5 is no integer either.
+    writeKey({{kValueType, 1.5}, {kValueNetIP, "10.0.0.1"}});
+    expectDefaults(load());
+    // A number in NetIP: TYPE, ComBaudRate, ComPortName read; the rest default.
+    writeKey({{kValueType, 1},
+              {kValueComBaudRate, "9600,n,8,1"},
+              {kValueComPortName, "ttyUSB3"},
+              {kValueNetIP, 10},
+              {kValueNetPort, "7000"},
+              {kValueLanguageFlag, "ChineseBIG5"}});
+    const AppSettings s = load();
+    EXPECT_EQ(s.linkKind, kLinkNet);
+    EXPECT_EQ(s.comBaudRate, "9600,n,8,1");
+    EXPECT_EQ(s.comPortName, "ttyUSB3");
+    EXPECT_EQ(s.netIP, "192.168.1.101");
+    EXPECT_EQ(s.netPort, "5003");
+    EXPECT_EQ(s.languageFlag, "English");
+}
+
+TEST_F(SettingsStoreTest, UnknownLanguageTextStaysButMeansEnglish) {
+    writeKey({{kValueLanguageFlag, "chinesegb"}});
+    const AppSettings s = load();
+    EXPECT_EQ(s.languageFlag, "chinesegb");
+    EXPECT_EQ(s.languageIndex, 0);
+}
+
+TEST_F(SettingsStoreTest, StoreLinkSettingsWritesAllFourAndKeepsTheLanguage) {
+    writeKey({{kValueLanguageFlag, "ChineseGB"}, {kValueComPortName, "ttyS1"}});
+    AppSettings s = load();
+    s.linkKind = kLinkNet;
+    s.netIP = "127.0.0.1";
+    s.netPort = "6001";
+    ASSERT_TRUE(s.storeLinkSettings());
+    const QJsonObject key = readKey();
+    EXPECT_EQ(key.value(kValueType).toInt(-1), 1);
+    EXPECT_EQ(key.value(kValueNetIP).toString(), "127.0.0.1");
+    EXPECT_EQ(key.value(kValueNetPort).toString(), "6001");
+    EXPECT_EQ(key.value(kValueComPortName).toString(), "ttyS1");
+    EXPECT_EQ(key.value(kValueComBaudRate).toString(), "19200,e,8,1");
+    EXPECT_EQ(key.value(kValueLanguageFlag).toString(), "ChineseGB");
+    EXPECT_FALSE(key.contains("TYPE ")) << "no stray names";
+}
+
+TEST_F(SettingsStoreTest, BrokenOrReadOnlyStoreIsLeftAlone) {
+    writeRaw("{broken");
+    AppSettings s(path());
+    s.chooseLanguage(2);
+    EXPECT_FALSE(s.storeLanguage());
+    EXPECT_FALSE(s.storeLinkSettings());
+    QFile file(path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("{broken"));
+    file.close();
+
+    writeKey({{kValueLanguageFlag, "English"}});
+    const QByteArray before = [&] {
+        QFile f(path());
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+    ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    EXPECT_FALSE(s.storeLanguage());
+    QFile again(path());
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_EQ(again.readAll(), before);
+    // Reading a read-only store still works.
+    EXPECT_EQ(load().languageFlag, "English");
+}
+
+TEST_F(SettingsStoreTest, EnvironmentNamesTheStore) {
+    qputenv("FLASHMERE_SETTINGS_FILE", path().toLocal8Bit());
+    EXPECT_EQ(AppSettings().storePath(), path());
+    qunsetenv("FLASHMERE_SETTINGS_FILE");
+    EXPECT_TRUE(AppSettings::defaultStorePath().endsWith("/Flashmere/settings.json"));
+}
+
+std::map<std::string, std::string> probe(const QString& storePath) {
+    // The probe is built next to this test.
+    QByteArray bin = qgetenv("FLASHMERE_BIN_DIR");
+    if (bin.isEmpty()) {
+        bin = QFileInfo(QFile::symLinkTarget("/proc/self/exe")).absolutePath().toLocal8Bit();
+    }
+    const std::string command =
+        bin.toStdString() + "/shell_settings_probe '" + storePath.toStdString() + "'";
+    std::map<std::string, std::string> values;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return values;
+    }
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::string text(line);
+        if (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+        }
+        const auto eq = text.find('=');
+        if (eq != std::string::npos) {
+            values[text.substr(0, eq)] = text.substr(eq + 1);
+        }
+    }
+    pclose(pipe);
+    return values;
+}
+
+TEST_F(SettingsStoreTest, RoundTripReadInAnotherProcessKeepsTypes) {
+    AppSettings s(path());
+    s.linkKind = kLinkNet;
+    s.comPortName = "ttyUSB0";
+    s.comBaudRate = "115200,n,8,1";
+    s.netIP = "127.0.0.1";
+    s.netPort = "5003";
+    ASSERT_TRUE(s.storeLinkSettings());
+    s.chooseLanguage(2);
+    ASSERT_TRUE(s.storeLanguage());
+
+    const auto values = probe(path());
+    ASSERT_FALSE(values.empty()) << "probe did not run";
+    // Had TYPE come back as a string, the child would have read nothing.
+    EXPECT_EQ(values.at("linkKind"), "1");
+    EXPECT_EQ(values.at("ComPortName"), "ttyUSB0");
+    EXPECT_EQ(values.at("ComBaudRate"), "115200,n,8,1");
+    EXPECT_EQ(values.at("NetIP"), "127.0.0.1");
+    EXPECT_EQ(values.at("NetPort"), "5003");
+    EXPECT_EQ(values.at("LanguageFlag"), "ChineseBIG5");
+    EXPECT_EQ(values.at("languageIndex"), "2");
+}
+
+TEST(PortList, TrimsNamesAndFallsBack) {
+    EXPECT_EQ(portListFrom({" ttyS3\t", "", "ttyUSB0", "ttyUSB0"}),
+              (QStringList{"ttyS3", "ttyUSB0", "ttyUSB0"}));
+    const QStringList fallback = portListFrom({"  ", "\n"});
+    ASSERT_EQ(fallback.size(), 16);
+    EXPECT_EQ(fallback.front(), "ttyS0");
+    EXPECT_EQ(fallback.back(), "ttyUSB7");
+}
+
+TEST(PortList, CaseInsensitiveLookup) {
+    const QStringList entries{"ttyS0", "TTYUSB1"};
+    EXPECT_EQ(findEntryIgnoringCase(entries, "ttyusb1"), 1);
+    EXPECT_EQ(findEntryIgnoringCase(entries, "ttyUSB2"), -1);
+    EXPECT_EQ(baudRateList()[kBaudRate19200Even], std::string("19200,e,8,1"));
+    EXPECT_EQ(baudRateList()[kBaudRate115200None], std::string("115200,n,8,1"));
+}
+
+}  // namespace
+}  // namespace flashmere

@@ -1,0 +1,771 @@
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <atomic>
+#include <memory>
+
+#include "shell/app_settings.h"
+#include "shell/id_entry.h"
+#include "shell/lamp_shape.h"
+#include "shell/language_font.h"
+#include "shell/message_table.h"
+#include "shell/tfrmmodule.h"
+#include "shell/tfrmprogress.h"
+#include "shell/tone.h"
+
+using namespace flashmere;
+
+namespace {
+
+// A firmware file whose header decodes to magic, model code and text.
+QByteArray firmwareFile(const QByteArray& magic, quint16 model, const QByteArray& text) {
+    QByteArray header(32, '\0');
+    for (int i = 0; i < magic.size() && i < 8; ++i) {
+        header[i] = magic[i];
+    }
+    header[8] = static_cast<char>(model >> 8);
+    header[9] = static_cast<char>(model & 0xFF);
+    for (int i = 0; i < text.size() && i < 16; ++i) {
+        header[16 + i] = text[i];
+    }
+    const unsigned char key[8] = {0x5A, 0xC3, 0x1E, 0x77, 0x09, 0xB4, 0xE2, 0x6D};
+    for (int i = 0; i < 32; ++i) {
+        header[i] = static_cast<char>(static_cast<unsigned char>(header[i]) ^ key[i % 8]);
+    }
+    return header + QByteArray(512, '\x11');
+}
+
+struct Recorder {
+    QStringList messages;  // "title|text"
+    QString nextFile;
+    std::vector<std::pair<int, int>> tones;
+};
+
+class RecordingTone final : public TonePlayer {
+  public:
+    explicit RecordingTone(Recorder& r) : r_(r) {}
+    void play(int hz, int ms) override { r_.tones.emplace_back(hz, ms); }
+
+  private:
+    Recorder& r_;
+};
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+  private:
+    QTemporaryDir dir;
+    Recorder rec;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<TfrmModule> window;
+    QStringList ports{"ttyS0", "ttyUSB1"};
+    DeviceRun run;
+
+    QString storePath() const { return dir.filePath("settings.json"); }
+
+    void writeStore(const QJsonObject& values) {
+        QJsonObject root;
+        root.insert(kSettingsKey, values);
+        QFile file(storePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(root).toJson());
+    }
+    QJsonObject readStore() {
+        QFile file(storePath());
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        return QJsonDocument::fromJson(file.readAll()).object().value(kSettingsKey).toObject();
+    }
+    QString writeFile(const QString& name, const QByteArray& bytes) {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return path;
+    }
+
+    TfrmModule& open(bool show = true) {
+        ShellHooks hooks;
+        hooks.chooseFirmwareFile = [this](QWidget*) { return rec.nextFile; };
+        hooks.showMessage = [this](QWidget*, const QString& title, const QString& text) {
+            rec.messages << title + "|" + text;
+        };
+        hooks.tone = std::make_shared<RecordingTone>(rec);
+        hooks.portList = [this] { return ports; };
+        hooks.runDevice = run;
+        settings = std::make_unique<AppSettings>(storePath());
+        window = std::make_unique<TfrmModule>(*settings, hooks);
+        if (show) {
+            window->show();
+            if (!QTest::qWaitForWindowExposed(window.get())) {
+                qWarning("window not exposed");
+            }
+        }
+        return *window;
+    }
+    template <typename T>
+    T* w(const char* name) {
+        T* widget = window->findChild<T*>(name);
+        if (widget == nullptr) {
+            qWarning("no control %s", name);
+        }
+        return widget;
+    }
+    QString text(const char* name) {
+        QObject* o = window->findChild<QObject*>(name);
+        if (auto* l = qobject_cast<QLabel*>(o)) {
+            return l->text();
+        }
+        if (auto* b = qobject_cast<QAbstractButton*>(o)) {
+            return b->text();
+        }
+        if (auto* e = qobject_cast<QLineEdit*>(o)) {
+            return e->text();
+        }
+        return {};
+    }
+
+  private slots:
+    void init() {
+        QFile::remove(storePath());
+        rec = Recorder{};
+        run = {};
+    }
+    void cleanup() { window.reset(); }
+
+    void controls_data();
+    void controls();
+    void fixedSizeAndTitle();
+    void fontsAndColours();
+    void idEntry_data();
+    void idEntry();
+    void idEntryTyped();
+    void lampBlinks();
+    void countersRevealed();
+    void quickSpeedButtons();
+    void fileSelectionStates();
+    void languageSwitch();
+    void noteAndAboutBoxes();
+    void settingsIntoWindow();
+    void comToNetSwitchStoresAllFour();
+    void upgradeRunOnWorker();
+    void rebootWaitThroughPanel();
+    void rebootCountdownClosesAfterFirstTickPastTheEnd();
+    void cjkFontsExist();
+    void toneWithoutSoundCard();
+};
+
+void WindowTest::controls_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("place");
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<bool>("enabled");
+    struct Row {
+        const char *name, *kind, *parent;
+        QRect place;
+        const char* content;
+        bool shown;
+        bool enabled;
+    };
+    // Design content before the window is shown (captions of the language
+    // come with FormShow).
+    const Row rows[] = {
+        {"pnMsg", "QLabel", "clientArea", {8, 4, 681, 40}, "Select firmware file", true, true},
+        {"shComm", "flashmere::LampShape", "pnMsg", {646, 8, 23, 20}, "", true, true},
+        {"edErrrE", "QLineEdit", "clientArea", {536, 8, 33, 24}, "0", false, true},
+        {"edErrrP", "QLineEdit", "clientArea", {576, 8, 33, 24}, "0", false, true},
+        {"edErrrV", "QLineEdit", "clientArea", {616, 8, 33, 24}, "0", false, true},
+        {"lblFile", "QLabel", "clientArea", {8, 48, 80, 28}, "File:", true, true},
+        {"pnFile", "QLabel", "clientArea", {90, 48, 273, 28}, "", true, true},
+        {"lblFileDeviceName", "QLabel", "clientArea", {366, 48, 80, 28}, "Name:", true, true},
+        {"pnFileName", "QLabel", "clientArea", {450, 48, 136, 28}, "____________", true, true},
+        {"lblFileDeviceVER", "QLabel", "clientArea", {588, 48, 50, 28}, "VER:", true, true},
+        {"pnFileVer", "QLabel", "clientArea", {640, 48, 49, 28}, "____", true, true},
+        {"btnSelect",
+         "QPushButton",
+         "clientArea",
+         {8, 80, 681, 49},
+         "1. &Select firmware file",
+         true,
+         true},
+        {"pcPort", "QTabWidget", "clientArea", {8, 136, 265, 153}, "", true, true},
+        {"lblPort", "QLabel", "tsCom", {0, 1, 71, 28}, "Port:", true, true},
+        {"cmbPort", "QComboBox", "tsCom", {80, 5, 169, 24}, "", true, true},
+        {"pnSpeed", "QWidget", "tsCom", {0, 40, 257, 41}, "", true, true},
+        {"lblSpeed", "QLabel", "pnSpeed", {0, -3, 71, 28}, "Speed:", true, true},
+        {"cmbBaudrate", "QComboBox", "pnSpeed", {80, 3, 169, 24}, "19200,e,8,1", true, true},
+        {"btnComm19200", "QPushButton", "tsCom", {3, 75, 119, 41}, "19200,e,8,1", true, true},
+        {"btnComm115200", "QPushButton", "tsCom", {128, 75, 129, 41}, "115200,n,8,1", true, true},
+        {"lblIP", "QLabel", "tsNet", {0, 1, 73, 28}, "IP:", false, true},
+        {"edIP", "QLineEdit", "tsNet", {80, 5, 169, 28}, "192.168.1.101", false, true},
+        {"lblNetPort", "QLabel", "tsNet", {0, 37, 73, 28}, "Port:", false, true},
+        {"edPort", "QLineEdit", "tsNet", {80, 43, 81, 28}, "5003", false, true},
+        {"pnID", "QWidget", "clientArea", {280, 136, 409, 33}, "", true, true},
+        {"lblSetID", "QLabel", "pnID", {8, 0, 41, 28}, "ID:", true, true},
+        {"edID", "QLineEdit", "pnID", {56, 3, 49, 24}, "0", true, true},
+        {"sbID", "QScrollBar", "pnID", {104, 4, 305, 23}, "", true, true},
+        {"chkVerify", "QCheckBox", "clientArea", {368, 168, 113, 33}, "Verify", true, true},
+        {"chkSkip", "QCheckBox", "clientArea", {488, 168, 201, 33}, "Skip Error", true, true},
+        {"chkV4", "QCheckBox", "clientArea", {368, 200, 106, 33}, "V4/V5/V6", true, true},
+        {"chkSN", "QCheckBox", "clientArea", {488, 200, 105, 33}, "S/N", true, true},
+        {"lblPIN", "QLabel", "clientArea", {584, 205, 49, 28}, "PIN:", true, true},
+        {"edPIN", "QLineEdit", "clientArea", {640, 208, 49, 24}, "9174", true, true},
+        {"lblDeviceModel", "QLabel", "clientArea", {280, 240, 81, 25}, "Model:", true, true},
+        {"pnDeviceModel", "QLabel", "clientArea", {368, 237, 57, 28}, "____", true, true},
+        {"lblDeviceSN", "QLabel", "clientArea", {432, 237, 49, 28}, "S/N:", true, true},
+        {"pnDeviceSN", "QLabel", "clientArea", {488, 237, 97, 28}, "________", true, true},
+        {"lblDeviceID", "QLabel", "clientArea", {584, 237, 49, 28}, "ID:", true, true},
+        {"pnDeviceID", "QLabel", "clientArea", {640, 237, 49, 28}, "____", true, true},
+        {"lblDeviceName", "QLabel", "clientArea", {280, 269, 81, 28}, "Name:", true, true},
+        {"pnDevicelName", "QLabel", "clientArea", {368, 269, 121, 28}, "____________", true, true},
+        {"lblDeviceVER", "QLabel", "clientArea", {483, 269, 49, 28}, "VER:", true, true},
+        {"pnDeviceVER", "QLabel", "clientArea", {536, 269, 49, 28}, "____", true, true},
+        {"lblDeviceISP", "QLabel", "clientArea", {584, 269, 49, 28}, "ISP:", true, true},
+        {"pnDeviceISP", "QLabel", "clientArea", {640, 269, 49, 28}, "____", true, true},
+        {"Panel1", "QLabel", "clientArea", {7, 303, 106, 20}, "Program/Download", true, true},
+        {"pbProgram", "QProgressBar", "clientArea", {120, 304, 569, 17}, "", true, true},
+        {"Panel2", "QLabel", "clientArea", {7, 327, 106, 20}, "Verify check", true, true},
+        {"pbVerify", "QProgressBar", "clientArea", {120, 328, 569, 17}, "", true, true},
+        {"btnAuto", "QPushButton", "clientArea", {8, 352, 681, 49}, "2. &Upgrade", true, false},
+        {"Button1", "QPushButton", "clientArea", {711, 64, 106, 50}, "Get S/N", false, true},
+        {"Button2", "QPushButton", "clientArea", {847, 64, 106, 50}, "Get ID", false, true},
+        {"Button3", "QPushButton", "clientArea", {975, 64, 106, 50}, "Get VER", false, true},
+        {"Button4", "QPushButton", "clientArea", {1103, 64, 106, 50}, "Button4", false, true},
+        {"Button5",
+         "QPushButton",
+         "clientArea",
+         {731, 352, 202, 49},
+         "ZENTA_FIRMWARE_ERASE",
+         true,
+         true},
+        {"Button6",
+         "QPushButton",
+         "clientArea",
+         {730, 300, 202, 49},
+         "ZENTA_FIRMWARE_READ",
+         true,
+         true},
+        {"edtTX", "QLineEdit", "clientArea", {10, 416, 1376, 24}, "", true, true},
+        {"edtRX", "QLineEdit", "clientArea", {10, 447, 1376, 24}, "", true, true},
+        {"edtPage1", "QLineEdit", "clientArea", {10, 479, 1376, 24}, "", true, true},
+        {"edtPage", "QLineEdit", "clientArea", {10, 511, 1376, 24}, "", true, true},
+    };
+    for (const Row& r : rows) {
+        QTest::newRow(r.name) << r.name << r.kind << r.parent << r.place << r.content << r.shown
+                              << r.enabled;
+    }
+}
+
+void WindowTest::controls() {
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(QString, parent);
+    QFETCH(QRect, place);
+    QFETCH(QString, content);
+    QFETCH(bool, shown);
+    QFETCH(bool, enabled);
+    open(false);
+    auto* widget = window->findChild<QWidget*>(name);
+    QVERIFY2(widget != nullptr, qPrintable(name));
+    QCOMPARE(QString(widget->metaObject()->className()), kind);
+    QCOMPARE(widget->parentWidget()->objectName(), parent);
+    QCOMPARE(widget->geometry(), place);
+    QCOMPARE(!widget->isHidden(), shown || parent == "tsNet");
+    QCOMPARE(widget->isEnabled(), enabled);
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        QVERIFY(combo->isEditable());
+        if (!content.isEmpty()) {
+            QCOMPARE(combo->currentText(), content);
+        }
+    } else if (!content.isEmpty() || qobject_cast<QLabel*>(widget) ||
+               qobject_cast<QLineEdit*>(widget)) {
+        QCOMPARE(text(qPrintable(name)), content);
+    }
+}
+
+void WindowTest::fixedSizeAndTitle() {
+    open();
+    QCOMPARE(w<QWidget>("clientArea")->size(), QSize(697, 408));
+    QCOMPARE(window->minimumSize(), window->maximumSize());
+    QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(window->windowTitle(), QString::fromUtf8("Flashmere V0813\u3000[2017-07-20]"));
+    QCOMPARE(w<QLineEdit>("edIP")->maxLength(), 15);
+    QCOMPARE(w<QLineEdit>("edID")->maxLength(), 4);
+    QCOMPARE(w<QLineEdit>("edPIN")->maxLength(), 4);
+    QCOMPARE(w<QComboBox>("cmbBaudrate")->count(), 18);
+    auto* sb = w<QScrollBar>("sbID");
+    QCOMPARE(sb->minimum(), 0);
+    QCOMPARE(sb->maximum(), 9999);
+    QCOMPARE(sb->pageStep(), 10);
+    QVERIFY(w<QCheckBox>("chkVerify")->isChecked());
+    QVERIFY(!w<QCheckBox>("chkSkip")->isChecked());
+    QVERIFY(w<QCheckBox>("chkV4")->isChecked());
+    QVERIFY(!w<QCheckBox>("chkSN")->isChecked());
+    QCOMPARE(window->tmrBusy.interval(), 200);
+    QVERIFY(!window->tmrBusy.isActive());
+    QCOMPARE(w<QLabel>("pnFile")->toolTip(), QString("Fimeware filename"));
+    QCOMPARE(w<QLabel>("pnDeviceSN")->toolTip(), QString("Device type"));
+}
+
+void WindowTest::fontsAndColours() {
+    open();
+    const QColor yellow(255, 255, 0);
+    for (const char* name : {"pnMsg", "pnFile", "pnFileVer", "pnDeviceID", "Panel1"}) {
+        QCOMPARE(w<QLabel>(name)->palette().color(QPalette::WindowText), yellow);
+        // Readable while the window is disabled for a run.
+        QCOMPARE(w<QLabel>(name)->palette().color(QPalette::Disabled, QPalette::WindowText),
+                 yellow);
+    }
+    QVERIFY(w<QLabel>("pnMsg")->font().bold());
+    QVERIFY(w<QPushButton>("btnAuto")->font().bold());
+    QCOMPARE(w<QPushButton>("btnSelect")->font().family(), QString("Microsoft Sans Serif"));
+    // The fixed faces keep their size in every language.
+    const int before = w<QPushButton>("btnComm19200")->font().pointSize();
+    window->mnuTraditionalClick();
+    QCOMPARE(w<QPushButton>("btnComm19200")->font().pointSize(), before);
+    QCOMPARE(window->font().pointSize(), 12);
+    QCOMPARE(w<QLabel>("lblPort")->font().pointSize(), 12);
+    QCOMPARE(window->lampColour(), QColor(255, 0, 0));
+}
+
+void WindowTest::idEntry_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("position");
+    QTest::newRow("leading zeros") << "0042"
+                                   << "42" << 42;
+    QTest::newRow("negative") << "-5"
+                              << "0" << 0;
+    QTest::newRow("trailing letter") << "7x"
+                                     << "0" << 0;
+    QTest::newRow("mixed") << "12a"
+                           << "0" << 0;
+    QTest::newRow("dollar hex pasted") << "$1F"
+                                       << "31" << 31;
+    QTest::newRow("0x hex pasted") << "0x1F"
+                                   << "31" << 31;
+    QTest::newRow("largest") << "9999"
+                             << "9999" << 9999;
+    QTest::newRow("five characters cut to four") << "12345"
+                                                 << "1234" << 1234;
+    QTest::newRow("empty") << ""
+                           << "0" << 0;
+    QTest::newRow("blank first") << " 8"
+                                 << "8" << 8;
+    QTest::newRow("hex past the end") << "$FFF"
+                                      << "4095" << 4095;
+}
+
+void WindowTest::idEntry() {
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(int, position);
+    open(false);
+    w<QScrollBar>("sbID")->setValue(5);
+    w<QLineEdit>("edID")->setText(typed);
+    QCOMPARE(w<QLineEdit>("edID")->text(), shown);
+    QCOMPARE(w<QScrollBar>("sbID")->value(), position);
+}
+
+void WindowTest::idEntryTyped() {
+    open();
+    auto* ed = w<QLineEdit>("edID");
+    auto* sb = w<QScrollBar>("sbID");
+    ed->clear();
+    QTest::keyClicks(ed, "12a");
+    QCOMPARE(ed->text(), QString("0"));
+    QCOMPARE(sb->value(), 0);
+    ed->clear();
+    QTest::keyClicks(ed, "99999");
+    QCOMPARE(ed->text(), QString("9999"));
+    QCOMPARE(sb->value(), 9999);
+    sb->setValue(0);
+    sb->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    QCOMPARE(sb->value(), 10);
+    QCOMPARE(ed->text(), QString("10"));
+    // Typed key by key, a lone $ is already no number.
+    ed->clear();
+    QTest::keyClicks(ed, "$1F");
+    QCOMPARE(ed->text(), QString("0"));
+    QCOMPARE(parseIntegerText(u"+12"), 12);
+    QCOMPARE(parseIntegerText(u"-$10"), -16);
+    QVERIFY(!parseIntegerText(u"42 ").has_value());
+    QVERIFY(!parseIntegerText(u"99999999999").has_value());
+}
+
+void WindowTest::lampBlinks() {
+    open(false);
+    window->setBusyIndicator(true);
+    QVERIFY(window->busyIndicatorRunning());
+    window->tmrBusyTimer();
+    const QColor first = window->lampColour();
+    window->tmrBusyTimer();
+    QVERIFY(window->lampColour() != first);
+    window->setBusyIndicator(false);
+    QVERIFY(!window->busyIndicatorRunning());
+    const QColor kept = window->lampColour();
+    QTest::qWait(250);
+    QCOMPARE(window->lampColour(), kept);
+    window->setLamp(LampColour::Yellow);
+    QCOMPARE(window->lampColour(), QColor(255, 255, 0));
+}
+
+void WindowTest::countersRevealed() {
+    open();
+    auto* pnFileVer = w<QLabel>("pnFileVer");
+    QTest::mouseDClick(pnFileVer, Qt::LeftButton);
+    for (const char* name : {"edErrrE", "edErrrP", "edErrrV"}) {
+        QVERIFY(w<QLineEdit>(name)->isVisible());
+        QVERIFY(w<QLineEdit>(name)->isReadOnly());
+    }
+}
+
+void WindowTest::quickSpeedButtons() {
+    open();
+    auto* speed = w<QComboBox>("cmbBaudrate");
+    speed->setCurrentIndex(kBaudRate115200None);
+    speed->setEditText("300,n,7,2");
+    QTest::mouseClick(w<QPushButton>("btnComm115200"), Qt::LeftButton);
+    QCOMPARE(speed->currentText(), QString("115200,n,8,1"));
+    QTest::mouseClick(w<QPushButton>("btnComm19200"), Qt::LeftButton);
+    QCOMPARE(speed->currentText(), QString("19200,e,8,1"));
+}
+
+void WindowTest::fileSelectionStates() {
+    open();
+    auto* btnAuto = w<QPushButton>("btnAuto");
+    QVERIFY(!btnAuto->isEnabled());
+    const QString good = writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2"));
+    rec.nextFile = good;
+    QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
+    QVERIFY(btnAuto->isEnabled());
+    QCOMPARE(text("pnMsg"), QString("Run connect device"));
+    QCOMPARE(text("pnFile"), good);
+    QCOMPARE(text("pnFileName"), QString("FW1"));
+    QCOMPARE(text("pnFileVer"), QString("V1.2"));
+    QCOMPARE(text("pnDeviceModel"), QString());
+    QCOMPARE(window->image().modelCode, 0x8401);
+
+    // Cancelling afterwards: disabled, panels keep the first file.
+    rec.nextFile.clear();
+    QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
+    QVERIFY(!btnAuto->isEnabled());
+    QCOMPARE(text("pnFileName"), QString("FW1"));
+    QCOMPARE(window->image().modelCode, 0);
+
+    // A wrong magic: type error, nothing enabled.
+    rec.nextFile = writeFile("BAD.TVB", firmwareFile("TOLVA-V6", 0x8401, "FW2         V2.0"));
+    QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
+    QVERIFY(!btnAuto->isEnabled());
+    QCOMPARE(text("pnMsg"), QString("Firmware file type error!"));
+    QCOMPARE(text("pnFileName"), QString());
+
+    // A missing file: reset window, path shown, no message.
+    rec.nextFile = dir.filePath("missing.TVB");
+    QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
+    QVERIFY(!btnAuto->isEnabled());
+    QCOMPARE(text("pnMsg"), QString());
+    QCOMPARE(text("pnFile"), rec.nextFile);
+}
+
+void WindowTest::languageSwitch() {
+    open();
+    rec.nextFile = writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2"));
+    window->btnSelectClick();
+    QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
+    auto* menuBar = window->findChild<QMenuBar*>("mnuMain");
+    QVERIFY(menuBar != nullptr);
+    const auto action = [&](const char* name) { return window->findChild<QAction*>(name); };
+    QVERIFY(action("mnuEnglish")->isChecked());
+    QCOMPARE(text("lblFileDeviceName"), QString("Model:"));
+
+    window->mnuTraditionalClick();
+    QCOMPARE(text("btnAuto"), QString::fromUtf8("2. 更新(&U)"));
+    QCOMPARE(w<QTabWidget>("pcPort")->tabText(0), QString::fromUtf8("串列"));
+    QCOMPARE(text("lblPort"), QString::fromUtf8("連接阜:"));
+    QCOMPARE(text("lblNetPort"), QString::fromUtf8("連接阜:"));
+    QCOMPARE(text("pnMsg"), QString::fromUtf8("選擇韌體檔案"));
+    QCOMPARE(text("chkSkip"), QString::fromUtf8("忽略錯誤"));
+    QCOMPARE(text("lblIP"), QString("IP:"));
+    QCOMPARE(text("Panel1"), QString("Program/Download"));
+    QCOMPARE(window->windowTitle(), QString::fromUtf8("Flashmere V0813\u3000[2017-07-20]"));
+    QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
+    QCOMPARE(text("pnFileName"), QString("FW1"));
+    QVERIFY(!action("mnuEnglish")->isChecked());
+    QVERIFY(!action("mnuSimplified")->isChecked());
+    QVERIFY(action("mnuTraditional")->isChecked());
+    QCOMPARE(action("mnuEnglish")->text(), QString("&English"));
+    QCOMPARE(action("mnuSimplified")->text(), QString::fromUtf8("&Simplified Chinese(简体)"));
+    QCOMPARE(action("mnuTraditional")->text(), QString::fromUtf8("&Traditional Chinese(繁體)"));
+    QCOMPARE(window->findChild<QMenu*>("mnuFile")->title(), QString::fromUtf8("檔案(&F)"));
+    QCOMPARE(action("mnuExit")->text(), QString::fromUtf8("離開(&x)"));
+    QCOMPARE(action("mnuAbout")->text(), QString::fromUtf8("關於(&A)"));
+    QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("ChineseBIG5"));
+
+    window->mnuSimplifiedClick();
+    QCOMPARE(text("lblFile"), QString::fromUtf8("档名:"));
+    QVERIFY(action("mnuSimplified")->isChecked());
+    QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("ChineseGB"));
+
+    window->setPnMsg(MessageRow::msgUpgradeOk);
+    window->mnuEnglishClick();
+    QCOMPARE(text("pnMsg"), QString("Select firmware file"));
+    QCOMPARE(text("lblSpeed"), QString("Speed:"));
+    QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("English"));
+}
+
+void WindowTest::noteAndAboutBoxes() {
+    writeStore({{kValueLanguageFlag, "ChineseBIG5"}});
+    open();
+    QTRY_COMPARE(rec.messages.size(), 1);
+    QCOMPARE(rec.messages[0], QString::fromUtf8("注意!|") +
+                                  QString::fromStdString(textOf(MessageRow::msgNoteText, 2)));
+    QCOMPARE(window->font().families().value(0), QString::fromUtf8("細明體"));
+    window->mnuAboutClick();
+    QCOMPARE(rec.messages.size(), 2);
+    QVERIFY(rec.messages[1].startsWith(QString::fromUtf8("關於|本更新軟體支援: \n")));
+    QVERIFY(rec.messages[1].contains("8401") || rec.messages[1].contains("8400-840F"));
+    // A language choice shows the note again.
+    window->mnuEnglishClick();
+    QTRY_COMPARE(rec.messages.size(), 3);
+    QVERIFY(rec.messages[2].startsWith("Note !|Upgrading the firmware"));
+}
+
+void WindowTest::settingsIntoWindow() {
+    writeStore({{kValueType, 7},
+                {kValueComPortName, "ttyusb1"},
+                {kValueComBaudRate, "1200,n,8,1"},
+                {kValueNetIP, "10.1.2.3"},
+                {kValueNetPort, "6000"}});
+    open(false);
+    QCOMPARE(w<QTabWidget>("pcPort")->currentWidget()->objectName(), QString("tsNet"));
+    QCOMPARE(w<QComboBox>("cmbPort")->currentText(), QString("ttyUSB1"));
+    QCOMPARE(w<QComboBox>("cmbBaudrate")->currentText(), QString("19200,e,8,1"));
+    QCOMPARE(text("edIP"), QString("10.1.2.3"));
+    QCOMPARE(text("edPort"), QString("6000"));
+    QCOMPARE(w<QComboBox>("cmbPort")->count(), 2);
+    // Capture on the COM page takes the list's spelling.
+    w<QTabWidget>("pcPort")->setCurrentIndex(0);
+    window->captureLinkSettings();
+    QCOMPARE(settings->comPortName, std::string("ttyUSB1"));
+    QCOMPARE(settings->comBaudRate, std::string("19200,e,8,1"));
+    QCOMPARE(settings->linkKind, kLinkCom);
+    // Nothing stored by any of this.
+    QCOMPARE(readStore().value(kValueComPortName).toString(), QString("ttyusb1"));
+
+    // A port typed by hand (a pty is never listed) is taken as typed.
+    w<QComboBox>("cmbPort")->setEditText("/dev/pts/7");
+    QCOMPARE(window->captureOptions().link.comPortName, std::string("/dev/pts/7"));
+}
+
+void WindowTest::comToNetSwitchStoresAllFour() {
+    writeStore({{kValueType, 0}, {kValueComPortName, "ttyS0"}, {kValueComBaudRate, "9600,e,8,1"}});
+    open(false);
+    w<QTabWidget>("pcPort")->setCurrentIndex(1);
+    w<QLineEdit>("edIP")->setText("127.0.0.1");
+    w<QLineEdit>("edPort")->setText("5099");
+    const OperatorOptions options = window->captureOptions();
+    QCOMPARE(options.linkKind, kLinkNet);
+    QVERIFY(settings->storeLinkSettings());
+    const QJsonObject key = readStore();
+    QCOMPARE(key.value(kValueType).toInt(-1), 1);
+    QCOMPARE(key.value(kValueNetIP).toString(), QString("127.0.0.1"));
+    QCOMPARE(key.value(kValueNetPort).toString(), QString("5099"));
+    QCOMPARE(key.value(kValueComPortName).toString(), QString("ttyS0"));
+    QCOMPARE(key.value(kValueComBaudRate).toString(), QString("9600,e,8,1"));
+}
+
+void WindowTest::upgradeRunOnWorker() {
+    auto gate = std::make_shared<QSemaphore>(0);
+    auto seen = std::make_shared<OperatorOptions>();
+    auto onWorker = std::make_shared<std::atomic<bool>>(false);
+    QThread* guiThread = QThread::currentThread();
+    run = [gate, seen, onWorker, guiThread](OperatorPanel& panel, FirmwareImage&) {
+        *onWorker = QThread::currentThread() != guiThread;
+        *seen = panel.captureOptions();
+        panel.setBusyIndicator(true);
+        panel.setPnMsg(MessageRow::msgConnecting);
+        gate->acquire();
+        panel.setDevicePanel(DevicePanel::pnDeviceModel, "8401");
+        panel.setErrorCounter(ErrorCounter::edErrrP, 3);
+        panel.setProgramRange(5);
+        panel.setProgramPosition(9);
+        panel.setEdtTX("05 00 ");
+        panel.storeLinkSettings(kLinkNet, panel.captureOptions().link);
+        panel.setPnMsg(MessageRow::msgUpgradeOk);
+        panel.setBusyIndicator(false);
+        panel.setLamp(LampColour::Yellow);
+        panel.tone(1000, 300);
+        return MessageRow::msgUpgradeOk;
+    };
+    open();
+    rec.nextFile = writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2"));
+    window->btnSelectClick();
+    w<QScrollBar>("sbID")->setValue(7);
+    w<QTabWidget>("pcPort")->setCurrentIndex(1);
+    w<QLineEdit>("edIP")->setText("127.0.0.1");
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+
+    QTest::mouseClick(w<QPushButton>("btnAuto"), Qt::LeftButton);
+    QTRY_COMPARE(text("pnMsg"), QString("Connecting device ..."));
+    QVERIFY(window->busy());
+    QVERIFY(!window->isEnabled());
+    QVERIFY(!window->findChild<QMenuBar*>("mnuMain")->isEnabled());
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QVERIFY(window->busyIndicatorRunning());
+    // The close box does nothing while the run owns the link.
+    window->close();
+    QVERIFY(window->isVisible());
+    // A second click cannot start a second run.
+    window->btnAutoClick();
+
+    gate->release();
+    QVERIFY(finished.wait(5000));
+    QVERIFY(*onWorker);
+    QCOMPARE(seen->deviceId, 7);
+    QCOMPARE(seen->linkKind, kLinkNet);
+    QCOMPARE(seen->link.netIP, std::string("127.0.0.1"));
+    QCOMPARE(seen->pinText, std::string("9174"));
+    QCOMPARE(text("pnMsg"), QString("Upgrade ok."));
+    QCOMPARE(text("pnDeviceModel"), QString("8401"));
+    QCOMPARE(text("edErrrP"), QString("3"));
+    QCOMPARE(w<QProgressBar>("pbProgram")->value(), 5);
+    QCOMPARE(text("edtTX"), QString("05 00 "));
+    QCOMPARE(window->lampColour(), QColor(255, 255, 0));
+    QVERIFY(!window->busyIndicatorRunning());
+    QVERIFY(window->isEnabled());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
+    QCOMPARE(rec.tones.size(), std::size_t{1});
+    QCOMPARE(readStore().value(kValueType).toInt(-1), 1);
+    QCOMPARE(readStore().value(kValueNetIP).toString(), QString("127.0.0.1"));
+    QCOMPARE(finished.size(), 1);
+}
+
+void WindowTest::rebootWaitThroughPanel() {
+    auto closedSeen = std::make_shared<std::atomic<bool>>(false);
+    auto shown = std::make_shared<QSemaphore>(0);
+    run = [closedSeen, shown](OperatorPanel& panel, FirmwareImage&) {
+        panel.showRebootWait(10);
+        panel.updateRebootWait(rebootWaitCaption(7, 10).toStdString(), 8, 11);
+        shown->release();
+        // The engine polls the close box between its ticks.
+        for (int i = 0; i < 500 && !panel.rebootWaitClosedByOperator(); ++i) {
+            QThread::msleep(10);
+        }
+        *closedSeen = panel.rebootWaitClosedByOperator();
+        panel.closeRebootWait();
+        return MessageRow::msgUpgradeOk;
+    };
+    open();
+    rec.nextFile = writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8400, "FW1         V1.2"));
+    window->btnSelectClick();
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    QVERIFY(shown->tryAcquire(1, 5000));
+    QTRY_VERIFY(window->rebootWaitWindow() != nullptr &&
+                window->rebootWaitWindow()->pnlProgress->text().endsWith("007/010 Seconds"));
+    TfrmProgress* wait = window->rebootWaitWindow();
+    QCOMPARE(wait->windowTitle(), QString("Progress"));
+    QCOMPARE(wait->size(), QSize(404, 90));
+    QCOMPARE(wait->Progress_Bar->geometry(), QRect(8, 20, 385, 20));
+    QCOMPARE(wait->pnlProgress->geometry(), QRect(8, 45, 385, 23));
+    QCOMPARE(wait->Progress_Bar->maximum(), 11);
+    QCOMPARE(wait->Progress_Bar->value(), 8);
+    QVERIFY(wait->isEnabled());
+    QVERIFY(wait->isModal());
+    wait->close();  // the close box
+    QVERIFY(finished.wait(5000));
+    QVERIFY(*closedSeen);
+    QVERIFY(window->rebootWaitWindow() == nullptr);
+}
+
+void WindowTest::rebootCountdownClosesAfterFirstTickPastTheEnd() {
+    TfrmProgress wait;
+    std::int64_t now = 1'000'000;
+    QSignalSpy byOperator(&wait, &TfrmProgress::closedByOperator);
+    wait.show();
+    wait.startCountdown(10, [&now] { return now; });
+    QCOMPARE(wait.Progress_Bar->minimum(), 1);
+    QCOMPARE(wait.Progress_Bar->maximum(), 11);
+    QCOMPARE(wait.tmrProgress.interval(), 500);
+    QVERIFY(wait.tmrProgress.isActive());
+    wait.tmrProgress.stop();  // ticks come from the test, on a virtual clock
+    for (int tick = 1; tick <= 21; ++tick) {
+        now += 500;
+        wait.tmrProgressTimer();
+        QVERIFY2(wait.isVisible(), qPrintable(QString("closed early at tick %1").arg(tick)));
+    }
+    QCOMPARE(wait.pnlProgress->text(),
+             QString("device is rebooting,please wait ..... 010/010 Seconds"));
+    now += 500;  // 11 s
+    wait.tmrProgressTimer();
+    QVERIFY(!wait.isVisible());
+    QCOMPARE(wait.pnlProgress->text(),
+             QString("device is rebooting,please wait ..... 011/010 Seconds"));
+    QCOMPARE(wait.Progress_Bar->value(), 11);  // 12 clamps to the maximum
+    now += 5000;
+    wait.tmrProgressTimer();  // no tick after the end
+    QVERIFY(wait.pnlProgress->text().endsWith("011/010 Seconds"));
+    QCOMPARE(byOperator.size(), 0);
+    QCOMPARE(rebootWaitCaption(7, 60),
+             QString("device is rebooting,please wait ..... 007/060 Seconds"));
+    QCOMPARE(rebootWaitCaption(1234, 60).mid(38), QString("1234/060 Seconds"));
+}
+
+void WindowTest::cjkFontsExist() {
+    QVERIFY(!QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty());
+    QVERIFY(!QFontDatabase::families(QFontDatabase::TraditionalChinese).isEmpty());
+    open();
+    for (int lang : {kLanguageSimplified, kLanguageTraditional}) {
+        window->useLanguage(lang);
+        const QString family = QFontInfo(w<QLabel>("lblPort")->font()).family();
+        const auto systems = QFontDatabase::writingSystems(family);
+        QVERIFY2(systems.contains(lang == kLanguageSimplified ? QFontDatabase::SimplifiedChinese
+                                                              : QFontDatabase::TraditionalChinese),
+                 qPrintable(family));
+    }
+    QCOMPARE(colourFromText("0x000000FF"), QColor(255, 0, 0));
+    QCOMPARE(colourFromText("junk"), QColor(Qt::black));
+}
+
+void WindowTest::toneWithoutSoundCard() {
+    const QByteArray samples = sineSamples(1000, 300, 22050);
+    QCOMPARE(samples.size(), 22050 * 300 / 1000 * 2);
+    // Fades in from silence.
+    QCOMPARE(samples[0], '\0');
+    QCOMPARE(sineSamples(1000, 999999, 8000).size(), 8000 * 5 * 2);
+    QtTonePlayer player;
+    QElapsedTimer timer;
+    timer.start();
+    player.play(300, 300);
+    player.play(1000, 100);
+    QVERIFY(timer.elapsed() < 2000);
+}
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
