@@ -317,6 +317,13 @@ std::optional<std::int64_t> SimDevice::nextDueMs() const {
 }
 
 void SimDevice::addOutput(SimOutput output) {
+    // Bytes due at the same moment as the last pending output join it.
+    if (!pending_.empty() && !output.disconnect && !pending_.back().disconnect &&
+        pending_.back().atMs == output.atMs) {
+        auto& last = pending_.back().bytes;
+        last.insert(last.end(), output.bytes.begin(), output.bytes.end());
+        return;
+    }
     const auto pos =
         std::upper_bound(pending_.begin(), pending_.end(), output.atMs,
                          [](std::int64_t t, const SimOutput& o) { return t < o.atMs; });
