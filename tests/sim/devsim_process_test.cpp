@@ -106,7 +106,10 @@ class DevsimProcess {
         return -1;
     }
 
-  private:
+      pid_t pid() const { return pid_; }
+    void markExited() { exited_ = true; }
+
+private:
     pid_t pid_ = -1;
     int stdout_ = -1;
     bool exited_ = false;
@@ -214,6 +217,35 @@ TEST(DevsimProcess, ServesAPseudoTerminal) {
     EXPECT_EQ(as->payloadLength, 0);
     close(fd);
     EXPECT_EQ(sim.terminate(5000), 0);
+}
+
+TEST(DevsimProcess, ExitsByItselfAfterTheStartedProgramRebooted) {
+    DevsimProcess sim({"--tcp", "127.0.0.1:0", "--model", "8400", "--reboot-ms", "300",
+                       "--exit-after-run", "--split", "0-5", "--seed", "3"});
+    const std::string line = sim.firstLine(5000);
+    ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(std::stoi(line.substr(line.rfind(':') + 1))));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_TRUE(writeAll(fd, binaryRequest(1, 0x0038, kStartProgram)));
+    ASSERT_TRUE(readReply(fd, 3000, decodeBinary)) << "the split reply reassembles";
+    const std::int64_t started = nowMs();
+    // The process ends on its own once the 300 ms reboot is over.
+    int status = -1;
+    while (nowMs() - started < 5000) {
+        if (waitpid(sim.pid(), &status, WNOHANG) == sim.pid()) {
+            sim.markExited();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    close(fd);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GE(nowMs() - started, 250);
 }
 
 TEST(DevsimProcess, RefusesBadOptionsWithAMessage) {

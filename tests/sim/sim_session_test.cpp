@@ -172,5 +172,21 @@ TEST(SimSession, SerialLineTimingIsAccountedOnTheVirtualClock) {
     EXPECT_LE(took, 308);
 }
 
+TEST(SimSession, ARealClockIsSleptOnUntilTheReplyIsDue) {
+    SimConfig c = baseConfig(0x8401);
+    c.latencyMs = 40;
+    SimDevice device(c);
+    SimTransportFactory factory(device, systemClock());
+    NullTraceSink trace;
+    LinkChannel link(factory, systemClock(), trace);
+    link.linkKind = kLinkNet;
+    ASSERT_TRUE(link.openLink());
+    const std::int64_t t0 = systemClock().nowMs();
+    ASSERT_TRUE(exchangeBinaryFrame(link, 1, 0x0001));
+    const std::int64_t took = systemClock().nowMs() - t0;
+    EXPECT_GE(took, 40);
+    EXPECT_LT(took, 1000);
+}
+
 }  // namespace
 }  // namespace flashmere
