@@ -31,9 +31,12 @@ std::int64_t nowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The simulator in FLASHMERE_BIN_DIR, else the one this test was built with.
 std::string devsimPath() {
-    const char* dir = std::getenv("FLASHMERE_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/flashmere-devsim";
+    if (const char* dir = std::getenv("FLASHMERE_BIN_DIR"); dir && *dir) {
+        return std::string(dir) + "/flashmere-devsim";
+    }
+    return FLASHMERE_DEVSIM_PATH;
 }
 
 class DevsimProcess {
