@@ -22,7 +22,8 @@ int run(int argc, char** argv) {
     parser.setApplicationDescription(
         "Flashmere writes firmware (.TVB files) into field devices over a serial line or TCP.\n"
         "Without options the window starts with the stored settings. The options below set\n"
-        "up this session only; nothing they set is stored.");
+        "up this session only; as with any change made in the window, a link is stored\n"
+        "only once a device has answered on it, and --lang is never stored.");
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption netOption(
@@ -87,10 +88,11 @@ int run(int argc, char** argv) {
     if (!netHost.isEmpty()) {
         window.useNetLink(netHost, netPort);
     }
+    window.show();
+    // After FormShow, which sets the message bar back to its first text.
     if (parser.isSet(fileOption)) {
         window.chooseFirmwareFile(parser.value(fileOption));
     }
-    window.show();
 
     int status = 0;
     if (grab) {

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -172,6 +173,7 @@ class WindowTest : public QObject {
     void upgradeRunOnWorker();
     void rebootWaitThroughPanel();
     void rebootCountdownClosesAfterFirstTickPastTheEnd();
+    void upgradeAgainstSimulatedDevice();
     void cjkFontsExist();
     void toneWithoutSoundCard();
 };
@@ -735,6 +737,50 @@ void WindowTest::rebootCountdownClosesAfterFirstTickPastTheEnd() {
     QCOMPARE(rebootWaitCaption(7, 60),
              QString("device is rebooting,please wait ..... 007/060 Seconds"));
     QCOMPARE(rebootWaitCaption(1234, 60).mid(38), QString("1234/060 Seconds"));
+}
+
+void WindowTest::upgradeAgainstSimulatedDevice() {
+    run = defaultDeviceRun();
+    if (!run) {
+        QSKIP("this build has no upgrade engine");
+    }
+    QString bin = qEnvironmentVariable("FLASHMERE_BIN_DIR");
+    if (bin.isEmpty()) {
+        bin = QCoreApplication::applicationDirPath();
+    }
+    const QString devsim = bin + "/flashmere-devsim";
+    if (!QFileInfo(devsim).isExecutable()) {
+        QSKIP("no flashmere-devsim in this build");
+    }
+    QProcess device;
+    device.start(devsim, {"--tcp", "0", "--model", "8401", "--id", "3", "--reboot-ms", "50"});
+    QVERIFY(device.waitForStarted(5000));
+    QVERIFY(device.waitForReadyRead(5000));
+    const QString line = QString::fromUtf8(device.readLine()).trimmed();
+    QVERIFY2(line.startsWith("listening on "), qPrintable(line));
+    const QString address = line.mid(13);
+    const qsizetype colon = address.lastIndexOf(':');
+
+    open();
+    window->useNetLink(address.left(colon), address.mid(colon + 1));
+    w<QScrollBar>("sbID")->setValue(3);
+    window->chooseFirmwareFile(
+        writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102")));
+    QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgUpgradeOk);
+    QCOMPARE(text("pnMsg"), QString("Upgrade ok."));
+    QCOMPARE(window->lampColour(), QColor(255, 255, 0));
+    QCOMPARE(text("pnDeviceModel"), QString("8401"));
+    QCOMPARE(text("pnDeviceID"), QString("0003"));
+    QVERIFY(window->isEnabled());
+    QVERIFY(!rec.tones.empty());
+    QCOMPARE(readStore().value(kValueType).toInt(-1), 1);
+    QCOMPARE(readStore().value(kValueNetPort).toString(), address.mid(colon + 1));
+    device.terminate();
+    QVERIFY(device.waitForFinished(5000));
 }
 
 void WindowTest::cjkFontsExist() {
