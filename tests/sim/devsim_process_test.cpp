@@ -109,10 +109,10 @@ class DevsimProcess {
         return -1;
     }
 
-      pid_t pid() const { return pid_; }
+    pid_t pid() const { return pid_; }
     void markExited() { exited_ = true; }
 
-private:
+  private:
     pid_t pid_ = -1;
     int stdout_ = -1;
     bool exited_ = false;

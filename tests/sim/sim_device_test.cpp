@@ -103,6 +103,37 @@ TEST(SimFrames, ReassemblesAFrameFedByteByByteAndBackToBackFrames) {
     EXPECT_EQ(countEvents(device, SimEventType::Noise), 0u);
 }
 
+TEST(SimFrames, RandomJunkNeverHidesTheNextValidFrame) {
+    SimConfig c = configFor(0x8401);
+    SimDevice device(c);
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        return x;
+    };
+    const auto hello = binaryRequest(1, 0x0001);
+    std::int64_t t = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> junk(next() % 3000);
+        for (auto& b : junk) {
+            // Start bytes are frequent so that half-frames are common.
+            const auto r = next();
+            b = (r & 3) == 0 ? std::uint8_t{0x05} : static_cast<std::uint8_t>(r >> 8);
+        }
+        for (std::size_t at = 0; at < junk.size();) {
+            const std::size_t n = std::min<std::size_t>(1 + next() % 700, junk.size() - at);
+            device.receive(std::span(junk).subspan(at, n), t++);
+            at += n;
+        }
+        drain(device);
+        device.receive(hello, t++);
+        const auto out = drain(device);
+        ASSERT_TRUE(decodeBinary(out)) << "round " << round;
+    }
+}
+
 TEST(SimFrames, DropsFramesWithABadCheckAsNoiseAndNamesTheReason) {
     SimDevice device(configFor(0x8401));
     auto bad = binaryRequest(1, 0x0001);

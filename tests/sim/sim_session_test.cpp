@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "link/crc.h"
 #include "link/link_channel.h"
 #include "link/virtual_clock.h"
 #include "sim_test_util.h"
@@ -170,6 +171,45 @@ TEST(SimSession, SerialLineTimingIsAccountedOnTheVirtualClock) {
     const std::int64_t took = b.clock.nowMs() - t0;
     EXPECT_GE(took, 305);
     EXPECT_LE(took, 308);
+}
+
+TEST(SimSession, AFullSizeTextImageProgramsVerifiesAndPassesTheStartCheck) {
+    SimConfig c = baseConfig(0x8801);
+    c.id = 5;
+    Bench b(c, kLinkCom);
+    ASSERT_TRUE(b.link.openLink());
+    ASSERT_TRUE(exchangeTextCommand(b.link, "0005AS"));
+    const std::uint32_t pages = b.device.layout().pageLimit;
+    ASSERT_EQ(pages, 3968u);
+    std::uint32_t sum = 0;
+    auto pageData = [](std::uint32_t page) {
+        return pattern(256, static_cast<std::uint8_t>(page));
+    };
+    char head[32];
+    for (std::uint32_t page = 0; page < pages; ++page) {
+        std::snprintf(head, sizeof head, "0005YP%08X", page * 256);
+        std::string cmd = head;
+        for (const auto byte : pageData(page)) {
+            cmd += hexByte(byte);
+            sum += byte;
+        }
+        ASSERT_TRUE(exchangeTextCommand(b.link, cmd)) << page;
+    }
+    for (std::uint32_t page = 0; page < pages; page += 97) {
+        std::snprintf(head, sizeof head, "0005YV%08X", page * 256);
+        ASSERT_TRUE(exchangeTextCommand(b.link, head));
+        std::string expected;
+        for (const auto byte : pageData(page)) {
+            expected += hexByte(byte);
+        }
+        EXPECT_EQ(std::string(b.link.reply.payload.begin() + 8, b.link.reply.payload.begin() + 520),
+                  expected);
+    }
+    std::snprintf(head, sizeof head, "0005YRC4E19D70%08X%08X", pages * 256, sum);
+    ASSERT_TRUE(exchangeTextCommand(b.link, head));
+    ASSERT_TRUE(b.device.lastRunCheck());
+    EXPECT_TRUE(b.device.lastRunCheck()->matched);
+    EXPECT_EQ(b.device.memory().size(), 1015808u);
 }
 
 TEST(SimSession, ARealClockIsSleptOnUntilTheReplyIsDue) {
