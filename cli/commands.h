@@ -9,5 +9,7 @@ namespace flashmere::cli {
 // One registration function per subcommand, each in its own cmd_*.cpp.
 void registerInfoCommand(CLI::App& app, CommandOutcome& outcome);
 void registerPackCommand(CLI::App& app, CommandOutcome& outcome);
+void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome);
+void registerServiceCommands(CLI::App& app, CommandOutcome& outcome);
 
 }  // namespace flashmere::cli

@@ -20,5 +20,7 @@ int main(int argc, char** argv) {
     CommandOutcome outcome;
     registerInfoCommand(app, outcome);
     registerPackCommand(app, outcome);
+    registerUpgradeCommand(app, outcome);
+    registerServiceCommands(app, outcome);
     return runCli(app, outcome, argc, argv);
 }

@@ -1,0 +1,88 @@
+#include <memory>
+
+#include "commands.h"
+#include "console_panel.h"
+#include "device_options.h"
+#include "firmware/firmware_selection.h"
+#include "link/clock.h"
+#include "link/qt_transport_factory.h"
+#include "shell/message_table.h"
+#include "upgrade/upgrade_run.h"
+
+namespace flashmere::cli {
+namespace {
+
+struct UpgradeArgs {
+    std::string file;
+    DeviceArgs device;
+    bool noVerify = false;
+    bool skipErrors = false;
+    bool noV4 = false;
+    bool sn = false;
+};
+
+int runUpgradeCommand(const UpgradeArgs& args) {
+    std::string error;
+    auto resolved = resolveDeviceOptions(args.device, error);
+    if (!resolved) {
+        return fail(ExitCode::Usage, error);
+    }
+    OperatorOptions options = resolved->options;
+    options.verify = !args.noVerify;
+    options.skipError = args.skipErrors;
+    options.v4 = !args.noV4;
+    options.sn = args.sn;
+
+    FirmwareImage image;
+    const FileSelection selection = selectFirmwareFile(args.file, image);
+    if (!selection.opened) {
+        return fail(ExitCode::FileUnreadable,
+                    "cannot open " + oneLine(args.file) + ": " + unreadableReason(args.file));
+    }
+    if (!selection.accepted) {
+        return fail(ExitCode::FileRejected,
+                    oneLine(args.file) + ": " + textOf(MessageRow::msgFileTypeError, 0));
+    }
+
+    ensureQtApplication();
+    ConsolePanel::Style style;
+    style.languageIndex = resolved->languageIndex;
+    style.json = args.device.json;
+    style.terminal = !style.json && stdoutIsTerminal();
+    style.traces = args.device.traces;
+    ConsolePanel panel(options, style);
+    QtTransportFactory transports;
+    DeviceRunContext context{panel, transports, systemClock(), image};
+    const MessageRow outcome = runUpgrade(context);
+    const int code = exitCodeFor(outcome);
+    if (style.json) {
+        std::printf("{\"event\":\"result\",\"ok\":%s,\"row\":%d,\"text\":%s,\"exit\":%d}\n",
+                    code == 0 ? "true" : "false", static_cast<int>(outcome),
+                    jsonString(textOf(outcome, style.languageIndex)).c_str(), code);
+        std::fflush(stdout);
+    }
+    return code;
+}
+
+}  // namespace
+
+void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome) {
+    auto args = std::make_shared<UpgradeArgs>();
+    CLI::App* command = app.add_subcommand(
+        "upgrade", "Identify the device, write FILE into it, read it back and start it");
+    command->add_option("FILE", args->file, "Firmware file (.TVB)")->required();
+    addDeviceOptions(command, args->device);
+    command->add_flag("--no-verify", args->noVerify, "Do not read the pages back and compare");
+    command->add_flag("--skip-errors", args->skipErrors,
+                      "Go on with the next page when a page's attempts are used up");
+    command->add_flag("--no-v4", args->noV4, "Do not send the V4/V5/V6 wake-up frames");
+    command->add_flag("--sn", args->sn, "Send the S/N wake-up block");
+    command->footer(
+        "Exit codes: 0 Upgrade ok., 2 bad usage, 3 file unreadable, 4 file rejected, "
+        "10 Open communication port error!, 11 Connect device error!, 12 Model or PIN error!, "
+        "13 Firmware file type error! (device model differs), 14 Load firmware file error!, "
+        "15 Program/Download error!, 16 Verify error!");
+    attachRunner(command, outcome, [args] { return runUpgradeCommand(*args); });
+}
+
+}  // namespace flashmere::cli

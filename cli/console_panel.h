@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "upgrade/operator_panel.h"
+
+namespace flashmere {
+
+// The operator panel of the command line: every pnMsg text as a line in the
+// chosen language, progress bars and the reboot countdown redrawn in place
+// on a terminal (plain lines otherwise), or one JSON object per event.
+class ConsolePanel final : public OperatorPanel {
+  public:
+    struct Style {
+        int languageIndex = 0;
+        bool json = false;
+        bool terminal = false;  // redraw bars in place
+        bool traces = false;    // print edtTX/edtRX
+    };
+
+    ConsolePanel(const OperatorOptions& options, Style style, std::FILE* out = stdout);
+
+    OperatorOptions captureOptions() override { return options_; }
+    void storeLinkSettings(std::uint8_t, const LinkSettings&) override {}
+
+    void setPnMsg(MessageRow row) override;
+    void setLamp(LampColour colour) override;
+    void setBusyIndicator(bool on) override;
+    void setProgramRange(int maximum) override { bar(program_, "program", -1, maximum); }
+    void setProgramPosition(int position) override { bar(program_, "program", position, -1); }
+    void setVerifyRange(int maximum) override { bar(verify_, "verify", -1, maximum); }
+    void setVerifyPosition(int position) override { bar(verify_, "verify", position, -1); }
+    void setErrorCounter(ErrorCounter counter, int value) override;
+    void setEdtPage(const std::string&) override {}
+    void setEdtPage1(const std::string&) override {}
+    void setDevicePanel(DevicePanel panel, const std::string& text) override;
+    void setSbID(int position) override;
+    void tone(int frequencyHz, int durationMs) override;
+    void showRebootWait(int rebootSeconds) override;
+    void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override;
+    void closeRebootWait() override;
+
+    void setEdtTX(const std::string& text) override;
+    void setEdtRX(const std::string& text) override;
+    void linkNote(const std::string& text) override;
+
+    int counter(ErrorCounter which) const { return counters_[static_cast<int>(which)]; }
+
+  private:
+    struct Bar {
+        int position = 0;
+        int maximum = 0;
+        int lastPrinted = -1;  // plain output: last tenth printed
+    };
+    void bar(Bar& b, const char* name, int position, int maximum);
+    void endInPlaceLine();
+    void jsonEvent(const std::string& fields);
+
+    OperatorOptions options_;
+    Style style_;
+    std::FILE* out_;
+    Bar program_;
+    Bar verify_;
+    int counters_[3] = {0, 0, 0};
+    bool inPlaceLine_ = false;
+    int lastRebootSecond_ = -1;
+};
+
+// A JSON string literal of the text (quotes and escapes included).
+std::string jsonString(const std::string& text);
+
+}  // namespace flashmere

@@ -1,0 +1,150 @@
+#include "device_options.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <charconv>
+
+#include "link/serial_mode.h"
+#include "shell/app_settings.h"
+#include "shell/message_table.h"
+
+namespace flashmere::cli {
+namespace {
+
+constexpr const char* kDefaultNetPort = "5003";
+
+bool parsePort(std::string_view text, std::string& port) {
+    unsigned value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || ptr != text.data() + text.size() || value == 0 ||
+        value > 65535) {
+        return false;
+    }
+    port = std::to_string(value);
+    return true;
+}
+
+// "host", "host:port", "[v6]" or "[v6]:port".
+bool splitNet(const std::string& text, std::string& host, std::string& port) {
+    port = kDefaultNetPort;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string::npos || close == 1) {
+            return false;
+        }
+        host = text.substr(1, close - 1);
+        if (close + 1 == text.size()) {
+            return true;
+        }
+        return text[close + 1] == ':' && parsePort(std::string_view(text).substr(close + 2), port);
+    }
+    const auto colon = text.find(':');
+    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
+        host = text;  // a bare IPv6 address has several colons and no port
+        return !host.empty();
+    }
+    host = text.substr(0, colon);
+    return !host.empty() && parsePort(std::string_view(text).substr(colon + 1), port);
+}
+
+}  // namespace
+
+void addDeviceOptions(CLI::App* command, DeviceArgs& args, bool withId) {
+    auto* net = command->add_option("--net", args.net,
+                                    "Device on TCP: HOST[:PORT] (port 5003 when left out)");
+    auto* com = command->add_option("--com", args.com,
+                                    "Device on a serial port: a name such as ttyUSB0, or a path");
+    net->excludes(com);
+    command->add_option("--mode", args.mode, "Serial settings, e.g. \"19200,e,8,1\"")->needs(com);
+    if (withId) {
+        command->add_option("--id", args.id, "Device ID, 0 to 9999")
+            ->check(CLI::Range(0, 9999))
+            ->default_val(0);
+    }
+    command->add_option("--pin", args.pin, "PIN, at most 4 characters (9174 sends none)")
+        ->default_val("9174");
+    command->add_option("--lang", args.lang, "Language of the messages: en, zh-CN or zh-TW")
+        ->default_val("en");
+    command->add_flag("--json", args.json, "One JSON object per event on stdout");
+    command->add_flag("--trace", args.traces, "Show every frame sent and the reply payloads");
+}
+
+std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std::string& error) {
+    ResolvedOptions resolved;
+    const auto language = languageIndexFromOption(args.lang);
+    if (!language) {
+        error = "--lang \"" + oneLine(args.lang) + "\" is not one of en, zh-CN, zh-TW";
+        return std::nullopt;
+    }
+    resolved.languageIndex = *language;
+    if (args.pin.size() > 4) {
+        error = "--pin takes at most 4 characters";
+        return std::nullopt;
+    }
+
+    AppSettings stored;
+    stored.loadSettings();
+    OperatorOptions& o = resolved.options;
+    o.deviceId = args.id;
+    o.pinText = args.pin;
+    o.linkKind = stored.linkKind;
+    o.link = stored.linkSettings();
+    if (!args.net.empty()) {
+        o.linkKind = kLinkNet;
+        if (!splitNet(args.net, o.link.netIP, o.link.netPort)) {
+            error = "--net \"" + oneLine(args.net) + "\" is not HOST[:PORT] with a port 1-65535";
+            return std::nullopt;
+        }
+    } else if (!args.com.empty()) {
+        o.linkKind = kLinkCom;
+        o.link.comPortName = args.com;
+    }
+    if (!args.mode.empty()) {
+        if (!parseSerialMode(args.mode)) {
+            error = "--mode \"" + oneLine(args.mode) +
+                    "\" is not a serial settings string such as \"19200,e,8,1\"";
+            return std::nullopt;
+        }
+        o.link.comBaudRate = args.mode;
+    }
+    return resolved;
+}
+
+int exitCodeFor(MessageRow outcome) {
+    switch (outcome) {
+        case MessageRow::msgUpgradeOk:
+            return 0;
+        case MessageRow::msgOpenPortError:
+            return 10;
+        case MessageRow::msgConnectError:
+            return 11;
+        case MessageRow::msgModelOrPinError:
+            return 12;
+        case MessageRow::msgFileTypeError:
+            return 13;
+        case MessageRow::msgLoadFileError:
+            return 14;
+        case MessageRow::msgProgramError:
+            return 15;
+        case MessageRow::msgVerifyError:
+            return 16;
+        default:
+            return static_cast<int>(ExitCode::Internal);
+    }
+}
+
+void ensureQtApplication() {
+    if (QCoreApplication::instance() == nullptr) {
+        static int argc = 1;
+        static char name[] = "flashmere-cli";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
+    }
+}
+
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+}  // namespace flashmere::cli

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "cli_common.h"
+#include "upgrade/message_row.h"
+#include "upgrade/operator_panel.h"
+
+namespace flashmere::cli {
+
+// The link and device options shared by every command that talks to a
+// device. Options left out come from the stored settings of the window.
+struct DeviceArgs {
+    std::string net;   // HOST[:PORT]
+    std::string com;   // serial port name or path
+    std::string mode;  // serial settings string
+    int id = 0;
+    std::string pin = "9174";
+    std::string lang = "en";
+    bool json = false;
+    bool traces = false;
+};
+
+void addDeviceOptions(CLI::App* command, DeviceArgs& args, bool withId = true);
+
+// The options a run starts from, or the reason the command line is unusable.
+struct ResolvedOptions {
+    OperatorOptions options;
+    int languageIndex = 0;
+};
+std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std::string& error);
+
+// Device outcomes as exit codes: 0 for "Upgrade ok.", 10 and up for each
+// failure message.
+int exitCodeFor(MessageRow outcome);
+
+// The Qt objects of the transports need an application object.
+void ensureQtApplication();
+
+// True when standard output is a terminal (progress redrawn in place).
+bool stdoutIsTerminal();
+
+}  // namespace flashmere::cli
