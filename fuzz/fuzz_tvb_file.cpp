@@ -1,0 +1,92 @@
+// Firmware files as an operator picks them: the whole input is the file.
+// The header is read from memory and from the file (both must agree), the
+// file is selected as the window does, and its body is loaded into the page
+// store with the model code from its own header.
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+
+#include "firmware/firmware_header.h"
+#include "firmware/firmware_image.h"
+#include "firmware/firmware_selection.h"
+#include "fuzz_support.h"
+
+namespace flashmere::fuzz {
+namespace {
+
+bool blankByte(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
+
+void checkTrimmed(const std::string& text, std::size_t maxSize) {
+    FUZZ_CHECK(text.size() <= maxSize);
+    if (!text.empty()) {
+        FUZZ_CHECK(!blankByte(text.front()) && !blankByte(text.back()));
+    }
+}
+
+}  // namespace
+}  // namespace flashmere::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace flashmere;
+    using namespace flashmere::fuzz;
+    static ScratchFile file(".TVB");
+    // 4096 pages of 260 bytes: one store for the whole run, as the window keeps it.
+    static FirmwareImage image;
+
+    const std::span<const std::uint8_t> bytes(data, size);
+    file.write(bytes);
+
+    const FirmwareHeader fromMemory = readStoredHeader(bytes);
+    const auto fromFile = readFirmwareHeader(file.path());
+    FUZZ_CHECK(fromFile.has_value());
+    FUZZ_CHECK(fromFile->accepted() == fromMemory.accepted());
+    FUZZ_CHECK(fromFile->modelCode == fromMemory.modelCode);
+    FUZZ_CHECK(fromFile->firmwareName == fromMemory.firmwareName);
+    FUZZ_CHECK(fromFile->firmwareVersion == fromMemory.firmwareVersion);
+    checkTrimmed(fromMemory.firmwareName, 12);
+    checkTrimmed(fromMemory.firmwareVersion, 4);
+    if (size < kHeaderSize) {
+        FUZZ_CHECK(!fromMemory.accepted() && fromMemory.modelCode == 0);
+    }
+    if (fromMemory.accepted()) {
+        FUZZ_CHECK(fromMemory.headerMagic == kHeaderMagic);
+    } else {
+        FUZZ_CHECK(fromMemory.firmwareName.empty() && fromMemory.firmwareVersion.empty());
+    }
+
+    const FileSelection selection = selectFirmwareFile(file.path(), image);
+    FUZZ_CHECK(selection.opened);
+    FUZZ_CHECK(selection.accepted == fromMemory.accepted());
+    FUZZ_CHECK(image.modelCode == fromMemory.modelCode);
+    FUZZ_CHECK(selection.nameCaption == fromMemory.firmwareName);
+
+    // The body goes into pages of the layout of the header's model code.
+    FUZZ_CHECK(loadFirmwareImage(image));
+    const PageLayout layout = pageLayoutFor(image.modelCode);
+    FUZZ_CHECK(layout.pageLimit <= kPageSlots && layout.pageSize <= 256);
+    FUZZ_CHECK(image.pageCount >= 0 && image.pageCount <= layout.pageLimit);
+    const std::size_t body = size > kHeaderSize ? size - kHeaderSize : 0;
+    const auto pageSize = static_cast<std::size_t>(layout.pageSize);
+    const std::size_t wanted = std::min<std::size_t>((body + pageSize - 1) / pageSize,
+                                                     static_cast<std::size_t>(layout.pageLimit));
+    FUZZ_CHECK(static_cast<std::size_t>(image.pageCount) == wanted);
+    for (int i = 0; i < image.pageCount; ++i) {
+        const auto page = image.page(i, layout.pageSize);
+        FUZZ_CHECK(page.size() == pageSize);
+        const std::size_t from = static_cast<std::size_t>(i) * pageSize;
+        const std::size_t n = std::min(pageSize, body - from);
+        FUZZ_CHECK(std::equal(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(n),
+                              data + kHeaderSize + from));
+        // The tail of a short last page reads as erased flash.
+        FUZZ_CHECK(std::all_of(page.begin() + static_cast<std::ptrdiff_t>(n), page.end(),
+                               [](std::uint8_t b) { return b == 0xFF; }));
+    }
+    if (image.pageCount < kPageSlots) {
+        const auto next = image.page(image.pageCount, 256);
+        FUZZ_CHECK(std::all_of(next.begin(), next.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    }
+    return 0;
+}
