@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include "process_harness.h"
+
+namespace flashmere::testing {
+namespace {
+
+struct UpgradeCase {
+    const char* what;
+    std::uint16_t model;
+    int bytes;
+    std::uint32_t base;  // device address of page 0
+    bool pty;
+};
+
+void PrintTo(const UpgradeCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class CliUpgradeTest : public ::testing::TestWithParam<UpgradeCase> {
+  protected:
+    QTemporaryDir dir;
+    QString settings() const { return dir.filePath("settings.json"); }
+};
+
+QString hex(std::uint16_t model) {
+    return QString::number(model, 16).rightJustified(4, '0');
+}
+
+TEST_P(CliUpgradeTest, UpgradesTheSimulatedDeviceAndItsMemoryEqualsTheImage) {
+    const UpgradeCase& c = GetParam();
+    ASSERT_TRUE(dir.isValid());
+    std::vector<std::uint8_t> body;
+    const QString file = makeFirmware(dir, "fw.TVB", c.model, c.bytes, &body);
+    ASSERT_FALSE(file.isEmpty());
+
+    SimProcess sim(dir);
+    QStringList simArgs;
+    if (c.pty) {
+        simArgs << "--pty";
+    } else {
+        simArgs << "--tcp"
+                << "127.0.0.1:0";
+    }
+    simArgs << "--model" << hex(c.model) << "--id"
+            << "0"
+            << "--reboot-ms"
+            << "500";
+    ASSERT_TRUE(sim.start(simArgs));
+
+    QStringList args = {"upgrade", file};
+    if (c.pty) {
+        args << "--com" << sim.endpoint() << "--mode"
+             << "115200,n,8,1";
+    } else {
+        args << "--net" << sim.endpoint();
+    }
+    const ProcessResult r = runCli(args, settings(), 60000);
+    ASSERT_TRUE(r.finished) << r.out.toStdString();
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    ASSERT_FALSE(r.lines().isEmpty());
+    EXPECT_EQ(r.lines().last(), "Upgrade ok.");
+    EXPECT_TRUE(r.out.contains("Verify ok."));
+
+    const auto memory = sim.stopAndDump();
+    ASSERT_GE(memory.size(), c.base + body.size());
+    EXPECT_TRUE(std::equal(body.begin(), body.end(), memory.begin() + c.base))
+        << "the device does not hold the image";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, CliUpgradeTest,
+    ::testing::Values(UpgradeCase{"tcp_8401", 0x8401, 8 * 256, 0, false},
+                      UpgradeCase{"tcp_8400_reboot_wait", 0x8400, 300, 0, false},
+                      UpgradeCase{"tcp_0131_base_3100", 0x0131, 4 * 256 + 17, 0x3100, false},
+                      UpgradeCase{"tcp_8201_row12", 0x8201, 5 * 256, 0, false},
+                      UpgradeCase{"tcp_8801_text", 0x8801, 4 * 256, 0, false},
+                      UpgradeCase{"pty_8401", 0x8401, 4 * 256, 0, true},
+                      UpgradeCase{"pty_8801_text", 0x8801, 3 * 256 + 5, 0, true}),
+    [](const auto& param) { return std::string(param.param.what); });
+
+struct FailureCase {
+    const char* what;
+    std::uint16_t fileModel;
+    QStringList simOptions;
+    QStringList cliOptions;
+    int exitCode;
+    const char* lastLine;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class CliFailureTest : public ::testing::TestWithParam<FailureCase> {
+  protected:
+    QTemporaryDir dir;
+};
+
+TEST_P(CliFailureTest, EndsWithTheStagesMessageAndItsExitCode) {
+    const FailureCase& c = GetParam();
+    const QString file = makeFirmware(dir, "fw.TVB", c.fileModel, 4 * 256);
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start(QStringList{"--tcp", "127.0.0.1:0", "--id", "0"} + c.simOptions));
+    const ProcessResult r =
+        runCli(QStringList{"upgrade", file, "--net", sim.endpoint()} + c.cliOptions,
+               dir.filePath("settings.json"), 60000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out.toStdString();
+    ASSERT_FALSE(r.lines().isEmpty());
+    EXPECT_EQ(r.lines().last(), c.lastLine);
+    EXPECT_FALSE(r.out.contains("Upgrade ok."));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, CliFailureTest,
+    ::testing::Values(
+        FailureCase{
+            "wrong_model", 0x8401, {"--model", "8400"}, {}, 13, "Firmware file type error!"},
+        FailureCase{"wrong_pin",
+                    0x8401,
+                    {"--model", "8401", "--pin", "1234"},
+                    {},
+                    12,
+                    "Model or PIN error!"},
+        FailureCase{"corrupted_page",
+                    0x8401,
+                    {"--model", "8401", "--fault", "corrupt-page:2"},
+                    {},
+                    16,
+                    "Verify error!"},
+        FailureCase{"program_never_answered",
+                    0x8081,
+                    {"--model", "8081", "--fault", "program:1:never"},
+                    {},
+                    15,
+                    "Program/Download error!"},
+        FailureCase{"json_events",
+                    0x8401,
+                    {"--model", "8401", "--fault", "corrupt-page:0"},
+                    {"--json"},
+                    16,
+                    R"({"event":"result","ok":false,"row":23,"text":"Verify error!","exit":16})"},
+        FailureCase{"chinese_messages",
+                    0x8401,
+                    {"--model", "8400"},
+                    {"--lang", "zh-TW"},
+                    13,
+                    "韌體檔案格式與機型不符!"}),
+    [](const auto& param) { return std::string(param.param.what); });
+
+TEST(CliUsage, BadLinkOptionsAreRefusedBeforeAnythingIsSent) {
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 256);
+    const QString settings = dir.filePath("settings.json");
+    for (const QStringList& bad :
+         {QStringList{"--net", "127.0.0.1:99999"}, QStringList{"--net", "host:port"},
+          QStringList{"--com", "ttyUSB0", "--mode", "19200,x,8,1"},
+          QStringList{"--net", "127.0.0.1", "--id", "10000"},
+          QStringList{"--net", "127.0.0.1", "--pin", "12345"},
+          QStringList{"--net", "127.0.0.1", "--lang", "fr"}}) {
+        const ProcessResult r = runCli(QStringList{"upgrade", file} + bad, settings, 10000);
+        EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(r.err.startsWith("flashmere-cli: ") || r.err.contains("flashmere-cli"))
+            << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    }
+    // A serial port that does not exist: the port message and its code.
+    const ProcessResult r =
+        runCli({"upgrade", file, "--com", dir.filePath("no-such-port")}, settings, 10000);
+    EXPECT_EQ(r.exitCode, 10);
+    EXPECT_EQ(r.lines().last(), "Open communication port error!");
+}
+
+}  // namespace
+}  // namespace flashmere::testing
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

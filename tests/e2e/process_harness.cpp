@@ -1,0 +1,98 @@
+#include "process_harness.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+
+#include "firmware/firmware_writer.h"
+
+namespace flashmere::testing {
+
+QString binDir() {
+    const QString fromEnv = qEnvironmentVariable("FLASHMERE_BIN_DIR");
+    return fromEnv.isEmpty() ? QStringLiteral(FLASHMERE_BIN_DIR) : fromEnv;
+}
+
+ProcessResult runCli(const QStringList& args, const QString& settingsFile, int timeoutMs) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FLASHMERE_SETTINGS_FILE", settingsFile);
+    p.setProcessEnvironment(env);
+    QElapsedTimer timer;
+    timer.start();
+    p.start(binDir() + "/flashmere-cli", args);
+    ProcessResult r;
+    r.finished = p.waitForStarted(5000) && p.waitForFinished(timeoutMs);
+    if (!r.finished) {
+        p.kill();
+        p.waitForFinished(2000);
+    }
+    r.elapsedMs = timer.elapsed();
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+bool SimProcess::start(const QStringList& endpointAndOptions) {
+    QStringList args = endpointAndOptions;
+    args << "--dump" << dumpPath() << "--log" << logPath();
+    process_.start(binDir() + "/flashmere-devsim", args);
+    if (!process_.waitForStarted(5000)) {
+        return false;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray first;
+    while (!first.contains('\n') && timer.elapsed() < 5000) {
+        if (!process_.waitForReadyRead(200) && process_.state() != QProcess::Running) {
+            return false;
+        }
+        first += process_.readAllStandardOutput();
+    }
+    const QString line = QString::fromUtf8(first.left(first.indexOf('\n')));
+    if (line.startsWith("listening on ")) {
+        endpoint_ = line.mid(13);
+    } else if (line.startsWith("serial ")) {
+        endpoint_ = line.mid(7);
+    }
+    return !endpoint_.isEmpty();
+}
+
+void SimProcess::stop() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished(2000);
+        }
+    }
+}
+
+std::vector<std::uint8_t> SimProcess::stopAndDump() {
+    stop();
+    QFile f(dumpPath());
+    if (!f.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray bytes = f.readAll();
+    return {bytes.begin(), bytes.end()};
+}
+
+QString makeFirmware(const QTemporaryDir& dir, const QString& name, std::uint16_t model, int bytes,
+                     std::vector<std::uint8_t>* bodyOut) {
+    std::vector<std::uint8_t> body(static_cast<std::size_t>(bytes));
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        body[i] = static_cast<std::uint8_t>((i * 13 + i / 256 + 1) & 0xFF);
+    }
+    const QString path = dir.filePath(name);
+    if (!writeFirmwareFile(path.toStdString(), model, "E2E", "V2.0", body).ok) {
+        return {};
+    }
+    if (bodyOut) {
+        *bodyOut = body;
+    }
+    return path;
+}
+
+}  // namespace flashmere::testing
