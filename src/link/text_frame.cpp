@@ -61,13 +61,17 @@ CollectResult TextCollector::feed(std::uint8_t byte) {
 }
 
 bool TextCollector::checkCrc() const {
+    // The EOT and the four CRC characters must lie among the bytes of this
+    // frame: after a reply longer than the buffer wrapped the fill position,
+    // bytes past it are left over from before and prove nothing.
     const auto& raw = frame_.raw;
-    const auto eot = std::find(raw.begin(), raw.end(), kEot);
-    if (eot == raw.end()) {
+    const auto collected = std::span(raw).first(frame_.fill);
+    const auto eot = std::find(collected.begin(), collected.end(), kEot);
+    if (eot == collected.end()) {
         return false;
     }
-    const auto covered = static_cast<std::size_t>(eot - raw.begin()) + 1;
-    if (covered + 4 > raw.size()) {
+    const auto covered = static_cast<std::size_t>(eot - collected.begin()) + 1;
+    if (covered + 4 > frame_.fill) {
         return false;
     }
     const std::uint16_t crc = crc16Arc(std::span(raw).first(covered));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -193,6 +195,22 @@ TEST_F(TextCollectorTest, OverlongReplyStaysInsideTheBuffers) {
     const FeedResult r = feedAll(collector, textReply("01RD" + std::string(1700, 'z')));
     EXPECT_NE(r.result, CollectResult::Accepted);
     EXPECT_LT(frame->fill, kFrameBufferSize);
+}
+
+TEST_F(TextCollectorTest, LeftoverBytesPastAWrappedFillProveNothing) {
+    // Found by the text-reply fuzzer: a reply longer than the buffer wraps
+    // the fill position; a CR soon after a new ETX must not be checked
+    // against an EOT and CRC left over from before the wrap.
+    std::ifstream in(FLASHMERE_SOURCE_DIR
+                     "/fuzz/corpus/fuzz_text_reply/crash-stale-check-after-wrap",
+                     std::ios::binary);
+    ASSERT_TRUE(in.good());
+    const Bytes input{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_GT(input.size(), 2U);
+    TextCollector collector(*frame);
+    const FeedResult r =
+        feedAll(collector, Bytes(input.begin() + 2, input.end()));  // past the flags
+    EXPECT_NE(r.result, CollectResult::Accepted);
 }
 
 }  // namespace
