@@ -3,9 +3,11 @@
 #include <QCommandLineParser>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 
 #include "shell/app_settings.h"
 #include "shell/language_font.h"
+#include "shell/liveness_probe.h"
 #include "shell/message_table.h"
 #include "shell/tfrmmodule.h"
 
@@ -40,8 +42,16 @@ int run(int argc, char** argv) {
         "grab", "Render the window to the PNG file FILE once it is shown, then quit.", "FILE");
     const QCommandLineOption quitOption(
         "quit-after", "Quit MS milliseconds after the window is shown (timing runs).", "MS");
-    parser.addOptions(
-        {netOption, fileOption, langOption, settingsOption, noNoteOption, grabOption, quitOption});
+    const QCommandLineOption livenessOption(
+        "measure-liveness",
+        "Write the largest gap between the ticks of a 10 ms timer during the first upgrade run "
+        "to FILE (JSON).",
+        "FILE");
+    const QCommandLineOption autoUpgradeOption(
+        "auto-upgrade",
+        "Press Upgrade once the window shows; quit after the run (0 = Upgrade ok.).");
+    parser.addOptions({netOption, fileOption, langOption, settingsOption, noNoteOption, grabOption,
+                       quitOption, livenessOption, autoUpgradeOption});
     parser.process(app);
 
     std::optional<int> language;
@@ -88,10 +98,18 @@ int run(int argc, char** argv) {
     if (!netHost.isEmpty()) {
         window.useNetLink(netHost, netPort);
     }
+    std::unique_ptr<flashmere::LivenessRun> liveness;
+    if (parser.isSet(livenessOption) || parser.isSet(autoUpgradeOption)) {
+        liveness = std::make_unique<flashmere::LivenessRun>(window, parser.value(livenessOption),
+                                                            parser.isSet(autoUpgradeOption));
+    }
     window.show();
     // After FormShow, which sets the message bar back to its first text.
     if (parser.isSet(fileOption)) {
         window.chooseFirmwareFile(parser.value(fileOption));
+    }
+    if (liveness) {
+        liveness->begin();
     }
 
     int status = 0;

@@ -1,0 +1,152 @@
+#pragma once
+
+// How live the window stays while a device operation runs: a 10 ms timer on
+// the window's thread notes the largest gap between its ticks. A gap much
+// longer than the interval means the thread was busy and the window froze.
+// Header-only (no moc): the window's main() includes it for the
+// --measure-liveness and --auto-upgrade options.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+#include "shell/tfrmmodule.h"
+
+namespace flashmere {
+
+class LivenessProbe {
+  public:
+    explicit LivenessProbe(int intervalMs = 10) {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(intervalMs);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+    }
+
+    // Counts only the gaps that touch a moment when `measuring` is true; by
+    // default every gap counts.
+    void setMeasuring(std::function<bool()> measuring) { measuring_ = std::move(measuring); }
+
+    void start() {
+        maxGapMs_ = 0;
+        ticks_ = 0;
+        clock_.start();
+        lastTickMs_ = 0;
+        lastMeasuring_ = isMeasuring();
+        timer_.start();
+    }
+
+    // Stops, counting the time since the last tick as a gap too.
+    void stop() {
+        if (timer_.isActive()) {
+            tick();
+            timer_.stop();
+        }
+    }
+
+    qint64 maxGapMs() const { return maxGapMs_; }
+    qint64 elapsedMs() const { return clock_.isValid() ? clock_.elapsed() : 0; }
+    int ticks() const { return ticks_; }
+    int intervalMs() const { return timer_.interval(); }
+
+  private:
+    bool isMeasuring() const { return !measuring_ || measuring_(); }
+
+    void tick() {
+        const qint64 now = clock_.elapsed();
+        const bool measuring = isMeasuring();
+        if (measuring || lastMeasuring_) {
+            maxGapMs_ = std::max(maxGapMs_, now - lastTickMs_);
+            ++ticks_;
+        }
+        lastTickMs_ = now;
+        lastMeasuring_ = measuring;
+    }
+
+    QTimer timer_;
+    QElapsedTimer clock_;
+    std::function<bool()> measuring_;
+    qint64 lastTickMs_ = 0;
+    qint64 maxGapMs_ = 0;
+    int ticks_ = 0;
+    bool lastMeasuring_ = false;
+};
+
+// --measure-liveness FILE and --auto-upgrade: the probe runs from the moment
+// the window shows; the largest gap during the first upgrade run is written
+// to FILE as one JSON object when that run ends. With --auto-upgrade the run
+// is started as if Upgrade was pressed, and the program quits after it with
+// 0 for "Upgrade ok." and 1 otherwise.
+class LivenessRun {
+  public:
+    LivenessRun(TfrmModule& window, QString outputFile, bool autoUpgrade)
+        : window_(window), outputFile_(std::move(outputFile)), autoUpgrade_(autoUpgrade) {
+        probe_.setMeasuring([this] { return window_.busy(); });
+        if (autoUpgrade_) {
+            window_.setNoteEnabled(false);
+        }
+        QObject::connect(&window_, &TfrmModule::runFinished, &window_,
+                         [this](MessageRow result) { finished(result); });
+    }
+
+    // After the window was shown and the file chosen.
+    void begin() {
+        QTimer::singleShot(0, &window_, [this] {
+            probe_.start();
+            if (!autoUpgrade_) {
+                return;
+            }
+            auto* button = window_.findChild<QPushButton*>("btnAuto");
+            if (button == nullptr || !button->isEnabled()) {
+                std::fprintf(stderr, "flashmere: --auto-upgrade needs an accepted --file\n");
+                QApplication::exit(2);
+                return;
+            }
+            started_.start();
+            window_.btnAutoClick();
+        });
+    }
+
+  private:
+    void finished(MessageRow result) {
+        if (done_) {
+            return;
+        }
+        done_ = true;
+        probe_.stop();
+        if (!outputFile_.isEmpty()) {
+            QFile file(outputFile_);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                const QString json =
+                    QString(
+                        "{\"max_gap_ms\":%1,\"interval_ms\":%2,\"ticks\":%3,\"run_ms\":%4,"
+                        "\"row\":%5,\"ok\":%6}\n")
+                        .arg(probe_.maxGapMs())
+                        .arg(probe_.intervalMs())
+                        .arg(probe_.ticks())
+                        .arg(started_.isValid() ? started_.elapsed() : -1)
+                        .arg(static_cast<int>(result))
+                        .arg(result == MessageRow::msgUpgradeOk ? "true" : "false");
+                file.write(json.toUtf8());
+            } else {
+                std::fprintf(stderr, "flashmere: cannot write %s\n", qPrintable(outputFile_));
+            }
+        }
+        if (autoUpgrade_) {
+            QApplication::exit(result == MessageRow::msgUpgradeOk ? 0 : 1);
+        }
+    }
+
+    TfrmModule& window_;
+    QString outputFile_;
+    bool autoUpgrade_;
+    bool done_ = false;
+    LivenessProbe probe_;
+    QElapsedTimer started_;
+};
+
+}  // namespace flashmere
