@@ -51,12 +51,20 @@ bool splitNet(const std::string& text, std::string& host, std::string& port) {
 }  // namespace
 
 void addDeviceOptions(CLI::App* command, DeviceArgs& args, bool withId) {
+    // An empty value (say, an unset shell variable) must not fall back to
+    // the stored link: that could reach another device than the one meant.
+    const CLI::Validator notEmpty(
+        [](std::string& value) { return value.empty() ? std::string("is empty") : std::string(); },
+        "NOT EMPTY");
     auto* net = command->add_option("--net", args.net,
                                     "Device on TCP: HOST[:PORT] (port 5003 when left out)");
     auto* com = command->add_option("--com", args.com,
                                     "Device on a serial port: a name such as ttyUSB0, or a path");
-    net->excludes(com);
-    command->add_option("--mode", args.mode, "Serial settings, e.g. \"19200,e,8,1\"")->needs(com);
+    net->excludes(com)->check(notEmpty);
+    com->check(notEmpty);
+    command->add_option("--mode", args.mode, "Serial settings, e.g. \"19200,e,8,1\"")
+        ->needs(com)
+        ->check(notEmpty);
     if (withId) {
         command->add_option("--id", args.id, "Device ID, 0 to 9999")
             ->check(CLI::Range(0, 9999))
