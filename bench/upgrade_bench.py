@@ -1,0 +1,348 @@
+#!/usr/bin/env python3
+"""Whole-upgrade benchmarks of flashmere-cli and the window against flashmere-devsim.
+
+For every model and link: wall time of the tool's process, its CPU time and
+peak memory (/usr/bin/time), the moment identification ended, the devsim
+transcript (requests, replies, bytes, the simulator's own reply time), and the
+protocol floor from upgrade-floor (the identical run on a virtual clock).
+Prints a Markdown table of medians and writes every run to a JSON file.
+Called by run-benchmarks.sh; see docs/PERFORMANCE.md.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+MODELS = {
+    # model: (page size, pages) -- 128 pages each
+    "8401": (256, 128),
+    "8400": (128, 128),
+    "8201": (256, 128),
+    "8801": (256, 128),
+}
+
+LINKS = {
+    # name: (devsim transport, line pacing, the tool's serial mode)
+    "pty-19200": ("pty", "19200,e,8,1", "19200,e,8,1"),
+    "pty-115200": ("pty", "115200,n,8,1", "115200,n,8,1"),
+    "tcp": ("tcp", None, None),
+}
+
+LATENCY_MS = 2
+REBOOT_MS = 3000
+DEVICE_ID = 0  # the window starts with ID 0 and has no option for it
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return float(f.read().split()[0])
+
+
+def make_firmware(bin_dir, work, model):
+    page, pages = MODELS[model]
+    size = page * pages
+    body = bytes(((i * 13 + i // 256 + 1) & 0xFF) for i in range(size))
+    body_path = os.path.join(work, f"body-{model}.bin")
+    with open(body_path, "wb") as f:
+        f.write(body)
+    out = os.path.join(work, f"fw-{model}.TVB")
+    subprocess.run([os.path.join(bin_dir, "flashmere-cli"), "pack", "--model", model,
+                    "--name", "BENCH", "--version", "1.0", body_path, out],
+                   check=True, stdout=subprocess.DEVNULL)
+    return out
+
+
+def floor_of(bin_dir, fw, link):
+    kind, line, _ = LINKS[link]
+    cmd = [os.path.join(bin_dir, "upgrade-floor"), fw, "--json", "--id", str(DEVICE_ID),
+           "--latency-ms", str(LATENCY_MS), "--reboot-ms", str(REBOOT_MS)]
+    if kind == "tcp":
+        cmd.append("--net")
+    if line:
+        cmd += ["--line", line]
+    out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+class DevSim:
+    def __init__(self, bin_dir, work, model, link, tag):
+        kind, line, _ = LINKS[link]
+        self.log = os.path.join(work, f"devsim-{tag}.jsonl")
+        cmd = [os.path.join(bin_dir, "flashmere-devsim"), "--model", model,
+               "--id", str(DEVICE_ID), "--latency-ms", str(LATENCY_MS),
+               "--reboot-ms", str(REBOOT_MS), "--log", self.log]
+        cmd += ["--pty"] if kind == "pty" else ["--tcp", "127.0.0.1:0"]
+        if line:
+            cmd += ["--line", line]
+        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     text=True)
+        first = self.proc.stdout.readline().strip()
+        if first.startswith("serial "):
+            self.endpoint = first[len("serial "):]
+        elif first.startswith("listening on "):
+            self.endpoint = first[len("listening on "):]
+        else:
+            self.stop()
+            raise RuntimeError(f"flashmere-devsim said {first!r}")
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+    def transcript(self):
+        requests = replies = req_bytes = rep_bytes = send_only = 0
+        reply_time = 0
+        last_request_t = None
+        with open(self.log) as f:
+            for line in f:
+                e = json.loads(line)
+                if e["event"] == "request":
+                    if e.get("kind") in ("binary", "text"):
+                        requests += 1
+                        req_bytes += e.get("bytes", 0)
+                        last_request_t = e["t"]
+                    else:
+                        send_only += 1
+                elif e["event"] == "reply":
+                    replies += 1
+                    rep_bytes += e.get("bytes", 0)
+                    if last_request_t is not None:
+                        reply_time += e["t"] - last_request_t
+                        last_request_t = None
+        return {"requests": requests, "replies": replies, "request_bytes": req_bytes,
+                "reply_bytes": rep_bytes, "send_only_frames": send_only,
+                "sim_reply_ms": reply_time}
+
+
+def timed_process(cmd, env, time_file, timeout_s, prefix=()):
+    """Runs cmd under /usr/bin/time (itself under prefix, e.g. xvfb-run, so that only cmd is
+    measured); returns (wall ms, exit code, [(ms, stdout line)], time)."""
+    full = list(prefix) + ["/usr/bin/time", "-f", "%e %U %S %M", "-o", time_file] + cmd
+    lines = []
+    start = time.monotonic()
+    proc = subprocess.Popen(full, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                            text=True)
+    err_chunks = []
+    reader = threading.Thread(target=lambda: err_chunks.append(proc.stderr.read()), daemon=True)
+    reader.start()
+    deadline = start + timeout_s
+    for line in proc.stdout:
+        lines.append(((time.monotonic() - start) * 1000.0, line.rstrip("\n")))
+        if time.monotonic() > deadline:
+            proc.kill()
+            break
+    code = proc.wait()
+    wall = (time.monotonic() - start) * 1000.0
+    reader.join(timeout=5)
+    with open(time_file) as f:
+        fields = f.read().split()[-4:]
+    elapsed, user, system, rss_kb = float(fields[0]), float(fields[1]), float(fields[2]), int(
+        fields[3])
+    return wall, code, lines, {"user_s": user, "sys_s": system, "rss_kb": rss_kb,
+                               "elapsed_s": elapsed, "stderr": "".join(err_chunks)[-2000:]}
+
+
+def run_cli(bin_dir, work, fw, model, link, tag):
+    kind, _, mode = LINKS[link]
+    sim = DevSim(bin_dir, work, model, link, tag)
+    try:
+        env = dict(os.environ)
+        env["FLASHMERE_SETTINGS_FILE"] = os.path.join(work, f"settings-{tag}.json")
+        cmd = [os.path.join(bin_dir, "flashmere-cli"), "upgrade", fw, "--id", str(DEVICE_ID),
+               "--json"]
+        if kind == "tcp":
+            cmd += ["--net", sim.endpoint]
+        else:
+            cmd += ["--com", sim.endpoint, "--mode", mode]
+        load_before = load_average()
+        wall, code, lines, t = timed_process(cmd, env, os.path.join(work, f"time-{tag}.txt"),
+                                             900)
+        load_after = load_average()
+    finally:
+        sim.stop()
+    identified = None
+    for at, line in lines:
+        try:
+            e = json.loads(line)
+        except ValueError:
+            continue
+        if e.get("event") == "message" and e.get("row") == 14 and identified is None:
+            identified = at  # "Connect device ok."
+    return {"front": "cli", "model": model, "link": link, "exit": code, "wall_ms": wall,
+            "identify_ms": identified, "load_before": load_before, "load_after": load_after,
+            **t, **sim.transcript()}
+
+
+def run_window(bin_dir, work, fw, model, link, tag, use_xvfb):
+    kind, _, _ = LINKS[link]
+    if kind != "tcp":
+        raise ValueError("the window benchmark uses the TCP link (--net)")
+    sim = DevSim(bin_dir, work, model, link, tag)
+    liveness = os.path.join(work, f"liveness-{tag}.json")
+    try:
+        env = dict(os.environ)
+        runtime = os.path.join(work, "xdg-runtime")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        env["XDG_RUNTIME_DIR"] = runtime
+        cmd = [os.path.join(bin_dir, "flashmere"), "--net", sim.endpoint, "--file", fw,
+               "--settings", os.path.join(work, f"window-settings-{tag}.json"), "--no-note",
+               "--auto-upgrade", "--measure-liveness", liveness]
+        prefix = ()
+        if use_xvfb:
+            prefix = ("xvfb-run", "-a", "-s", "-screen 0 1024x768x24")
+            env["QT_QPA_PLATFORM"] = "xcb"
+        else:
+            env["QT_QPA_PLATFORM"] = "offscreen"
+        load_before = load_average()
+        wall, code, _, t = timed_process(cmd, env, os.path.join(work, f"time-{tag}.txt"), 900,
+                                         prefix)
+        load_after = load_average()
+    finally:
+        sim.stop()
+    probe = {}
+    if os.path.exists(liveness):
+        with open(liveness) as f:
+            probe = json.load(f)
+    # The process's wall time includes starting and closing the window (and Xvfb); the run
+    # itself is timed inside the window from the press of Upgrade to its end.
+    return {"front": "window", "model": model, "link": link, "exit": code,
+            "process_wall_ms": wall, "wall_ms": probe.get("run_ms", wall),
+            "load_before": load_before, "load_after": load_after, "xvfb": use_xvfb,
+            "liveness": probe, **t, **sim.transcript()}
+
+
+def median(values):
+    values = [v for v in values if v is not None]
+    return statistics.median(values) if values else None
+
+
+def fmt(v, digits=0):
+    if v is None:
+        return "-"
+    return f"{v:.{digits}f}"
+
+
+def report(runs, floors):
+    out = []
+    out.append("| front | model | link | runs | wall s (median) | floor s | wall/floor "
+               "(median) | min-max ratio | CPU % of wall | peak RSS MB | identify ms "
+               "(floor) | requests real/floor | sim reply ms | load |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+    keys = []
+    for r in runs:
+        k = (r["front"], r["model"], r["link"])
+        if k not in keys:
+            keys.append(k)
+    for k in keys:
+        rs = [r for r in runs if (r["front"], r["model"], r["link"]) == k]
+        fl = floors[(k[1], k[2])]
+        ratios = [r["wall_ms"] / fl["floor_ms"] for r in rs]
+        cpu = [100.0 * (r["user_s"] + r["sys_s"]) / (r["wall_ms"] / 1000.0) for r in rs]
+        ok = all(r["exit"] == 0 for r in rs)
+        ident = median([r.get("identify_ms") for r in rs])
+        loads = [r["load_before"] for r in rs] + [r["load_after"] for r in rs]
+        out.append(
+            f"| {k[0]} | {k[1]} | {k[2]} | {len(rs)}{'' if ok else ' (FAILED)'} | "
+            f"{fmt(median([r['wall_ms'] for r in rs]) / 1000.0, 2)} | "
+            f"{fmt(fl['floor_ms'] / 1000.0, 2)} | {fmt(median(ratios), 4)} | "
+            f"{fmt(min(ratios), 4)}-{fmt(max(ratios), 4)} | {fmt(median(cpu), 2)} | "
+            f"{fmt(max(r['rss_kb'] for r in rs) / 1024.0, 1)} | "
+            f"{fmt(ident)} ({fl['identify_ms']}) | "
+            f"{rs[0]['requests']}/{fl['requests']} | {fmt(median([r['sim_reply_ms'] for r in rs]))}"
+            f" | {fmt(min(loads), 2)}-{fmt(max(loads), 2)} |")
+    lv = [r for r in runs if r["front"] == "window"]
+    if lv:
+        out.append("")
+        out.append("| window run | model | largest gap of the 10 ms timer, ms | ticks | run ms |")
+        out.append("|---|---|---|---|---|")
+        for i, r in enumerate(lv):
+            p = r.get("liveness", {})
+            out.append(f"| {i + 1} | {r['model']} | {p.get('max_gap_ms', '-')} | "
+                       f"{p.get('ticks', '-')} | {p.get('run_ms', '-')} |")
+    out.append("")
+    out.append("| model | link | floor ms | pauses ms | waiting ms | wire ms | latency ms | "
+               "additive ms | requests | request bytes | reply bytes |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|---|")
+    for (model, link), fl in floors.items():
+        out.append(f"| {model} | {link} | {fl['floor_ms']} | {fl['pauses_ms']} | "
+                   f"{fl['waiting_ms']} | {fl['wire_ms']:.0f} | {fl['latency_ms']} | "
+                   f"{fl['additive_ms']:.0f} | {fl['requests']} | {fl['request_bytes']} | "
+                   f"{fl['reply_bytes']} |")
+    return "\n".join(out)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--bin", required=True, help="folder with flashmere-cli, flashmere-devsim, "
+                    "flashmere and upgrade-floor")
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--models", default=",".join(MODELS))
+    ap.add_argument("--links", default=",".join(LINKS))
+    ap.add_argument("--window-models", default="8401,8801",
+                    help="models run through the window over TCP (empty: none)")
+    ap.add_argument("--xvfb", action="store_true", help="run the window under Xvfb")
+    ap.add_argument("--json-out", default=None)
+    args = ap.parse_args()
+
+    for tool in ("flashmere-cli", "flashmere-devsim", "upgrade-floor"):
+        if not os.access(os.path.join(args.bin, tool), os.X_OK):
+            sys.exit(f"missing {tool} in {args.bin}")
+    work = tempfile.mkdtemp(prefix="flashmere-bench-")
+    models = [m for m in args.models.split(",") if m]
+    links = [link for link in args.links.split(",") if link]
+    window_models = [m for m in args.window_models.split(",") if m]
+    try:
+        files = {m: make_firmware(args.bin, work, m) for m in set(models + window_models)}
+        floors = {}
+        for m in models:
+            for link in links:
+                floors[(m, link)] = floor_of(args.bin, files[m], link)
+        for m in window_models:
+            floors.setdefault((m, "tcp"), floor_of(args.bin, files[m], "tcp"))
+        runs = []
+        # Repetitions outermost: a partial run still covers every case.
+        for rep in range(args.runs):
+            for m in models:
+                for link in links:
+                    tag = f"cli-{m}-{link}-{rep}"
+                    r = run_cli(args.bin, work, files[m], m, link, tag)
+                    r["ratio"] = r["wall_ms"] / floors[(m, link)]["floor_ms"]
+                    runs.append(r)
+                    print(f"# {tag}: exit {r['exit']} wall {r['wall_ms']:.0f} ms ratio "
+                          f"{r['ratio']:.4f} cpu {r['user_s'] + r['sys_s']:.2f} s "
+                          f"rss {r['rss_kb']} kB load {r['load_before']:.2f}", flush=True)
+            for m in window_models:
+                tag = f"window-{m}-tcp-{rep}"
+                r = run_window(args.bin, work, files[m], m, "tcp", tag, args.xvfb)
+                r["ratio"] = r["wall_ms"] / floors[(m, "tcp")]["floor_ms"]
+                runs.append(r)
+                print(f"# {tag}: exit {r['exit']} wall {r['wall_ms']:.0f} ms ratio "
+                      f"{r['ratio']:.4f} gap {r['liveness'].get('max_gap_ms')} ms "
+                      f"rss {r['rss_kb']} kB", flush=True)
+                if r["exit"] != 0:
+                    print(r["stderr"], file=sys.stderr)
+        if args.json_out:
+            with open(args.json_out, "w") as f:
+                json.dump({"runs": runs,
+                           "floors": {f"{k[0]}/{k[1]}": v for k, v in floors.items()}},
+                          f, indent=1)
+        print(report(runs, floors))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
