@@ -150,6 +150,7 @@ void AppSettings::loadSettings() {
     languageFlag = defaults.languageFlag;
     languageIndex = kLanguageEnglish;
     linkKind = kLinkCom;
+    readBackFolder.clear();
 
     if (storePath_.isEmpty()) {
         return;
@@ -163,6 +164,12 @@ void AppSettings::loadSettings() {
         return;
     }
     const QJsonObject key = keyValue.toObject();
+
+    // The read-back folder is not one of the link or language values: it is
+    // taken whatever the others hold, and ignored when it is not a string.
+    if (const QJsonValue folder = key.value(kValueReadBackFolder); folder.isString()) {
+        readBackFolder = folder.toString().toStdString();
+    }
 
     if (key.contains(kValueType)) {
         const auto type = asInt32(key.value(kValueType));
@@ -202,6 +209,12 @@ bool AppSettings::storeLinkSettings() {
 bool AppSettings::storeLanguage() {
     QJsonObject values;
     values.insert(kValueLanguageFlag, qs(languageFlag));
+    return writeValues(storePath_, values);
+}
+
+bool AppSettings::storeReadBackFolder() {
+    QJsonObject values;
+    values.insert(kValueReadBackFolder, qs(readBackFolder));
     return writeValues(storePath_, values);
 }
 

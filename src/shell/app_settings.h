@@ -20,6 +20,8 @@ inline constexpr const char* kValueComPortName = "ComPortName";
 inline constexpr const char* kValueNetIP = "NetIP";
 inline constexpr const char* kValueNetPort = "NetPort";
 inline constexpr const char* kValueLanguageFlag = "LanguageFlag";
+// The folder the read-back service last wrote its files into.
+inline constexpr const char* kValueReadBackFolder = "ReadBackFolder";
 
 // The process's settings: how to reach the device and the language.
 //
@@ -41,10 +43,14 @@ class AppSettings {
     int languageIndex = 0;
     // From TYPE: non-zero means NET.
     std::uint8_t linkKind = kLinkCom;
+    // ReadBackFolder: where the read-back's folder dialog starts; empty until
+    // the operator chose a folder once.
+    std::string readBackFolder;
 
     // Defaults, then every value present in the store, in the order TYPE,
     // ComBaudRate, ComPortName, NetIP, NetPort, LanguageFlag. A value of the
     // wrong type stops the reading there; what was read before it stays.
+    // ReadBackFolder is read on its own: a wrong type leaves it empty.
     void loadSettings();
 
     // Writes TYPE (1 for NET, else 0), NetPort, NetIP, ComBaudRate and
@@ -52,6 +58,8 @@ class AppSettings {
     bool storeLinkSettings();
     // Writes LanguageFlag. False when nothing could be stored.
     bool storeLanguage();
+    // Writes ReadBackFolder. False when nothing could be stored.
+    bool storeReadBackFolder();
 
     // The language menu: index 0..2 with its stored name.
     void chooseLanguage(int index);

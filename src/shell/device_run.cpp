@@ -1,6 +1,6 @@
-// The upgrade engine behind the Upgrade button, over Qt transports. The
-// transports are created here, inside the worker thread that runs the
-// upgrade, and never leave it.
+// The upgrade engine behind the Upgrade button and the transports of the
+// service functions, over Qt. The transports are created inside the worker
+// thread that runs the operation and never leave it.
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "shell/tfrmmodule.h"
@@ -14,6 +14,10 @@ DeviceRun defaultDeviceRun() {
         DeviceRunContext context{panel, transports, systemClock(), image};
         return runUpgrade(context);
     };
+}
+
+std::unique_ptr<TransportFactory> defaultServiceTransports() {
+    return std::make_unique<QtTransportFactory>();
 }
 
 }  // namespace flashmere

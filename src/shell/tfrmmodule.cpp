@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -11,6 +13,7 @@
 #include <algorithm>
 
 #include "firmware/firmware_selection.h"
+#include "link/clock.h"
 #include "shell/id_entry.h"
 #include "shell/language_font.h"
 #include "shell/message_table.h"
@@ -43,6 +46,11 @@ ShellHooks defaultShellHooks() {
     hooks.tone = std::make_shared<QtTonePlayer>();
     hooks.portList = [] { return fillPortList(); };
     hooks.runDevice = defaultDeviceRun();
+    hooks.chooseReadBackFolder = [](QWidget* parent, const QString& startFolder) {
+        return QFileDialog::getExistingDirectory(parent, QStringLiteral("ZENTA_FIRMWARE_READ"),
+                                                 startFolder);
+    };
+    hooks.serviceTransports = [] { return defaultServiceTransports(); };
     return hooks;
 }
 
@@ -97,6 +105,8 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, QWidget* parent)
 TfrmModule::~TfrmModule() {
     if (worker_ != nullptr) {
         worker_->wait();
+        delete worker_;
+        worker_ = nullptr;
     }
     if (frmProgress_) {
         delete frmProgress_.data();
@@ -342,6 +352,10 @@ void TfrmModule::captureLinkSettings() {
 
 OperatorOptions TfrmModule::captureOptions() {
     captureLinkSettings();
+    return storedOptions();
+}
+
+OperatorOptions TfrmModule::storedOptions() const {
     OperatorOptions options;
     options.deviceId = ui->sbID->value();
     options.pinText = ui->edPIN->text().toStdString();
@@ -354,16 +368,18 @@ OperatorOptions TfrmModule::captureOptions() {
     return options;
 }
 
-void TfrmModule::setWindowBusy(bool on) {
+void TfrmModule::setWindowBusy(bool on, bool busyCursor) {
     if (on == busy_) {
         return;
     }
     busy_ = on;
     setEnabled(!on);
-    if (on) {
+    if (on && busyCursor) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-    } else {
+        busyCursor_ = true;
+    } else if (!on && busyCursor_) {
         QApplication::restoreOverrideCursor();
+        busyCursor_ = false;
     }
 }
 
@@ -422,6 +438,7 @@ void TfrmModule::btnSelectClick() {
     ui->pnSpeed->setVisible(true);
     ui->pnSpeed->setEnabled(true);
     ui->btnAuto->setEnabled(false);
+    fileAccepted_ = false;
     beginFirmwareSelection(image_);
     const QString path = hooks_.chooseFirmwareFile ? hooks_.chooseFirmwareFile(this) : QString();
     if (path.isEmpty()) {
@@ -432,6 +449,7 @@ void TfrmModule::btnSelectClick() {
 
 void TfrmModule::chooseFirmwareFile(const QString& path) {
     ui->btnAuto->setEnabled(false);
+    fileAccepted_ = false;
     beginFirmwareSelection(image_);
     if (!path.isEmpty()) {
         selectFile(path);
@@ -457,35 +475,48 @@ void TfrmModule::selectFile(const QString& path) {
     if (selection.message) {
         setPnMsg(*selection.message);
     }
+    fileAccepted_ = selection.accepted;
     ui->btnAuto->setEnabled(selection.accepted);
 }
 
 void TfrmModule::btnAutoClick() {
-    if (busy_ || worker_ != nullptr || !hooks_.runDevice) {
+    if (busy_ || deviceOperationRunning() || !hooks_.runDevice) {
         return;
     }
     panel_->setSnapshot(captureOptions());
     setWindowBusy(true);
 
     DeviceRun run = hooks_.runDevice;
-    worker_ = QThread::create([this, run] {
-        MessageRow result = MessageRow::msgConnectError;
-        bool failed = false;
+    auto result = std::make_shared<MessageRow>(MessageRow::msgConnectError);
+    runOnWorker([this, run, result] { *result = run(*panel_, image_); },
+                [this, result](bool threw) {
+                    if (threw) {
+                        setBusyIndicator(false);
+                        setLamp(LampColour::Red);
+                    }
+                    finishRun(*result);
+                });
+}
+
+void TfrmModule::runOnWorker(std::function<void()> work, std::function<void(bool)> done) {
+    worker_ = QThread::create([this, work = std::move(work), done = std::move(done)] {
+        bool threw = false;
         try {
-            result = run(*panel_, image_);
+            work();
         } catch (...) {
-            failed = true;
+            threw = true;
         }
-        // Queued after every call the run made, so the window has shown them
-        // all when the run ends.
+        // Queued after every call the operation made through the panel, so
+        // the window has shown them all when done runs.
         QMetaObject::invokeMethod(
             this,
-            [this, result, failed] {
-                if (failed) {
-                    setBusyIndicator(false);
-                    setLamp(LampColour::Red);
+            [this, done, threw] {
+                if (worker_ != nullptr) {
+                    worker_->wait();
+                    delete worker_;
+                    worker_ = nullptr;
                 }
-                finishRun(result);
+                done(threw);
             },
             Qt::QueuedConnection);
     });
@@ -494,18 +525,13 @@ void TfrmModule::btnAutoClick() {
 }
 
 void TfrmModule::finishRun(MessageRow result) {
-    if (worker_ != nullptr) {
-        worker_->wait();
-        delete worker_;
-        worker_ = nullptr;
-    }
     setWindowBusy(false);
     emit runFinished(result);
 }
 
 void TfrmModule::closeEvent(QCloseEvent* event) {
     // A device operation owns the link until it ends; the window stays.
-    if (busy_) {
+    if (busy_ || deviceOperationRunning()) {
         event->ignore();
         return;
     }
@@ -513,12 +539,163 @@ void TfrmModule::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-// Service buttons: their device work is added by the service functions.
-void TfrmModule::Button1Click() {}
-void TfrmModule::Button2Click() {}
-void TfrmModule::Button3Click() {}
+std::unique_ptr<TransportFactory> TfrmModule::serviceTransports() const {
+    std::unique_ptr<TransportFactory> transports;
+    if (hooks_.serviceTransports) {
+        transports = hooks_.serviceTransports();
+    }
+    return transports ? std::move(transports) : defaultServiceTransports();
+}
+
+void TfrmModule::setDeviceControlsEnabled(bool on) {
+    if (!on) {
+        deviceControls_.clear();
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{ui->btnSelect, ui->btnAuto, ui->Button1, ui->Button2,
+                                             ui->Button3, ui->Button4, ui->Button5, ui->Button6}) {
+            deviceControls_.emplace_back(control, control->isEnabled());
+            control->setEnabled(false);
+        }
+        return;
+    }
+    for (const auto& [control, wasEnabled] : deviceControls_) {
+        if (control) {
+            control->setEnabled(wasEnabled);
+        }
+    }
+    deviceControls_.clear();
+}
+
+// The queries do not disable the window, but while their exchange runs no
+// other device operation can start: the controls that start one are off.
+void TfrmModule::runQuery(int button, DeviceQuery query) {
+    if (busy_ || deviceOperationRunning()) {
+        return;
+    }
+    // captureLinkSettings: the active link page, nothing stored.
+    const OperatorOptions options = captureOptions();
+    setDeviceControlsEnabled(false);
+    runOnWorker(
+        [this, options, query] {
+            auto transports = serviceTransports();
+            ServiceContext context{*panel_, *transports, systemClock(), options};
+            runDeviceQuery(context, query);
+        },
+        [this, button](bool) {
+            setDeviceControlsEnabled(true);
+            emit serviceFinished(button);
+        });
+}
+
+void TfrmModule::Button1Click() {
+    runQuery(1, DeviceQuery::SerialNumber);
+}
+void TfrmModule::Button2Click() {
+    runQuery(2, DeviceQuery::Id);
+}
+void TfrmModule::Button3Click() {
+    runQuery(3, DeviceQuery::Version);
+}
+
+// Button4 has no function: its only effect would be a file "MYFILE.TXT" left
+// in whatever folder the program was started from.
 void TfrmModule::Button4Click() {}
-void TfrmModule::Button5Click() {}
-void TfrmModule::Button6Click() {}
+
+// Erases the blocks of a model 8401 device that the chosen file covers, with
+// the link as stored (not taken from the link page).
+void TfrmModule::Button5Click() {
+    if (busy_ || deviceOperationRunning()) {
+        return;
+    }
+    const OperatorOptions options = storedOptions();
+    // edErrrE goes on counting from what the window shows.
+    const int eraseErrors = std::max(0, ui->edErrrE->text().toInt());
+    const bool loadChosenFile = fileAccepted_;
+    setWindowBusy(true, false);
+    runOnWorker(
+        [this, options, eraseErrors, loadChosenFile] {
+            // The erase covers the chosen file's pages: the image is read from
+            // it now, whatever an earlier upgrade left in the page store.
+            if (loadChosenFile) {
+                if (!loadFirmwareImage(image_)) {
+                    panel_->setPnMsg(MessageRow::msgLoadFileError);
+                    return;
+                }
+            } else {
+                image_.pageCount = 0;
+            }
+            auto transports = serviceTransports();
+            ServiceContext context{*panel_, *transports, systemClock(), options, eraseErrors};
+            eraseDeviceBlocks(context, image_);
+        },
+        [this](bool) {
+            setWindowBusy(false);
+            emit serviceFinished(5);
+        });
+}
+
+QString TfrmModule::readBackFolderProblem(const QString& folder) {
+    const QFileInfo info(folder);
+    if (!info.exists()) {
+        return QStringLiteral("the folder does not exist");
+    }
+    if (!info.isDir()) {
+        return QStringLiteral("it is not a folder");
+    }
+    if (!info.isWritable()) {
+        return QStringLiteral("the folder is not writable");
+    }
+    return {};
+}
+
+void TfrmModule::reportReadBackFailure(const QString& folder, const QString& reason) {
+    if (hooks_.showMessage) {
+        hooks_.showMessage(this, windowTitle(),
+                           QStringLiteral("The read-back files cannot be written into %1: %2.")
+                               .arg(QDir::toNativeSeparators(folder), reason));
+    }
+}
+
+// Reads the first 90 pages of a model 8401 device into three files in a
+// folder the operator chooses, with the link as stored.
+void TfrmModule::Button6Click() {
+    if (busy_ || deviceOperationRunning()) {
+        return;
+    }
+    const QString folder =
+        hooks_.chooseReadBackFolder
+            ? hooks_.chooseReadBackFolder(this, QString::fromStdString(settings_.readBackFolder))
+            : QString();
+    if (folder.isEmpty()) {
+        return;
+    }
+    // Refused before the device is touched: nothing is read, nothing written.
+    const QString problem = readBackFolderProblem(folder);
+    if (!problem.isEmpty()) {
+        reportReadBackFailure(folder, problem);
+        return;
+    }
+    settings_.readBackFolder = folder.toStdString();
+    settings_.storeReadBackFolder();
+
+    const OperatorOptions options = storedOptions();
+    const std::uint16_t modelCode = image_.modelCode;
+    const std::string outputFolder = QFile::encodeName(folder).toStdString();
+    auto result = std::make_shared<ReadBackResult>();
+    setWindowBusy(true, false);
+    runOnWorker(
+        [this, options, modelCode, outputFolder, result] {
+            auto transports = serviceTransports();
+            ServiceContext context{*panel_, *transports, systemClock(), options};
+            *result = readBackDevice(context, modelCode, outputFolder);
+        },
+        [this, folder, result](bool) {
+            setWindowBusy(false);
+            if (result->outcome == ServiceOutcome::FileError) {
+                reportReadBackFailure(folder, QString::fromLocal8Bit(result->error.c_str()));
+            }
+            emit serviceFinished(6);
+        });
+}
 
 }  // namespace flashmere

@@ -7,8 +7,12 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "firmware/firmware_image.h"
+#include "link/transport.h"
+#include "service/service_functions.h"
 #include "shell/app_settings.h"
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
@@ -19,6 +23,7 @@ namespace Ui {
 class TfrmModule;
 }
 class QThread;
+class QWidget;
 
 namespace flashmere {
 
@@ -38,6 +43,12 @@ struct ShellHooks {
     // The serial port names for the port list.
     std::function<QStringList()> portList;
     DeviceRun runDevice;
+    // The read-back's folder dialog, opened at startFolder: the chosen folder,
+    // or an empty text when cancelled.
+    std::function<QString(QWidget* parent, const QString& startFolder)> chooseReadBackFolder;
+    // Opens the device links of the service functions; called on their
+    // worker thread, which then owns the transports. Qt transports when empty.
+    std::function<std::unique_ptr<TransportFactory>()> serviceTransports;
 };
 
 // The dialog, the message box, the sound card, the machine's ports and the
@@ -47,6 +58,9 @@ ShellHooks defaultShellHooks();
 // The upgrade engine over Qt transports created in the worker thread; empty
 // when this build has no engine.
 DeviceRun defaultDeviceRun();
+
+// Qt serial and TCP transports for the service functions.
+std::unique_ptr<TransportFactory> defaultServiceTransports();
 
 // The main window.
 class TfrmModule : public QMainWindow {
@@ -62,6 +76,9 @@ class TfrmModule : public QMainWindow {
     FirmwareImage& image() { return image_; }
     int languageIndex() const { return settings_.languageIndex; }
     bool busy() const { return busy_; }
+    // True from the click that starts a device operation (the upgrade or a
+    // service function) until the window has shown its end.
+    bool deviceOperationRunning() const { return worker_ != nullptr; }
 
     // The operations the device operations use.
     QString textOf(MessageRow row) const;
@@ -72,8 +89,11 @@ class TfrmModule : public QMainWindow {
     bool busyIndicatorRunning() const { return tmrBusy.isActive(); }
     void captureLinkSettings();
     OperatorOptions captureOptions();
-    // Whole window and menu disabled, busy cursor; or back again.
-    void setWindowBusy(bool on);
+    // The options with the link as AppSettings holds it now (no capture).
+    OperatorOptions storedOptions() const;
+    // Whole window and menu disabled, with the busy cursor when asked; or
+    // back again.
+    void setWindowBusy(bool on, bool busyCursor = true);
     void setDevicePanel(DevicePanel panel, const QString& text);
     void setErrorCounter(ErrorCounter counter, int value);
     void playTone(int frequencyHz, int durationMs);
@@ -111,7 +131,8 @@ class TfrmModule : public QMainWindow {
     void btnComm115200Click();
     void btnSelectClick();
     void btnAutoClick();
-    // Service buttons: connected, filled in by the service functions.
+    // Service buttons: the three queries, (Button4: no function), the erase
+    // and the read-back.
     void Button1Click();
     void Button2Click();
     void Button3Click();
@@ -122,6 +143,9 @@ class TfrmModule : public QMainWindow {
   signals:
     // An upgrade run ended (the window is enabled again).
     void runFinished(flashmere::MessageRow result);
+    // A service function ended (the window shows its end); button is the
+    // number of its button: 1, 2, 3, 5 or 6.
+    void serviceFinished(int button);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -133,6 +157,17 @@ class TfrmModule : public QMainWindow {
     void chooseLanguage(int index);
     void selectFile(const QString& path);
     void finishRun(MessageRow result);
+    // Runs work on the device thread; then, on the window's thread, done
+    // with true when work threw.
+    void runOnWorker(std::function<void()> work, std::function<void(bool threw)> done);
+    std::unique_ptr<TransportFactory> serviceTransports() const;
+    void runQuery(int button, DeviceQuery query);
+    // The controls that start a device operation: off while a query runs,
+    // then back to the states they had.
+    void setDeviceControlsEnabled(bool on);
+    // A read-back folder that cannot take the files: why, else empty.
+    static QString readBackFolderProblem(const QString& folder);
+    void reportReadBackFailure(const QString& folder, const QString& reason);
 
     std::unique_ptr<Ui::TfrmModule> ui;
     AppSettings& settings_;
@@ -143,6 +178,10 @@ class TfrmModule : public QMainWindow {
     QThread* worker_ = nullptr;
     int busyTag_ = 0;
     bool busy_ = false;
+    bool busyCursor_ = false;
+    // The chosen file's header was accepted (the file the erase loads).
+    bool fileAccepted_ = false;
+    std::vector<std::pair<QPointer<QWidget>, bool>> deviceControls_;
     bool noteEnabled_ = true;
 };
 

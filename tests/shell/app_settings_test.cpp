@@ -127,6 +127,28 @@ TEST_F(SettingsStoreTest, StoreLinkSettingsWritesAllFourAndKeepsTheLanguage) {
     EXPECT_FALSE(key.contains("TYPE ")) << "no stray names";
 }
 
+TEST_F(SettingsStoreTest, ReadBackFolderIsReadOnItsOwnAndKeptByOtherStores) {
+    // Read even when an earlier value stops the link values; a wrong type
+    // leaves it empty without stopping anything.
+    writeKey({{kValueType, "1"}, {kValueReadBackFolder, "/srv/dumps"}});
+    AppSettings s = load();
+    EXPECT_EQ(s.readBackFolder, "/srv/dumps");
+    EXPECT_EQ(s.linkKind, kLinkCom);
+    writeKey({{kValueReadBackFolder, 5}, {kValueNetIP, "10.0.0.9"}});
+    s = load();
+    EXPECT_EQ(s.readBackFolder, "");
+    EXPECT_EQ(s.netIP, "10.0.0.9");
+
+    writeKey({{kValueLanguageFlag, "ChineseGB"}});
+    s = load();
+    s.readBackFolder = "/tmp/out dir";
+    ASSERT_TRUE(s.storeReadBackFolder());
+    ASSERT_TRUE(s.storeLinkSettings());
+    EXPECT_EQ(readKey().value(kValueReadBackFolder).toString(), "/tmp/out dir");
+    EXPECT_EQ(readKey().value(kValueLanguageFlag).toString(), "ChineseGB");
+    EXPECT_EQ(load().readBackFolder, "/tmp/out dir");
+}
+
 TEST_F(SettingsStoreTest, BrokenOrReadOnlyStoreIsLeftAlone) {
     writeRaw("{broken");
     AppSettings s(path());
