@@ -1,5 +1,7 @@
 #include "link/qt_serial_transport.h"
 
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <algorithm>
@@ -32,7 +34,22 @@ std::int64_t writeAllowanceMs(std::size_t bytes, qint32 baudRate) {
     return 1000 + static_cast<std::int64_t>(bytes) * 20 * 1000 / baud;
 }
 
+// The device file of a port name: a bare name lives under /dev.
+std::string devicePathOf(const std::string& portName) {
+    return portName.front() == '/' ? portName : "/dev/" + portName;
+}
+
 }  // namespace
+
+std::string serialPermissionNote(const std::string& portName) {
+    return "permission denied on " + shown(portName) +
+           ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in "
+           "again";
+}
+
+std::string serialInUseNote(const std::string& portName) {
+    return shown(portName) + " is in use by another program";
+}
 
 std::string applySerialMode(QSerialPort& port, const SerialMode& mode) {
     std::string refused;
@@ -102,6 +119,12 @@ std::unique_ptr<QtSerialTransport> QtSerialTransport::open(const std::string& po
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(QString::fromStdString(portName));
     if (!port->open(QIODevice::ReadWrite)) {
+        // Qt reports a port locked by another program as a permission error
+        // too; only a device file we may not use calls for the group.
+        if (port->error() == QSerialPort::PermissionError) {
+            const bool accessible = ::access(devicePathOf(portName).c_str(), R_OK | W_OK) == 0;
+            trace.linkNote(accessible ? serialInUseNote(portName) : serialPermissionNote(portName));
+        }
         return nullptr;
     }
     // Flow control stays off: the devices use none, and a pty has no lines.

@@ -20,7 +20,8 @@ class QtSerialTransport final : public Transport {
     // ("/dev/pts/7"). Applies the settings of modeString; a string that does
     // not parse leaves the port's settings alone and is reported through
     // trace.linkNote, as is a setting the port refuses. Returns nullptr, with
-    // nothing left open, when the port cannot be opened.
+    // nothing left open, when the port cannot be opened; a refusal for lack
+    // of permission is explained through trace.linkNote.
     static std::unique_ptr<QtSerialTransport> open(const std::string& portName,
                                                    const std::string& modeString, TraceSink& trace);
     ~QtSerialTransport() override;
@@ -42,6 +43,15 @@ class QtSerialTransport final : public Transport {
 
     std::unique_ptr<QSerialPort> port_;
 };
+
+// The note for a serial port the user may not open (its device file is not
+// readable and writable for them): on Debian, ports belong to the dialout
+// group.
+std::string serialPermissionNote(const std::string& portName);
+
+// The note for a port the platform refused although its device file is
+// accessible: another program holds it (or its lock file).
+std::string serialInUseNote(const std::string& portName);
 
 // Applies the fields of mode that are set. Returns the names of the settings
 // the port refused ("parity", "stop bits", ...), empty when it took them all.
