@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   xvfb xauth fonts-wqy-microhei socat
   clang libclang-rt-14-dev clang-format
-  desktop-file-utils valgrind
+  desktop-file-utils valgrind dpkg-dev file
 )
 
 missing=()
