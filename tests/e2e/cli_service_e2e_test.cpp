@@ -1,0 +1,282 @@
+// flashmere-cli's service commands (query, erase, readback) against
+// flashmere-devsim processes, checked on the device's transcript and on the
+// files the read-back leaves.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "process_harness.h"
+
+namespace flashmere::testing {
+namespace {
+
+// The transcript's events of one kind ("request", "link-opened", ...).
+std::vector<QJsonObject> events(const SimProcess& sim, const QString& kind) {
+    std::vector<QJsonObject> found;
+    QFile file(sim.logPath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        return found;
+    }
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        if (event.value("event").toString() == kind) {
+            found.push_back(event);
+        }
+    }
+    return found;
+}
+
+// page_address of every request with that command code, in order.
+QStringList requestAddresses(const SimProcess& sim, const QString& command) {
+    QStringList addresses;
+    for (const QJsonObject& e : events(sim, "request")) {
+        if (e.value("command").toString() == command) {
+            addresses << e.value("page_address").toString();
+        }
+    }
+    return addresses;
+}
+
+QString address(int a) {
+    return QStringLiteral("0x%1").arg(a, 8, 16, QLatin1Char('0')).toUpper().replace("0X", "0x");
+}
+
+// The lines of a CR LF text file; a bare LF or a missing last CR LF fails.
+QStringList crlfLines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {"(cannot open " + path + ")"};
+    }
+    const QByteArray bytes = file.readAll();
+    if (!bytes.endsWith("\r\n")) {
+        return {"(no CR LF at the end)"};
+    }
+    const QByteArray body = bytes.chopped(2);
+    if (body.count('\n') != body.count("\r\n") || body.count('\r') != body.count("\r\n")) {
+        return {"(a line break that is not CR LF)"};
+    }
+    return QString::fromLatin1(body).split("\r\n");
+}
+
+class CliServiceTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    QString settings() const { return dir.filePath("settings.json"); }
+};
+
+TEST_F(CliServiceTest, QueriesSendTheirFramesToAddressOneAndPrintTheTraces) {
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "3"}));
+    struct Case {
+        const char* what;
+        const char* tx;
+        const char* rx;
+    };
+    // Device 8401 with ID 3, serial number 12345678, name SIMDEVICE, version
+    // 0100, ISP 0001.
+    const Case cases[] = {
+        {"sn", "05 00 08 88 01 00 01 00 01 BA 07 ", "84 01 12 34 56 78 00 03 "},
+        {"id", "05 00 08 88 01 00 02 00 01 55 63 ", "00 03 "},
+        {"ver", "05 00 08 88 01 00 03 00 01 0F BF ",
+         "53 49 4D 44 45 56 49 43 45 00 00 00 01 00 00 01 "},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r =
+            runCli({"query", c.what, "--net", sim.endpoint()}, settings(), 20000);
+        ASSERT_TRUE(r.finished) << c.what;
+        EXPECT_EQ(r.exitCode, 0) << c.what << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(r.lines(),
+                  QStringList({QString("TX: ") + c.tx, QString("RX: ") + c.rx, "reply received"}))
+            << r.out.toStdString();
+    }
+    EXPECT_EQ(events(sim, "request").size(), 3u);
+    for (const QJsonObject& e : events(sim, "request")) {
+        EXPECT_EQ(e.value("address").toInt(), 1);
+    }
+}
+
+TEST_F(CliServiceTest, QueryWithoutAnAnswerAndBadUsage) {
+    // A TCP port where nobody listens: the link comes up empty, no reply.
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401"}));
+    const QString endpoint = sim.endpoint();
+    sim.stop();
+    ProcessResult r = runCli({"query", "id", "--net", endpoint}, settings(), 30000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 11) << r.out.toStdString();
+    EXPECT_EQ(r.lines().last(), "no reply");
+
+    for (const QStringList& bad :
+         {QStringList{"query", "serial", "--net", "127.0.0.1:1"},
+          QStringList{"query", "sn", "--net", "127.0.0.1:1", "--id", "4"}}) {
+        r = runCli(bad, settings(), 10000);
+        EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
+    }
+}
+
+struct EraseCase {
+    const char* what;
+    int pages;
+    QStringList simOptions;
+    int exitCode;
+    QStringList addresses;  // erase requests the device received, in order
+    const char* expectedText;
+};
+
+void PrintTo(const EraseCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class CliEraseTest : public ::testing::TestWithParam<EraseCase> {
+  protected:
+    QTemporaryDir dir;
+};
+
+QStringList everyFourthPage(int pages) {
+    QStringList list;
+    for (int i = 0; i < pages; i += 4) {
+        list << address(i * 256);
+    }
+    return list;
+}
+
+TEST_P(CliEraseTest, ErasesOneBlockPerFourPagesOfTheFile) {
+    const EraseCase& c = GetParam();
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, c.pages * 256);
+    ASSERT_FALSE(file.isEmpty());
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start(QStringList{"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "3"} +
+                          c.simOptions));
+    const ProcessResult r = runCli({"erase", file, "--net", sim.endpoint(), "--id", "3"},
+                                   dir.filePath("settings.json"), 60000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(c.expectedText)) << r.out.toStdString();
+    EXPECT_EQ(requestAddresses(sim, "0x603B"), c.addresses);
+    // Into the loader first: the 6D 2E request, twice, then the hello.
+    const auto requests = events(sim, "request");
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ(requests[0].value("payload").toString(), "6D2E000000000000");
+    EXPECT_EQ(requests[1].value("payload").toString(), "6D2E000000000000");
+    EXPECT_EQ(requests[2].value("command").toString(), "0x0001");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, CliEraseTest,
+    ::testing::Values(EraseCase{"pages_128", 128, {}, 0, everyFourthPage(128), "erased 32 blocks"},
+                      EraseCase{
+                          "pages_5", 5, {}, 0, {"0x00000000", "0x00000400"}, "erased 2 blocks"},
+                      EraseCase{"retried_once",
+                                5,
+                                {"--fault", "erase:4:fail=1"},
+                                0,
+                                {"0x00000000", "0x00000400", "0x00000400"},
+                                "retry: erase errors 1"},
+                      EraseCase{"failed_twice",
+                                9,
+                                {"--fault", "erase:4:never"},
+                                15,
+                                {"0x00000000", "0x00000400", "0x00000400"},
+                                "Program/Download error!"}),
+    [](const auto& param) { return std::string(param.param.what); });
+
+TEST(CliEraseList, The128PageListRunsFromZeroTo7C00) {
+    const QStringList list = everyFourthPage(128);
+    ASSERT_EQ(list.size(), 32);
+    EXPECT_EQ(list.first(), "0x00000000");
+    EXPECT_EQ(list.last(), "0x00007C00");
+}
+
+TEST_F(CliServiceTest, ReadBackWithAPageThatNeverAnswers) {
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start(
+        {"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "3", "--fault", "read:3:never"}));
+    const QString out = dir.filePath("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    const ProcessResult r =
+        runCli({"readback", "--net", sim.endpoint(), "--id", "3", "--out", out}, settings(), 90000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.lines().last().startsWith("read 89 pages (1 unanswered) into "))
+        << r.out.toStdString();
+    // Ten attempts at page 3, one at every other page.
+    EXPECT_EQ(requestAddresses(sim, "0x603A").count(address(3 * 256)), 10);
+    EXPECT_EQ(requestAddresses(sim, "0x603A").size(), 99);
+    const auto memory = sim.stopAndDump();
+    ASSERT_GE(memory.size(), 90u * 256u);
+
+    QFile dumpFile(out + "/FIRMWARE_READ.TVB");
+    ASSERT_TRUE(dumpFile.open(QIODevice::ReadOnly));
+    const QByteArray dump = dumpFile.readAll();
+    ASSERT_EQ(dump.size(), 23072);
+    EXPECT_EQ(dump.left(32), QByteArray(32, '\0'));
+    QByteArray failedPage(256, '\0');
+    failedPage[0] = '\xFF';
+    for (int i = 0; i < 90; ++i) {
+        const QByteArray page = dump.mid(32 + 256 * i, 256);
+        const QByteArray expected =
+            i == 3 ? failedPage
+                   : QByteArray(reinterpret_cast<const char*>(memory.data()) + 256 * i, 256);
+        EXPECT_EQ(page, expected) << "page " << i;
+    }
+
+    const QStringList lines = crlfLines(out + "/FIRMWARE_READ_01.txt");
+    ASSERT_EQ(lines.size(), 16 * 89 + 1) << lines.first().toStdString();
+    EXPECT_EQ(lines[48], "") << "page 3 is one empty line";
+    EXPECT_EQ(lines[49],
+              QString::fromLatin1(dump.mid(32 + 4 * 256, 16).toHex(' ').toUpper()) + " ");
+    for (int i = 0; i < lines.size(); ++i) {
+        if (i != 48) {
+            EXPECT_EQ(lines[i].size(), 48) << "line " << i;
+        }
+    }
+    const QStringList pages = crlfLines(out + "/FIRMWARE_READ_03.txt");
+    ASSERT_EQ(pages.size(), 90);
+    EXPECT_EQ(pages[3], "[000]");
+    for (int i = 0; i < 90; ++i) {
+        if (i != 3) {
+            EXPECT_TRUE(pages[i].startsWith("[264]")) << i;
+            EXPECT_EQ(pages[i].size(), 5 + 768) << i;
+        }
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 3) << "no temporary files left";
+
+    // The dump is no firmware file.
+    const ProcessResult rejected =
+        runCli({"erase", out + "/FIRMWARE_READ.TVB", "--net", "127.0.0.1:1"}, settings(), 10000);
+    EXPECT_EQ(rejected.exitCode, 4);
+    EXPECT_TRUE(rejected.err.contains("Firmware file type error!")) << rejected.err.toStdString();
+}
+
+TEST_F(CliServiceTest, ReadBackIntoAFolderThatCannotBeWrittenWritesNothing) {
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "3"}));
+    QFile afile(dir.filePath("afile"));
+    ASSERT_TRUE(afile.open(QIODevice::WriteOnly));
+    afile.close();
+    for (const QString& folder :
+         {dir.filePath("afile/sub"), dir.filePath("afile"), dir.filePath("missing/deeper")}) {
+        const ProcessResult r = runCli(
+            {"readback", "--net", sim.endpoint(), "--id", "3", "--out", folder}, settings(), 20000);
+        ASSERT_TRUE(r.finished);
+        EXPECT_EQ(r.exitCode, 5) << folder.toStdString();
+        EXPECT_TRUE(r.err.startsWith("flashmere-cli: ")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(folder)) << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("missing")));
+    EXPECT_EQ(QFileInfo(dir.filePath("afile")).size(), 0);
+    EXPECT_TRUE(events(sim, "link-opened").empty()) << "nothing was sent";
+}
+
+}  // namespace
+}  // namespace flashmere::testing
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
