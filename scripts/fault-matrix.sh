@@ -9,7 +9,8 @@
 #
 #   scripts/fault-matrix.sh [SEEDS] [JOBS]      default 3 seeds, 8 jobs
 #
-# Environment: BUILD_DIR (default build/reliability), SKIP_BUILD=1.
+# Environment: BUILD_DIR (default build/reliability), SKIP_BUILD=1,
+# FAULTS=name (only the runs whose name holds it, e.g. disconnect or _pty_).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -36,7 +37,7 @@ start=$(date +%s)
 pids=()
 for ((shard = 0; shard < JOBS; shard++)); do
   GTEST_TOTAL_SHARDS=$JOBS GTEST_SHARD_INDEX=$shard \
-    "$test_bin" --gtest_filter='Matrix/*' >"$logs/shard$shard.log" 2>&1 &
+    "$test_bin" --gtest_filter="Matrix/*${FAULTS:-}*" >"$logs/shard$shard.log" 2>&1 &
   pids+=($!)
 done
 status=0

