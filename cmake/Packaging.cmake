@@ -44,12 +44,15 @@ endif()
 
 # The operator's documentation, with the pictures it shows.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/USER_GUIDE.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/flashmere)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/screenshots
-        DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/flashmere
         FILES_MATCHING PATTERN "*.png")
 
-# The Debian package.
+# The Debian package. It is made from what is built: CPack (and the install
+# target) do not start a build of everything first, so packaging inside the
+# test run never competes with the tests for the machine.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME flashmere)
 set(CPACK_PACKAGE_VENDOR "Flashmere")
