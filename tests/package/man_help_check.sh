@@ -3,7 +3,8 @@
 #   every long option that --help prints (of the program and of each of its
 #   subcommands) is described in the page, and every option the page
 #   describes is one that --help prints; every subcommand has its own
-#   section; every exit code that --help lists is in EXIT STATUS.
+#   section; every exit code that --help lists is in EXIT STATUS; the
+#   title line names the version that --version prints.
 # Where groff is installed the page must also format without warnings.
 #
 # Usage: man_help_check.sh PAGE.1 PROGRAM
@@ -59,6 +60,12 @@ exit_section="$(sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' "$page")"
 for code in $codes; do
   grep -qxE "\.B $code" <<<"$exit_section" || fail "exit code $code is in --help but not in EXIT STATUS of $page"
 done
+
+# The page's title line names the version the program reports.
+page_version="$(sed -n '1,/^\.TH/s/^\.TH .*"Flashmere \([0-9][0-9.]*\)".*/\1/p' "$page")"
+program_version="$("$program" --version 2>/dev/null | grep -oE '[0-9]+\.[0-9]+\.[0-9]+' | head -n 1)"
+[ -n "$page_version" ] && [ "$page_version" = "$program_version" ] ||
+  fail "$page is for version '${page_version}', $name --version says '${program_version}'"
 
 if command -v groff >/dev/null 2>&1; then
   warnings="$(groff -man -Tutf8 -ww -z "$page" 2>&1)"
