@@ -45,6 +45,9 @@ TEST(LivenessProbeTest, ABlockedThreadShowsAsTheLargestGap) {
     spin(250);
     probe.stop();
     EXPECT_GE(probe.maxGapMs(), 120);
+    // The gap ended once the blocking handler returned.
+    EXPECT_GE(probe.maxGapEndMs(), 150);
+    EXPECT_LE(probe.maxGapEndMs(), probe.elapsedMs());
 }
 
 TEST(LivenessProbeTest, GapsOutsideTheMeasuredSpanDoNotCount) {

@@ -30,13 +30,16 @@ MODELS = {
 }
 
 LINKS = {
-    # name: (devsim transport, line pacing, the tool's serial mode)
-    "pty-19200": ("pty", "19200,e,8,1", "19200,e,8,1"),
+    # name: (devsim transport, line pacing, the tool's serial mode). A pseudo-terminal has
+    # no speed and drops parity (the tool would note "refused the parity"), so the tool
+    # opens it as 115200,n,8,1 and the simulator alone paces the bytes like the line.
+    "pty-19200": ("pty", "19200,e,8,1", "115200,n,8,1"),
     "pty-115200": ("pty", "115200,n,8,1", "115200,n,8,1"),
     "tcp": ("tcp", None, None),
 }
 
 LATENCY_MS = 2
+NICE = []  # e.g. ["nice", "-n", "-10"]: run the tool and the simulator at that niceness
 REBOOT_MS = 3000
 DEVICE_ID = 0  # the window starts with ID 0 and has no option for it
 
@@ -82,7 +85,7 @@ class DevSim:
         cmd += ["--pty"] if kind == "pty" else ["--tcp", "127.0.0.1:0"]
         if line:
             cmd += ["--line", line]
-        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+        self.proc = subprocess.Popen(NICE + cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                      text=True)
         first = self.proc.stdout.readline().strip()
         if first.startswith("serial "):
@@ -130,7 +133,7 @@ class DevSim:
 def timed_process(cmd, env, time_file, timeout_s, prefix=()):
     """Runs cmd under /usr/bin/time (itself under prefix, e.g. xvfb-run, so that only cmd is
     measured); returns (wall ms, exit code, [(ms, stdout line)], time)."""
-    full = list(prefix) + ["/usr/bin/time", "-f", "%e %U %S %M", "-o", time_file] + cmd
+    full = list(prefix) + NICE + ["/usr/bin/time", "-f", "%e %U %S %M", "-o", time_file] + cmd
     lines = []
     start = time.monotonic()
     proc = subprocess.Popen(full, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
@@ -295,7 +298,16 @@ def main():
                     help="models run through the window over TCP (empty: none)")
     ap.add_argument("--xvfb", action="store_true", help="run the window under Xvfb")
     ap.add_argument("--json-out", default=None)
+    ap.add_argument("--nice", type=int, default=None,
+                    help="run the tool and the simulator at this niceness (below 0 needs root): "
+                    "approximates an idle machine when other work loads it")
+    ap.add_argument("--fifo", type=int, default=None,
+                    help="run the tool and the simulator SCHED_FIFO at this priority (root)")
     args = ap.parse_args()
+    if args.nice is not None:
+        NICE.extend(["nice", "-n", str(args.nice)])
+    if args.fifo:
+        NICE.extend(["chrt", "-f", str(args.fifo)])
 
     for tool in ("flashmere-cli", "flashmere-devsim", "upgrade-floor"):
         if not os.access(os.path.join(args.bin, tool), os.X_OK):

@@ -1,5 +1,6 @@
 #include "upgrade_floor.h"
 
+#include <fstream>
 #include <numeric>
 
 #include "firmware/firmware_selection.h"
@@ -96,6 +97,12 @@ FloorResult computeUpgradeFloor(const FloorScenario& scenario) {
     result.waitingMs = result.totalMs - result.pausesMs;
     result.pageCount = image.pageCount;
 
+    if (!scenario.transcriptFile.empty()) {
+        std::ofstream log(scenario.transcriptFile, std::ios::trunc);
+        for (const SimEvent& e : device.transcript()) {
+            log << toJsonLine(e) << '\n';
+        }
+    }
     for (const SimEvent& e : device.transcript()) {
         if (e.type == SimEventType::Request) {
             if (e.kind == SimFrameKind::Binary || e.kind == SimFrameKind::Text) {

@@ -25,6 +25,7 @@ struct FloorScenario {
     std::uint16_t deviceId = 1;                // both sides use the same address
     std::optional<std::uint16_t> deviceModel;  // default: the file's model code
     bool verify = true;
+    std::string transcriptFile;  // when set, the device's transcript as JSON lines
 };
 
 // A message the run showed and the virtual time at which it did.

@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
                    "the device's model (hex), default the file's");
     app.add_flag("--no-verify", noVerify, "do not read the pages back");
     app.add_flag("--json", json, "one JSON object on stdout");
+    app.add_option("--log", scenario.transcriptFile,
+                   "write the device's transcript as JSON lines (as flashmere-devsim --log)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -33,6 +33,7 @@ class LivenessProbe {
 
     void start() {
         maxGapMs_ = 0;
+        maxGapEndMs_ = 0;
         ticks_ = 0;
         clock_.start();
         lastTickMs_ = 0;
@@ -49,6 +50,8 @@ class LivenessProbe {
     }
 
     qint64 maxGapMs() const { return maxGapMs_; }
+    // When the largest gap ended, in ms since start().
+    qint64 maxGapEndMs() const { return maxGapEndMs_; }
     qint64 elapsedMs() const { return clock_.isValid() ? clock_.elapsed() : 0; }
     int ticks() const { return ticks_; }
     int intervalMs() const { return timer_.interval(); }
@@ -60,7 +63,10 @@ class LivenessProbe {
         const qint64 now = clock_.elapsed();
         const bool measuring = isMeasuring();
         if (measuring || lastMeasuring_) {
-            maxGapMs_ = std::max(maxGapMs_, now - lastTickMs_);
+            if (now - lastTickMs_ > maxGapMs_) {
+                maxGapMs_ = now - lastTickMs_;
+                maxGapEndMs_ = now;
+            }
             ++ticks_;
         }
         lastTickMs_ = now;
@@ -72,6 +78,7 @@ class LivenessProbe {
     std::function<bool()> measuring_;
     qint64 lastTickMs_ = 0;
     qint64 maxGapMs_ = 0;
+    qint64 maxGapEndMs_ = 0;
     int ticks_ = 0;
     bool lastMeasuring_ = false;
 };
@@ -107,7 +114,9 @@ class LivenessRun {
                 return;
             }
             started_.start();
+            startedAt_ = probe_.elapsedMs();
             window_.btnAutoClick();
+            pressMs_ = started_.elapsed();
         });
     }
 
@@ -124,13 +133,15 @@ class LivenessRun {
                 const QString json =
                     QString(
                         "{\"max_gap_ms\":%1,\"interval_ms\":%2,\"ticks\":%3,\"run_ms\":%4,"
-                        "\"row\":%5,\"ok\":%6}\n")
+                        "\"row\":%5,\"ok\":%6,\"max_gap_end_ms\":%7,\"press_ms\":%8}\n")
                         .arg(probe_.maxGapMs())
                         .arg(probe_.intervalMs())
                         .arg(probe_.ticks())
                         .arg(started_.isValid() ? started_.elapsed() : -1)
                         .arg(static_cast<int>(result))
-                        .arg(result == MessageRow::msgUpgradeOk ? "true" : "false");
+                        .arg(result == MessageRow::msgUpgradeOk ? "true" : "false")
+                        .arg(probe_.maxGapEndMs() - (started_.isValid() ? startedAt_ : 0))
+                        .arg(pressMs_);
                 file.write(json.toUtf8());
             } else {
                 std::fprintf(stderr, "flashmere: cannot write %s\n", qPrintable(outputFile_));
@@ -147,6 +158,8 @@ class LivenessRun {
     bool done_ = false;
     LivenessProbe probe_;
     QElapsedTimer started_;
+    qint64 startedAt_ = 0;  // probe time of the press of Upgrade
+    qint64 pressMs_ = -1;   // how long the press itself held the window's thread
 };
 
 }  // namespace flashmere
