@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -294,6 +295,18 @@ TEST_F(FileDuringRun, ShortenedAfterSelectionWritesOnlyWhatIsLeftAndVerifiesIt) 
     EXPECT_EQ(run(0x8201), MessageRow::msgUpgradeOk);
     EXPECT_EQ(image.pageCount, 3);
     EXPECT_TRUE(std::equal(body.begin(), body.begin() + 2 * 256 + 10, device->memory().begin()));
+}
+
+// Cut below its header after selection: the body reads as empty, no page
+// is written, and the run reports what the protocol says of an empty image.
+TEST_F(FileDuringRun, CutBelowItsHeaderAfterSelectionWritesNothing) {
+    const QString path = select(0x8201, 4 * 256);
+    ASSERT_TRUE(QFile::resize(path, 10));
+    const MessageRow outcome = run(0x8201);
+    EXPECT_EQ(device->pagesProgrammed(), 0U);
+    RecordProperty("outcome", static_cast<int>(outcome));
+    std::printf("cut below the header: outcome row %d, pages written %u\n",
+                static_cast<int>(outcome), device->pagesProgrammed());
 }
 
 TEST_F(FileDuringRun, AHugeBodyIsCutAtTheModelsPageLimit) {
