@@ -46,11 +46,12 @@ bool loadFirmwareImage(FirmwareImage& image) {
         return false;
     }
     // The header was checked at selection; here it is only skipped. A file
-    // too short to hold one has no body.
+    // that no longer holds one was cut or replaced since: loading it as an
+    // empty image would let a run report success having written nothing.
     std::array<std::uint8_t, kHeaderSize> header;
     const std::size_t headerRead = std::fread(header.data(), 1, header.size(), file.get());
     if (headerRead < header.size()) {
-        return std::ferror(file.get()) == 0;
+        return false;
     }
 
     // The body fills page after page straight into the slots; bytes past the
