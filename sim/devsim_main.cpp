@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     tcpOpt->excludes(ptyOpt)->excludes(serOpt);
     ptyOpt->excludes(serOpt);
     app.add_option("--model", modelText, "model code (hex), e.g. 8401")->required();
-    app.add_option("--id", id, "device address (0-9999)")->check(CLI::Range(0, 65535));
+    app.add_option("--id", id, "device address (0-9999)")->check(CLI::Range(0, 9999));
     app.add_option("--pin", pinText, "PIN (hex); without it the device takes any PIN");
     app.add_option("--serial-number", serialNumberText, "serial number (hex, 32 bits)");
     app.add_option("--name", name, "device name (up to 12 characters)");
@@ -214,7 +214,9 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        // Help is a success; every other parse error is bad usage (2).
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 2;
     }
     (void)versionOpt;
 
