@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -203,6 +205,23 @@ std::vector<std::uint8_t> textRequest(ByteReader& in, std::uint8_t op, const Sim
     return buildTextRequest(text);
 }
 
+// A new device fills its memory (up to a megabyte) cell by cell, which under
+// coverage instrumentation costs more than most inputs. Each configuration
+// is built once and copied for every input that asks for it; a fresh copy
+// is the same as a new device.
+SimDevice newDevice(std::span<const std::uint8_t> configBytes, const SimConfig& config) {
+    static std::map<std::vector<std::uint8_t>, std::unique_ptr<SimDevice>> built;
+    const std::vector<std::uint8_t> key(configBytes.begin(), configBytes.end());
+    auto it = built.find(key);
+    if (it == built.end()) {
+        if (built.size() >= 64) {
+            built.clear();
+        }
+        it = built.emplace(key, std::make_unique<SimDevice>(config)).first;
+    }
+    return *it->second;
+}
+
 void checkDue(SimDevice& device, std::int64_t nowMs) {
     const auto due = device.takeDue(nowMs);
     std::int64_t last = INT64_MIN;
@@ -226,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ByteReader in(data, size);
     const SimConfig config = configFrom(in);
     FUZZ_CHECK(!checkSimConfig(config).has_value());
-    SimDevice device(config);
+    SimDevice device = newDevice(std::span(data, std::min<std::size_t>(size, 4)), config);
     const SimLayout layout = device.layout();
     const std::size_t memorySize = device.memory().size();
     FUZZ_CHECK(memorySize == layout.memorySize);

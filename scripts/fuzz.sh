@@ -6,6 +6,10 @@
 # Usage: scripts/fuzz.sh [SECONDS] [HARNESS...]     (default 45 s, every harness)
 #   FUZZ_JOBS=N         harnesses run side by side (default: 2 when the machine has 2+ cores)
 #   FUZZ_SKIP_BUILD=1   use the harnesses already built in build/fuzz
+#   FUZZ_SKIP_KNOWN=1   leave out the seeds named crash-* (reproducers of faults not yet
+#                       mended), to look for other faults meanwhile
+#   FUZZ_FORK=1         keep fuzzing after a crash (-fork=1 -ignore_crashes=1); the run
+#                       still fails, and every crash lands in the artifacts folder
 # Logs: build/fuzz/fuzz-logs/<harness>.log; inputs that failed:
 # build/fuzz/fuzz-artifacts/<harness>/ (replay one: build/fuzz/bin/<harness> FILE).
 set -uo pipefail
@@ -48,6 +52,11 @@ cores=$(nproc 2>/dev/null || echo 1)
 jobs="${FUZZ_JOBS:-$([ "$cores" -ge 2 ] && echo 2 || echo 1)}"
 logs="$build/fuzz-logs"
 artifacts="$build/fuzz-artifacts"
+# The settings harness replaces its store file for every input: a RAM
+# file system keeps that quick.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    export TMPDIR=/dev/shm
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/flashmere-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$logs"
@@ -67,12 +76,22 @@ run_one() {
     mkdir -p "$artifacts/$h" "$work/$h"
     if [ -d "fuzz/corpus/$h" ]; then
         cp -r "fuzz/corpus/$h/." "$work/$h/"
+        if [ "${FUZZ_SKIP_KNOWN:-0}" = "1" ]; then
+            rm -f "$work/$h"/crash-*
+        fi
+    fi
+    local extra=()
+    if [ "${FUZZ_FORK:-0}" = "1" ]; then
+        extra=(-fork=1 -ignore_crashes=1)
     fi
     "$bin" "$work/$h" \
         -max_total_time="$seconds" -rss_limit_mb=2048 -detect_leaks=1 -timeout=20 \
         -max_len="$(max_len_of "$h")" -use_value_profile=1 -print_final_stats=1 \
-        -artifact_prefix="$artifacts/$h/" >"$logs/$h.log" 2>&1
+        -artifact_prefix="$artifacts/$h/" "${extra[@]}" >"$logs/$h.log" 2>&1
     local rc=$?
+    if [ -n "$(ls -A "$artifacts/$h")" ]; then
+        rc=1
+    fi
     # A finding must fail the run even if the exit code did not say so.
     if [ "$rc" -eq 0 ] && grep -qE "$finding" "$logs/$h.log"; then
         rc=1
@@ -98,8 +117,10 @@ for h in "${harnesses[@]}"; do
         result=FAILED
         status=1
     fi
-    done_line=$(grep -E "^#[0-9]+[[:space:]]+DONE" "$logs/$h.log" | tail -n 1)
+    # The last status line: "#N DONE cov: ..." (or "#N: cov: ..." when forking).
+    done_line=$(grep -E "^#[0-9]+(:|[[:space:]]+DONE)" "$logs/$h.log" | tail -n 1)
     runs=$(grep -oE "stat::number_of_executed_units: [0-9]+" "$logs/$h.log" | awk '{print $2}')
+    runs=${runs:-$(echo "$done_line" | grep -oE "^#[0-9]+" | tr -d '#')}
     printf '%-26s %-7s %-11s %s\n' "$h" "$result" "${runs:-?}" "${done_line:-(no DONE line)}"
     if [ "$result" = FAILED ]; then
         grep -E "ERROR:|runtime error:|fuzz invariant broken|SUMMARY:" "$logs/$h.log" | head -n 5 | sed 's/^/    /'
