@@ -107,6 +107,7 @@ class DevSim:
 
     def transcript(self):
         requests = replies = req_bytes = rep_bytes = send_only = 0
+        anomalies = []  # no-reply, noise and the like: each costs a silence wait or a retry
         reply_time = 0
         last_request_t = None
         with open(self.log) as f:
@@ -119,6 +120,9 @@ class DevSim:
                         last_request_t = e["t"]
                     else:
                         send_only += 1
+                elif e["event"] in ("no-reply", "noise", "disconnect"):
+                    anomalies.append(f"{e['event']}@{e['t']}:{e.get('command', '')}"
+                                     f"{e.get('text', '')[:12]}:{e.get('note', '')}")
                 elif e["event"] == "reply":
                     replies += 1
                     rep_bytes += e.get("bytes", 0)
@@ -127,7 +131,7 @@ class DevSim:
                         last_request_t = None
         return {"requests": requests, "replies": replies, "request_bytes": req_bytes,
                 "reply_bytes": rep_bytes, "send_only_frames": send_only,
-                "sim_reply_ms": reply_time}
+                "sim_reply_ms": reply_time, "anomalies": anomalies}
 
 
 def timed_process(cmd, env, time_file, timeout_s, prefix=()):
@@ -177,15 +181,18 @@ def run_cli(bin_dir, work, fw, model, link, tag):
     finally:
         sim.stop()
     identified = None
+    counters = {}
     for at, line in lines:
         try:
             e = json.loads(line)
         except ValueError:
             continue
+        if e.get("event") == "counter":
+            counters[e["counter"]] = max(counters.get(e["counter"], 0), e["value"])
         if e.get("event") == "message" and e.get("row") == 14 and identified is None:
             identified = at  # "Connect device ok."
     return {"front": "cli", "model": model, "link": link, "exit": code, "wall_ms": wall,
-            "identify_ms": identified, "load_before": load_before, "load_after": load_after,
+            "identify_ms": identified, "error_counters": counters, "load_before": load_before, "load_after": load_after,
             **t, **sim.transcript()}
 
 
@@ -253,7 +260,9 @@ def report(runs, floors):
         rs = [r for r in runs if (r["front"], r["model"], r["link"]) == k]
         fl = floors[(k[1], k[2])]
         ratios = [r["wall_ms"] / fl["floor_ms"] for r in rs]
-        cpu = [100.0 * (r["user_s"] + r["sys_s"]) / (r["wall_ms"] / 1000.0) for r in rs]
+        # CPU of the whole process over the whole process's wall time.
+        cpu = [100.0 * (r["user_s"] + r["sys_s"]) / (r.get("process_wall_ms", r["wall_ms"]) / 1000.0)
+               for r in rs]
         ok = all(r["exit"] == 0 for r in rs)
         ident = median([r.get("identify_ms") for r in rs])
         loads = [r["load_before"] for r in rs] + [r["load_after"] for r in rs]
@@ -269,12 +278,16 @@ def report(runs, floors):
     lv = [r for r in runs if r["front"] == "window"]
     if lv:
         out.append("")
-        out.append("| window run | model | largest gap of the 10 ms timer, ms | ticks | run ms |")
-        out.append("|---|---|---|---|---|")
+        out.append("| window run | model | largest gap of the 10 ms timer, ms | gap ended ms after "
+                   "the press | ticks | run ms | CPU ms during the run | CPU % of the run |")
+        out.append("|---|---|---|---|---|---|---|---|")
         for i, r in enumerate(lv):
             p = r.get("liveness", {})
+            cpu = p.get("run_cpu_ms")
+            share = fmt(100.0 * cpu / p["run_ms"], 2) if cpu is not None and p.get("run_ms") else "-"
             out.append(f"| {i + 1} | {r['model']} | {p.get('max_gap_ms', '-')} | "
-                       f"{p.get('ticks', '-')} | {p.get('run_ms', '-')} |")
+                       f"{p.get('max_gap_end_ms', '-')} | {p.get('ticks', '-')} | "
+                       f"{p.get('run_ms', '-')} | {cpu if cpu is not None else '-'} | {share} |")
     out.append("")
     out.append("| model | link | floor ms | pauses ms | waiting ms | wire ms | latency ms | "
                "additive ms | requests | request bytes | reply bytes |")
@@ -298,6 +311,8 @@ def main():
                     help="models run through the window over TCP (empty: none)")
     ap.add_argument("--xvfb", action="store_true", help="run the window under Xvfb")
     ap.add_argument("--json-out", default=None)
+    ap.add_argument("--report-only", default=None, metavar="JSON",
+                    help="print the tables of an earlier --json-out file and stop")
     ap.add_argument("--nice", type=int, default=None,
                     help="run the tool and the simulator at this niceness (below 0 needs root): "
                     "approximates an idle machine when other work loads it")
@@ -309,6 +324,12 @@ def main():
     if args.fifo:
         NICE.extend(["chrt", "-f", str(args.fifo)])
 
+    if args.report_only:
+        with open(args.report_only) as f:
+            saved = json.load(f)
+        floors = {tuple(k.split("/")): v for k, v in saved["floors"].items()}
+        print(report(saved["runs"], floors))
+        return
     for tool in ("flashmere-cli", "flashmere-devsim", "upgrade-floor"):
         if not os.access(os.path.join(args.bin, tool), os.X_OK):
             sys.exit(f"missing {tool} in {args.bin}")
@@ -335,7 +356,9 @@ def main():
                     runs.append(r)
                     print(f"# {tag}: exit {r['exit']} wall {r['wall_ms']:.0f} ms ratio "
                           f"{r['ratio']:.4f} cpu {r['user_s'] + r['sys_s']:.2f} s "
-                          f"rss {r['rss_kb']} kB load {r['load_before']:.2f}", flush=True)
+                          f"rss {r['rss_kb']} kB load {r['load_before']:.2f} errors "
+                          f"{sum(r['error_counters'].values())} anomalies "
+                          f"{r['anomalies'][:3]}", flush=True)
             for m in window_models:
                 tag = f"window-{m}-tcp-{rep}"
                 r = run_window(args.bin, work, files[m], m, "tcp", tag, args.xvfb)
