@@ -1027,7 +1027,7 @@ void SimDevice::handleBinary(const Request& req, SimEvent& event, std::int64_t n
             problem = "program request is not 8 + " + std::to_string(layout_.pageSize) + " bytes";
         }
         if (problem.empty() && (a < layout_.base || (a - layout_.base) % layout_.pageSize != 0 ||
-                                a + layout_.pageSize > memory_.size())) {
+                                std::uint64_t{a} + layout_.pageSize > memory_.size())) {
             problem = "program address not a page of the program memory";
         }
         if (problem.empty() && config_.loaderGate && !loaderMode_) {
@@ -1064,7 +1064,7 @@ void SimDevice::handleBinary(const Request& req, SimEvent& event, std::int64_t n
         if (problem.empty() && req.payload.size() != 8) {
             problem = "read request is not 8 bytes";
         }
-        if (problem.empty() && a + layout_.pageSize > memory_.size()) {
+        if (problem.empty() && std::uint64_t{a} + layout_.pageSize > memory_.size()) {
             problem = "read address outside the program memory";
         }
         if (!problem.empty()) {
@@ -1159,7 +1159,7 @@ void SimDevice::handleText(const Request& req, SimEvent& event, std::int64_t now
                     nowMs);
             return;
         }
-        if (*a % layout_.pageSize != 0 || *a + layout_.pageSize > memory_.size()) {
+        if (*a % layout_.pageSize != 0 || std::uint64_t{*a} + layout_.pageSize > memory_.size()) {
             noReply(event, "program address not a page of the program memory", nowMs);
             return;
         }
@@ -1187,7 +1187,7 @@ void SimDevice::handleText(const Request& req, SimEvent& event, std::int64_t now
         notePageProgrammed();
         busy = config_.programBusyMs;
     } else if (code == "YV") {
-        if (body.size() != 10 || *a + layout_.pageSize > memory_.size()) {
+        if (body.size() != 10 || std::uint64_t{*a} + layout_.pageSize > memory_.size()) {
             noReply(event, "bad YV request", nowMs);
             return;
         }

@@ -46,6 +46,20 @@ TEST(SimFrames, AnswersTheDocumentedTextConnectFrame) {
                                                         0x43, 0x32, 0x33, 0x0D}));
 }
 
+TEST(SimFrames, TextPageAddressesNearTheTopOfTheAddressSpaceAreRefused) {
+    // Found by fuzzing: the page-end check wrapped in 32 bits, so these read
+    // and wrote far outside the memory.
+    SimDevice device(configFor(0x8801));
+    device.receive(buildTextRequest("01YVFFFFFF00"), 0);
+    device.receive(buildTextRequest("01YPFFFFFF00" + std::string(512, 'A')), 0);
+    int silent = 0;
+    for (const SimEvent& e : device.transcript()) {
+        EXPECT_NE(e.type, SimEventType::Reply) << e.note;
+        silent += e.type == SimEventType::NoReply;
+    }
+    EXPECT_EQ(silent, 2);
+}
+
 struct SplitCase {
     const char* name;
     std::uint16_t model;
