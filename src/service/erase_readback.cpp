@@ -80,6 +80,14 @@ class OutputFile {
         committed_ = true;
         return true;
     }
+    // Takes a published file back, when a later one of the set failed.
+    void withdraw() {
+        if (committed_) {
+            std::error_code ignored;
+            std::filesystem::remove(final_, ignored);
+            committed_ = false;
+        }
+    }
     std::string path() const { return final_.string(); }
 
   private:
@@ -218,6 +226,7 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
         if (read) {
             for (int j = 0; j < 256; ++j) {
                 if (!lineText.empty() && j % 16 == 0) {
+                    c.panel.setEdtPage(lineText);
                     lines.push_back(lineText);
                     lineText.clear();
                 }
@@ -231,6 +240,7 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
             ++result.pagesFailed;
         }
         c.panel.setEdtPage1(pageText);
+        c.panel.setEdtPage("");
         dump.write(page.data(), page.size());
         lines.push_back(lineText);
         pages.push_back(bracketedLength(reply.payloadLength) + pageText);
@@ -246,9 +256,12 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
     pageFile.writeLines(pages);
     // Only a read-back whose three files were all written gives them their
     // names; a failed one leaves nothing that looks complete.
-    if (!dump.finish(result.error) || !lineFile.finish(result.error) ||
-        !pageFile.finish(result.error) || !dump.publish(result.error) ||
-        !lineFile.publish(result.error) || !pageFile.publish(result.error)) {
+    const bool written =
+        dump.finish(result.error) && lineFile.finish(result.error) && pageFile.finish(result.error);
+    if (!written || !dump.publish(result.error) || !lineFile.publish(result.error) ||
+        !pageFile.publish(result.error)) {
+        dump.withdraw();
+        lineFile.withdraw();
         result.outcome = ServiceOutcome::FileError;
         return result;
     }
