@@ -57,14 +57,15 @@ TEST(LivenessProbeTest, GapsOutsideTheMeasuredSpanDoNotCount) {
     probe.setMeasuring([&measuring] { return measuring; });
     probe.start();
     // Blocked while not measuring: not counted.
-    QTimer::singleShot(20, [] { QThread::msleep(150); });
-    spin(250);
+    QTimer::singleShot(20, [] { QThread::msleep(400); });
+    spin(500);
     measuring = true;
     spin(100);
     measuring = false;
     spin(50);
     probe.stop();
-    EXPECT_LT(probe.maxGapMs(), 120);
+    // Far below the blocked 400 ms, with room for a loaded machine.
+    EXPECT_LT(probe.maxGapMs(), 300);
     EXPECT_GE(probe.ticks(), 5);
 }
 
