@@ -202,7 +202,7 @@ TEST_F(TextCollectorTest, LeftoverBytesPastAWrappedFillProveNothing) {
     // the fill position; a CR soon after a new ETX must not be checked
     // against an EOT and CRC left over from before the wrap.
     std::ifstream in(FLASHMERE_SOURCE_DIR
-                     "/fuzz/corpus/fuzz_text_reply/crash-stale-check-after-wrap",
+                     "/fuzz/corpus/fuzz_text_reply/regress-stale-check-after-wrap",
                      std::ios::binary);
     ASSERT_TRUE(in.good());
     const Bytes input{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
