@@ -4,7 +4,6 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
-#include "firmware/firmware_selection.h"
 #include "link/clock.h"
 #include "link/crc.h"
 #include "link/qt_transport_factory.h"
@@ -30,11 +29,7 @@ int withService(const DeviceArgs& device, Work work) {
         return fail(ExitCode::Usage, error);
     }
     ensureQtApplication();
-    ConsolePanel::Style style;
-    style.languageIndex = resolved->languageIndex;
-    style.json = device.json;
-    style.terminal = !style.json && stdoutIsTerminal();
-    style.traces = device.traces;
+    const ConsolePanel::Style style = consoleStyleFor(device, resolved->languageIndex);
     ConsolePanel panel(resolved->options, style);
     QtTransportFactory transports;
     ServiceContext context{panel, transports, systemClock(), resolved->options};
@@ -87,14 +82,8 @@ int runQuery(const ServiceArgs& args) {
 
 int runErase(const ServiceArgs& args) {
     FirmwareImage image;
-    const FileSelection selection = selectFirmwareFile(args.file, image);
-    if (!selection.opened) {
-        return fail(ExitCode::FileUnreadable,
-                    "cannot open " + oneLine(args.file) + ": " + unreadableReason(args.file));
-    }
-    if (!selection.accepted) {
-        return fail(ExitCode::FileRejected,
-                    oneLine(args.file) + ": " + textOf(MessageRow::msgFileTypeError, 0));
+    if (const int code = chooseFirmwareFile(args.file, image); code != 0) {
+        return code;
     }
     if (image.modelCode != 0x8401) {
         return fail(ExitCode::Usage, "erase serves model 8401 only; " + oneLine(args.file) +

@@ -3,7 +3,6 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
-#include "firmware/firmware_selection.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "shell/message_table.h"
@@ -34,22 +33,12 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     options.sn = args.sn;
 
     FirmwareImage image;
-    const FileSelection selection = selectFirmwareFile(args.file, image);
-    if (!selection.opened) {
-        return fail(ExitCode::FileUnreadable,
-                    "cannot open " + oneLine(args.file) + ": " + unreadableReason(args.file));
-    }
-    if (!selection.accepted) {
-        return fail(ExitCode::FileRejected,
-                    oneLine(args.file) + ": " + textOf(MessageRow::msgFileTypeError, 0));
+    if (const int code = chooseFirmwareFile(args.file, image); code != 0) {
+        return code;
     }
 
     ensureQtApplication();
-    ConsolePanel::Style style;
-    style.languageIndex = resolved->languageIndex;
-    style.json = args.device.json;
-    style.terminal = !style.json && stdoutIsTerminal();
-    style.traces = args.device.traces;
+    const ConsolePanel::Style style = consoleStyleFor(args.device, resolved->languageIndex);
     ConsolePanel panel(options, style);
     QtTransportFactory transports;
     DeviceRunContext context{panel, transports, systemClock(), image};

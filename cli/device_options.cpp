@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <charconv>
 
+#include "firmware/firmware_selection.h"
 #include "link/serial_mode.h"
 #include "shell/app_settings.h"
 #include "shell/message_table.h"
@@ -117,6 +118,28 @@ std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std:
         o.link.comBaudRate = args.mode;
     }
     return resolved;
+}
+
+ConsolePanel::Style consoleStyleFor(const DeviceArgs& args, int languageIndex) {
+    ConsolePanel::Style style;
+    style.languageIndex = languageIndex;
+    style.json = args.json;
+    style.terminal = !style.json && stdoutIsTerminal();
+    style.traces = args.traces;
+    return style;
+}
+
+int chooseFirmwareFile(const std::string& path, FirmwareImage& image) {
+    const FileSelection selection = selectFirmwareFile(path, image);
+    if (!selection.opened) {
+        return fail(ExitCode::FileUnreadable,
+                    "cannot open " + oneLine(path) + ": " + unreadableReason(path));
+    }
+    if (!selection.accepted) {
+        return fail(ExitCode::FileRejected,
+                    oneLine(path) + ": " + textOf(MessageRow::msgFileTypeError, 0));
+    }
+    return 0;
 }
 
 int exitCodeFor(MessageRow outcome) {

@@ -6,6 +6,8 @@
 #include <CLI/CLI.hpp>
 
 #include "cli_common.h"
+#include "console_panel.h"
+#include "firmware/firmware_image.h"
 #include "upgrade/message_row.h"
 #include "upgrade/operator_panel.h"
 
@@ -32,6 +34,14 @@ struct ResolvedOptions {
     int languageIndex = 0;
 };
 std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std::string& error);
+
+// The console as these options ask for it: language, JSON, traces, and
+// bars redrawn in place when stdout is a terminal.
+ConsolePanel::Style consoleStyleFor(const DeviceArgs& args, int languageIndex);
+
+// Chooses a firmware file as the window's select button does. 0 when the
+// file is accepted; otherwise the cause is printed and its exit code given.
+int chooseFirmwareFile(const std::string& path, FirmwareImage& image);
 
 // Device outcomes as exit codes: 0 for "Upgrade ok.", 10 and up for each
 // failure message.

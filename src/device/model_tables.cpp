@@ -7,10 +7,7 @@
 namespace flashmere {
 namespace {
 
-struct CodeRange {
-    std::uint16_t first;
-    std::uint16_t last;
-};
+using CodeRange = ModelCodeRange;
 
 bool inRanges(std::span<const CodeRange> ranges, std::uint16_t code) {
     return std::any_of(ranges.begin(), ranges.end(),
@@ -182,6 +179,10 @@ std::uint16_t normalizeModel(std::uint16_t reported) {
 
 bool isKnownModel(std::uint16_t model) {
     return inRanges(kKnownModels, model);
+}
+
+std::span<const ModelCodeRange> knownModelRanges() {
+    return kKnownModels;
 }
 
 GroupCommands groupCommandsFor(std::uint16_t model) {

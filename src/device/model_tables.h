@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "firmware/model_family.h"
 
@@ -13,6 +14,15 @@ namespace flashmere {
 // Groups 0x83 and 0x84: value AND 0xFFF0 is 0x8300 or 0x8400.
 bool isGroup83(std::uint16_t model);
 bool isGroup84(std::uint16_t model);
+
+// An inclusive range of model codes.
+struct ModelCodeRange {
+    std::uint16_t first;
+    std::uint16_t last;
+};
+
+// The model codes identification accepts (after normalisation), ascending.
+std::span<const ModelCodeRange> knownModelRanges();
 
 // A reported code in b..b+14 becomes b for the family bases; 0x0105 becomes
 // 0x0101; every other code stays.

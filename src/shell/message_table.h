@@ -40,15 +40,6 @@ const std::string& buildTag();
 // The window caption: msgTitle followed by the build tag.
 std::string windowCaption(int languageIndex);
 
-// An inclusive range of device model codes the tool can upgrade.
-struct ModelRange {
-    std::uint16_t first;
-    std::uint16_t last;
-};
-
-// The model codes identification accepts (after normalisation).
-std::span<const ModelRange> supportedModelRanges();
-
 // The model list of the About box: "%04X" or "%04X-%04X" per range, eight
 // ranges to a line.
 std::string supportedModelList();
