@@ -63,8 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(image.modelCode == fromMemory.modelCode);
     FUZZ_CHECK(selection.nameCaption == fromMemory.firmwareName);
 
-    // The body goes into pages of the layout of the header's model code.
-    FUZZ_CHECK(loadFirmwareImage(image));
+    // The body goes into pages of the layout of the header's model code; a
+    // file too short to hold a header is a failed load with no pages.
+    const bool loaded = loadFirmwareImage(image);
+    FUZZ_CHECK(loaded == (size >= kHeaderSize));
+    if (!loaded) {
+        FUZZ_CHECK(image.pageCount == 0);
+        return 0;
+    }
     const PageLayout layout = pageLayoutFor(image.modelCode);
     FUZZ_CHECK(layout.pageLimit <= kPageSlots && layout.pageSize <= 256);
     FUZZ_CHECK(image.pageCount >= 0 && image.pageCount <= layout.pageLimit);
