@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "commands.h"
 #include "console_panel.h"
@@ -36,14 +37,28 @@ int withService(const DeviceArgs& device, Work work) {
     return work(context, style);
 }
 
-void printResult(const ConsolePanel::Style& style, bool ok, int code, const std::string& text) {
+// Prints the outcome as the last line (or the last JSON object) and gives
+// back its exit code; 0 is success.
+int report(const ConsolePanel::Style& style, int code, const std::string& text) {
     if (style.json) {
         std::printf("{\"event\":\"result\",\"ok\":%s,\"text\":%s,\"exit\":%d}\n",
-                    ok ? "true" : "false", jsonString(text).c_str(), code);
+                    code == 0 ? "true" : "false", jsonString(text).c_str(), code);
     } else {
         std::printf("%s\n", text.c_str());
     }
     std::fflush(stdout);
+    return code;
+}
+
+// The two ends of a service function that never reached the device.
+std::optional<int> notReached(const ConsolePanel::Style& style, ServiceOutcome outcome) {
+    if (outcome == ServiceOutcome::LinkNotOpened) {
+        return report(style, 10, "cannot open the link to the device");
+    }
+    if (outcome == ServiceOutcome::NotServed) {
+        return report(style, 11, "the device did not answer");
+    }
+    return std::nullopt;
 }
 
 int runQuery(const ServiceArgs& args) {
@@ -61,8 +76,7 @@ int runQuery(const ServiceArgs& args) {
     return withService(args.device, [&](ServiceContext& context, const ConsolePanel::Style& style) {
         const QueryResult result = runDeviceQuery(context, query);
         if (!result.linkOpened) {
-            printResult(style, false, 10, "cannot open the link to the device");
-            return 10;
+            return *notReached(style, ServiceOutcome::LinkNotOpened);
         }
         const std::string tx = hexTrace(result.request);
         const std::string rx = hexTrace(result.replyPayload);
@@ -74,9 +88,7 @@ int runQuery(const ServiceArgs& args) {
             std::printf("TX: %s\nRX: %s\n", tx.c_str(),
                         result.answered ? rx.c_str() : "(no reply)");
         }
-        const int code = result.answered ? 0 : 11;
-        printResult(style, result.answered, code, result.answered ? "reply received" : "no reply");
-        return code;
+        return result.answered ? report(style, 0, "reply received") : report(style, 11, "no reply");
     });
 }
 
@@ -94,23 +106,13 @@ int runErase(const ServiceArgs& args) {
     }
     return withService(args.device, [&](ServiceContext& context, const ConsolePanel::Style& style) {
         const EraseResult result = eraseDeviceBlocks(context, image);
-        switch (result.outcome) {
-            case ServiceOutcome::LinkNotOpened:
-                printResult(style, false, 10, "cannot open the link to the device");
-                return 10;
-            case ServiceOutcome::NotServed:
-                printResult(style, false, 11, "the device did not answer");
-                return 11;
-            case ServiceOutcome::Done:
-                printResult(style, true, 0,
-                            "erased " + std::to_string(result.blocksErased) + " blocks");
-                return 0;
-            default:
-                printResult(
-                    style, false, 15,
-                    "erase failed after " + std::to_string(result.blocksErased) + " blocks");
-                return 15;
+        if (const auto code = notReached(style, result.outcome)) {
+            return *code;
         }
+        const std::string blocks = std::to_string(result.blocksErased) + " blocks";
+        return result.outcome == ServiceOutcome::Done
+                   ? report(style, 0, "erased " + blocks)
+                   : report(style, 15, "erase failed after " + blocks);
     });
 }
 
@@ -121,28 +123,20 @@ int runReadback(const ServiceArgs& args) {
     }
     return withService(args.device, [&](ServiceContext& context, const ConsolePanel::Style& style) {
         const ReadBackResult result = readBackDevice(context, 0x8401, args.out);
-        switch (result.outcome) {
-            case ServiceOutcome::LinkNotOpened:
-                printResult(style, false, 10, "cannot open the link to the device");
-                return 10;
-            case ServiceOutcome::NotServed:
-                printResult(style, false, 11, "the device did not answer");
-                return 11;
-            case ServiceOutcome::FileError:
-                std::fprintf(stderr, "flashmere-cli: %s\n", oneLine(result.error).c_str());
-                printResult(style, false, static_cast<int>(ExitCode::CannotWrite), result.error);
-                return static_cast<int>(ExitCode::CannotWrite);
-            default: {
-                const auto where = std::filesystem::path(args.out);
-                printResult(style, true, 0,
-                            "read " + std::to_string(result.pagesRead) + " pages (" +
-                                std::to_string(result.pagesFailed) + " unanswered) into " +
-                                (where / kReadBackDump).string() + ", " +
-                                (where / kReadBackLines).string() + ", " +
-                                (where / kReadBackPages).string());
-                return 0;
-            }
+        if (const auto code = notReached(style, result.outcome)) {
+            return *code;
         }
+        if (result.outcome == ServiceOutcome::FileError) {
+            std::fprintf(stderr, "flashmere-cli: %s\n", oneLine(result.error).c_str());
+            return report(style, static_cast<int>(ExitCode::CannotWrite), result.error);
+        }
+        const auto where = std::filesystem::path(args.out);
+        return report(style, 0,
+                      "read " + std::to_string(result.pagesRead) + " pages (" +
+                          std::to_string(result.pagesFailed) + " unanswered) into " +
+                          (where / kReadBackDump).string() + ", " +
+                          (where / kReadBackLines).string() + ", " +
+                          (where / kReadBackPages).string());
     });
 }
 
