@@ -71,18 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The collector alone, as the link feeds it.
     auto direct = std::make_unique<ReplyFrame>();
-    direct->clearForExchange();
-    CollectResult result = CollectResult::Continue;
-    {
-        BinaryCollector collector(*direct);
-        for (const std::uint8_t b : line) {
-            result = collector.feed(b);
-            FUZZ_CHECK(direct->fill < kFrameBufferSize);
-            if (result != CollectResult::Continue) {
-                break;
-            }
-        }
-    }
+    const CollectResult result = collectDirectly<BinaryCollector>(*direct, line);
     if (result != CollectResult::Continue) {
         checkDecided(*direct, result);
     }

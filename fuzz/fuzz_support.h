@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "link/link_channel.h"
+#include "link/reply_frame.h"
 #include "link/transport.h"
 #include "link/virtual_clock.h"
 
@@ -203,5 +204,21 @@ class ScratchFile {
   private:
     std::string path_;
 };
+
+// Feeds the line to a collector byte by byte, as the link does, until it
+// decides; the frame never holds more than its buffer.
+template <typename Collector>
+CollectResult collectDirectly(ReplyFrame& frame, std::span<const std::uint8_t> line) {
+    frame.clearForExchange();
+    Collector collector(frame);
+    for (const std::uint8_t b : line) {
+        const CollectResult result = collector.feed(b);
+        FUZZ_CHECK(frame.fill < kFrameBufferSize);
+        if (result != CollectResult::Continue) {
+            return result;
+        }
+    }
+    return CollectResult::Continue;
+}
 
 }  // namespace flashmere::fuzz

@@ -90,18 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     auto direct = std::make_unique<ReplyFrame>();
-    direct->clearForExchange();
-    CollectResult result = CollectResult::Continue;
-    {
-        TextCollector collector(*direct);
-        for (const std::uint8_t b : line) {
-            result = collector.feed(b);
-            FUZZ_CHECK(direct->fill < kFrameBufferSize);
-            if (result != CollectResult::Continue) {
-                break;
-            }
-        }
-    }
+    const CollectResult result = collectDirectly<TextCollector>(*direct, line);
     if (result != CollectResult::Continue) {
         checkDecided(*direct, result);
     }
