@@ -22,6 +22,7 @@ class FloorPanel final : public OperatorPanel {
     OperatorOptions captureOptions() override { return options_; }
     void storeLinkSettings(std::uint8_t, const LinkSettings&) override {}
     void setPnMsg(MessageRow row) override { marks_.push_back({row, clock_.nowMs()}); }
+    void setPnMsgReason(const std::string&) override {}
     void setLamp(LampColour) override {}
     void setBusyIndicator(bool) override {}
     void setProgramRange(int) override {}

@@ -45,9 +45,11 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     const MessageRow outcome = runUpgrade(context);
     const int code = exitCodeFor(outcome);
     if (style.json) {
-        std::printf("{\"event\":\"result\",\"ok\":%s,\"row\":%d,\"text\":%s,\"exit\":%d}\n",
+        const std::string reason =
+            panel.reason().empty() ? "" : ",\"reason\":" + jsonString(panel.reason());
+        std::printf("{\"event\":\"result\",\"ok\":%s,\"row\":%d,\"text\":%s%s,\"exit\":%d}\n",
                     code == 0 ? "true" : "false", static_cast<int>(outcome),
-                    jsonString(textOf(outcome, style.languageIndex)).c_str(), code);
+                    jsonString(textOf(outcome, style.languageIndex)).c_str(), reason.c_str(), code);
         std::fflush(stdout);
     }
     return code;

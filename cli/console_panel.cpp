@@ -89,6 +89,7 @@ void ConsolePanel::endInPlaceLine() {
 }
 
 void ConsolePanel::setPnMsg(MessageRow row) {
+    reason_.clear();
     const std::string& text = textOf(row, style_.languageIndex);
     if (style_.json) {
         jsonEvent("\"event\":\"message\",\"row\":" + std::to_string(static_cast<int>(row)) +
@@ -98,6 +99,17 @@ void ConsolePanel::setPnMsg(MessageRow row) {
     endInPlaceLine();
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
+}
+
+void ConsolePanel::setPnMsgReason(const std::string& reason) {
+    reason_ = reason;
+    if (style_.json) {
+        jsonEvent("\"event\":\"reason\",\"text\":" + jsonString(reason));
+        return;
+    }
+    endInPlaceLine();
+    std::fflush(out_);
+    std::fprintf(stderr, "flashmere-cli: %s\n", reason.c_str());
 }
 
 void ConsolePanel::setLamp(LampColour colour) {

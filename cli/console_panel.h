@@ -25,6 +25,7 @@ class ConsolePanel final : public OperatorPanel {
     void storeLinkSettings(std::uint8_t, const LinkSettings&) override {}
 
     void setPnMsg(MessageRow row) override;
+    void setPnMsgReason(const std::string& reason) override;
     void setLamp(LampColour colour) override;
     void setBusyIndicator(bool on) override;
     void setProgramRange(int maximum) override { bar(program_, "program", -1, maximum); }
@@ -46,6 +47,8 @@ class ConsolePanel final : public OperatorPanel {
     void linkNote(const std::string& text) override;
 
     int counter(ErrorCounter which) const { return counters_[static_cast<int>(which)]; }
+    // The reason given with the last message, empty when none was.
+    const std::string& reason() const { return reason_; }
 
   private:
     struct Bar {
@@ -65,6 +68,7 @@ class ConsolePanel final : public OperatorPanel {
     int counters_[3] = {0, 0, 0};
     bool inPlaceLine_ = false;
     int lastRebootSecond_ = -1;
+    std::string reason_;
 };
 
 // A JSON string literal of the text (quotes and escapes included).

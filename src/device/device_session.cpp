@@ -25,7 +25,14 @@ void DeviceSession::moveDeviceAddress(std::uint16_t address) {
 
 void DeviceSession::show(MessageRow row) {
     lastMessage_ = row;
+    lastReason_.clear();
     panel.setPnMsg(row);
+}
+
+void DeviceSession::show(MessageRow row, const std::string& reason) {
+    show(row);
+    lastReason_ = reason;
+    panel.setPnMsgReason(reason);
 }
 
 void DeviceSession::setCounter(ErrorCounter which, int value) {

@@ -34,7 +34,10 @@ class DeviceSession {
     void moveDeviceAddress(std::uint16_t address);
 
     void show(MessageRow row);
+    // Shows row with the reason beside it.
+    void show(MessageRow row, const std::string& reason);
     MessageRow lastMessage() const { return lastMessage_; }
+    const std::string& lastReason() const { return lastReason_; }
     void pause(std::int64_t ms) {
         if (ms > 0) {
             clock.sleepMs(ms);
@@ -59,6 +62,7 @@ class DeviceSession {
   private:
     std::uint16_t deviceAddress_;
     MessageRow lastMessage_ = MessageRow::msgSelectFile;
+    std::string lastReason_;
     std::array<int, 3> counters_{};
 };
 

@@ -336,6 +336,13 @@ void TfrmModule::tmrBusyTimer() {
 
 void TfrmModule::setPnMsg(MessageRow row) {
     ui->pnMsg->setText(textOf(row));
+    setPnMsgReason({});
+}
+
+void TfrmModule::setPnMsgReason(const QString& reason) {
+    // Escaped inside a paragraph, so a reason quoting device text stays
+    // plain text and wraps.
+    ui->pnMsg->setToolTip(reason.isEmpty() ? QString() : "<p>" + reason.toHtmlEscaped() + "</p>");
 }
 
 void TfrmModule::captureLinkSettings() {

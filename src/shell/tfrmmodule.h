@@ -83,6 +83,8 @@ class TfrmModule : public QMainWindow {
     // The operations the device operations use.
     QString textOf(MessageRow row) const;
     void setPnMsg(MessageRow row);
+    // Shown as the message bar's tooltip: why the message came about.
+    void setPnMsgReason(const QString& reason);
     void setLamp(LampColour colour);
     QColor lampColour() const;
     void setBusyIndicator(bool on);

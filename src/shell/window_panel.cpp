@@ -53,6 +53,10 @@ void WindowPanel::setPnMsg(MessageRow row) {
     post([row](TfrmModule& w) { w.setPnMsg(row); });
 }
 
+void WindowPanel::setPnMsgReason(const std::string& reason) {
+    post([reason](TfrmModule& w) { w.setPnMsgReason(qs(reason)); });
+}
+
 void WindowPanel::setLamp(LampColour colour) {
     post([colour](TfrmModule& w) { w.setLamp(colour); });
 }

@@ -26,6 +26,7 @@ class WindowPanel final : public OperatorPanel {
     OperatorOptions captureOptions() override;
     void storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) override;
     void setPnMsg(MessageRow row) override;
+    void setPnMsgReason(const std::string& reason) override;
     void setLamp(LampColour colour) override;
     void setBusyIndicator(bool on) override;
     void setProgramRange(int maximum) override;

@@ -45,6 +45,10 @@ class OperatorPanel : public TraceSink {
     virtual void storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) = 0;
 
     virtual void setPnMsg(MessageRow row) = 0;
+    // Why the message just shown came about, in words the operator can act
+    // on ("page 7 was never acknowledged"). The message keeps its fixed
+    // text; the reason goes beside it. Each setPnMsg clears the reason.
+    virtual void setPnMsgReason(const std::string& reason) = 0;
     virtual void setLamp(LampColour colour) = 0;    // shComm fill
     virtual void setBusyIndicator(bool on) = 0;     // shComm blinking
     virtual void setProgramRange(int maximum) = 0;  // pbProgram 0..maximum

@@ -15,6 +15,7 @@ class RecordingPanel : public OperatorPanel {
 
     OperatorOptions options;
     std::vector<MessageRow> messages;
+    std::string reason;  // the reason of the last message, if any
     std::vector<std::string> events;  // every call in order, as short text
     LampColour lamp = LampColour::Red;
     bool busy = false;
@@ -37,7 +38,12 @@ class RecordingPanel : public OperatorPanel {
     }
     void setPnMsg(MessageRow row) override {
         messages.push_back(row);
+        reason.clear();
         events.push_back("msg " + std::to_string(static_cast<int>(row)));
+    }
+    void setPnMsgReason(const std::string& text) override {
+        reason = text;
+        events.push_back("reason " + text);
     }
     void setLamp(LampColour colour) override {
         lamp = colour;
