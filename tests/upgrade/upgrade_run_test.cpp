@@ -463,6 +463,9 @@ TEST_F(UpgradeRunTest, ImagesBeyondTheSixteenBitAddressFormAreRefusedBeforeProgr
     // Row 9 starts at 0x3100: page 207 would need address 0x10000.
     useFirmware(0x0131, 208 * 256);
     EXPECT_EQ(run(), MessageRow::msgProgramError);
+    EXPECT_EQ(panel.reason,
+              "the image's last page would need address 0x10000, beyond the 16-bit addresses of "
+              "model 0x0131");
     EXPECT_TRUE(device->binary(0x003B).empty());
     EXPECT_TRUE(device->binary(0x0039).empty());
     EXPECT_EQ(panel.counter(ErrorCounter::edErrrP), 0);
