@@ -49,7 +49,9 @@ const char* const kFaultRuleHelp =
     "  cmd:HEX:ACTION     every binary request with that command code, e.g. cmd:0x0003:fail=2\n"
     "  text:CODE:ACTION   every text request with that code (AS, AS1, YP, YV, YR, Zx, Zx73)\n"
     "  ACTION is fail=K (the first K are not heard), never (none is heard),\n"
-    "  delay=MS (every reply MS later) or corrupt=K (the first K replies carry a bad byte).\n"
+    "  delay=MS (every reply MS later), corrupt=K (the first K replies carry a bad byte)\n"
+    "  or short=K (the first K replies end after 8 payload bytes or characters: a read\n"
+    "  reply keeps its head and loses the page).\n"
     "  corrupt-page:N         flip one bit of page N as it is programmed\n"
     "  silent-after-pages:N   after N programmed pages the device answers nothing more\n"
     "  reboot-at-page:N       the program request of page N resets the device instead\n"
@@ -149,7 +151,7 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
     if (eq == std::string_view::npos || !parseNumber(action.substr(eq + 1), rule.amount) ||
         rule.amount < 0) {
         return fail(error, "fault rule \"" + rule.source + "\": action must be fail=K, never, " +
-                               "delay=MS or corrupt=K");
+                               "delay=MS, corrupt=K or short=K");
     }
     if (name == "fail") {
         rule.action = FaultAction::Fail;
@@ -157,6 +159,8 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
         rule.action = FaultAction::Delay;
     } else if (name == "corrupt") {
         rule.action = FaultAction::Corrupt;
+    } else if (name == "short") {
+        rule.action = FaultAction::Short;
     } else {
         return fail(error, "fault rule \"" + rule.source + "\": unknown action \"" +
                                std::string(name) + "\"");

@@ -40,6 +40,7 @@ enum class FaultAction {
     Never,    // never: no matching request is ever heard
     Delay,    // delay=MS: every matching reply leaves MS later
     Corrupt,  // corrupt=K: the replies to the first K matching requests carry a flipped byte
+    Short,    // short=K: the replies to the first K matching requests stop after 8 payload bytes
     None,     // the three stand-alone rules take no action part
 };
 

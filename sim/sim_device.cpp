@@ -10,6 +10,8 @@
 namespace flashmere {
 namespace {
 
+// What a short=K fault rule leaves of a reply's payload: a read reply's head.
+constexpr std::size_t kShortReplyBytes = 8;
 constexpr std::uint8_t kSoh = 0x01;
 constexpr std::uint8_t kStx = 0x02;
 constexpr std::uint8_t kEtx = 0x03;
@@ -775,6 +777,11 @@ SimDevice::RuleEffect SimDevice::applyRules(FaultTarget target, std::optional<st
                     fx.corrupt = true;
                 }
                 break;
+            case FaultAction::Short:
+                if (hit <= r.amount) {
+                    fx.cutShort = true;
+                }
+                break;
             case FaultAction::None:
                 break;
         }
@@ -1079,6 +1086,10 @@ void SimDevice::handleBinary(const Request& req, SimEvent& event, std::int64_t n
         return;
     }
 
+    if (fx.cutShort && payload.size() > kShortReplyBytes) {
+        payload.resize(kShortReplyBytes);
+        reply.note = "short reply";
+    }
     reply.payload = payload;
     const double end = queueReply(binaryReply(cmd, payload), std::move(reply),
                                   nowMs + config_.latencyMs + busy, fx);
@@ -1220,6 +1231,10 @@ void SimDevice::handleText(const Request& req, SimEvent& event, std::int64_t now
         reply.note = check.matched ? "image check matched"
                                    : "image check failed, device sum " + hex8(check.deviceSum);
         startRun = true;
+    }
+    if (fx.cutShort && payload.size() > kShortReplyBytes) {
+        payload.resize(kShortReplyBytes);
+        reply.note = "short reply";
     }
     reply.text = replyCode + payload;
     reply.command = 0;

@@ -110,6 +110,7 @@ class SimDevice {
         std::string reason;
         std::int64_t delayMs = 0;
         bool corrupt = false;
+        bool cutShort = false;  // the reply's payload ends after kShortReplyBytes
     };
     enum class Parse { Incomplete, Invalid, Complete };
 

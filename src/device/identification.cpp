@@ -52,11 +52,28 @@ void fillPanel(DeviceSession& s, DevicePanel panel, const std::string& text) {
 }
 
 // Ends a failed identification: link closed, message, red lamp, low tone.
-bool fail(DeviceSession& s, MessageRow message) {
+// A link the system reported lost is a connection failure, whatever the
+// replies that did not come would have suggested.
+bool fail(DeviceSession& s, MessageRow message, std::string reason = {}) {
+    if (s.link.lost()) {
+        message = MessageRow::msgConnectError;
+        reason = "the link was lost during identification (" + s.link.lossNote() + ")";
+    }
     s.link.closeLink();
-    s.show(message);
+    if (reason.empty()) {
+        s.show(message);
+    } else {
+        s.show(message, reason);
+    }
     s.failureSignal();
     return false;
+}
+
+std::string modelDiffers(std::uint16_t deviceModel, std::uint16_t fileModel) {
+    char text[80];
+    std::snprintf(text, sizeof text, "the device's model 0x%04X differs from the file's 0x%04X",
+                  unsigned{deviceModel}, unsigned{fileModel});
+    return text;
 }
 
 // Ends a successful identification and loads the page image; a file that
@@ -166,7 +183,9 @@ bool identifyBinaryFamily(DeviceSession& s) {
     const ReplyFrame& reply = s.link.reply;
     bool linkOpened = false;
     bool deviceAnswered = true;
-    bool typeOk = true;
+    // Why the file is not for this device: set only when the device answered
+    // with another model or hardware variant.
+    std::string typeMismatch;
     bool identified = false;
     std::string modelText;
     std::string verText;
@@ -179,8 +198,8 @@ bool identifyBinaryFamily(DeviceSession& s) {
         if (!deviceAnswered) {
             return fail(s, MessageRow::msgModelOrPinError);
         }
-        if (!typeOk) {
-            return fail(s, MessageRow::msgFileTypeError);
+        if (!typeMismatch.empty()) {
+            return fail(s, MessageRow::msgFileTypeError, typeMismatch);
         }
         return fail(s, MessageRow::msgConnectError);
     };
@@ -214,8 +233,8 @@ bool identifyBinaryFamily(DeviceSession& s) {
     if (!isKnownModel(deviceModel)) {
         return failureChoice();
     }
-    typeOk = deviceModel == model;
-    if (!typeOk) {
+    if (deviceModel != model) {
+        typeMismatch = modelDiffers(deviceModel, model);
         return failureChoice();
     }
 
@@ -228,7 +247,6 @@ bool identifyBinaryFamily(DeviceSession& s) {
 
     if (isGroup83(model) || isGroup84(model)) {
         identified = false;
-        typeOk = false;
         s.pause(100);
         const GroupCommands group = groupCommandsFor(model);
         if (group.versionQuery != 0) {
@@ -245,20 +263,27 @@ bool identifyBinaryFamily(DeviceSession& s) {
                         verText = hex4(version);
                         ispText = hex4(isp);
                         modelText = hex4(deviceModel);
-                        identified = typeOk = true;
+                        identified = true;
+                        typeMismatch.clear();
                         break;
                     }
+                    typeMismatch = modelDiffers(deviceModel, model);
                 }
             }
         } else {
-            identified = typeOk = (deviceModel & 0xFFF0U) == (model & 0xFFF0U);
+            identified = (deviceModel & 0xFFF0U) == (model & 0xFFF0U);
+            if (!identified) {
+                typeMismatch = modelDiffers(deviceModel, model);
+            }
         }
     }
 
     if (identified && isGroup84(model) && isGroup84(deviceModel)) {
         const std::string tag = variantTag(s.image);
         if (!tag.empty() && ispText.find(tag) == std::string::npos) {
-            identified = typeOk = false;
+            identified = false;
+            typeMismatch = "the file is for hardware variant " + tag +
+                           ", the device's loader version is " + ispText;
         }
     }
     if (!identified) {

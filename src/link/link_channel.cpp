@@ -40,9 +40,11 @@ bool LinkChannel::openLink() {
     closeLink();
     if (isNet()) {
         transport_ = factory_.openTcp(settings.netIP, tcpPortFor(settings.netPort), kConnectWaitMs);
+        connectedAtOpen_ = transport_ && transport_->connected();
         return true;
     }
     transport_ = factory_.openSerial(settings.comPortName, settings.comBaudRate, trace_);
+    connectedAtOpen_ = transport_ && transport_->connected();
     return transport_ != nullptr;
 }
 
@@ -51,6 +53,19 @@ void LinkChannel::closeLink() {
         transport_->close();
         transport_.reset();
     }
+    connectedAtOpen_ = false;
+}
+
+bool LinkChannel::lost() const {
+    return transport_ && connectedAtOpen_ && !transport_->connected();
+}
+
+std::string LinkChannel::lossNote() const {
+    std::string note = transport_ ? transport_->lossNote() : std::string();
+    if (note.empty()) {
+        note = isNet() ? "connection closed or reset" : "serial port error or hang-up";
+    }
+    return note;
 }
 
 bool LinkChannel::transact(std::span<const std::uint8_t> request, FrameCollector& collector) {

@@ -53,6 +53,14 @@ class LinkChannel {
     bool openLink();
     void closeLink();
     bool isOpen() const { return transport_ != nullptr; }
+    // True once the system reported the link, connected at its opening,
+    // closed, reset or gone (a TCP disconnect, a serial port error or
+    // hang-up). A device that falls silent keeps the link, and closeLink is
+    // no loss. A lost link fails every exchange at once.
+    bool lost() const;
+    // What the system said about the loss, e.g. "connection closed by the
+    // device"; meaningful only while lost().
+    std::string lossNote() const;
     bool isNet() const { return linkKind == kLinkNet; }
 
     // One request and its reply: discards stale input, sends, then hands
@@ -77,6 +85,7 @@ class LinkChannel {
     Clock& clock_;
     TraceSink& trace_;
     std::unique_ptr<Transport> transport_;
+    bool connectedAtOpen_ = false;
     std::uint64_t requestsSent_ = 0;
     std::uint64_t bytesSent_ = 0;
     std::uint64_t bytesReceived_ = 0;

@@ -208,6 +208,7 @@ bool QtSerialTransport::closeOnFatalError() {
     if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError) {
         // Qt 6.4 keeps reporting read errors on a hung-up port without end;
         // the line is gone, so the port is closed on the first one.
+        lossNote_ = "serial port error or hang-up: " + port_->errorString().toStdString();
         close();
         return true;
     }

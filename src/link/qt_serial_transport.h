@@ -33,6 +33,7 @@ class QtSerialTransport final : public Transport {
     bool write(std::span<const std::uint8_t> bytes) override;
     std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override;
     void close() override;
+    std::string lossNote() const override { return lossNote_; }
 
   private:
     explicit QtSerialTransport(std::unique_ptr<QSerialPort> port);
@@ -42,6 +43,7 @@ class QtSerialTransport final : public Transport {
     bool closeOnFatalError();
 
     std::unique_ptr<QSerialPort> port_;
+    std::string lossNote_;
 };
 
 // The note for a serial port the user may not open (its device file is not

@@ -92,6 +92,16 @@ std::size_t QtTcpTransport::readWaiting(std::span<std::uint8_t> out, std::int64_
     return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
+std::string QtTcpTransport::lossNote() const {
+    if (!socket_ || socket_->error() == QAbstractSocket::UnknownSocketError) {
+        return {};
+    }
+    if (socket_->error() == QAbstractSocket::RemoteHostClosedError) {
+        return "connection closed by the device";
+    }
+    return "connection lost: " + socket_->errorString().toStdString();
+}
+
 void QtTcpTransport::close() {
     if (socket_) {
         socket_->abort();

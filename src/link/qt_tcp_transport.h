@@ -30,6 +30,7 @@ class QtTcpTransport final : public Transport {
     bool write(std::span<const std::uint8_t> bytes) override;
     std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override;
     void close() override;
+    std::string lossNote() const override;
 
   private:
     explicit QtTcpTransport(std::unique_ptr<QTcpSocket> socket);

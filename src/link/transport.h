@@ -32,6 +32,11 @@ class Transport {
     virtual std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) = 0;
 
     virtual void close() = 0;
+
+    // Why connected() turned false without close(): the system's words for
+    // a peer that closed or reset the connection, or a port that reported
+    // an error or hang-up. Empty when the backend keeps no such words.
+    virtual std::string lossNote() const { return {}; }
 };
 
 // Receives the link's hexadecimal traces and diagnostic notes (the window's

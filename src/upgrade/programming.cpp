@@ -27,12 +27,17 @@ bool eraseDue(const ProgramProfile& p, int pageIndex) {
     return false;
 }
 
-// Sends one request up to three times, counting every failure.
+// Sends one request up to three times, counting every failure. A lost link
+// ends the attempts at once: no later attempt could reach the device.
 bool sendWithRetries(DeviceSession& s, const std::function<bool()>& send, ErrorCounter counter,
                      int attempts, int retryPauseMs) {
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (send()) {
             return true;
+        }
+        if (s.link.lost()) {
+            s.bumpErrorCounter(counter);
+            return false;
         }
         s.pause(retryPauseMs);
         s.bumpErrorCounter(counter);
@@ -40,12 +45,38 @@ bool sendWithRetries(DeviceSession& s, const std::function<bool()>& send, ErrorC
     return false;
 }
 
+StageResult failed(std::string reason) {
+    return {false, std::move(reason), {}};
+}
+
+// The end of a page whose attempts were all used up: a lost link ends the
+// stage whatever Skip error says; otherwise Skip error passes the page over.
+bool pageGivenUp(DeviceSession& s, StageResult& result, PageRef page) {
+    if (s.link.lost()) {
+        result = failed(linkLostReason(s, "programming"));
+        return true;
+    }
+    if (!s.options.skipError) {
+        result = failed(describePages({page}) + " was never acknowledged");
+        return true;
+    }
+    result.passedOver.push_back(page);
+    return false;
+}
+
+std::string unanswered(DeviceSession& s, const char* request) {
+    return s.link.lost() ? linkLostReason(s, "programming")
+                         : std::string("the device did not answer the ") + request +
+                               " that starts programming";
+}
+
 }  // namespace
 
-bool programPagesText(DeviceSession& s) {
+StageResult programPagesText(DeviceSession& s) {
     if (!s.exchangeText(fourDigits(s.deviceAddress()) + "AS")) {
-        return false;
+        return failed(unanswered(s, "connect command"));
     }
+    StageResult result;
     s.pause(20);
     const int pageCount = s.image.pageCount;
     s.panel.setProgramRange(pageCount);
@@ -61,20 +92,23 @@ bool programPagesText(DeviceSession& s) {
         const bool done = sendWithRetries(
             s, [&] { return s.exchangeText(line); }, ErrorCounter::edErrrP, kProgramAttempts,
             kProgramRetryPauseMs);
-        if (!done && !s.options.skipError) {
-            return false;
+        if (!done && pageGivenUp(s, result, {i, static_cast<std::uint32_t>(i) * 256U})) {
+            return result;
         }
         s.panel.setProgramPosition(i);
     }
     s.panel.setProgramPosition(pageCount);
-    return true;
+    return result;
 }
 
-bool programPagesBinary(DeviceSession& s) {
+StageResult programPagesBinary(DeviceSession& s) {
     const auto profile = programProfileFor(s.image.modelCode);
     const int pageCount = s.image.pageCount;
     if (!profile) {
-        return false;  // a model code of groups 0x83/0x84 without command codes
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "model 0x%04X has no programming commands",
+                      unsigned{s.image.modelCode});
+        return failed(reason);
     }
     const ProgramProfile& p = *profile;
     // The 16-bit form cannot carry addresses above 0xFFFF: such an image is
@@ -82,13 +116,19 @@ bool programPagesBinary(DeviceSession& s) {
     const std::uint32_t lastAddress =
         p.baseAddress + static_cast<std::uint32_t>(std::max(pageCount - 1, 0) * p.pageSize);
     if (p.form == AddressForm::Bits16 && lastAddress > 0xFFFF) {
-        return false;
+        char reason[128];
+        std::snprintf(reason, sizeof reason,
+                      "the image's last page would need address 0x%X, beyond the 16-bit "
+                      "addresses of model 0x%04X",
+                      static_cast<unsigned>(lastAddress), unsigned{s.image.modelCode});
+        return failed(reason);
     }
 
     s.pause(p.pauseBeforeHelloMs);
     if (!s.exchange(kHello)) {
-        return false;
+        return failed(unanswered(s, "hello request"));
     }
+    StageResult result;
     s.pause(p.pauseAfterHelloMs);
     s.panel.setProgramRange(pageCount);
 
@@ -102,9 +142,14 @@ bool programPagesBinary(DeviceSession& s) {
             }
             if (!s.exchange(p.eraseCommand, head)) {
                 s.bumpErrorCounter(ErrorCounter::edErrrE);
+                if (s.link.lost()) {
+                    return failed(linkLostReason(s, "programming"));
+                }
                 s.pause(p.eraseRetryPauseMs);
                 if (!s.exchange(p.eraseCommand, head)) {
-                    return false;
+                    return failed(s.link.lost() ? linkLostReason(s, "programming")
+                                                : "the erase of " + describePages({{i, address}}) +
+                                                      " was never acknowledged");
                 }
             }
             s.pause(50);
@@ -122,8 +167,8 @@ bool programPagesBinary(DeviceSession& s) {
         const bool done = sendWithRetries(
             s, [&] { return s.exchange(p.programCommand, request); }, ErrorCounter::edErrrP,
             kProgramAttempts, kProgramRetryPauseMs);
-        if (!done && !s.options.skipError) {
-            return false;
+        if (!done && pageGivenUp(s, result, {i, address})) {
+            return result;
         }
         s.panel.setProgramPosition(i);
         if (p.extraPauseAfterPage) {
@@ -131,7 +176,7 @@ bool programPagesBinary(DeviceSession& s) {
         }
     }
     s.panel.setProgramPosition(pageCount);
-    return true;
+    return result;
 }
 
 }  // namespace flashmere

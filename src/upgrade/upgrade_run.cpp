@@ -1,5 +1,8 @@
 #include "upgrade/upgrade_run.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "device/identification.h"
 #include "device/model_tables.h"
 #include "link/link_channel.h"
@@ -10,14 +13,16 @@ namespace {
 
 constexpr std::uint16_t kHello = 0x0001;
 
-void programmingFailed(DeviceSession& s) {
+constexpr std::size_t kPagesNamed = 8;
+
+void programmingFailed(DeviceSession& s, const std::string& reason) {
     s.link.closeLink();
-    s.show(MessageRow::msgProgramError);
+    s.show(MessageRow::msgProgramError, reason);
     s.failureSignal();
 }
 
-void verificationFailed(DeviceSession& s) {
-    s.show(MessageRow::msgVerifyError);
+void verificationFailed(DeviceSession& s, const std::string& reason) {
+    s.show(MessageRow::msgVerifyError, reason);
     s.failureSignal();
     s.link.closeLink();
 }
@@ -43,7 +48,7 @@ MessageRow runStages(DeviceSession& s) {
         s.pause(20);
     } else {
         // Wake the loader; each profile sends its own hello afterwards.
-        for (int attempt = 0; attempt < 5; ++attempt) {
+        for (int attempt = 0; attempt < 5 && !s.link.lost(); ++attempt) {
             if (s.exchange(kHello)) {
                 break;
             }
@@ -51,8 +56,17 @@ MessageRow runStages(DeviceSession& s) {
         }
         s.pause(50);
     }
-    if (!(textPath ? programPagesText(s) : programPagesBinary(s))) {
-        programmingFailed(s);
+    const StageResult programmed = textPath ? programPagesText(s) : programPagesBinary(s);
+    if (!programmed.ok) {
+        programmingFailed(s, programmed.reason);
+        return s.lastMessage();
+    }
+    // Without a read-back nothing vouches for a page the device never
+    // acknowledged: the device is not started on an incomplete program.
+    if (!s.options.verify && !programmed.passedOver.empty()) {
+        programmingFailed(s, describePages(programmed.passedOver) +
+                                 (programmed.passedOver.size() == 1 ? " was" : " were") +
+                                 " never acknowledged; the device was not started");
         return s.lastMessage();
     }
     programmingDone(s);
@@ -60,8 +74,14 @@ MessageRow runStages(DeviceSession& s) {
     if (s.options.verify) {
         s.show(MessageRow::msgVerifying);
         s.pause(100);
-        if (!(textPath ? verifyPagesText(s) : verifyPagesBinary(s))) {
-            verificationFailed(s);
+        const StageResult verified = textPath ? verifyPagesText(s) : verifyPagesBinary(s);
+        if (!verified.ok) {
+            verificationFailed(s, verified.reason);
+            return s.lastMessage();
+        }
+        if (!verified.passedOver.empty()) {
+            verificationFailed(s, describePages(verified.passedOver) + " could not be read back; " +
+                                      "the device was not started");
             return s.lastMessage();
         }
         s.show(MessageRow::msgVerifyOk);
@@ -80,6 +100,31 @@ MessageRow runStages(DeviceSession& s) {
 }
 
 }  // namespace
+
+std::string describePages(const std::vector<PageRef>& pages) {
+    char text[48];
+    if (pages.size() == 1) {
+        std::snprintf(text, sizeof text, "page %d (0x%04X)", pages[0].index,
+                      static_cast<unsigned>(pages[0].address));
+        return text;
+    }
+    std::string list = "pages ";
+    const std::size_t named = std::min(pages.size(), kPagesNamed);
+    for (std::size_t i = 0; i < named; ++i) {
+        if (i > 0) {
+            list += i + 1 == named && named == pages.size() ? " and " : ", ";
+        }
+        list += std::to_string(pages[i].index);
+    }
+    if (named < pages.size()) {
+        list += " and " + std::to_string(pages.size() - named) + " more";
+    }
+    return list;
+}
+
+std::string linkLostReason(const DeviceSession& s, const char* stage) {
+    return std::string("the link was lost during ") + stage + " (" + s.link.lossNote() + ")";
+}
 
 MessageRow runUpgrade(DeviceRunContext& context) {
     OperatorPanel& panel = context.panel;

@@ -13,26 +13,67 @@ namespace {
 constexpr std::uint16_t kHello = 0x0001;
 constexpr int kTextReadAttempts = 3;
 constexpr int kTextRetryPauseMs = 200;
+constexpr std::size_t kReadHeadBytes = 8;
 
-// The read reply carries an 8-byte head, then the page.
+// A binary read reply carries an 8-byte head, then the page; a reply that
+// stops short of the page's end is no read at all.
+bool replyHoldsPage(const DeviceSession& s, int pageSize) {
+    return s.link.reply.payloadLength >= kReadHeadBytes + static_cast<std::size_t>(pageSize);
+}
+
 bool pageMatches(const DeviceSession& s, int pageIndex, int pageSize) {
     const auto expected = s.image.page(pageIndex, pageSize);
-    return std::equal(expected.begin(), expected.end(), s.link.reply.payload.begin() + 8);
+    return std::equal(expected.begin(), expected.end(),
+                      s.link.reply.payload.begin() + kReadHeadBytes);
+}
+
+// The reply text of a text read: the address in 8 characters, then the page
+// in 512 hex characters. The text ends at its first zero byte.
+std::string_view textReplyOf(const DeviceSession& s) {
+    const auto& payload = s.link.reply.payload;
+    const char* text = reinterpret_cast<const char*>(payload.data());
+    return {text, ::strnlen(text, payload.size())};
+}
+
+StageResult failed(std::string reason) {
+    return {false, std::move(reason), {}};
+}
+
+// After a read failed: true (and result set) when the stage must end here.
+bool readGivenUp(DeviceSession& s, StageResult& result, PageRef page) {
+    if (s.link.lost()) {
+        result = failed(linkLostReason(s, "verification"));
+        return true;
+    }
+    if (!s.options.skipError) {
+        result = failed(describePages({page}) + " could not be read back");
+        return true;
+    }
+    result.passedOver.push_back(page);
+    return false;
+}
+
+std::string unanswered(DeviceSession& s, const char* request) {
+    return s.link.lost() ? linkLostReason(s, "verification")
+                         : std::string("the device did not answer the ") + request +
+                               " that starts verification";
 }
 
 }  // namespace
 
-bool verifyPagesText(DeviceSession& s) {
+StageResult verifyPagesText(DeviceSession& s) {
     if (!s.exchangeText(fourDigits(s.deviceAddress()) + "AS")) {
-        return false;
+        return failed(unanswered(s, "connect command"));
     }
+    StageResult result;
     s.pause(20);
     const int pageCount = s.image.pageCount;
     s.panel.setVerifyRange(pageCount);
     for (int i = 0; i < pageCount; ++i) {
+        const PageRef page{i, static_cast<std::uint32_t>(i) * 256U};
         char line[32];
         std::snprintf(line, sizeof line, "%04uYV%08X", unsigned{s.deviceAddress()},
-                      static_cast<unsigned>(i) * 256U);
+                      static_cast<unsigned>(page.address));
         std::string expectedHex;
         for (std::uint8_t b : s.image.page(i, 256)) {
             expectedHex += hexByte(b);
@@ -40,48 +81,59 @@ bool verifyPagesText(DeviceSession& s) {
         s.pause(1);
         bool read = false;
         for (int attempt = 0; attempt < kTextReadAttempts && !read; ++attempt) {
-            read = s.exchangeText(line);
+            read = s.exchangeText(line) && textReplyOf(s).size() >= 8 + expectedHex.size();
+            if (!read && s.link.lost()) {
+                s.bumpErrorCounter(ErrorCounter::edErrrV);
+                break;
+            }
             if (!read) {
                 s.pause(kTextRetryPauseMs);
                 s.bumpErrorCounter(ErrorCounter::edErrrV);
             }
         }
-        if (!read && !s.options.skipError) {
-            return false;
-        }
-        // Characters 9 to 520 of the reply text are the page in hex; the
-        // text ends at its first zero byte, and a shorter text differs.
-        const auto& payload = s.link.reply.payload;
-        const char* text = reinterpret_cast<const char*>(payload.data());
-        const std::size_t length = ::strnlen(text, payload.size());
-        if (length < 8 + 512 || std::memcmp(text + 8, expectedHex.data(), 512) != 0) {
-            return false;
+        if (!read) {
+            if (readGivenUp(s, result, page)) {
+                return result;
+            }
+        } else if (textReplyOf(s).substr(8, expectedHex.size()) != expectedHex) {
+            return failed(describePages({page}) + " read back different");
         }
         s.panel.setVerifyPosition(i);
     }
     s.panel.setVerifyPosition(pageCount);
-    return true;
+    return result;
 }
 
-bool verifyPagesBinary(DeviceSession& s) {
+StageResult verifyPagesBinary(DeviceSession& s) {
     const auto profile = verifyProfileFor(s.image.modelCode);
-    if (!profile || !s.exchange(kHello)) {
-        return false;
+    if (!profile) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "model 0x%04X has no read-back command",
+                      unsigned{s.image.modelCode});
+        return failed(reason);
+    }
+    if (!s.exchange(kHello)) {
+        return failed(unanswered(s, "hello request"));
     }
     const VerifyProfile& p = *profile;
+    StageResult result;
     s.pause(20);
     const int pageCount = s.image.pageCount;
     s.panel.setVerifyRange(pageCount);
     for (int i = 0; i < pageCount; ++i) {
-        const auto head =
-            pageRequestHead(p.baseAddress + static_cast<std::uint32_t>(i * p.pageSize), p.form);
+        const PageRef page{i, p.baseAddress + static_cast<std::uint32_t>(i * p.pageSize)};
+        const auto head = pageRequestHead(page.address, p.form);
         if (p.style != VerifyStyle::Quick) {
             s.pause(5);
         }
         bool read = false;
         for (int attempt = 0; attempt < p.attempts && !read; ++attempt) {
             s.pause(p.pauseBeforeAttemptMs);
-            read = s.exchange(p.readCommand, head);
+            read = s.exchange(p.readCommand, head) && replyHoldsPage(s, p.pageSize);
+            if (!read && s.link.lost()) {
+                s.bumpErrorCounter(ErrorCounter::edErrrV);
+                break;
+            }
             if (!read) {
                 s.pause(p.retryPauseMs);
                 s.bumpErrorCounter(ErrorCounter::edErrrV);
@@ -90,28 +142,25 @@ bool verifyPagesBinary(DeviceSession& s) {
         if (p.style == VerifyStyle::Patient) {
             s.panel.setEdtPage("");
         }
-        if (!read && !s.options.skipError) {
-            return false;
+        // A page that was never read is passed over by Skip error and fails
+        // the stage at its end; it is never compared with an empty reply.
+        if (!read && readGivenUp(s, result, page)) {
+            return result;
         }
-        // A page whose reads all failed is compared with the zero-filled
-        // payload the failed exchange left, except in the patient rows.
-        const bool compare = read || p.compareAfterFailedRead;
-        const bool matches = !compare || pageMatches(s, i, p.pageSize);
+        const bool matches = !read || pageMatches(s, i, p.pageSize);
         if (p.style == VerifyStyle::Standard) {
             s.panel.setVerifyPosition(i);
-            if (!matches) {
-                return false;
-            }
-            continue;
         }
         if (!matches) {
-            return false;
+            return failed(describePages({page}) + " read back different");
         }
-        s.pause(5);
-        s.panel.setVerifyPosition(i);
+        if (p.style != VerifyStyle::Standard) {
+            s.pause(5);
+            s.panel.setVerifyPosition(i);
+        }
     }
     s.panel.setVerifyPosition(pageCount);
-    return true;
+    return result;
 }
 
 }  // namespace flashmere

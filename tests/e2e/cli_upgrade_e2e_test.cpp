@@ -142,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--model", "8401", "--fault", "corrupt-page:0"},
                     {"--json"},
                     16,
-                    R"({"event":"result","ok":false,"row":23,"text":"Verify error!","exit":16})"},
+                    R"({"event":"result","ok":false,"row":23,"text":"Verify error!",)"
+                    R"("reason":"page 0 (0x0000) read back different","exit":16})"},
         FailureCase{"chinese_messages",
                     0x8401,
                     {"--model", "8400"},

@@ -213,6 +213,7 @@ TEST_F(LinkChannelTest, NoReplyFailsAfterTheSilenceLimit) {
     EXPECT_EQ(clock.nowMs(), kPause + 1001);
     ASSERT_EQ(fake->written.size(), 1U);
     EXPECT_EQ(fake->written[0], buildTextRequest("01AS"));
+    EXPECT_FALSE(link->lost()) << "a silent device keeps its link";
 }
 
 TEST_F(LinkChannelTest, HangUpEndsTheWaitAtOnce) {
@@ -231,6 +232,11 @@ TEST_F(LinkChannelTest, HangUpEndsTheWaitAtOnce) {
     const Bytes request = buildBinaryRequest(1, 3, {}, std::nullopt);
     EXPECT_FALSE(link->transact(request, collector));
     EXPECT_EQ(clock.nowMs(), kPause + 100);
+    // The link is lost from now on, until the run closes it itself.
+    EXPECT_TRUE(link->lost());
+    EXPECT_EQ(link->lossNote(), "serial port error or hang-up");
+    link->closeLink();
+    EXPECT_FALSE(link->lost());
 }
 
 TEST_F(LinkChannelTest, NetWithoutConnectionFailsAtOnceWithNothingSent) {
@@ -241,6 +247,7 @@ TEST_F(LinkChannelTest, NetWithoutConnectionFailsAtOnceWithNothingSent) {
     EXPECT_TRUE(fake->written.empty());
     EXPECT_TRUE(fake->events.empty());
     EXPECT_EQ(clock.nowMs(), 0);
+    EXPECT_FALSE(link->lost()) << "a link that never came up was never lost";
     EXPECT_EQ(trace.tx, "05 00 08 88 01 00 03 00 02 3D 24 ");
     // Send-only frames are dropped as well.
     link->reply.fill = 3;

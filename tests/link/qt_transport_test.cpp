@@ -385,6 +385,8 @@ TEST_F(TransportTest, TcpPeerHangupFailsTheExchangePromptly) {
     t.start();
     EXPECT_FALSE(exchangeBinaryFrame(link, 2, 0x0003));
     EXPECT_LT(elapsedMs(t), 600);
+    EXPECT_TRUE(link.lost());
+    EXPECT_EQ(link.lossNote(), "connection closed by the device");
 }
 
 // A port that was bound and released: nothing listens, the connection is
@@ -522,6 +524,8 @@ TEST_F(TransportTest, SerialHangupDuringAnExchange) {
     t.restart();
     EXPECT_FALSE(exchangeBinaryFrame(link, 2, 0x0003));
     EXPECT_LT(elapsedMs(t), 100);
+    EXPECT_TRUE(link.lost());
+    EXPECT_EQ(link.lossNote().rfind("serial port error or hang-up: ", 0), 0U) << link.lossNote();
 }
 
 TEST_F(TransportTest, SerialPortThatDoesNotExist) {

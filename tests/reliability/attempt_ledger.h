@@ -39,10 +39,6 @@ struct Ledger {
     // request, which the protocol accepts unchecked.
     CounterTriple ambiguous;
     bool disconnected = false;
-    // Failed attempts of the last program request, when its last attempt
-    // failed (the tool's next attempts of that page never reach the device
-    // once the link is gone).
-    int trailingProgramFailures = 0;
     int attempts = 0;  // erase, program and read requests seen
 };
 
@@ -98,13 +94,9 @@ enum class AttemptOutcome { Good, Failed, Ambiguous };
 
 inline Ledger readLedger(const std::vector<LedgerEvent>& events) {
     Ledger ledger;
-    // The erase whose first attempt failed, and the last program request.
+    // The erase whose first attempt failed.
     bool eraseGroupOpen = false;
     std::uint32_t eraseGroupAddress = 0;
-    bool programGroupOpen = false;
-    std::uint32_t programGroupAddress = 0;
-    int programGroupFailures = 0;
-    bool lastProgramFailed = false;
 
     for (std::size_t i = 0; i < events.size(); ++i) {
         const LedgerEvent& e = events[i];
@@ -128,6 +120,10 @@ inline Ledger readLedger(const std::vector<LedgerEvent>& events) {
             }
             if (events[j].type == "reply") {
                 const auto hit = corruptedByte(events[j].note);
+                // A read reply without its page is a failed read.
+                if (kind == AttemptKind::Read && events[j].note == "short reply") {
+                    break;
+                }
                 if (!hit) {
                     outcome = AttemptOutcome::Good;
                 } else if (e.kind == "binary" && (*hit == 0 || *hit == 4)) {
@@ -157,15 +153,6 @@ inline Ledger readLedger(const std::vector<LedgerEvent>& events) {
             }
             case AttemptKind::Program:
                 eraseGroupOpen = false;
-                if (!programGroupOpen || programGroupAddress != address || !lastProgramFailed) {
-                    programGroupFailures = 0;
-                }
-                programGroupOpen = true;
-                programGroupAddress = address;
-                lastProgramFailed = outcome != AttemptOutcome::Good;
-                if (lastProgramFailed) {
-                    ++programGroupFailures;
-                }
                 failedSlot = &ledger.failed.program;
                 ambiguousSlot = &ledger.ambiguous.program;
                 break;
@@ -183,14 +170,12 @@ inline Ledger readLedger(const std::vector<LedgerEvent>& events) {
             ++*ambiguousSlot;
         }
     }
-    ledger.trailingProgramFailures = lastProgramFailed ? programGroupFailures : 0;
     return ledger;
 }
 
 // Whether the tool's counters agree with the ledger: exactly, apart from
-// ambiguous replies; after a dropped TCP connection the tool also counts
-// the attempts it made without a link, which never reached the device: the
-// rest of one erase (1) or of one page's three program attempts.
+// ambiguous replies; after a dropped connection the tool also counts the one
+// attempt that found the link gone, which never reached the device.
 inline bool countersAgree(const CounterTriple& tool, const Ledger& ledger, std::string& why) {
     const auto within = [](int value, int low, int extra) {
         return value >= low && value <= low + extra;
@@ -203,11 +188,12 @@ inline bool countersAgree(const CounterTriple& tool, const Ledger& ledger, std::
     };
     bool ok = matches(base);
     if (!ok && ledger.disconnected) {
-        CounterTriple eraseCut = base;
-        eraseCut.erase += 1;
-        CounterTriple programCut = base;
-        programCut.program += 3 - ledger.trailingProgramFailures;
-        ok = matches(eraseCut) || matches(programCut);
+        for (int CounterTriple::*counter :
+             {&CounterTriple::erase, &CounterTriple::program, &CounterTriple::verify}) {
+            CounterTriple cut = base;
+            cut.*counter += 1;
+            ok = ok || matches(cut);
+        }
     }
     if (!ok) {
         why = "counters E/P/V " + std::to_string(tool.erase) + "/" + std::to_string(tool.program) +

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <functional>
@@ -30,6 +32,7 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 namespace flashmere::reliability {
 namespace {
 
+using testing::binDir;
 using testing::makeFirmware;
 using testing::ProcessResult;
 using testing::runCli;
@@ -49,6 +52,7 @@ struct RealCase {
     int disconnectIntoProgramming = 0;
     const char* fault = "";  // matrix runs: the fault's name and seed
     int seed = 0;
+    QStringList cliOptions = {};  // e.g. --skip-errors
 };
 
 void PrintTo(const RealCase& c, std::ostream* os) {
@@ -122,7 +126,7 @@ TEST_P(RealTimeFaults, EndsHonestlyInTimeWithTheTranscriptsCounters) {
     SimProcess sim(dir);
     ASSERT_TRUE(sim.start(simArgs));
 
-    QStringList args = {"upgrade", file, "--json"};
+    QStringList args = QStringList{"upgrade", file, "--json"} + c.cliOptions;
     if (c.pty) {
         args << "--com" << sim.endpoint() << "--mode"
              << "115200,n,8,1";
@@ -194,6 +198,51 @@ TEST_P(RealTimeFaults, EndsHonestlyInTimeWithTheTranscriptsCounters) {
     }
 }
 
+// A serial device that goes away mid-run (the simulator and with it its
+// pseudo-terminal end while pages are being written): the run ends at once
+// with the stage's error although Skip error is on, and nothing is left
+// running.
+TEST(LinkLoss, APseudoTerminalClosedMidProgrammingEndsTheRunAtOnce) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 16 * 256);
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--pty", "--model", "8401", "--id", "0"}));
+
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FLASHMERE_SETTINGS_FILE", dir.filePath("settings.json"));
+    cli.setProcessEnvironment(env);
+    cli.start(binDir() + "/flashmere-cli", {"upgrade", file, "--json", "--skip-errors", "--com",
+                                            sim.endpoint(), "--mode", "115200,n,8,1"});
+    ASSERT_TRUE(cli.waitForStarted(5000));
+    // Wait, on the tool's own progress lines, until page 2 is written.
+    const QByteArray pageTwo = R"("bar":"program","position":2,)";
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    while (!out.contains(pageTwo) && timer.elapsed() < 60000 && cli.state() == QProcess::Running) {
+        cli.waitForReadyRead(1000);
+        out += cli.readAllStandardOutput();
+    }
+    ASSERT_TRUE(out.contains(pageTwo)) << out.toStdString();
+
+    sim.stop();
+    timer.restart();
+    const bool ended = cli.waitForFinished(10000);
+    if (!ended) {
+        cli.kill();
+        cli.waitForFinished(2000);
+    }
+    ASSERT_TRUE(ended) << "the tool kept going after its serial device was gone";
+    EXPECT_LT(timer.elapsed(), 5000);
+    out += cli.readAllStandardOutput();
+    EXPECT_EQ(cli.exitCode(), 15) << out.toStdString();
+    EXPECT_TRUE(out.contains(R"("reason":"the link was lost during programming (serial port)"))
+        << out.toStdString();
+    EXPECT_EQ(cli.state(), QProcess::NotRunning);
+}
+
 // The subset CI runs: the faults that matter, on small images.
 std::vector<RealCase> ciCases() {
     return {
@@ -229,6 +278,52 @@ std::vector<RealCase> ciCases() {
                  true,
                  {"--fault", "silent-after-pages:1"},
                  Expect::ProgramError},
+        // Skip error goes on past the page, and still ends honestly.
+        RealCase{"tcp_8401_skip_program_never_no_verify",
+                 0x8401,
+                 3 * 256,
+                 false,
+                 {"--fault", "program:1:never"},
+                 Expect::ProgramError,
+                 0,
+                 0,
+                 "",
+                 0,
+                 {"--skip-errors", "--no-verify"}},
+        RealCase{"pty_8400_skip_program_and_read_never",
+                 0x8400,
+                 3 * 128,
+                 true,
+                 {"--fault", "program:1:never", "--fault", "read:1:never"},
+                 Expect::VerifyError,
+                 0,
+                 0,
+                 "",
+                 0,
+                 {"--skip-errors"}},
+        RealCase{"tcp_8401_skip_disconnect",
+                 0x8401,
+                 4 * 256,
+                 false,
+                 {},
+                 Expect::ProgramError,
+                 0,
+                 3,
+                 "",
+                 0,
+                 {"--skip-errors"}},
+        RealCase{"tcp_8801_short_read",
+                 0x8801,
+                 2 * 256,
+                 false,
+                 {"--fault", "read:1:short=3"},
+                 Expect::VerifyError},
+        RealCase{"pty_8400_short_read",
+                 0x8400,
+                 3 * 128,
+                 true,
+                 {"--fault", "read:0:short=3"},
+                 Expect::VerifyError},
     };
 }
 

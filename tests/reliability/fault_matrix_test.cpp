@@ -60,14 +60,26 @@ struct FaultCase {
     Expect expect;
     bool netOnly;
     std::function<void(SimConfig&, const Plan&)> apply;
+    bool skipError = false;
+    bool verify = true;
 };
 
-FaultRule rule(FaultTarget target, std::uint32_t index, const char* source) {
+FaultRule rule(FaultTarget target, std::uint32_t index, const char* source,
+               FaultAction action = FaultAction::None, std::int64_t amount = 0) {
     FaultRule r;
     r.target = target;
     r.index = index;
     r.source = source;
+    r.action = action;
+    r.amount = amount;
     return r;
+}
+
+// The request frame after which the device drops the connection: never the
+// last page's, so that programming is cut short.
+int disconnectIntoProgramming(const Plan& p) {
+    return p.framesBeforeProgramming + 1 +
+           static_cast<int>(p.seed % static_cast<std::uint64_t>(p.pageCount - 1));
 }
 
 std::uint32_t pageOf(const Plan& p) {
@@ -95,11 +107,7 @@ const std::vector<FaultCase>& faultCases() {
          [](SimConfig& c, const Plan&) { c.faults.staleBytes = 12; }},
         {"disconnect mid-programming", Expect::ProgramError, true,
          [](SimConfig& c, const Plan& p) {
-             // After the reply to the Nth frame: never the last page's, so
-             // that programming is cut short.
-             c.faults.disconnectAfterFrames =
-                 p.framesBeforeProgramming + 1 +
-                 static_cast<int>(p.seed % static_cast<std::uint64_t>(p.pageCount - 1));
+             c.faults.disconnectAfterFrames = disconnectIntoProgramming(p);
          }},
         {"silent after N pages", Expect::ProgramError, false,
          [](SimConfig& c, const Plan& p) {
@@ -116,6 +124,39 @@ const std::vector<FaultCase>& faultCases() {
          [](SimConfig& c, const Plan& p) {
              c.faults.rules.push_back(rule(FaultTarget::RebootAtPage, pageOf(p), "reboot-at-page"));
          }},
+        // Skip error goes on past a page, but never to "Upgrade ok." unless
+        // the page reads back equal; a lost link ends the run at once.
+        {"skip: program page N never", Expect::VerifyError, false,
+         [](SimConfig& c, const Plan& p) {
+             c.faults.rules.push_back(
+                 rule(FaultTarget::Program, pageOf(p), "program:N:never", FaultAction::Never));
+         },
+         true},
+        {"skip, no verify: program page N never", Expect::ProgramError, false,
+         [](SimConfig& c, const Plan& p) {
+             c.faults.rules.push_back(
+                 rule(FaultTarget::Program, pageOf(p), "program:N:never", FaultAction::Never));
+         },
+         true, false},
+        {"skip: program and read page N never", Expect::VerifyError, false,
+         [](SimConfig& c, const Plan& p) {
+             c.faults.rules.push_back(
+                 rule(FaultTarget::Program, pageOf(p), "program:N:never", FaultAction::Never));
+             c.faults.rules.push_back(
+                 rule(FaultTarget::Read, pageOf(p), "read:N:never", FaultAction::Never));
+         },
+         true},
+        {"skip: disconnect mid-programming", Expect::ProgramError, true,
+         [](SimConfig& c, const Plan& p) {
+             c.faults.disconnectAfterFrames = disconnectIntoProgramming(p);
+         },
+         true},
+        {"skip: short read replies of page N", Expect::VerifyError, false,
+         [](SimConfig& c, const Plan& p) {
+             c.faults.rules.push_back(
+                 rule(FaultTarget::Read, pageOf(p), "read:N:short=99", FaultAction::Short, 99));
+         },
+         true},
     };
     return cases;
 }
@@ -171,13 +212,16 @@ class FaultMatrix {
             return r;
         }
         Plan plan{image.pageCount, framesBeforeProgramming(linkKind), seed};
+        OperatorOptions runOptions = options(linkKind);
+        runOptions.skipError = fault.skipError;
+        runOptions.verify = fault.verify;
         SimConfig config;
         config.model = model_.model;
         config.id = kDeviceId;
         config.seed = seed;
         config.rebootMs = 500;
         fault.apply(config, plan);
-        return runWith(config, linkKind, image, plan, fault.expect);
+        return runWith(config, runOptions, image, plan, fault.expect);
     }
 
   private:
@@ -221,13 +265,14 @@ class FaultMatrix {
         return o;
     }
 
-    RunResult runWith(const SimConfig& config, std::uint8_t linkKind, FirmwareImage& image,
-                      const Plan& plan, Expect expect) {
+    RunResult runWith(const SimConfig& config, const OperatorOptions& runOptions,
+                      FirmwareImage& image, const Plan& plan, Expect expect) {
         RunResult r;
+        const std::uint8_t linkKind = runOptions.linkKind;
         SimDevice device(config);
         VirtualClock clock;
         SimTransportFactory factory(device, clock);
-        RecordingPanel panel(options(linkKind));
+        RecordingPanel panel(runOptions);
         DeviceRunContext context{panel, factory, clock, image};
 
         const std::int64_t start = clock.nowMs();

@@ -235,6 +235,13 @@ TEST(SimFaults, ScriptedRulesHitTheirPagesAndCounts) {
         EXPECT_FALSE(askBinary(d, binaryRequest(1, 0x603A, pageHead(3 * 256)), 20 + i));
     }
     EXPECT_TRUE(askBinary(d, binaryRequest(1, 0x603A, pageHead(2 * 256)), 30));
+    // short=1: the first read of page 1 keeps only its head, the next is whole.
+    c.faults.rules = {*parseFaultRule("read:1:short=1")};
+    SimDevice cut(c);
+    const auto read1 = binaryRequest(1, 0x603A, pageHead(256));
+    EXPECT_EQ(askBinary(cut, read1, 0)->payloadLength, 8U);
+    EXPECT_EQ(lastEvent(cut, SimEventType::Reply)->note, "short reply");
+    EXPECT_EQ(askBinary(cut, read1, 10)->payloadLength, 8U + 256U);
     EXPECT_FALSE(askBinary(d, binaryRequest(1, 0x603B, pageHead(4 * 256)), 40));
     EXPECT_TRUE(askBinary(d, binaryRequest(1, 0x603B, pageHead(4 * 256)), 41));
     d.receive(binaryRequest(1, 0x0003), 100);
@@ -290,11 +297,14 @@ TEST(SimFaults, RuleSyntaxIsCheckedWithAMessage) {
         bool ok;
     };
     const Case cases[] = {
-        {"program:7:fail=3", true},      {"read:3:never", true},       {"erase:0:fail=1", true},
-        {"cmd:0x0003:delay=100", true},  {"text:AS1:corrupt=2", true}, {"corrupt-page:5", true},
-        {"silent-after-pages:10", true}, {"reboot-at-page:3", true},   {"program:x:fail=1", false},
-        {"program:1:explode=1", false},  {"program:1", false},         {"cmd:0x10000:never", false},
-        {"melt:1:never", false},         {"program:1:fail=-1", false}, {"", false},
+        {"program:7:fail=3", true},      {"read:3:never", true},
+        {"erase:0:fail=1", true},        {"cmd:0x0003:delay=100", true},
+        {"text:AS1:corrupt=2", true},    {"corrupt-page:5", true},
+        {"silent-after-pages:10", true}, {"reboot-at-page:3", true},
+        {"read:1:short=2", true},        {"program:x:fail=1", false},
+        {"program:1:explode=1", false},  {"program:1", false},
+        {"cmd:0x10000:never", false},    {"melt:1:never", false},
+        {"program:1:fail=-1", false},    {"", false},
     };
     for (const auto& tc : cases) {
         std::string error;

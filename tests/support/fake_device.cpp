@@ -68,10 +68,22 @@ class FakeTransport final : public Transport {
     bool connected() const override { return connected_; }
     void discardInput() override { pending_.clear(); }
     bool write(std::span<const std::uint8_t> bytes) override {
+        if (!connected_) {
+            return false;
+        }
         pending_ = device_.handle({bytes.begin(), bytes.end()}, clock_.nowMs());
+        const std::size_t closeAt = device_.closeLinkAtRequest;
+        if (closeAt > 0 && device_.requests.size() >= closeAt) {
+            connected_ = false;
+            pending_.clear();
+        }
         return true;
     }
+    std::string lossNote() const override { return "connection closed by the device"; }
     std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override {
+        if (!connected_) {
+            return 0;
+        }
         if (pending_.empty()) {
             clock_.advance(timeoutMs);
             return 0;

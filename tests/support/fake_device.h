@@ -56,6 +56,9 @@ class FakeDevice {
     int closes = 0;
     bool serialOpenFails = false;
     bool tcpConnects = true;
+    // The device closes the link when it receives request number N (from
+    // 1, counted over the whole run) without answering it; 0: never.
+    std::size_t closeLinkAtRequest = 0;
 
     // Requests of one kind/command, in order.
     std::vector<SeenRequest> binary(std::uint16_t command) const;

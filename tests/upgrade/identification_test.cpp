@@ -171,6 +171,26 @@ TEST_F(IdentificationTest, EachFailureShowsItsMessageWithRedLampAndClosedLink) {
     }
 }
 
+TEST_F(IdentificationTest, ALinkLostDuringIdentificationIsAConnectErrorNotAFileType) {
+    for (std::size_t closeAt : {2U, 3U, 4U}) {
+        SCOPED_TRACE(closeAt);
+        panel = RecordingPanel{};
+        useFirmware(0x8401, 512);
+        panel.options.linkKind = kLinkNet;
+        device->closeLinkAtRequest = closeAt;
+        EXPECT_EQ(run(), MessageRow::msgConnectError);
+        EXPECT_EQ(panel.reason,
+                  "the link was lost during identification (connection closed by the device)");
+        expectLinkClosed();
+    }
+    // Another model that answers is the file type error, with both codes.
+    panel = RecordingPanel{};
+    useFirmware(0x8401, 512);
+    device->model = 0x8081;
+    EXPECT_EQ(run(), MessageRow::msgFileTypeError);
+    EXPECT_EQ(panel.reason, "the device's model 0x8081 differs from the file's 0x8401");
+}
+
 TEST_F(IdentificationTest, Model8401VersionQueryIsTriedNineTimes) {
     useFirmware(0x8401, 512);
     device->onBinary = [this](const R& r, int) -> std::optional<std::vector<std::uint8_t>> {

@@ -16,6 +16,13 @@ class UpgradeRunTest : public EngineTest {
         }
         return out;
     }
+    // Whether the device was told to start its program (run mode 5B E4).
+    bool started() const {
+        return std::any_of(device->requests.begin(), device->requests.end(), [](const R& r) {
+            return r.kind == R::Binary && r.payload.size() == 8 && r.payload[0] == 0x5B &&
+                   r.payload[1] == 0xE4;
+        });
+    }
     std::vector<std::uint8_t> headBytes(std::uint16_t command, std::size_t i) const {
         const auto rs = device->binary(command);
         return {rs.at(i).payload.begin(), rs.at(i).payload.begin() + 8};
@@ -144,11 +151,17 @@ INSTANTIATE_TEST_SUITE_P(
         RowCase{0x8201, 3, 0x003B, 0x0039, 0x003A, {0x0000, 0x0200}, 256, k16(0x100), k24(0x100)}));
 
 TEST_F(UpgradeRunTest, ProgramFailuresCountThreeAttemptsAndSkipErrorDecides) {
-    for (bool skip : {false, true}) {
-        SCOPED_TRACE(skip ? "skip on" : "skip off");
+    struct Case {
+        bool skip;
+        bool verify;
+    };
+    for (const Case c : {Case{false, true}, Case{true, true}, Case{true, false}}) {
+        SCOPED_TRACE(std::string(c.skip ? "skip on" : "skip off") +
+                     (c.verify ? ", verify on" : ", verify off"));
         panel = RecordingPanel{};
         useFirmware(0x8400, 4 * 128);
-        panel.options.skipError = skip;
+        panel.options.skipError = c.skip;
+        panel.options.verify = c.verify;
         device->onBinary = [this](const R& r, int) -> std::optional<std::vector<std::uint8_t>> {
             if (r.command == 0x0039 && r.headAddress() == 2 * 128) {
                 return std::nullopt;
@@ -157,19 +170,42 @@ TEST_F(UpgradeRunTest, ProgramFailuresCountThreeAttemptsAndSkipErrorDecides) {
         };
         const MessageRow outcome = run();
         EXPECT_EQ(panel.counter(ErrorCounter::edErrrP), 3);
-        EXPECT_EQ(device->binary(0x0039).size(), skip ? 6U : 5U);
-        if (skip) {
-            // Programming goes on; verification then finds page 2 missing.
+        EXPECT_EQ(device->binary(0x0039).size(), c.skip ? 6U : 5U);
+        if (c.skip) {
+            // Programming goes on; then either verification finds page 2
+            // missing, or, without it, the unwritten page ends the run.
             EXPECT_EQ(panel.programPos, 4);
-            EXPECT_EQ(outcome, MessageRow::msgVerifyError);
+            EXPECT_EQ(outcome, c.verify ? MessageRow::msgVerifyError : MessageRow::msgProgramError);
+            EXPECT_EQ(panel.reason,
+                      c.verify
+                          ? "page 2 (0x0100) could not be read back; the device was not started"
+                          : "page 2 (0x0100) was never acknowledged; the device was not "
+                            "started");
         } else {
             EXPECT_EQ(outcome, MessageRow::msgProgramError);
             EXPECT_EQ(panel.programPos, 1);
             EXPECT_TRUE(device->binary(0x003A).empty());
+            EXPECT_EQ(panel.reason, "page 2 (0x0100) was never acknowledged");
         }
+        EXPECT_FALSE(started()) << "the device must not be started";
         EXPECT_EQ(panel.lamp, LampColour::Red);
         expectLinkClosed();
     }
+
+    // A page the device wrote but whose acknowledgement was lost is fine
+    // once it reads back equal.
+    panel = RecordingPanel{};
+    useFirmware(0x8400, 4 * 128);
+    panel.options.skipError = true;
+    device->onBinary = [this](const R& r, int) -> std::optional<std::vector<std::uint8_t>> {
+        auto reply = device->healthyBinary(r);
+        if (r.command == 0x0039 && r.headAddress() == 2 * 128) {
+            return std::nullopt;
+        }
+        return reply;
+    };
+    EXPECT_EQ(run(), MessageRow::msgUpgradeOk);
+    EXPECT_EQ(panel.counter(ErrorCounter::edErrrP), 3);
 }
 
 TEST_F(UpgradeRunTest, EraseGetsOneRetryWhateverSkipErrorSays) {
@@ -212,10 +248,11 @@ TEST_F(UpgradeRunTest, PatientReadsAnsweredOnlyAtTheTwentyFirstAttemptCountTwent
     EXPECT_EQ(device->binary(0x603A).size(), 22U);
 }
 
-TEST_F(UpgradeRunTest, UnansweredReadsWithSkipErrorDependOnTheRow) {
-    // V1 passes over a page whose reads all failed; V2 compares it with the
-    // zero-filled payload and fails.
+TEST_F(UpgradeRunTest, UnansweredReadsWithSkipErrorGoOnAndEndInVerifyError) {
+    // Every row goes on through the pages and never compares a page it
+    // could not read; the unread pages fail the run without a start.
     for (std::uint16_t model : {std::uint16_t{0x8401}, std::uint16_t{0x8400}}) {
+        SCOPED_TRACE(model);
         panel = RecordingPanel{};
         useFirmware(model, 2 * (model == 0x8400 ? 128 : 256));
         panel.options.skipError = true;
@@ -227,14 +264,72 @@ TEST_F(UpgradeRunTest, UnansweredReadsWithSkipErrorDependOnTheRow) {
             }
             return device->healthyBinary(r);
         };
-        const MessageRow outcome = run();
-        if (model == 0x8401) {
-            EXPECT_EQ(outcome, MessageRow::msgUpgradeOk);
-            EXPECT_EQ(panel.counter(ErrorCounter::edErrrV), 42);
-        } else {
-            EXPECT_EQ(outcome, MessageRow::msgVerifyError);
-            EXPECT_EQ(panel.counter(ErrorCounter::edErrrV), 3);
+        EXPECT_EQ(run(), MessageRow::msgVerifyError);
+        EXPECT_EQ(panel.counter(ErrorCounter::edErrrV), model == 0x8401 ? 42 : 6);
+        EXPECT_EQ(panel.reason, "pages 0 and 1 could not be read back; the device was not started");
+        EXPECT_FALSE(started());
+    }
+}
+
+TEST_F(UpgradeRunTest, ReadRepliesShorterThanThePageAreFailedReads) {
+    // The head alone, or a text with half a page: retried and counted, and
+    // never compared against zero fill.
+    useFirmware(0x8400, 128);
+    device->onBinary = [this](const R& r, int) -> std::optional<std::vector<std::uint8_t>> {
+        auto reply = device->healthyBinary(r);
+        if (r.command == 0x003A) {
+            reply->resize(8);
         }
+        return reply;
+    };
+    EXPECT_EQ(run(), MessageRow::msgVerifyError);
+    EXPECT_EQ(panel.counter(ErrorCounter::edErrrV), 3);
+    EXPECT_EQ(panel.reason, "page 0 (0x0000) could not be read back");
+
+    panel = RecordingPanel{};
+    useFirmware(0x8801, 256);
+    device->onText = [this](const R& r, int) -> std::optional<std::string> {
+        auto reply = device->healthyText(r);
+        if (r.text.find("YV") != std::string::npos) {
+            reply->resize(8 + 256);
+        }
+        return reply;
+    };
+    EXPECT_EQ(run(), MessageRow::msgVerifyError);
+    EXPECT_EQ(panel.counter(ErrorCounter::edErrrV), 3);
+}
+
+TEST_F(UpgradeRunTest, ALostLinkEndsTheStageAtOnceWhateverSkipErrorSays) {
+    struct Case {
+        std::uint8_t linkKind;
+        std::uint16_t lostAt;  // the request whose arrival closes the link
+        MessageRow expected;
+        const char* stage;
+    };
+    for (const Case c : {Case{kLinkNet, 0x6039, MessageRow::msgProgramError, "programming"},
+                         Case{kLinkCom, 0x603A, MessageRow::msgVerifyError, "verification"}}) {
+        SCOPED_TRACE(c.stage);
+        panel = RecordingPanel{};
+        useFirmware(0x8401, 8 * 256);
+        panel.options.skipError = true;
+        panel.options.linkKind = c.linkKind;
+        device->onBinary = [this, c](const R& r,
+                                     int call) -> std::optional<std::vector<std::uint8_t>> {
+            if (r.command == c.lostAt && call == 2) {
+                device->closeLinkAtRequest = device->requests.size() + 1;
+            }
+            return device->healthyBinary(r);
+        };
+        const std::int64_t start = clock.nowMs();
+        EXPECT_EQ(run(), c.expected);
+        EXPECT_EQ(panel.reason, std::string("the link was lost during ") + c.stage +
+                                    " (connection closed by the device)");
+        // Not a single retry after the loss: one failed attempt is counted.
+        EXPECT_EQ(device->binary(c.lostAt).size(), 3U);
+        EXPECT_EQ(panel.counter(c.lostAt == 0x6039 ? ErrorCounter::edErrrP : ErrorCounter::edErrrV),
+                  1);
+        EXPECT_LT(clock.nowMs() - start, 30000);
+        expectLinkClosed();
     }
 }
 
@@ -368,6 +463,9 @@ TEST_F(UpgradeRunTest, ImagesBeyondTheSixteenBitAddressFormAreRefusedBeforeProgr
     // Row 9 starts at 0x3100: page 207 would need address 0x10000.
     useFirmware(0x0131, 208 * 256);
     EXPECT_EQ(run(), MessageRow::msgProgramError);
+    EXPECT_EQ(panel.reason,
+              "the image's last page would need address 0x10000, beyond the 16-bit addresses of "
+              "model 0x0131");
     EXPECT_TRUE(device->binary(0x003B).empty());
     EXPECT_TRUE(device->binary(0x0039).empty());
     EXPECT_EQ(panel.counter(ErrorCounter::edErrrP), 0);
