@@ -1,6 +1,9 @@
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "commands.h"
 #include "console_panel.h"
@@ -21,9 +24,14 @@ struct ServiceArgs {
     DeviceArgs device;
 };
 
-// Runs one service function with the console as its window.
+// Exit code of a read-back whose files were written with pages missing.
+constexpr int kReadBackIncomplete = 17;
+
+// Runs one service function with the console as its window: the stages and
+// bars under the service's own names. A command that prints its own trace
+// (query) keeps the console from printing it a second time.
 template <typename Work>
-int withService(const DeviceArgs& device, Work work) {
+int withService(const DeviceArgs& device, bool ownTrace, Work work) {
     std::string error;
     auto resolved = resolveDeviceOptions(device, error);
     if (!resolved) {
@@ -31,34 +39,51 @@ int withService(const DeviceArgs& device, Work work) {
     }
     ensureQtApplication();
     const ConsolePanel::Style style = consoleStyleFor(device, resolved->languageIndex);
-    ConsolePanel panel(resolved->options, style);
+    ConsolePanel::Style panelStyle = style;
+    panelStyle.traces = style.traces && !(ownTrace && !style.json);
+    ConsolePanel panel(resolved->options, panelStyle);
+    panel.nameBars("erase", "read");
     QtTransportFactory transports;
     ServiceContext context{panel, transports, systemClock(), resolved->options};
-    return work(context, style);
+    return work(context, panel, style);
 }
 
 // Prints the outcome as the last line (or the last JSON object) and gives
-// back its exit code; 0 is success.
-int report(const ConsolePanel::Style& style, int code, const std::string& text) {
+// back its exit code; 0 is success. The JSON result carries the reason the
+// last message was given with, and extraFields (",\"name\":value...").
+int report(const ConsolePanel& panel, const ConsolePanel::Style& style, int code,
+           const std::string& text, const std::string& extraFields = {}) {
     if (style.json) {
-        std::printf("{\"event\":\"result\",\"ok\":%s,\"text\":%s,\"exit\":%d}\n",
-                    code == 0 ? "true" : "false", jsonString(text).c_str(), code);
+        const std::string reason =
+            panel.reason().empty() ? "" : ",\"reason\":" + jsonString(panel.reason());
+        std::printf("{\"event\":\"result\",\"ok\":%s,\"text\":%s%s%s,\"exit\":%d}\n",
+                    code == 0 ? "true" : "false", jsonString(text).c_str(), reason.c_str(),
+                    extraFields.c_str(), code);
     } else {
-        std::printf("%s\n", text.c_str());
+        std::printf("%s\n", consoleText(text).c_str());
     }
     std::fflush(stdout);
     return code;
 }
 
-// The two ends of a service function that never reached the device.
-std::optional<int> notReached(const ConsolePanel::Style& style, ServiceOutcome outcome) {
-    if (outcome == ServiceOutcome::LinkNotOpened) {
-        return report(style, 10, "cannot open the link to the device");
+// The ends of an erase or a read-back that did nothing to the device; the
+// message and its reason have been shown.
+std::optional<int> notReached(const ConsolePanel& panel, const ConsolePanel::Style& style,
+                              ServiceOutcome outcome) {
+    switch (outcome) {
+        case ServiceOutcome::LinkNotOpened:
+            return report(panel, style, 10, "cannot open the link to the device");
+        case ServiceOutcome::NoAnswer:
+            return report(panel, style, 11, "the device did not answer");
+        case ServiceOutcome::DeviceRefused:
+            return report(
+                panel, style, 12,
+                "the device refused the PIN or is not of model " + modelHex(kServiceModel));
+        case ServiceOutcome::NotServed:
+            return report(panel, style, 13, "only model " + modelHex(kServiceModel) + " is served");
+        default:
+            return std::nullopt;
     }
-    if (outcome == ServiceOutcome::NotServed) {
-        return report(style, 11, "the device did not answer");
-    }
-    return std::nullopt;
 }
 
 int runQuery(const ServiceArgs& args) {
@@ -73,23 +98,28 @@ int runQuery(const ServiceArgs& args) {
         return fail(ExitCode::Usage,
                     "query takes sn, id or ver, not \"" + oneLine(args.what) + "\"");
     }
-    return withService(args.device, [&](ServiceContext& context, const ConsolePanel::Style& style) {
-        const QueryResult result = runDeviceQuery(context, query);
-        if (!result.linkOpened) {
-            return *notReached(style, ServiceOutcome::LinkNotOpened);
-        }
-        const std::string tx = hexTrace(result.request);
-        const std::string rx = hexTrace(result.replyPayload);
-        if (style.json) {
-            std::printf("{\"event\":\"query\",\"request\":%s,\"answered\":%s,\"reply\":%s}\n",
-                        jsonString(tx).c_str(), result.answered ? "true" : "false",
-                        jsonString(rx).c_str());
-        } else {
-            std::printf("TX: %s\nRX: %s\n", tx.c_str(),
-                        result.answered ? rx.c_str() : "(no reply)");
-        }
-        return result.answered ? report(style, 0, "reply received") : report(style, 11, "no reply");
-    });
+    return withService(
+        args.device, true,
+        [&](ServiceContext& context, const ConsolePanel& panel, const ConsolePanel::Style& style) {
+            const QueryResult result = runDeviceQuery(context, query);
+            if (!result.linkOpened) {
+                return report(panel, style, 10, "cannot open the link to the device");
+            }
+            const std::string tx = hexTrace(result.request);
+            const std::string rx = hexTrace(result.replyPayload);
+            if (style.json) {
+                std::printf(
+                    "{\"event\":\"query\",\"request\":%s,\"answered\":%s,"
+                    "\"reply\":%s}\n",
+                    jsonString(tx).c_str(), result.answered ? "true" : "false",
+                    jsonString(rx).c_str());
+            } else {
+                std::printf("TX: %s\nRX: %s\n", tx.c_str(),
+                            result.answered ? rx.c_str() : "(no reply)");
+            }
+            return result.answered ? report(panel, style, 0, "reply received")
+                                   : report(panel, style, 11, "no reply");
+        });
 }
 
 int runErase(const ServiceArgs& args) {
@@ -97,23 +127,35 @@ int runErase(const ServiceArgs& args) {
     if (const int code = chooseFirmwareFile(args.file, image); code != 0) {
         return code;
     }
-    if (image.modelCode != 0x8401) {
+    if (image.modelCode != kServiceModel) {
         return fail(ExitCode::Usage, "erase serves model 8401 only; " + oneLine(args.file) +
                                          " is for model " + modelHex(image.modelCode));
     }
     if (!loadFirmwareImage(image)) {
         return fail(ExitCode::FileUnreadable, "cannot read " + oneLine(args.file));
     }
-    return withService(args.device, [&](ServiceContext& context, const ConsolePanel::Style& style) {
-        const EraseResult result = eraseDeviceBlocks(context, image);
-        if (const auto code = notReached(style, result.outcome)) {
-            return *code;
-        }
-        const std::string blocks = std::to_string(result.blocksErased) + " blocks";
-        return result.outcome == ServiceOutcome::Done
-                   ? report(style, 0, "erased " + blocks)
-                   : report(style, 15, "erase failed after " + blocks);
-    });
+    return withService(
+        args.device, false,
+        [&](ServiceContext& context, ConsolePanel& panel, const ConsolePanel::Style& style) {
+            panel.nameStage(MessageRow::msgProgramming, "Erasing");
+            const EraseResult result = eraseDeviceBlocks(context, image);
+            if (const auto code = notReached(panel, style, result.outcome)) {
+                return *code;
+            }
+            const std::string blocks = std::to_string(result.blocksErased) + " blocks";
+            return result.outcome == ServiceOutcome::Done
+                       ? report(panel, style, 0, "erased " + blocks)
+                       : report(panel, style, 15, "erase failed after " + blocks);
+        });
+}
+
+// ",\"unanswered\":[3,7]"
+std::string unansweredField(const std::vector<int>& pages) {
+    std::string list;
+    for (int page : pages) {
+        list += (list.empty() ? "" : ",") + std::to_string(page);
+    }
+    return ",\"unanswered\":[" + list + "]";
 }
 
 int runReadback(const ServiceArgs& args) {
@@ -121,23 +163,27 @@ int runReadback(const ServiceArgs& args) {
     if (!std::filesystem::is_directory(args.out, ec)) {
         return fail(ExitCode::CannotWrite, "--out " + oneLine(args.out) + " is not a folder");
     }
-    return withService(args.device, [&](ServiceContext& context, const ConsolePanel::Style& style) {
-        const ReadBackResult result = readBackDevice(context, 0x8401, args.out);
-        if (const auto code = notReached(style, result.outcome)) {
-            return *code;
-        }
-        if (result.outcome == ServiceOutcome::FileError) {
-            std::fprintf(stderr, "flashmere-cli: %s\n", oneLine(result.error).c_str());
-            return report(style, static_cast<int>(ExitCode::CannotWrite), result.error);
-        }
-        const auto where = std::filesystem::path(args.out);
-        return report(style, 0,
-                      "read " + std::to_string(result.pagesRead) + " pages (" +
-                          std::to_string(result.pagesFailed) + " unanswered) into " +
-                          (where / kReadBackDump).string() + ", " +
-                          (where / kReadBackLines).string() + ", " +
-                          (where / kReadBackPages).string());
-    });
+    return withService(
+        args.device, false,
+        [&](ServiceContext& context, ConsolePanel& panel, const ConsolePanel::Style& style) {
+            panel.nameStage(MessageRow::msgProgramming, "Reading");
+            const ReadBackResult result = readBackDevice(context, kServiceModel, args.out);
+            if (const auto code = notReached(panel, style, result.outcome)) {
+                return *code;
+            }
+            if (result.outcome == ServiceOutcome::FileError) {
+                return report(panel, style, static_cast<int>(ExitCode::CannotWrite), result.error);
+            }
+            const auto where = std::filesystem::path(args.out);
+            const int code = result.unansweredPages.empty() ? 0 : kReadBackIncomplete;
+            return report(panel, style, code,
+                          "read " + std::to_string(result.pagesRead) + " pages (" +
+                              std::to_string(result.unansweredPages.size()) + " unanswered) into " +
+                              (where / kReadBackDump).string() + ", " +
+                              (where / kReadBackLines).string() + ", " +
+                              (where / kReadBackPages).string(),
+                          unansweredField(result.unansweredPages));
+        });
 }
 
 }  // namespace
@@ -158,7 +204,8 @@ void registerServiceCommands(CLI::App& app, CommandOutcome& outcome) {
     addDeviceOptions(e, erase->device);
     e->footer(
         "Exit codes: 0 erased, 2 bad usage, 3 file unreadable, 4 file rejected, "
-        "10 link not opened, 11 no answer, 15 an erase request failed twice.");
+        "10 link not opened, 11 no answer, 12 PIN refused or not a model 8401 device, "
+        "15 an erase request failed twice.");
     attachRunner(e, outcome, [erase] { return runErase(*erase); });
 
     auto readback = std::make_shared<ServiceArgs>();
@@ -168,7 +215,8 @@ void registerServiceCommands(CLI::App& app, CommandOutcome& outcome) {
     r->add_option("--out", readback->out, "Folder for the files (default: the current folder)");
     r->footer(
         "Exit codes: 0 read, 2 bad usage, 5 cannot write the files, 10 link not opened, "
-        "11 no answer.");
+        "11 no answer, 12 PIN refused or not a model 8401 device, 17 read-back incomplete "
+        "(the files are written; pages were not answered).");
     attachRunner(r, outcome, [readback] { return runReadback(*readback); });
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "shell/message_table.h"
 
@@ -41,35 +42,126 @@ const char* counterName(ErrorCounter counter) {
 
 }  // namespace
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                    out += esc;
-                } else {
-                    out += static_cast<char>(c);
-                }
+namespace {
+
+// The length of the valid UTF-8 sequence that starts at text[at], or 0 when
+// the byte there starts none.
+std::size_t utf8Length(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) {
+        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0U;
+    };
+    const unsigned lead = byte(0);
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned low = 0x80;  // the range of the second byte
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
         }
     }
+    return length;
+}
+
+// C0 controls, DEL, and the C1 controls U+0080 to U+009F (C2 80 to C2 9F):
+// a terminal acts on each of them.
+bool isControl(std::string_view sequence) {
+    const auto lead = static_cast<unsigned char>(sequence[0]);
+    if (sequence.size() == 1) {
+        return lead < 0x20 || lead == 0x7F;
+    }
+    return lead == 0xC2 && static_cast<unsigned char>(sequence[1]) < 0xA0;
+}
+
+// Walks text as UTF-8: plain(sequence) for each valid character that is no
+// control, control(sequence) for each control character, invalid(byte) for
+// each byte that is not valid UTF-8.
+template <typename Plain, typename Control, typename Invalid>
+void walkText(std::string_view text, Plain plain, Control control, Invalid invalid) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8Length(text, at);
+        if (length == 0) {
+            invalid(static_cast<unsigned char>(text[at]));
+            ++at;
+            continue;
+        }
+        const std::string_view sequence = text.substr(at, length);
+        if (isControl(sequence)) {
+            control(sequence);
+        } else {
+            plain(sequence);
+        }
+        at += length;
+    }
+}
+
+void appendHexEscape(std::string& out, const char* format, unsigned value) {
+    char esc[8];
+    std::snprintf(esc, sizeof esc, format, value);
+    out += esc;
+}
+
+}  // namespace
+
+std::string consoleText(std::string_view text) {
+    std::string out;
+    const auto escape = [&](unsigned char byte) { appendHexEscape(out, "\\x%02X", byte); };
+    walkText(
+        text, [&](std::string_view sequence) { out += sequence; },
+        [&](std::string_view sequence) {
+            for (char c : sequence) {
+                escape(static_cast<unsigned char>(c));
+            }
+        },
+        escape);
+    return out;
+}
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    walkText(
+        text,
+        [&](std::string_view sequence) {
+            if (sequence == "\"") {
+                out += "\\\"";
+            } else if (sequence == "\\") {
+                out += "\\\\";
+            } else {
+                out += sequence;
+            }
+        },
+        [&](std::string_view sequence) {
+            // One byte, or C2 and the code point's low byte.
+            const auto codePoint = static_cast<unsigned char>(sequence.back());
+            if (codePoint == '\n') {
+                out += "\\n";
+            } else if (codePoint == '\r') {
+                out += "\\r";
+            } else if (codePoint == '\t') {
+                out += "\\t";
+            } else {
+                appendHexEscape(out, "\\u%04x", codePoint);
+            }
+        },
+        [&](unsigned char byte) { appendHexEscape(out, "\\u%04x", byte); });
     return out + "\"";
 }
 
@@ -88,9 +180,24 @@ void ConsolePanel::endInPlaceLine() {
     }
 }
 
+void ConsolePanel::nameStage(MessageRow row, std::string text) {
+    stageRow_ = row;
+    stageText_ = std::move(text);
+}
+
+void ConsolePanel::nameBars(std::string program, std::string verify) {
+    program_.name = std::move(program);
+    verify_.name = std::move(verify);
+}
+
 void ConsolePanel::setPnMsg(MessageRow row) {
     reason_.clear();
-    const std::string& text = textOf(row, style_.languageIndex);
+    const bool stage = stageRow_ == row;
+    const std::string& text = stage ? stageText_ : textOf(row, style_.languageIndex);
+    if (style_.json && stage) {
+        jsonEvent("\"event\":\"stage\",\"text\":" + jsonString(text));
+        return;
+    }
     if (style_.json) {
         jsonEvent("\"event\":\"message\",\"row\":" + std::to_string(static_cast<int>(row)) +
                   ",\"text\":" + jsonString(text));
@@ -109,7 +216,7 @@ void ConsolePanel::setPnMsgReason(const std::string& reason) {
     }
     endInPlaceLine();
     std::fflush(out_);
-    std::fprintf(stderr, "flashmere-cli: %s\n", reason.c_str());
+    std::fprintf(stderr, "flashmere-cli: %s\n", consoleText(reason).c_str());
 }
 
 void ConsolePanel::setLamp(LampColour colour) {
@@ -125,7 +232,7 @@ void ConsolePanel::setBusyIndicator(bool on) {
     }
 }
 
-void ConsolePanel::bar(Bar& b, const char* name, int position, int maximum) {
+void ConsolePanel::bar(Bar& b, int position, int maximum) {
     if (maximum >= 0) {
         b.maximum = maximum;
         b.position = 0;
@@ -134,19 +241,20 @@ void ConsolePanel::bar(Bar& b, const char* name, int position, int maximum) {
     if (position >= 0) {
         b.position = position;
     }
+    // A bar never shows more than its maximum.
+    const int shown = std::min(b.position, b.maximum);
     if (style_.json) {
-        jsonEvent(std::string("\"event\":\"progress\",\"bar\":\"") + name + "\",\"position\":" +
-                  std::to_string(b.position) + ",\"maximum\":" + std::to_string(b.maximum));
+        jsonEvent("\"event\":\"progress\",\"bar\":" + jsonString(b.name) + ",\"position\":" +
+                  std::to_string(shown) + ",\"maximum\":" + std::to_string(b.maximum));
         return;
     }
     if (b.maximum <= 0 || position < 0) {
         return;
     }
-    const int shown = std::min(b.position, b.maximum);
     if (style_.terminal) {
         constexpr int kWidth = 40;
         const int filled = shown * kWidth / b.maximum;
-        std::fprintf(out_, "\r%-8s [%s%s] %d/%d", name, std::string(filled, '#').c_str(),
+        std::fprintf(out_, "\r%-8s [%s%s] %d/%d", b.name.c_str(), std::string(filled, '#').c_str(),
                      std::string(kWidth - filled, '.').c_str(), shown, b.maximum);
         inPlaceLine_ = true;
         std::fflush(out_);
@@ -156,7 +264,7 @@ void ConsolePanel::bar(Bar& b, const char* name, int position, int maximum) {
     const int tenth = shown * 10 / b.maximum;
     if (tenth != b.lastPrinted) {
         b.lastPrinted = tenth;
-        std::fprintf(out_, "%s %d/%d\n", name, shown, b.maximum);
+        std::fprintf(out_, "%s %d/%d\n", b.name.c_str(), shown, b.maximum);
         std::fflush(out_);
     }
 }
@@ -179,7 +287,7 @@ void ConsolePanel::setDevicePanel(DevicePanel panel, const std::string& text) {
                   "\",\"text\":" + jsonString(text));
     } else if (!text.empty()) {
         endInPlaceLine();
-        std::fprintf(out_, "  device %s: %s\n", panelName(panel), text.c_str());
+        std::fprintf(out_, "  device %s: %s\n", panelName(panel), consoleText(text).c_str());
     }
 }
 
@@ -233,20 +341,20 @@ void ConsolePanel::closeRebootWait() {
 void ConsolePanel::setEdtTX(const std::string& text) {
     if (style_.traces && !text.empty()) {
         endInPlaceLine();
-        std::fprintf(style_.json ? stderr : out_, "TX: %s\n", text.c_str());
+        std::fprintf(style_.json ? stderr : out_, "TX: %s\n", consoleText(text).c_str());
     }
 }
 
 void ConsolePanel::setEdtRX(const std::string& text) {
     if (style_.traces && !text.empty()) {
         endInPlaceLine();
-        std::fprintf(style_.json ? stderr : out_, "RX: %s\n", text.c_str());
+        std::fprintf(style_.json ? stderr : out_, "RX: %s\n", consoleText(text).c_str());
     }
 }
 
 void ConsolePanel::linkNote(const std::string& text) {
     endInPlaceLine();
-    std::fprintf(stderr, "flashmere-cli: %s\n", text.c_str());
+    std::fprintf(stderr, "flashmere-cli: %s\n", consoleText(text).c_str());
 }
 
 }  // namespace flashmere

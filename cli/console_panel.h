@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "upgrade/operator_panel.h"
 
@@ -28,10 +30,10 @@ class ConsolePanel final : public OperatorPanel {
     void setPnMsgReason(const std::string& reason) override;
     void setLamp(LampColour colour) override;
     void setBusyIndicator(bool on) override;
-    void setProgramRange(int maximum) override { bar(program_, "program", -1, maximum); }
-    void setProgramPosition(int position) override { bar(program_, "program", position, -1); }
-    void setVerifyRange(int maximum) override { bar(verify_, "verify", -1, maximum); }
-    void setVerifyPosition(int position) override { bar(verify_, "verify", position, -1); }
+    void setProgramRange(int maximum) override { bar(program_, -1, maximum); }
+    void setProgramPosition(int position) override { bar(program_, position, -1); }
+    void setVerifyRange(int maximum) override { bar(verify_, -1, maximum); }
+    void setVerifyPosition(int position) override { bar(verify_, position, -1); }
     void setErrorCounter(ErrorCounter counter, int value) override;
     void setEdtPage(const std::string&) override {}
     void setEdtPage1(const std::string&) override {}
@@ -46,32 +48,48 @@ class ConsolePanel final : public OperatorPanel {
     void setEdtRX(const std::string& text) override;
     void linkNote(const std::string& text) override;
 
+    // A service command's own words: the stage it shows for row instead of
+    // the message table's text, and the names of the two bars.
+    void nameStage(MessageRow row, std::string text);
+    void nameBars(std::string program, std::string verify);
+
     int counter(ErrorCounter which) const { return counters_[static_cast<int>(which)]; }
     // The reason given with the last message, empty when none was.
     const std::string& reason() const { return reason_; }
 
   private:
     struct Bar {
+        std::string name;
         int position = 0;
         int maximum = 0;
         int lastPrinted = -1;  // plain output: last tenth printed
     };
-    void bar(Bar& b, const char* name, int position, int maximum);
+    void bar(Bar& b, int position, int maximum);
     void endInPlaceLine();
     void jsonEvent(const std::string& fields);
 
     OperatorOptions options_;
     Style style_;
     std::FILE* out_;
-    Bar program_;
-    Bar verify_;
+    Bar program_{"program"};
+    Bar verify_{"verify"};
+    std::optional<MessageRow> stageRow_;
+    std::string stageText_;
     int counters_[3] = {0, 0, 0};
     bool inPlaceLine_ = false;
     int lastRebootSecond_ = -1;
     std::string reason_;
 };
 
-// A JSON string literal of the text (quotes and escapes included).
-std::string jsonString(const std::string& text);
+// Text from outside (a device's name, a reason that quotes one) made inert
+// for a terminal: control characters (C0, DEL and C1) and bytes that are not
+// valid UTF-8 become \xNN of each byte; valid UTF-8 stays as it is.
+std::string consoleText(std::string_view text);
+
+// A JSON string literal of the text (quotes and escapes included), always
+// valid UTF-8: control characters become \u00NN, and so does each byte that
+// is not valid UTF-8 (\u00NN of the byte's value, the character Latin-1
+// gives it); valid UTF-8 stays as it is.
+std::string jsonString(std::string_view text);
 
 }  // namespace flashmere

@@ -86,6 +86,15 @@ speed_t speedFor(std::uint32_t baud) {
     }
 }
 
+// SIGTERM or SIGINT waiting while blocked. ppoll takes a pending signal only
+// when it has to wait: a descriptor that is always ready (a serial port whose
+// peer hung up) would keep the signal pending for ever.
+bool stopSignalPending() {
+    sigset_t pending;
+    return sigpending(&pending) == 0 &&
+           (sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1);
+}
+
 bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     std::size_t done = 0;
     const std::int64_t giveUp = nowMs() + 2000;
@@ -107,7 +116,7 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
         }
-        if (nowMs() > giveUp) {
+        if (nowMs() > giveUp || stopSignalPending()) {
             return false;  // the peer does not read: drop the rest
         }
         pollfd p{fd, POLLOUT, 0};
@@ -416,8 +425,9 @@ int main(int argc, char** argv) {
     }
 
     int exitCode = 0;
+    bool hungUp = false;  // the pty or serial port reports its peer gone
     std::vector<std::uint8_t> buffer(4096);
-    while (!stopRequested) {
+    while (!stopRequested && !stopSignalPending()) {
         const std::int64_t now = nowMs();
         if (exitAfterRun && device.runFinished(now)) {
             break;
@@ -451,9 +461,17 @@ int main(int argc, char** argv) {
         } else if (ready > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
             const ssize_t n = ::read(linkFd, buffer.data(), buffer.size());
             if (n > 0) {
+                if (hungUp) {
+                    hungUp = false;  // the line came back
+                    device.linkOpened(nowMs());
+                }
                 device.receive(std::span(buffer.data(), static_cast<std::size_t>(n)), nowMs());
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 closeClient = tcp;  // a pty or serial port stays ours
+                if (!tcp && !hungUp) {
+                    hungUp = true;  // the peer is gone: noted once
+                    device.linkClosed(nowMs());
+                }
                 if (!tcp) {
                     ::usleep(20000);
                 }

@@ -1,7 +1,10 @@
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -19,7 +22,6 @@ constexpr std::uint16_t kHello = 0x0001;
 constexpr std::uint16_t kMode = 0x6038;
 constexpr std::uint16_t kErase = 0x603B;
 constexpr std::uint16_t kRead = 0x603A;
-constexpr std::uint16_t kServedModel = 0x8401;
 constexpr std::array<std::uint8_t, 8> kLoaderMode = {0x6D, 0x2E, 0, 0, 0, 0, 0, 0};
 constexpr std::array<std::uint8_t, 8> kRunMode = {0x5B, 0xE4, 0, 0, 0, 0, 0, 0};
 constexpr int kEraseProgressMaximum = 96;
@@ -36,21 +38,125 @@ struct ServiceLink {
     LinkChannel link;
 };
 
-// One output file, written under "<name>.part" and renamed when complete.
+std::string modelText(std::uint16_t model) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", unsigned{model});
+    return text;
+}
+
+std::string addressText(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", address);
+    return text;
+}
+
+// An ending before the device was asked anything: the message with its
+// reason, and the failure signal.
+void endUntouched(OperatorPanel& panel, MessageRow row, const std::string& reason) {
+    panel.setPnMsg(row);
+    panel.setPnMsgReason(reason);
+    panel.setBusyIndicator(false);
+    panel.setLamp(LampColour::Red);
+    panel.tone(300, 300);
+}
+
+// The ending of a service function that was given a file of another model
+// than the one it serves, or none.
+void endNotServed(OperatorPanel& panel, const char* function, std::uint16_t fileModel) {
+    const std::string serves = std::string(function) + " serves model " + modelText(kServiceModel);
+    if (fileModel == 0) {
+        endUntouched(panel, MessageRow::msgSelectFile,
+                     serves + " only: choose a firmware file of that model first");
+    } else {
+        endUntouched(panel, MessageRow::msgFileTypeError,
+                     serves + " only; the firmware file is for model " + modelText(fileModel));
+    }
+}
+
+// Sends the hello request. Nothing when a device of the served model
+// answered it; otherwise the ending, already shown with its reason.
+std::optional<ServiceOutcome> refuseUnlessServedDevice(DeviceSession& s, const char* function) {
+    const std::string device = "device ID " + std::to_string(s.deviceAddress());
+    auto refuse = [&](ServiceOutcome outcome, MessageRow row, const std::string& reason) {
+        s.show(row, reason);
+        s.failureSignal();
+        return outcome;
+    };
+    if (!s.exchange(kHello)) {
+        return refuse(
+            ServiceOutcome::NoAnswer, MessageRow::msgConnectError,
+            device + " did not answer the hello request on " + serviceLinkText(s.options));
+    }
+    const ReplyFrame& reply = s.link.reply;
+    if (reply.payloadLength == 0) {
+        return refuse(ServiceOutcome::DeviceRefused, MessageRow::msgModelOrPinError,
+                      device + " refused the PIN");
+    }
+    if (reply.payloadLength != 8) {
+        return refuse(ServiceOutcome::DeviceRefused, MessageRow::msgModelOrPinError,
+                      device + " answered the hello request with " +
+                          std::to_string(reply.payloadLength) +
+                          " bytes instead of its model, serial number and ID");
+    }
+    const auto model = static_cast<std::uint16_t>(reply.payload[0] << 8 | reply.payload[1]);
+    if (model != kServiceModel) {
+        return refuse(ServiceOutcome::DeviceRefused, MessageRow::msgModelOrPinError,
+                      device + " reports model " + modelText(model) + "; " + function +
+                          " serves model " + modelText(kServiceModel) + " only");
+    }
+    return std::nullopt;
+}
+
+// Why nothing can be put at path: something that is not a file (a folder, a
+// device, a pipe) has that name. Empty when a file may go there.
+std::string nameInTheWay(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto type = std::filesystem::symlink_status(path, ec).type();
+    if (type == std::filesystem::file_type::not_found ||
+        type == std::filesystem::file_type::regular ||
+        type == std::filesystem::file_type::symlink) {
+        return {};
+    }
+    return "cannot write " + path.string() + ": " +
+           (type == std::filesystem::file_type::directory ? "a folder"
+                                                          : "something that is no file") +
+           " of that name is in the way";
+}
+
+// A name beside path that nothing in the folder has yet; empty when a
+// hundred tries found none.
+std::filesystem::path freshName(const std::filesystem::path& path, const char* suffix) {
+    for (int n = 0; n < 100; ++n) {
+        std::filesystem::path candidate = path;
+        candidate += (n == 0 ? std::string() : "." + std::to_string(n)) + suffix;
+        std::error_code ec;
+        if (std::filesystem::symlink_status(candidate, ec).type() ==
+            std::filesystem::file_type::not_found) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+// One output file, written under a fresh "<name>.part" and renamed when
+// complete. A file that had the name before is kept aside until the whole
+// set is published, and put back when the set fails.
 class OutputFile {
   public:
     OutputFile(const std::string& folder, const char* name)
-        : final_(std::filesystem::path(folder) / name),
-          part_(final_.string() + ".part"),
-          out_(part_, std::ios::binary | std::ios::trunc) {}
+        : final_(std::filesystem::path(folder) / name), part_(freshName(final_, ".part")) {
+        if (!part_.empty()) {
+            out_.open(part_, std::ios::binary | std::ios::trunc);
+        }
+    }
     ~OutputFile() {
-        if (!committed_) {
+        if (!published_ && !part_.empty()) {
             out_.close();
             std::error_code ignored;
             std::filesystem::remove(part_, ignored);
         }
     }
-    bool ok() const { return out_.good(); }
+    bool ok() const { return out_.is_open() && out_.good(); }
     void write(const void* data, std::size_t n) {
         out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
     }
@@ -63,7 +169,7 @@ class OutputFile {
     // Closes the file; false (with the reason) when any write failed.
     bool finish(std::string& error) {
         out_.close();
-        if (out_.fail()) {
+        if (part_.empty() || out_.fail()) {
             error = "cannot write " + final_.string();
             return false;
         }
@@ -71,31 +177,88 @@ class OutputFile {
     }
     // Gives the finished file its name.
     bool publish(std::string& error) {
+        if (std::string inTheWay = nameInTheWay(final_); !inTheWay.empty()) {
+            error = inTheWay;
+            return false;
+        }
         std::error_code ec;
+        if (std::filesystem::symlink_status(final_, ec).type() !=
+            std::filesystem::file_type::not_found) {
+            aside_ = freshName(final_, ".previous");
+            if (aside_.empty()) {
+                error = "cannot write " + final_.string() + ": no free name to keep the old file";
+                return false;
+            }
+            std::filesystem::rename(final_, aside_, ec);
+            if (ec) {
+                aside_.clear();
+                error = "cannot write " + final_.string() + ": " + ec.message();
+                return false;
+            }
+        }
         std::filesystem::rename(part_, final_, ec);
         if (ec) {
+            putBack();
             error = "cannot write " + final_.string() + ": " + ec.message();
             return false;
         }
-        committed_ = true;
+        published_ = true;
         return true;
     }
-    // Takes a published file back, when a later one of the set failed.
+    // Takes a published file back, when a later one of the set failed: the
+    // file that had the name before has it again.
     void withdraw() {
-        if (committed_) {
+        if (published_ && aside_.empty()) {
             std::error_code ignored;
             std::filesystem::remove(final_, ignored);
-            committed_ = false;
+        }
+        published_ = false;
+        putBack();
+    }
+    // The whole set is published: the earlier file is no longer needed.
+    void keep() {
+        if (!aside_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(aside_, ignored);
+            aside_.clear();
         }
     }
     std::string path() const { return final_.string(); }
 
   private:
+    void putBack() {
+        if (!aside_.empty()) {
+            std::error_code ignored;
+            std::filesystem::rename(aside_, final_, ignored);
+            aside_.clear();
+        }
+    }
+
     std::filesystem::path final_;
     std::filesystem::path part_;
+    std::filesystem::path aside_;
     std::ofstream out_;
-    bool committed_ = false;
+    bool published_ = false;
 };
+
+// Publishes the set: all three files get their names, or none does and the
+// folder is as it was.
+bool publishAll(std::initializer_list<OutputFile*> files, std::string& error) {
+    std::vector<OutputFile*> done;
+    for (OutputFile* file : files) {
+        if (!file->publish(error)) {
+            for (OutputFile* earlier : done) {
+                earlier->withdraw();
+            }
+            return false;
+        }
+        done.push_back(file);
+    }
+    for (OutputFile* file : done) {
+        file->keep();
+    }
+    return true;
+}
 
 std::string bracketedLength(std::uint16_t length) {
     char text[16];
@@ -103,12 +266,58 @@ std::string bracketedLength(std::uint16_t length) {
     return text;
 }
 
+// "pages 3, 7 and 12", at most ten numbers and how many more.
+std::string pageList(const std::vector<int>& pages) {
+    constexpr std::size_t kShown = 10;
+    std::string text = pages.size() == 1 ? "page " : "pages ";
+    const std::size_t shown = std::min(pages.size(), kShown);
+    for (std::size_t i = 0; i < shown; ++i) {
+        if (i > 0) {
+            text += (i + 1 == shown && pages.size() <= kShown) ? " and " : ", ";
+        }
+        text += std::to_string(pages[i]);
+    }
+    if (pages.size() > kShown) {
+        text += " and " + std::to_string(pages.size() - kShown) + " more";
+    }
+    return text;
+}
+
 }  // namespace
+
+std::string serviceLinkText(const OperatorOptions& options) {
+    if (options.linkKind == kLinkNet) {
+        return "TCP " + options.link.netIP + ":" + std::to_string(tcpPortFor(options.link.netPort));
+    }
+    return "serial port " + options.link.comPortName + " (" + options.link.comBaudRate + ")";
+}
+
+EraseBlocks eraseBlocksFor(int pageCount) {
+    EraseBlocks blocks;
+    if (pageCount > 0) {
+        blocks.count = (pageCount + 3) / 4;
+        blocks.lastAddress = static_cast<std::uint32_t>(blocks.count - 1) * 4U * 256U;
+    }
+    return blocks;
+}
 
 EraseResult eraseDeviceBlocks(ServiceContext& c, FirmwareImage& image) {
     EraseResult result;
+    if (image.modelCode != kServiceModel) {
+        result.outcome = ServiceOutcome::NotServed;
+        endNotServed(c.panel, "the erase", image.modelCode);
+        return result;
+    }
+    if (image.pageCount <= 0) {
+        result.outcome = ServiceOutcome::Failed;
+        endUntouched(c.panel, MessageRow::msgProgramError,
+                     "the firmware image holds no page: there is nothing to erase");
+        return result;
+    }
     ServiceLink service(c);
     if (!service.link.openLink()) {
+        endUntouched(c.panel, MessageRow::msgOpenPortError,
+                     "cannot open the link: " + serviceLinkText(c.options));
         return result;
     }
     DeviceSession s(c.panel, service.link, c.clock, image, c.options);
@@ -127,27 +336,26 @@ EraseResult eraseDeviceBlocks(ServiceContext& c, FirmwareImage& image) {
         }
         s.pause(50);
     }
-    result.outcome = ServiceOutcome::NotServed;
-    if (image.modelCode != kServedModel) {
-        return result;
-    }
     s.pause(100);
-    if (!s.exchange(kHello)) {
+    if (const auto refused = refuseUnlessServedDevice(s, "the erase")) {
+        result.outcome = *refused;
         return result;
     }
 
     bool erased = false;
+    std::uint32_t failedAddress = 0;
     c.panel.setProgramRange(kEraseProgressMaximum);
     for (int i = 0; i < image.pageCount; ++i) {
         if (i % 4 == 0) {
             erased = false;
             s.pause(10);
-            const auto head =
-                pageRequestHead(static_cast<std::uint32_t>(i) * 256U, AddressForm::Bits16);
+            const std::uint32_t address = static_cast<std::uint32_t>(i) * 256U;
+            const auto head = pageRequestHead(address, AddressForm::Bits16);
             if (!s.exchange(kErase, head)) {
                 s.bumpErrorCounter(ErrorCounter::edErrrE);
                 s.pause(100);
                 if (!s.exchange(kErase, head)) {
+                    failedAddress = address;
                     break;
                 }
             }
@@ -155,13 +363,20 @@ EraseResult eraseDeviceBlocks(ServiceContext& c, FirmwareImage& image) {
             ++result.blocksErased;
             s.pause(200);
         }
-        c.panel.setProgramPosition(i);
+        // The bar counts pages up to its maximum; a larger image keeps it full.
+        c.panel.setProgramPosition(std::min(i, kEraseProgressMaximum));
     }
     if (erased) {
         c.panel.setProgramPosition(kEraseProgressMaximum);
+        s.show(MessageRow::msgProgramOk);
+        s.successSignal();
         result.outcome = ServiceOutcome::Done;
     } else {
-        s.show(MessageRow::msgProgramError);
+        s.show(MessageRow::msgProgramError,
+               "the erase request for the block at " + addressText(failedAddress) +
+                   " was not answered, nor its retry; " + std::to_string(result.blocksErased) +
+                   " blocks before it were erased");
+        s.failureSignal();
         result.outcome = ServiceOutcome::Failed;
     }
     return result;
@@ -170,21 +385,44 @@ EraseResult eraseDeviceBlocks(ServiceContext& c, FirmwareImage& image) {
 ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
                               const std::string& outputFolder) {
     ReadBackResult result;
+    if (modelCode != kServiceModel) {
+        result.outcome = ServiceOutcome::NotServed;
+        endNotServed(c.panel, "the read-back", modelCode);
+        return result;
+    }
+    // Refused before the device is touched: a name taken by a folder or a
+    // special file would fail the read-back only at its end.
+    for (const char* name : {kReadBackDump, kReadBackLines, kReadBackPages}) {
+        if (std::string inTheWay = nameInTheWay(std::filesystem::path(outputFolder) / name);
+            !inTheWay.empty()) {
+            result.outcome = ServiceOutcome::FileError;
+            result.error = inTheWay;
+            endUntouched(c.panel, MessageRow::msgProgramError, inTheWay);
+            return result;
+        }
+    }
     ServiceLink service(c);
     if (!service.link.openLink()) {
+        endUntouched(c.panel, MessageRow::msgOpenPortError,
+                     "cannot open the link: " + serviceLinkText(c.options));
         return result;
     }
     FirmwareImage noImage;
     DeviceSession s(c.panel, service.link, c.clock, noImage, c.options);
     s.show(MessageRow::msgProgramming);
     c.panel.setBusyIndicator(true);
-
-    result.outcome = ServiceOutcome::NotServed;
-    const bool group84 = modelCode == 0x8400 || modelCode == 0x8401 || modelCode == 0x8402;
-    if (!group84 || !s.exchange(kHello) || modelCode != kServedModel) {
+    if (const auto refused = refuseUnlessServedDevice(s, "the read-back")) {
+        result.outcome = *refused;
         return result;
     }
 
+    auto fileError = [&](const std::string& error) {
+        result.outcome = ServiceOutcome::FileError;
+        result.error = error;
+        s.show(MessageRow::msgProgramError, error);
+        s.failureSignal();
+        return result;
+    };
     std::vector<std::string> lines;  // 16 bytes to a line
     std::vector<std::string> pages;  // one line per page
     s.pause(20);
@@ -195,9 +433,7 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
     const std::array<std::uint8_t, 32> noHeader{};
     dump.write(noHeader.data(), noHeader.size());
     if (!dump.ok()) {
-        result.outcome = ServiceOutcome::FileError;
-        result.error = "cannot create " + dump.path();
-        return result;
+        return fileError("cannot create " + dump.path());
     }
 
     const ReplyFrame& reply = service.link.reply;
@@ -237,7 +473,7 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
             }
             ++result.pagesRead;
         } else {
-            ++result.pagesFailed;
+            result.unansweredPages.push_back(i);
         }
         c.panel.setEdtPage1(pageText);
         c.panel.setEdtPage("");
@@ -254,20 +490,26 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
     lineFile.writeLines(lines);
     OutputFile pageFile(outputFolder, kReadBackPages);
     pageFile.writeLines(pages);
-    // Only a read-back whose three files were all written gives them their
-    // names; a failed one leaves nothing that looks complete.
-    const bool written =
-        dump.finish(result.error) && lineFile.finish(result.error) && pageFile.finish(result.error);
-    if (!written || !dump.publish(result.error) || !lineFile.publish(result.error) ||
-        !pageFile.publish(result.error)) {
-        dump.withdraw();
-        lineFile.withdraw();
-        result.outcome = ServiceOutcome::FileError;
-        return result;
+    std::string error;
+    if (!dump.finish(error) || !lineFile.finish(error) || !pageFile.finish(error) ||
+        !publishAll({&dump, &lineFile, &pageFile}, error)) {
+        return fileError(error);
     }
     c.panel.setVerifyPosition(kReadBackPageCount);
     s.exchange(kMode, kRunMode);
+    if (!result.unansweredPages.empty()) {
+        result.outcome = ServiceOutcome::Incomplete;
+        s.show(MessageRow::msgProgramError,
+               pageList(result.unansweredPages) + " of " + std::to_string(kReadBackPageCount) +
+                   (result.unansweredPages.size() == 1 ? " was" : " were") + " not answered in " +
+                   std::to_string(kReadAttempts) +
+                   " attempts; the files hold FF 00 ... 00 in their place");
+        s.failureSignal();
+        return result;
+    }
     result.outcome = ServiceOutcome::Done;
+    s.show(MessageRow::msgProgramOk);
+    s.successSignal();
     return result;
 }
 

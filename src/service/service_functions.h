@@ -37,13 +37,34 @@ struct QueryResult {
 // edtTX and, over TCP, the reply payload in edtRX.
 QueryResult runDeviceQuery(ServiceContext& context, DeviceQuery query);
 
+// How an erase or a read-back ended. Each ending is also shown: a message
+// with its reason, and the lamp.
 enum class ServiceOutcome {
-    LinkNotOpened,  // nothing was done
-    NotServed,      // the device or the firmware model is not one the function serves
-    Done,
-    Failed,     // erase: a block was not erased ("Program/Download error!")
-    FileError,  // read-back: an output file could not be written
+    LinkNotOpened,  // "Open communication port error!"; nothing was sent
+    NotServed,      // the firmware file is not one the function serves; nothing was sent
+    NoAnswer,       // the hello request was not answered: "Connect device error!"
+    DeviceRefused,  // the device refused the PIN or reports another model: "Model or PIN error!"
+    Done,           // "Program/Download ok."
+    Failed,         // erase: a block was not erased ("Program/Download error!")
+    Incomplete,     // read-back: files written, but some pages were never answered
+    FileError,      // read-back: an output file could not be written; nothing was replaced
 };
+
+// The one device model the erase and the read-back serve.
+inline constexpr std::uint16_t kServiceModel = 0x8401;
+
+// The link as an operator names it: "TCP 192.168.1.101:5003" or "serial
+// port ttyUSB0 (19200,e,8,1)".
+std::string serviceLinkText(const OperatorOptions& options);
+
+// The blocks of four pages that an erase of pageCount pages sends requests
+// for: their count and the device addresses of the first and the last.
+struct EraseBlocks {
+    int count = 0;
+    std::uint32_t firstAddress = 0;
+    std::uint32_t lastAddress = 0;
+};
+EraseBlocks eraseBlocksFor(int pageCount);
 
 struct EraseResult {
     ServiceOutcome outcome = ServiceOutcome::LinkNotOpened;
@@ -51,14 +72,15 @@ struct EraseResult {
 };
 
 // Erases the blocks of a model 0x8401 device that the loaded image covers:
-// one request per four pages, each retried once.
+// one request per four pages, each retried once. Only an image of that model
+// with pages is erased, and only on a device that reports that model.
 EraseResult eraseDeviceBlocks(ServiceContext& context, FirmwareImage& image);
 
 struct ReadBackResult {
     ServiceOutcome outcome = ServiceOutcome::LinkNotOpened;
     int pagesRead = 0;
-    int pagesFailed = 0;
-    std::string error;  // why an output file could not be written
+    std::vector<int> unansweredPages;  // in the files as FF 00 ... 00
+    std::string error;                 // why an output file could not be written
 };
 
 // The three files a read-back writes into its output folder.
@@ -69,7 +91,10 @@ inline constexpr int kReadBackPageCount = 90;
 
 // Reads the first 90 pages of a model 0x8401 device into the dump and two
 // hexadecimal listings in outputFolder, then starts the device's program.
-// Every file is written under a temporary name and renamed when complete.
+// modelCode is the chosen firmware file's; the device must report the same
+// model. Every file is written under a temporary name and renamed when all
+// three are complete; a file of the same name that was there before is
+// replaced only then, and kept whenever the read-back fails.
 ReadBackResult readBackDevice(ServiceContext& context, std::uint16_t modelCode,
                               const std::string& outputFolder);
 

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QThread>
 #include <algorithm>
@@ -42,6 +43,13 @@ ShellHooks defaultShellHooks() {
     hooks.showMessage = [](QWidget* parent, const QString& title, const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
         box.exec();
+    };
+    hooks.confirm = [](QWidget* parent, const QString& title, const QString& text) {
+        QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No,
+                        parent);
+        box.setTextFormat(Qt::PlainText);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
     };
     hooks.tone = std::make_shared<QtTonePlayer>();
     hooks.portList = [] { return fillPortList(); };
@@ -98,6 +106,12 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, QWidget* parent)
     connect(ui->Button5, &QPushButton::clicked, this, &TfrmModule::Button5Click);
     connect(ui->Button6, &QPushButton::clicked, this, &TfrmModule::Button6Click);
     ui->pnFileVer->installEventFilter(this);
+    // The service buttons lie outside the visible area or are hidden: the
+    // keyboard does not reach them either.
+    for (QPushButton* service :
+         {ui->Button1, ui->Button2, ui->Button3, ui->Button4, ui->Button5, ui->Button6}) {
+        service->setFocusPolicy(Qt::NoFocus);
+    }
 
     FormCreate();
 }
@@ -395,6 +409,8 @@ void TfrmModule::setDevicePanel(DevicePanel panel, const QString& text) {
                               ui->pnDeviceISP,   ui->pnDeviceID,    ui->pnDeviceSN};
     const auto index = static_cast<std::size_t>(panel);
     if (index < std::size(panels)) {
+        // Device text is shown as it came, never read as markup.
+        panels[index]->setTextFormat(Qt::PlainText);
         panels[index]->setText(text);
     }
 }
@@ -609,7 +625,8 @@ void TfrmModule::Button3Click() {
 void TfrmModule::Button4Click() {}
 
 // Erases the blocks of a model 8401 device that the chosen file covers, with
-// the link as stored (not taken from the link page).
+// the link as stored (not taken from the link page), once the operator has
+// confirmed what goes where.
 void TfrmModule::Button5Click() {
     if (busy_ || deviceOperationRunning()) {
         return;
@@ -618,9 +635,10 @@ void TfrmModule::Button5Click() {
     // edErrrE goes on counting from what the window shows.
     const int eraseErrors = std::max(0, ui->edErrrE->text().toInt());
     const bool loadChosenFile = fileAccepted_;
+    auto loaded = std::make_shared<bool>(false);
     setWindowBusy(true, false);
     runOnWorker(
-        [this, options, eraseErrors, loadChosenFile] {
+        [this, loadChosenFile, loaded] {
             // The erase covers the chosen file's pages: the image is read from
             // it now, whatever an earlier upgrade left in the page store.
             if (loadChosenFile) {
@@ -631,11 +649,51 @@ void TfrmModule::Button5Click() {
             } else {
                 image_.pageCount = 0;
             }
+            *loaded = true;
+        },
+        [this, options, eraseErrors, loaded](bool threw) {
+            // The question needs the window enabled: a disabled window
+            // disables the boxes it owns.
+            setWindowBusy(false);
+            if (threw || !*loaded || !eraseConfirmed(options)) {
+                emit serviceFinished(5);
+                return;
+            }
+            runErase(options, eraseErrors);
+        });
+}
+
+bool TfrmModule::eraseConfirmed(const OperatorOptions& options) {
+    if (image_.modelCode != kServiceModel || image_.pageCount <= 0) {
+        return true;
+    }
+    const EraseBlocks blocks = eraseBlocksFor(image_.pageCount);
+    const auto address = [](std::uint32_t a) {
+        return QStringLiteral("0x") + QString::number(a, 16).rightJustified(4, '0').toUpper();
+    };
+    const QString text = QStringLiteral(
+                             "Erase device ID %1 on %2:\n%3 blocks of 1024 bytes at %4 to %5?\n\n"
+                             "Its program is gone until a firmware file is programmed again.")
+                             .arg(options.deviceId)
+                             .arg(qs(serviceLinkText(options)))
+                             .arg(blocks.count)
+                             .arg(address(blocks.firstAddress), address(blocks.lastAddress));
+    return hooks_.confirm && hooks_.confirm(this, ui->Button5->text(), text);
+}
+
+void TfrmModule::runErase(const OperatorOptions& options, int eraseErrors) {
+    setWindowBusy(true, false);
+    runOnWorker(
+        [this, options, eraseErrors] {
             auto transports = serviceTransports();
             ServiceContext context{*panel_, *transports, systemClock(), options, eraseErrors};
             eraseDeviceBlocks(context, image_);
         },
-        [this](bool) {
+        [this](bool threw) {
+            if (threw) {
+                setBusyIndicator(false);
+                setLamp(LampColour::Red);
+            }
             setWindowBusy(false);
             emit serviceFinished(5);
         });

@@ -39,6 +39,9 @@ struct ShellHooks {
     std::function<QString(QWidget* parent)> chooseFirmwareFile;
     // A modal message box with an OK button only.
     std::function<void(QWidget* parent, const QString& title, const QString& text)> showMessage;
+    // A modal question before an irreversible step: true when the operator
+    // said yes. Without it nothing is confirmed.
+    std::function<bool(QWidget* parent, const QString& title, const QString& text)> confirm;
     std::shared_ptr<TonePlayer> tone;
     // The serial port names for the port list.
     std::function<QStringList()> portList;
@@ -164,6 +167,11 @@ class TfrmModule : public QMainWindow {
     void runOnWorker(std::function<void()> work, std::function<void(bool threw)> done);
     std::unique_ptr<TransportFactory> serviceTransports() const;
     void runQuery(int button, DeviceQuery query);
+    // Asks the operator before the erase of the loaded image: which link,
+    // which device ID, which blocks. True when there is nothing to ask (the
+    // erase then refuses the image without touching a device).
+    bool eraseConfirmed(const OperatorOptions& options);
+    void runErase(const OperatorOptions& options, int eraseErrors);
     // The controls that start a device operation: off while a query runs,
     // then back to the states they had.
     void setDeviceControlsEnabled(bool on);

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "cli_common.h"
+#include "console_panel.h"
 #include "profile_names.h"
 
 namespace flashmere::cli {
@@ -44,6 +46,31 @@ TEST(Texts, EscapeAndOneLine) {
     EXPECT_EQ(oneLine("caf\xC3\xA9"), "caf\xC3\xA9");  // UTF-8 paths stay readable
     EXPECT_EQ(modelHex(0x0131), "0131");
     EXPECT_EQ(modelHex(0x88a1), "88A1");
+}
+
+TEST(Texts, DeviceTextIsInertOnTheConsoleAndValidUtf8InJson) {
+    // A device name that clears the terminal, sets its title and rings, then
+    // two bytes that are no UTF-8; a C1 control (CSI) and a valid character.
+    const std::string name =
+        std::string("\x1B[2J\x1B]0;X\x07\xFF\xFE", 12) + " \xC2\x9B \xE5\x90\x8D";
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ConsolePanel plain(OperatorOptions{}, ConsolePanel::Style{}, out);
+    plain.setDevicePanel(DevicePanel::pnDevicelName, name);
+    ConsolePanel json(OperatorOptions{}, ConsolePanel::Style{.json = true}, out);
+    json.setDevicePanel(DevicePanel::pnDevicelName, name);
+
+    std::rewind(out);
+    std::string printed;
+    for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) {
+        printed += static_cast<char>(c);
+    }
+    std::fclose(out);
+    EXPECT_EQ(
+        printed,
+        "  device name: \\x1B[2J\\x1B]0;X\\x07\\xFF\\xFE \\xC2\\x9B \xE5\x90\x8D\n"
+        R"({"event":"device","field":"name","text":"\u001b[2J\u001b]0;X\u0007\u00ff\u00fe \u009b )"
+        "\xE5\x90\x8D\"}\n");
 }
 
 TEST(ProfileNames, ByModelCode) {

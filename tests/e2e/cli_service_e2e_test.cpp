@@ -6,8 +6,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcessEnvironment>
 
 #include "process_harness.h"
 
@@ -43,6 +45,15 @@ QStringList requestAddresses(const SimProcess& sim, const QString& command) {
 
 QString address(int a) {
     return QStringLiteral("0x%1").arg(a, 8, 16, QLatin1Char('0')).toUpper().replace("0X", "0x");
+}
+
+// The JSON objects of a --json run, one a line.
+std::vector<QJsonObject> jsonLines(const ProcessResult& r) {
+    std::vector<QJsonObject> objects;
+    for (const QString& line : r.lines()) {
+        objects.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
+    }
+    return objects;
 }
 
 // The lines of a CR LF text file; a bare LF or a missing last CR LF fails.
@@ -85,8 +96,9 @@ TEST_F(CliServiceTest, QueriesSendTheirFramesToAddressOneAndPrintTheTraces) {
          "53 49 4D 44 45 56 49 43 45 00 00 00 01 00 00 01 "},
     };
     for (const Case& c : cases) {
+        // With --trace too, the request and the reply show once each.
         const ProcessResult r =
-            runCli({"query", c.what, "--net", sim.endpoint()}, settings(), 20000);
+            runCli({"query", c.what, "--net", sim.endpoint(), "--trace"}, settings(), 20000);
         ASSERT_TRUE(r.finished) << c.what;
         EXPECT_EQ(r.exitCode, 0) << c.what << r.out.toStdString() << r.err.toStdString();
         EXPECT_EQ(r.lines(),
@@ -151,11 +163,22 @@ TEST_P(CliEraseTest, ErasesOneBlockPerFourPagesOfTheFile) {
     SimProcess sim(dir);
     ASSERT_TRUE(sim.start(QStringList{"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "3"} +
                           c.simOptions));
-    const ProcessResult r = runCli({"erase", file, "--net", sim.endpoint(), "--id", "3"},
+    const ProcessResult r = runCli({"erase", file, "--net", sim.endpoint(), "--id", "3", "--json"},
                                    dir.filePath("settings.json"), 60000);
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, c.exitCode) << r.out.toStdString() << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(c.expectedText)) << r.out.toStdString();
+    // Its own stage and bar, never past the bar's end.
+    const auto lines = jsonLines(r);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front().value("event").toString(), "stage");
+    EXPECT_EQ(lines.front().value("text").toString(), "Erasing");
+    for (const QJsonObject& line : lines) {
+        if (line.value("event").toString() == "progress") {
+            EXPECT_EQ(line.value("bar").toString(), "erase");
+            EXPECT_LE(line.value("position").toInt(), line.value("maximum").toInt());
+        }
+    }
     EXPECT_EQ(requestAddresses(sim, "0x603B"), c.addresses);
     // Into the loader first: the 6D 2E request, twice, then the hello.
     const auto requests = events(sim, "request");
@@ -175,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"--fault", "erase:4:fail=1"},
                                 0,
                                 {"0x00000000", "0x00000400", "0x00000400"},
-                                "retry: erase errors 1"},
+                                R"("counter":"erase","value":1)"},
                       EraseCase{"failed_twice",
                                 9,
                                 {"--fault", "erase:4:never"},
@@ -198,11 +221,19 @@ TEST_F(CliServiceTest, ReadBackWithAPageThatNeverAnswers) {
     const QString out = dir.filePath("out");
     ASSERT_TRUE(QDir().mkpath(out));
     const ProcessResult r =
-        runCli({"readback", "--net", sim.endpoint(), "--id", "3", "--out", out}, settings(), 90000);
+        runCli({"readback", "--net", sim.endpoint(), "--id", "3", "--out", out, "--json"},
+               settings(), 90000);
     ASSERT_TRUE(r.finished);
-    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
-    EXPECT_TRUE(r.lines().last().startsWith("read 89 pages (1 unanswered) into "))
-        << r.out.toStdString();
+    // The files are written, but the read-back is incomplete.
+    EXPECT_EQ(r.exitCode, 17) << r.out.toStdString() << r.err.toStdString();
+    const QJsonObject result = jsonLines(r).back();
+    EXPECT_EQ(result.value("ok"), QJsonValue(false));
+    EXPECT_EQ(result.value("exit").toInt(), 17);
+    EXPECT_EQ(result.value("unanswered").toArray(), QJsonArray({3}));
+    EXPECT_TRUE(result.value("text").toString().startsWith("read 89 pages (1 unanswered) into "));
+    EXPECT_TRUE(result.value("reason").toString().startsWith("page 3 of 90 was not answered"))
+        << result.value("reason").toString().toStdString();
+    EXPECT_EQ(jsonLines(r).front().value("text").toString(), "Reading");
     // Ten attempts at page 3, one at every other page.
     EXPECT_EQ(requestAddresses(sim, "0x603A").count(address(3 * 256)), 10);
     EXPECT_EQ(requestAddresses(sim, "0x603A").size(), 99);
@@ -250,6 +281,67 @@ TEST_F(CliServiceTest, ReadBackWithAPageThatNeverAnswers) {
         runCli({"erase", out + "/FIRMWARE_READ.TVB", "--net", "127.0.0.1:1"}, settings(), 10000);
     EXPECT_EQ(rejected.exitCode, 4);
     EXPECT_TRUE(rejected.err.contains("Firmware file type error!")) << rejected.err.toStdString();
+}
+
+TEST_F(CliServiceTest, ReadBackRefusesAnotherModelAtOnce) {
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8081", "--id", "3"}));
+    const QString out = dir.filePath("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    const ProcessResult r =
+        runCli({"readback", "--net", sim.endpoint(), "--id", "3", "--out", out, "--json"},
+               settings(), 20000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 12) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_LT(r.elapsedMs, 5000);
+    const QJsonObject result = jsonLines(r).back();
+    EXPECT_EQ(result.value("ok"), QJsonValue(false));
+    EXPECT_TRUE(result.value("reason").toString().contains("reports model 8081"))
+        << r.out.toStdString();
+    EXPECT_TRUE(requestAddresses(sim, "0x603A").isEmpty());
+    EXPECT_TRUE(QDir(out).isEmpty());
+}
+
+// The third file cannot take its name at the end (a folder appeared there
+// while the pages were read): the files that were in the folder before are
+// all still there, as they were.
+TEST_F(CliServiceTest, AFailedReadBackKeepsTheFilesThatWereThere) {
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "3"}));
+    const QString out = dir.filePath("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    const auto writeFile = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    ASSERT_TRUE(writeFile(out + "/FIRMWARE_READ.TVB", "an earlier dump"));
+    ASSERT_TRUE(writeFile(out + "/FIRMWARE_READ_01.txt", "earlier lines"));
+
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FLASHMERE_SETTINGS_FILE", settings());
+    cli.setProcessEnvironment(env);
+    cli.start(binDir() + "/flashmere-cli",
+              {"readback", "--net", sim.endpoint(), "--id", "3", "--out", out, "--json"});
+    ASSERT_TRUE(cli.waitForStarted(5000));
+    QByteArray seen;
+    for (int i = 0; i < 100 && !seen.contains(R"("bar":"read","position":1,)"); ++i) {
+        ASSERT_TRUE(cli.waitForReadyRead(1000)) << seen.toStdString();
+        seen += cli.readAllStandardOutput();
+    }
+    ASSERT_TRUE(QDir().mkpath(out + "/FIRMWARE_READ_03.txt/inside"));
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 5) << cli.readAllStandardError().toStdString();
+
+    const auto readFile = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    };
+    EXPECT_EQ(readFile(out + "/FIRMWARE_READ.TVB"), "an earlier dump");
+    EXPECT_EQ(readFile(out + "/FIRMWARE_READ_01.txt"), "earlier lines");
+    EXPECT_EQ(QDir(out).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList({"FIRMWARE_READ.TVB", "FIRMWARE_READ_01.txt", "FIRMWARE_READ_03.txt"}));
+    EXPECT_TRUE(QFileInfo::exists(out + "/FIRMWARE_READ_03.txt/inside"));
 }
 
 TEST_F(CliServiceTest, ReadBackIntoAFolderThatCannotBeWrittenWritesNothing) {

@@ -143,6 +143,8 @@ class ServiceWindowTest : public QObject {
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<TfrmModule> window;
     QStringList messages;
+    QStringList questions;     // title|text of each confirmation asked
+    bool answer = true;        // the operator's answer to them
     QStringList folderStarts;  // start folder of each folder dialog
     QStringList nextFolders;   // answers of the folder dialog, in turn
     QString nextFile;
@@ -170,6 +172,10 @@ class ServiceWindowTest : public QObject {
         hooks.chooseFirmwareFile = [this](QWidget*) { return nextFile; };
         hooks.showMessage = [this](QWidget*, const QString& title, const QString& text) {
             messages << title + "|" + text;
+        };
+        hooks.confirm = [this](QWidget*, const QString& title, const QString& text) {
+            questions << title + "|" + text;
+            return answer;
         };
         hooks.portList = [] { return QStringList{"ttyS0"}; };
         hooks.chooseReadBackFolder = [this](QWidget*, const QString& start) {
@@ -229,6 +235,8 @@ class ServiceWindowTest : public QObject {
     void init() {
         dir = std::make_unique<QTemporaryDir>();
         messages.clear();
+        questions.clear();
+        answer = true;
         folderStarts.clear();
         nextFolders.clear();
         nextFile.clear();
@@ -243,6 +251,7 @@ class ServiceWindowTest : public QObject {
     void queryOnAMissingSerialPortShowsNothing();
     void noSecondOperationWhileAQueryWaits();
     void eraseLoadsTheChosenFileAndCountsARetry();
+    void eraseIsReachedOnlyByItsButtonAndAsksFirst();
     void readBackWritesThreeFilesIntoTheChosenFolder();
     void readBackFolderThatCannotBeWritten();
 };
@@ -393,16 +402,21 @@ void ServiceWindowTest::eraseLoadsTheChosenFileAndCountsARetry() {
     QTRY_COMPARE(text("pnMsg"), QString("Programming ..."));
     QVERIFY(finished.wait(20000));
     QVERIFY(window->isEnabled());
+    QCOMPARE(questions,
+             QStringList({"ZENTA_FIRMWARE_ERASE|Erase device ID 3 on TCP " + device.host + ":" +
+                          device.port +
+                          ":\n2 blocks of 1024 bytes at 0x0000 to 0x0400?\n\n"
+                          "Its program is gone until a firmware file is programmed again."}));
     QCOMPARE(window->image().pageCount, 5);
     QCOMPARE(device.requestAddresses("0x603B"),
              QStringList({"0x00000000", "0x00000400", "0x00000400"}));
     QCOMPARE(text("edErrrE"), QString("8"));
     QCOMPARE(w<QProgressBar>("pbProgram")->maximum(), 96);
     QCOMPARE(w<QProgressBar>("pbProgram")->value(), 96);
-    // No completion text: the bar at its end shows it; the lamp keeps
-    // blinking until another operation stops it.
-    QCOMPARE(text("pnMsg"), QString("Programming ..."));
-    QVERIFY(window->busyIndicatorRunning());
+    // The message bar and the lamp end on the outcome.
+    QCOMPARE(text("pnMsg"), QString("Program/Download ok."));
+    QVERIFY(!window->busyIndicatorRunning());
+    QCOMPARE(window->lampColour(), QColor(255, 255, 0));
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
 
     // Every erase answered at once: the counter keeps its value.
@@ -416,6 +430,54 @@ void ServiceWindowTest::eraseLoadsTheChosenFileAndCountsARetry() {
     QCOMPARE(text("pnMsg"), QString("Load firmware file error!"));
     QCOMPARE(device.requestAddresses("0x603B").size(), 5);
     QCOMPARE(device.events("link-opened").size(), std::size_t{2});
+}
+
+void ServiceWindowTest::eraseIsReachedOnlyByItsButtonAndAsksFirst() {
+    if (!devsimBuilt()) {
+        QSKIP("no flashmere-devsim in this build");
+    }
+    Device device(dir->filePath("device.jsonl"));
+    QVERIFY(device.start({"--model", "8401", "--id", "3"}));
+    open();
+    w<QScrollBar>("sbID")->setValue(3);
+    settings->linkKind = kLinkNet;
+    settings->netIP = device.host.toStdString();
+    settings->netPort = device.port.toStdString();
+    nextFile = firmware("FW.TVB", 0x8401, 128);
+    window->btnSelectClick();
+    QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
+    const QString shown = text("pnMsg");
+
+    // Tab from the PIN box, then Space; and Tab round the whole window: the
+    // keyboard never lands on a service button and starts nothing.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    w<QLineEdit>("edPIN")->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w<QLineEdit>("edPIN")));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    for (int i = 0; i < 60; ++i) {
+        QWidget* focus = QApplication::focusWidget();
+        QVERIFY(focus != nullptr);
+        QVERIFY2(!focus->objectName().startsWith("Button"), qPrintable(focus->objectName()));
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    QVERIFY(!window->deviceOperationRunning());
+    QVERIFY(questions.isEmpty());
+
+    // The button asks first; a no erases nothing and leaves the message.
+    answer = false;
+    QVERIFY(runService(5, 10000));
+    QCOMPARE(questions.size(), 1);
+    QVERIFY2(questions[0].contains("device ID 3 on TCP " + device.host + ":" + device.port) &&
+                 questions[0].contains("32 blocks of 1024 bytes at 0x0000 to 0x7C00?"),
+             qPrintable(questions[0]));
+    QCOMPARE(text("pnMsg"), shown);
+    QVERIFY(device.events("link-opened").empty());
+
+    // Device text is never read as markup.
+    window->setDevicePanel(DevicePanel::pnDevicelName, "<b>X</b>");
+    QCOMPARE(w<QLabel>("pnDevicelName")->textFormat(), Qt::PlainText);
 }
 
 void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
@@ -469,7 +531,8 @@ void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
     QCOMPARE(text("edtPage1"), pages.last().mid(5));
     QCOMPARE(w<QProgressBar>("pbVerify")->value(), 90);
     QCOMPARE(text("edErrrP"), QString("0"));
-    QCOMPARE(text("pnMsg"), QString("Programming ..."));
+    QCOMPARE(text("pnMsg"), QString("Program/Download ok."));
+    QVERIFY2(questions.isEmpty(), "the read-back asks nothing");
     QCOMPARE(device.requestAddresses("0x603A").size(), 90);
     // Last: the start request.
     QCOMPARE(device.events("request").back().value("payload").toString(),
@@ -533,7 +596,9 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains("cannot be written into " + out), qPrintable(messages[0]));
     QVERIFY(!QFileInfo::exists(out));
-    QCOMPARE(text("pnMsg"), QString("Programming ..."));
+    QCOMPARE(text("pnMsg"), QString("Program/Download error!"));
+    QVERIFY2(w<QLabel>("pnMsg")->toolTip().contains("cannot"),
+             qPrintable(w<QLabel>("pnMsg")->toolTip()));
     QVERIFY(window->isEnabled());
     // No start request after a failed read-back.
     QCOMPARE(device.events("request").back().value("command").toString(), QString("0x603A"));

@@ -222,6 +222,42 @@ TEST(DevsimProcess, ServesAPseudoTerminal) {
     EXPECT_EQ(sim.terminate(5000), 0);
 }
 
+TEST(DevsimProcess, EndsOnSigtermWithinASecondAfterItsSerialPeerHungUp) {
+    // A pseudo-terminal stands in for the serial port. Closing its master is
+    // the peer going away: the port stays hung up (always ready to poll).
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    fcntl(master, F_SETFD, FD_CLOEXEC);  // the simulator must not hold it open
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string port = ptsname(master);
+    const std::string dump = tempPath("serial_dump.bin");
+    const std::string log = tempPath("serial_log.jsonl");
+    std::remove(dump.c_str());
+    DevsimProcess sim({"--serial", port, "--model", "8401", "--dump", dump, "--log", log});
+    ASSERT_EQ(sim.firstLine(5000), "serial " + port);
+    close(master);
+    // The simulator notes the hang-up; from then on the port is always ready.
+    const auto hungUp = [&] {
+        std::ifstream in(log);
+        const std::string all((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+        return all.find("\"event\":\"link-closed\"") != std::string::npos;
+    };
+    const std::int64_t deadline = nowMs() + 3000;
+    while (!hungUp() && nowMs() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(hungUp());
+
+    EXPECT_EQ(sim.terminate(1000), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(dump.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 128 * 256);
+    std::remove(dump.c_str());
+    std::remove(log.c_str());
+}
+
 TEST(DevsimProcess, ExitsByItselfAfterTheStartedProgramRebooted) {
     DevsimProcess sim({"--tcp", "127.0.0.1:0", "--model", "8400", "--reboot-ms", "300",
                        "--exit-after-run", "--split", "0-5", "--seed", "3"});
