@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "device/link_failure.h"
 #include "device/model_tables.h"
 
 namespace flashmere {
@@ -51,10 +52,16 @@ void fillPanel(DeviceSession& s, DevicePanel panel, const std::string& text) {
     s.panel.setDevicePanel(panel, text);
 }
 
-// Ends a failed identification: link closed, message, red lamp, low tone.
+// Ends a failed identification: link closed, message (with what to check
+// when the link or the device never answered), red lamp, low tone.
 bool fail(DeviceSession& s, MessageRow message) {
+    const std::string reason = linkFailureReason(s, message);
     s.link.closeLink();
-    s.show(message);
+    if (reason.empty()) {
+        s.show(message);
+    } else {
+        s.show(message, reason);
+    }
     s.failureSignal();
     return false;
 }

@@ -38,11 +38,18 @@ LinkChannel::~LinkChannel() {
 
 bool LinkChannel::openLink() {
     closeLink();
+    openFailure_.clear();
     if (isNet()) {
         transport_ = factory_.openTcp(settings.netIP, tcpPortFor(settings.netPort), kConnectWaitMs);
+        if (!transport_ || !transport_->connected()) {
+            openFailure_ = factory_.lastOpenFailure();
+        }
         return true;
     }
     transport_ = factory_.openSerial(settings.comPortName, settings.comBaudRate, trace_);
+    if (!transport_) {
+        openFailure_ = factory_.lastOpenFailure();
+    }
     return transport_ != nullptr;
 }
 

@@ -52,6 +52,10 @@ class LinkChannel {
     // a connection that did not come up within 5000 ms fails every exchange.
     bool openLink();
     void closeLink();
+    // Why the last openLink left no usable link (the serial port did not
+    // open, the TCP connection did not come up), as the transport factory
+    // told it; empty when it did not fail or the factory could not tell.
+    const std::string& openFailure() const { return openFailure_; }
     bool isOpen() const { return transport_ != nullptr; }
     bool isNet() const { return linkKind == kLinkNet; }
 
@@ -77,6 +81,7 @@ class LinkChannel {
     Clock& clock_;
     TraceSink& trace_;
     std::unique_ptr<Transport> transport_;
+    std::string openFailure_;
     std::uint64_t requestsSent_ = 0;
     std::uint64_t bytesSent_ = 0;
     std::uint64_t bytesReceived_ = 0;
