@@ -128,21 +128,25 @@ void ConsolePanel::setBusyIndicator(bool on) {
 void ConsolePanel::bar(Bar& b, const char* name, int position, int maximum) {
     if (maximum >= 0) {
         b.maximum = maximum;
-        b.position = 0;
+        b.done = 0;
+        b.counting = true;
         b.lastPrinted = -1;
     }
     if (position >= 0) {
-        b.position = position;
+        // Position p < maximum: page p was handled, so p + 1 are done; the
+        // maximum itself is the end. A position before any range (the reset
+        // at the start of a run) counts nothing.
+        b.done = b.counting ? std::clamp(position + 1, 0, std::max(b.maximum, 0)) : 0;
     }
     if (style_.json) {
         jsonEvent(std::string("\"event\":\"progress\",\"bar\":\"") + name + "\",\"position\":" +
-                  std::to_string(b.position) + ",\"maximum\":" + std::to_string(b.maximum));
+                  std::to_string(b.done) + ",\"maximum\":" + std::to_string(b.maximum));
         return;
     }
     if (b.maximum <= 0 || position < 0) {
         return;
     }
-    const int shown = std::min(b.position, b.maximum);
+    const int shown = b.done;
     if (style_.terminal) {
         constexpr int kWidth = 40;
         const int filled = shown * kWidth / b.maximum;
