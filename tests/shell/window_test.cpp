@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -169,6 +170,7 @@ class WindowTest : public QObject {
     void languageSwitch();
     void noteAndAboutBoxes();
     void settingsIntoWindow();
+    void storedPortNotPresentStaysListed();
     void comToNetSwitchStoresAllFour();
     void upgradeRunOnWorker();
     void rebootWaitThroughPanel();
@@ -315,7 +317,8 @@ void WindowTest::fixedSizeAndTitle() {
     QCOMPARE(window->minimumSize(), window->maximumSize());
     QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(window->windowTitle(), QString::fromUtf8("Flashmere V0813\u3000[2017-07-20]"));
-    QCOMPARE(w<QLineEdit>("edIP")->maxLength(), 15);
+    // Host names (up to 253 characters) and IPv6 literals fit in.
+    QCOMPARE(w<QLineEdit>("edIP")->maxLength(), 253);
     QCOMPARE(w<QLineEdit>("edID")->maxLength(), 4);
     QCOMPARE(w<QLineEdit>("edPIN")->maxLength(), 4);
     QCOMPARE(w<QComboBox>("cmbBaudrate")->count(), 18);
@@ -466,7 +469,8 @@ void WindowTest::fileSelectionStates() {
     QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
     QVERIFY(btnAuto->isEnabled());
     QCOMPARE(text("pnMsg"), QString("Run connect device"));
-    QCOMPARE(text("pnFile"), good);
+    QCOMPARE(w<QLabel>("pnFile")->toolTip(), good);
+    QVERIFY(text("pnFile").endsWith("/FW.TVB"));
     QCOMPARE(text("pnFileName"), QString("FW1"));
     QCOMPARE(text("pnFileVer"), QString("V1.2"));
     QCOMPARE(text("pnDeviceModel"), QString());
@@ -491,7 +495,19 @@ void WindowTest::fileSelectionStates() {
     QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
     QVERIFY(!btnAuto->isEnabled());
     QCOMPARE(text("pnMsg"), QString());
-    QCOMPARE(text("pnFile"), rec.nextFile);
+    QCOMPARE(w<QLabel>("pnFile")->toolTip(), rec.nextFile);
+
+    // A long path: the folder part gives way, the file name shows whole.
+    const QString deep = dir.filePath(QString(60, 'd') + "/" + QString(60, 'e'));
+    QVERIFY(QDir().mkpath(deep));
+    rec.nextFile = deep + "/FIRMWARE_8401_V2.TVB";
+    QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
+    auto* pnFile = w<QLabel>("pnFile");
+    QVERIFY2(text("pnFile").endsWith("/FIRMWARE_8401_V2.TVB"), qPrintable(text("pnFile")));
+    QVERIFY(text("pnFile").contains(QChar(0x2026)));
+    QVERIFY(pnFile->fontMetrics().horizontalAdvance(text("pnFile")) <=
+            pnFile->contentsRect().width());
+    QCOMPARE(pnFile->toolTip(), rec.nextFile);
 }
 
 void WindowTest::languageSwitch() {
@@ -561,13 +577,13 @@ void WindowTest::settingsIntoWindow() {
     writeStore({{kValueType, 7},
                 {kValueComPortName, "ttyusb1"},
                 {kValueComBaudRate, "1200,n,8,1"},
-                {kValueNetIP, "10.1.2.3"},
+                {kValueNetIP, "flashdev-01.plant.example"},
                 {kValueNetPort, "6000"}});
     open(false);
     QCOMPARE(w<QTabWidget>("pcPort")->currentWidget()->objectName(), QString("tsNet"));
     QCOMPARE(w<QComboBox>("cmbPort")->currentText(), QString("ttyUSB1"));
     QCOMPARE(w<QComboBox>("cmbBaudrate")->currentText(), QString("19200,e,8,1"));
-    QCOMPARE(text("edIP"), QString("10.1.2.3"));
+    QCOMPARE(text("edIP"), QString("flashdev-01.plant.example"));
     QCOMPARE(text("edPort"), QString("6000"));
     QCOMPARE(w<QComboBox>("cmbPort")->count(), 2);
     // Capture on the COM page takes the list's spelling.
@@ -582,6 +598,22 @@ void WindowTest::settingsIntoWindow() {
     // A port typed by hand (a pty is never listed) is taken as typed.
     w<QComboBox>("cmbPort")->setEditText("/dev/pts/7");
     QCOMPARE(window->captureOptions().link.comPortName, std::string("/dev/pts/7"));
+}
+
+void WindowTest::storedPortNotPresentStaysListed() {
+    // A device answered on a pty once; the next start does not list it.
+    writeStore({{kValueType, 0}, {kValueComPortName, "/dev/pts/7"}});
+    open(false);
+    auto* cmbPort = w<QComboBox>("cmbPort");
+    QCOMPARE(cmbPort->count(), 3);
+    QCOMPARE(cmbPort->currentText(), QString("/dev/pts/7"));
+    QVERIFY(cmbPort->itemData(2, Qt::ToolTipRole).toString().contains("not present"));
+    QCOMPARE(window->captureOptions().link.comPortName, std::string("/dev/pts/7"));
+
+    // Nothing stored: the list as the system gives it.
+    QFile::remove(storePath());
+    open(false);
+    QCOMPARE(w<QComboBox>("cmbPort")->count(), 2);
 }
 
 void WindowTest::comToNetSwitchStoresAllFour() {
