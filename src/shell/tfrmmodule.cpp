@@ -561,6 +561,9 @@ void TfrmModule::runOnWorker(std::function<void()> work, std::function<void(bool
         QMetaObject::invokeMethod(
             this,
             [this, done, threw] {
+                // The last state of the coalesced bars and traces shows
+                // before the end does.
+                panel_->flushUpdates();
                 if (worker_ != nullptr) {
                     worker_->wait();
                     delete worker_;

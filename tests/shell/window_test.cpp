@@ -24,6 +24,7 @@
 #include <atomic>
 #include <memory>
 
+#include "link/virtual_clock.h"
 #include "shell/app_settings.h"
 #include "shell/id_entry.h"
 #include "shell/lamp_shape.h"
@@ -32,6 +33,7 @@
 #include "shell/tfrmmodule.h"
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
+#include "shell/update_coalescer.h"
 
 using namespace flashmere;
 
@@ -171,6 +173,7 @@ class WindowTest : public QObject {
     void noteAndAboutBoxes();
     void settingsIntoWindow();
     void storedPortNotPresentStaysListed();
+    void repaintsCoalesced();
     void comToNetSwitchStoresAllFour();
     void upgradeRunOnWorker();
     void rebootWaitThroughPanel();
@@ -843,6 +846,54 @@ void WindowTest::toneWithoutSoundCard() {
     player.play(300, 300);
     player.play(1000, 100);
     QVERIFY(timer.elapsed() < 2000);
+}
+
+// A page update every 2 ms for a second: about 30 applications, never two
+// timed ones closer than the interval, and the last value always shown.
+void WindowTest::repaintsCoalesced() {
+    VirtualClock clock;
+    std::int64_t due = -1;  // when the armed timer ends; -1: not armed
+    UpdateCoalescer updates(clock, [&](std::int64_t delay) {
+        QVERIFY(due < 0);
+        due = clock.nowMs() + delay;
+    });
+    int shown = -1;
+    int applications = 0;
+    std::vector<std::int64_t> timedAt;
+    const auto fireIfDue = [&] {
+        if (due >= 0 && clock.nowMs() >= due) {
+            due = -1;
+            timedAt.push_back(clock.nowMs());
+            updates.timerFlush();
+        }
+    };
+    for (int page = 0; page < 500; ++page) {
+        updates.set(UpdateCoalescer::ProgramBar, [&, page] {
+            shown = page;
+            ++applications;
+        });
+        fireIfDue();
+        clock.advance(2);
+        fireIfDue();
+    }
+    QVERIFY(applications >= 29 && applications <= 32);
+    for (std::size_t i = 1; i < timedAt.size(); ++i) {
+        QVERIFY(timedAt[i] - timedAt[i - 1] >= UpdateCoalescer::kDefaultIntervalMs);
+    }
+    QVERIFY(shown < 499);
+    clock.advance(UpdateCoalescer::kDefaultIntervalMs);
+    fireIfDue();
+    QCOMPARE(shown, 499);
+
+    // What was pending when an ordered update came goes with it; what came
+    // after stays behind it.
+    updates.set(UpdateCoalescer::ProgramBar, [&] { shown = 1000; });
+    const UpdateCoalescer::Update before = updates.take();
+    updates.set(UpdateCoalescer::ProgramBar, [&] { shown = 1001; });
+    before();
+    QCOMPARE(shown, 1000);
+    updates.flush();
+    QCOMPARE(shown, 1001);
 }
 
 QTEST_MAIN(WindowTest)
