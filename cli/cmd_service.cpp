@@ -124,15 +124,19 @@ int runQuery(const ServiceArgs& args) {
 
 int runErase(const ServiceArgs& args) {
     FirmwareImage image;
-    if (const int code = chooseFirmwareFile(args.file, image); code != 0) {
-        return code;
+    std::string cause;
+    if (const int code = chooseFirmwareFile(args.file, image, &cause); code != 0) {
+        // A script reading --json gets its result object for every file failure too.
+        return args.device.json ? report(consoleStyleFor(args.device, 0), code, cause) : code;
     }
     if (image.modelCode != kServiceModel) {
         return fail(ExitCode::Usage, "erase serves model 8401 only; " + oneLine(args.file) +
                                          " is for model " + modelHex(image.modelCode));
     }
     if (!loadFirmwareImage(image)) {
-        return fail(ExitCode::FileUnreadable, "cannot read " + oneLine(args.file));
+        cause = "cannot read " + oneLine(args.file);
+        const int code = fail(ExitCode::FileUnreadable, cause);
+        return args.device.json ? report(consoleStyleFor(args.device, 0), code, cause) : code;
     }
     return withService(
         args.device, false,

@@ -1,4 +1,6 @@
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "commands.h"
 #include "console_panel.h"
@@ -20,6 +22,19 @@ struct UpgradeArgs {
     bool sn = false;
 };
 
+// The last JSON object of a run: its outcome, the message row when there is
+// one, and the reason beside it.
+void printJsonResult(int code, std::optional<MessageRow> row, const std::string& text,
+                     const std::string& reason) {
+    const std::string rowField =
+        row ? ",\"row\":" + std::to_string(static_cast<int>(*row)) : std::string();
+    const std::string reasonField = reason.empty() ? "" : ",\"reason\":" + jsonString(reason);
+    std::printf("{\"event\":\"result\",\"ok\":%s%s,\"text\":%s%s,\"exit\":%d}\n",
+                code == 0 ? "true" : "false", rowField.c_str(), jsonString(text).c_str(),
+                reasonField.c_str(), code);
+    std::fflush(stdout);
+}
+
 int runUpgradeCommand(const UpgradeArgs& args) {
     std::string error;
     auto resolved = resolveDeviceOptions(args.device, error);
@@ -33,7 +48,15 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     options.sn = args.sn;
 
     FirmwareImage image;
-    if (const int code = chooseFirmwareFile(args.file, image); code != 0) {
+    std::string cause;
+    if (const int code = chooseFirmwareFile(args.file, image, &cause); code != 0) {
+        if (args.device.json) {
+            const auto row = code == static_cast<int>(ExitCode::FileRejected)
+                                 ? std::optional(MessageRow::msgFileTypeError)
+                                 : std::nullopt;
+            printJsonResult(code, row, row ? textOf(*row, resolved->languageIndex) : cause,
+                            row ? cause : std::string());
+        }
         return code;
     }
 
@@ -45,12 +68,7 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     const MessageRow outcome = runUpgrade(context);
     const int code = exitCodeFor(outcome);
     if (style.json) {
-        const std::string reason =
-            panel.reason().empty() ? "" : ",\"reason\":" + jsonString(panel.reason());
-        std::printf("{\"event\":\"result\",\"ok\":%s,\"row\":%d,\"text\":%s%s,\"exit\":%d}\n",
-                    code == 0 ? "true" : "false", static_cast<int>(outcome),
-                    jsonString(textOf(outcome, style.languageIndex)).c_str(), reason.c_str(), code);
-        std::fflush(stdout);
+        printJsonResult(code, outcome, textOf(outcome, style.languageIndex), panel.reason());
     }
     return code;
 }

@@ -11,5 +11,6 @@ void registerInfoCommand(CLI::App& app, CommandOutcome& outcome);
 void registerPackCommand(CLI::App& app, CommandOutcome& outcome);
 void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome);
 void registerServiceCommands(CLI::App& app, CommandOutcome& outcome);
+void registerPortsCommand(CLI::App& app, CommandOutcome& outcome);
 
 }  // namespace flashmere::cli

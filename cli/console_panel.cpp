@@ -212,10 +212,12 @@ void ConsolePanel::setPnMsgReason(const std::string& reason) {
     reason_ = reason;
     if (style_.json) {
         jsonEvent("\"event\":\"reason\",\"text\":" + jsonString(reason));
-        return;
+    } else {
+        endInPlaceLine();
+        std::fflush(out_);
     }
-    endInPlaceLine();
-    std::fflush(out_);
+    // A script reading the JSON events sees the reason on stderr too, as
+    // every other failure of the tool.
     std::fprintf(stderr, "flashmere-cli: %s\n", consoleText(reason).c_str());
 }
 
@@ -235,14 +237,18 @@ void ConsolePanel::setBusyIndicator(bool on) {
 void ConsolePanel::bar(Bar& b, int position, int maximum) {
     if (maximum >= 0) {
         b.maximum = maximum;
-        b.position = 0;
+        b.done = 0;
+        b.counting = true;
         b.lastPrinted = -1;
     }
     if (position >= 0) {
-        b.position = position;
+        // Position p < maximum: page p was handled, so p + 1 are done; the
+        // maximum itself is the end. A position before any range (the reset
+        // at the start of a run) counts nothing.
+        b.done = b.counting ? std::clamp(position + 1, 0, std::max(b.maximum, 0)) : 0;
     }
     // A bar never shows more than its maximum.
-    const int shown = std::min(b.position, b.maximum);
+    const int shown = b.done;
     if (style_.json) {
         jsonEvent("\"event\":\"progress\",\"bar\":" + jsonString(b.name) + ",\"position\":" +
                   std::to_string(shown) + ",\"maximum\":" + std::to_string(b.maximum));

@@ -58,11 +58,15 @@ class ConsolePanel final : public OperatorPanel {
     const std::string& reason() const { return reason_; }
 
   private:
+    // The window's bars take the index of the page just handled as their
+    // position; the console counts pages done instead, so the first page
+    // done shows as 1 and the last as the maximum.
     struct Bar {
         std::string name;
-        int position = 0;
+        int done = 0;
         int maximum = 0;
-        int lastPrinted = -1;  // plain output: last tenth printed
+        bool counting = false;  // a range was set: positions are pages handled
+        int lastPrinted = -1;   // plain output: last tenth printed
     };
     void bar(Bar& b, int position, int maximum);
     void endInPlaceLine();

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstdio>
 
 #include "firmware/firmware_selection.h"
 #include "link/serial_mode.h"
@@ -49,6 +52,21 @@ bool splitNet(const std::string& text, std::string& host, std::string& port) {
     return !host.empty() && parsePort(std::string_view(text).substr(colon + 1), port);
 }
 
+// The PIN as the device takes it: 1 to 4 hexadecimal digits.
+bool isPinText(const std::string& text) {
+    return !text.empty() && text.size() <= 4 && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
+// The stored link as the options would give it.
+std::string storedLinkText(const AppSettings& stored) {
+    if (stored.linkKind == kLinkNet) {
+        return "--net " + stored.netIP + ":" + stored.netPort;
+    }
+    return "--com " + stored.comPortName + " --mode " + stored.comBaudRate;
+}
+
 }  // namespace
 
 void addDeviceOptions(CLI::App* command, DeviceArgs& args, bool withId) {
@@ -71,7 +89,7 @@ void addDeviceOptions(CLI::App* command, DeviceArgs& args, bool withId) {
             ->check(CLI::Range(0, 9999))
             ->default_val(0);
     }
-    command->add_option("--pin", args.pin, "PIN, at most 4 characters (9174 sends none)")
+    command->add_option("--pin", args.pin, "PIN, 1 to 4 hexadecimal digits (9174 sends none)")
         ->default_val("9174");
     command->add_option("--lang", args.lang, "Language of the messages: en, zh-CN or zh-TW")
         ->default_val("en");
@@ -87,13 +105,21 @@ std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std:
         return std::nullopt;
     }
     resolved.languageIndex = *language;
-    if (args.pin.size() > 4) {
-        error = "--pin takes at most 4 characters";
+    if (!isPinText(args.pin)) {
+        error = "--pin \"" + oneLine(args.pin) + "\" is not 1 to 4 hexadecimal digits";
         return std::nullopt;
     }
 
     AppSettings stored;
     stored.loadSettings();
+    if (args.net.empty() && args.com.empty()) {
+        if (!stored.linkStored) {
+            error = "no device link given: use --net HOST[:PORT] or --com PORT";
+            return std::nullopt;
+        }
+        std::fprintf(stderr, "%s: using the stored link %s\n", kProgramName,
+                     oneLine(storedLinkText(stored)).c_str());
+    }
     OperatorOptions& o = resolved.options;
     o.deviceId = args.id;
     o.pinText = args.pin;
@@ -129,17 +155,18 @@ ConsolePanel::Style consoleStyleFor(const DeviceArgs& args, int languageIndex) {
     return style;
 }
 
-int chooseFirmwareFile(const std::string& path, FirmwareImage& image) {
+int chooseFirmwareFile(const std::string& path, FirmwareImage& image, std::string* cause) {
     const FileSelection selection = selectFirmwareFile(path, image);
-    if (!selection.opened) {
-        return fail(ExitCode::FileUnreadable,
-                    "cannot open " + oneLine(path) + ": " + unreadableReason(path));
+    if (selection.opened && selection.accepted) {
+        return 0;
     }
-    if (!selection.accepted) {
-        return fail(ExitCode::FileRejected,
-                    oneLine(path) + ": " + textOf(MessageRow::msgFileTypeError, 0));
+    const std::string text = selection.opened
+                                 ? oneLine(path) + ": " + textOf(MessageRow::msgFileTypeError, 0)
+                                 : "cannot open " + oneLine(path) + ": " + unreadableReason(path);
+    if (cause != nullptr) {
+        *cause = text;
     }
-    return 0;
+    return fail(selection.opened ? ExitCode::FileRejected : ExitCode::FileUnreadable, text);
 }
 
 int exitCodeFor(MessageRow outcome) {

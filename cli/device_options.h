@@ -40,8 +40,9 @@ std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std:
 ConsolePanel::Style consoleStyleFor(const DeviceArgs& args, int languageIndex);
 
 // Chooses a firmware file as the window's select button does. 0 when the
-// file is accepted; otherwise the cause is printed and its exit code given.
-int chooseFirmwareFile(const std::string& path, FirmwareImage& image);
+// file is accepted; otherwise the cause is printed (and put into *cause when
+// given) and its exit code given.
+int chooseFirmwareFile(const std::string& path, FirmwareImage& image, std::string* cause = nullptr);
 
 // Device outcomes as exit codes: 0 for "Upgrade ok.", 10 and up for each
 // failure message.

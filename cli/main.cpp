@@ -10,17 +10,31 @@
 int main(int argc, char** argv) {
     using namespace flashmere::cli;
     CLI::App app{"Flashmere: firmware files and upgrades of field devices", kProgramName};
-    app.set_version_flag("--version", std::string(kProgramName) + " " FLASHMERE_VERSION,
+    app.set_version_flag("-V,--version", std::string(kProgramName) + " " FLASHMERE_VERSION,
                          "Print the program's version and exit");
     app.require_subcommand(1);
     app.footer(
-        "Exit codes: 0 ok, 2 bad usage, 3 file unreadable, 4 firmware file rejected, "
-        "5 cannot write output.");
+        "Exit codes (cli/EXIT_CODES.md):\n"
+        "  0  success (\"Upgrade ok.\")\n"
+        "  1  unexpected failure inside the tool\n"
+        "  2  bad usage: unknown command or option, bad value, no device link given\n"
+        "  3  a file to read is missing or unreadable\n"
+        "  4  the firmware file is rejected (\"Firmware file type error!\")\n"
+        "  5  an output file cannot be written\n"
+        "  10 \"Open communication port error!\"\n"
+        "  11 \"Connect device error!\"\n"
+        "  12 \"Model or PIN error!\"\n"
+        "  13 \"Firmware file type error!\" (the device's model differs)\n"
+        "  14 \"Load firmware file error!\"\n"
+        "  15 \"Program/Download error!\"\n"
+        "  16 \"Verify error!\"\n"
+        "  17 read-back incomplete");
 
     CommandOutcome outcome;
     registerInfoCommand(app, outcome);
     registerPackCommand(app, outcome);
     registerUpgradeCommand(app, outcome);
     registerServiceCommands(app, outcome);
+    registerPortsCommand(app, outcome);
     return runCli(app, outcome, argc, argv);
 }

@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
         name = "SIMDEVICE", versionText, ispText, reportModelText, versionAfterText, lineText,
         splitText, logPath, dumpPath;
     bool usePty = false, exitAfterRun = false, erased = false, noLoaderGate = false;
-    int id = 1;
+    int id = 0;  // the tool's own default ID, so the first pairing needs no --id
     std::int64_t rebootMs = 3000, resetMs = 2000, latencyMs = 2, eraseBusy = 0, programBusy = 0;
     std::uint64_t seed = 1;
     double drop = 0, corrupt = 0;
@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
     tcpOpt->excludes(ptyOpt)->excludes(serOpt);
     ptyOpt->excludes(serOpt);
     app.add_option("--model", modelText, "model code (hex), e.g. 8401")->required();
-    app.add_option("--id", id, "device address (0-9999)")->check(CLI::Range(0, 9999));
+    app.add_option("--id", id, "device address (0-9999, default 0)")->check(CLI::Range(0, 9999));
     app.add_option("--pin", pinText, "PIN (hex); without it the device takes any PIN");
     app.add_option("--serial-number", serialNumberText, "serial number (hex, 32 bits)");
     app.add_option("--name", name, "device name (up to 12 characters)");

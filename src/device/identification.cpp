@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "device/link_failure.h"
 #include "device/model_tables.h"
 
 namespace flashmere {
@@ -53,11 +54,14 @@ void fillPanel(DeviceSession& s, DevicePanel panel, const std::string& text) {
 
 // Ends a failed identification: link closed, message, red lamp, low tone.
 // A link the system reported lost is a connection failure, whatever the
-// replies that did not come would have suggested.
+// replies that did not come would have suggested; a link that never opened
+// or a device that never answered gets what to check.
 bool fail(DeviceSession& s, MessageRow message, std::string reason = {}) {
     if (s.link.lost()) {
         message = MessageRow::msgConnectError;
         reason = "the link was lost during identification (" + s.link.lossNote() + ")";
+    } else if (reason.empty()) {
+        reason = linkFailureReason(s, message);
     }
     s.link.closeLink();
     if (reason.empty()) {

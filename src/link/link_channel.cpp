@@ -38,13 +38,20 @@ LinkChannel::~LinkChannel() {
 
 bool LinkChannel::openLink() {
     closeLink();
+    openFailure_.clear();
     if (isNet()) {
         transport_ = factory_.openTcp(settings.netIP, tcpPortFor(settings.netPort), kConnectWaitMs);
         connectedAtOpen_ = transport_ && transport_->connected();
+        if (!connectedAtOpen_) {
+            openFailure_ = factory_.lastOpenFailure();
+        }
         return true;
     }
     transport_ = factory_.openSerial(settings.comPortName, settings.comBaudRate, trace_);
     connectedAtOpen_ = transport_ && transport_->connected();
+    if (!transport_) {
+        openFailure_ = factory_.lastOpenFailure();
+    }
     return transport_ != nullptr;
 }
 

@@ -52,6 +52,10 @@ class LinkChannel {
     // a connection that did not come up within 5000 ms fails every exchange.
     bool openLink();
     void closeLink();
+    // Why the last openLink left no usable link (the serial port did not
+    // open, the TCP connection did not come up), as the transport factory
+    // told it; empty when it did not fail or the factory could not tell.
+    const std::string& openFailure() const { return openFailure_; }
     bool isOpen() const { return transport_ != nullptr; }
     // True once the system reported the link, connected at its opening,
     // closed, reset or gone (a TCP disconnect, a serial port error or
@@ -86,6 +90,7 @@ class LinkChannel {
     TraceSink& trace_;
     std::unique_ptr<Transport> transport_;
     bool connectedAtOpen_ = false;
+    std::string openFailure_;
     std::uint64_t requestsSent_ = 0;
     std::uint64_t bytesSent_ = 0;
     std::uint64_t bytesReceived_ = 0;

@@ -41,6 +41,26 @@ std::string devicePathOf(const std::string& portName) {
 
 }  // namespace
 
+namespace {
+
+// Why the port did not open. Qt reports a port locked by another program as
+// a permission error too; only a device file we may not use calls for the
+// group.
+std::string openFailure(const QSerialPort& port, const std::string& portName) {
+    switch (port.error()) {
+        case QSerialPort::DeviceNotFoundError:
+            return serialMissingNote(portName);
+        case QSerialPort::PermissionError:
+            return ::access(devicePathOf(portName).c_str(), R_OK | W_OK) == 0
+                       ? serialInUseNote(portName)
+                       : serialPermissionNote(portName);
+        default:
+            return shown(portName) + ": " + shown(port.errorString().toStdString());
+    }
+}
+
+}  // namespace
+
 std::string serialPermissionNote(const std::string& portName) {
     return "permission denied on " + shown(portName) +
            ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in "
@@ -49,6 +69,11 @@ std::string serialPermissionNote(const std::string& portName) {
 
 std::string serialInUseNote(const std::string& portName) {
     return shown(portName) + " is in use by another program";
+}
+
+std::string serialMissingNote(const std::string& portName) {
+    return "no port " + shown(portName) +
+           " on this system: is the adapter plugged in? (flashmere-cli ports lists the ports)";
 }
 
 std::string applySerialMode(QSerialPort& port, const SerialMode& mode) {
@@ -112,18 +137,18 @@ QtSerialTransport::~QtSerialTransport() {
 
 std::unique_ptr<QtSerialTransport> QtSerialTransport::open(const std::string& portName,
                                                            const std::string& modeString,
-                                                           TraceSink& trace) {
+                                                           TraceSink& trace, std::string* whyNot) {
     if (portName.empty()) {
+        if (whyNot != nullptr) {
+            *whyNot = "no port name given";
+        }
         return nullptr;
     }
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(QString::fromStdString(portName));
     if (!port->open(QIODevice::ReadWrite)) {
-        // Qt reports a port locked by another program as a permission error
-        // too; only a device file we may not use calls for the group.
-        if (port->error() == QSerialPort::PermissionError) {
-            const bool accessible = ::access(devicePathOf(portName).c_str(), R_OK | W_OK) == 0;
-            trace.linkNote(accessible ? serialInUseNote(portName) : serialPermissionNote(portName));
+        if (whyNot != nullptr) {
+            *whyNot = openFailure(*port, portName);
         }
         return nullptr;
     }

@@ -20,10 +20,11 @@ class QtSerialTransport final : public Transport {
     // ("/dev/pts/7"). Applies the settings of modeString; a string that does
     // not parse leaves the port's settings alone and is reported through
     // trace.linkNote, as is a setting the port refuses. Returns nullptr, with
-    // nothing left open, when the port cannot be opened; a refusal for lack
-    // of permission is explained through trace.linkNote.
+    // nothing left open, when the port cannot be opened; *whyNot (when given)
+    // then tells why: no such port, no permission, in use by another program.
     static std::unique_ptr<QtSerialTransport> open(const std::string& portName,
-                                                   const std::string& modeString, TraceSink& trace);
+                                                   const std::string& modeString, TraceSink& trace,
+                                                   std::string* whyNot = nullptr);
     ~QtSerialTransport() override;
     QtSerialTransport(const QtSerialTransport&) = delete;
     QtSerialTransport& operator=(const QtSerialTransport&) = delete;
@@ -54,6 +55,9 @@ std::string serialPermissionNote(const std::string& portName);
 // The note for a port the platform refused although its device file is
 // accessible: another program holds it (or its lock file).
 std::string serialInUseNote(const std::string& portName);
+
+// The note for a port name the system does not know.
+std::string serialMissingNote(const std::string& portName);
 
 // Applies the fields of mode that are set. Returns the names of the settings
 // the port refused ("parity", "stop bits", ...), empty when it took them all.

@@ -17,6 +17,26 @@ constexpr std::int64_t kWriteAllowanceMs = 5000;
 // Stale input is pulled from the system in at most this many reads per discard.
 constexpr int kMaxDiscardRounds = 16;
 
+// Why a connection did not come up, with what to check.
+std::string connectFailure(const QTcpSocket& socket, std::int64_t connectTimeoutMs) {
+    switch (socket.error()) {
+        case QAbstractSocket::ConnectionRefusedError:
+            return "connection refused: nothing listens on that port (is the device, or "
+                   "flashmere-devsim, running there? is the port right?)";
+        case QAbstractSocket::HostNotFoundError:
+            return "host name not found: check the name, or give the IP address";
+        case QAbstractSocket::NetworkError:
+            return "unreachable (" + socket.errorString().toStdString() +
+                   "): check the address, the cable and the network settings";
+        case QAbstractSocket::SocketTimeoutError:
+        case QAbstractSocket::UnknownSocketError:
+            return "no connection within " + std::to_string(connectTimeoutMs) +
+                   " ms: check the address and that the device is on the network";
+        default:
+            return socket.errorString().toStdString();
+    }
+}
+
 }  // namespace
 
 QtTcpTransport::QtTcpTransport(std::unique_ptr<QTcpSocket> socket) : socket_(std::move(socket)) {}
@@ -26,13 +46,17 @@ QtTcpTransport::~QtTcpTransport() {
 }
 
 std::unique_ptr<QtTcpTransport> QtTcpTransport::connect(const std::string& host, std::uint16_t port,
-                                                        std::int64_t connectTimeoutMs) {
+                                                        std::int64_t connectTimeoutMs,
+                                                        std::string* whyNot) {
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(QString::fromStdString(host), port);
     if (socket->waitForConnected(clampWait(connectTimeoutMs))) {
         // Requests and replies are small and strictly alternate.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     } else {
+        if (whyNot != nullptr) {
+            *whyNot = connectFailure(*socket, connectTimeoutMs);
+        }
         socket->abort();
     }
     return std::unique_ptr<QtTcpTransport>(new QtTcpTransport(std::move(socket)));

@@ -18,9 +18,12 @@ class QtTcpTransport final : public Transport {
   public:
     // Connects to host (a name or an address) and port, waiting at most
     // connectTimeoutMs. Always returns a transport; when the connection did
-    // not come up, connected() is false and every exchange fails at once.
+    // not come up, connected() is false, every exchange fails at once, and
+    // *whyNot (when given) tells why: refused, unreachable, name not found,
+    // no answer in time.
     static std::unique_ptr<QtTcpTransport> connect(const std::string& host, std::uint16_t port,
-                                                   std::int64_t connectTimeoutMs);
+                                                   std::int64_t connectTimeoutMs,
+                                                   std::string* whyNot = nullptr);
     ~QtTcpTransport() override;
     QtTcpTransport(const QtTcpTransport&) = delete;
     QtTcpTransport& operator=(const QtTcpTransport&) = delete;

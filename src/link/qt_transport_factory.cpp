@@ -8,12 +8,14 @@ namespace flashmere {
 std::unique_ptr<Transport> QtTransportFactory::openSerial(const std::string& portName,
                                                           const std::string& modeString,
                                                           TraceSink& trace) {
-    return QtSerialTransport::open(portName, modeString, trace);
+    lastOpenFailure_.clear();
+    return QtSerialTransport::open(portName, modeString, trace, &lastOpenFailure_);
 }
 
 std::unique_ptr<Transport> QtTransportFactory::openTcp(const std::string& host, std::uint16_t port,
                                                        std::int64_t connectTimeoutMs) {
-    return QtTcpTransport::connect(host, port, connectTimeoutMs);
+    lastOpenFailure_.clear();
+    return QtTcpTransport::connect(host, port, connectTimeoutMs, &lastOpenFailure_);
 }
 
 }  // namespace flashmere

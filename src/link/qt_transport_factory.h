@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "link/transport.h"
 
 namespace flashmere {
@@ -14,6 +16,10 @@ class QtTransportFactory final : public TransportFactory {
                                           const std::string& modeString, TraceSink& trace) override;
     std::unique_ptr<Transport> openTcp(const std::string& host, std::uint16_t port,
                                        std::int64_t connectTimeoutMs) override;
+    std::string lastOpenFailure() const override { return lastOpenFailure_; }
+
+  private:
+    std::string lastOpenFailure_;
 };
 
 }  // namespace flashmere

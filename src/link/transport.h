@@ -65,6 +65,10 @@ class NullTraceSink final : public TraceSink {
 class TransportFactory {
   public:
     virtual ~TransportFactory() = default;
+    // Why the last open failed (the serial port did not open, the TCP
+    // connection did not come up) and what to check, for the operator; empty
+    // after an open that worked or when the backend cannot tell.
+    virtual std::string lastOpenFailure() const { return {}; }
     virtual std::unique_ptr<Transport> openSerial(const std::string& portName,
                                                   const std::string& modeString,
                                                   TraceSink& trace) = 0;

@@ -150,6 +150,8 @@ void AppSettings::loadSettings() {
     languageFlag = defaults.languageFlag;
     languageIndex = kLanguageEnglish;
     linkKind = kLinkCom;
+    linkStored = false;
+    comPortNameStored = false;
     readBackFolder.clear();
 
     if (storePath_.isEmpty()) {
@@ -194,6 +196,9 @@ void AppSettings::loadSettings() {
         *fields[i] = value.toString().toStdString();
     }
     languageIndex = languageIndexOf(languageFlag);
+    comPortNameStored = key.contains(kValueComPortName);
+    linkStored = key.contains(kValueType) &&
+                 key.contains(linkKind == kLinkNet ? kValueNetIP : kValueComPortName);
 }
 
 bool AppSettings::storeLinkSettings() {

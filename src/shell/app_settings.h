@@ -43,6 +43,12 @@ class AppSettings {
     int languageIndex = 0;
     // From TYPE: non-zero means NET.
     std::uint8_t linkKind = kLinkCom;
+    // True when the store holds a link (TYPE and the address of that link,
+    // written once a device answered on it), false when the values above
+    // are only the defaults.
+    bool linkStored = false;
+    // True when the store holds ComPortName: a port a device answered on.
+    bool comPortNameStored = false;
     // ReadBackFolder: where the read-back's folder dialog starts; empty until
     // the operator chose a folder once.
     std::string readBackFolder;

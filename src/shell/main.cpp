@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "shell/app_settings.h"
 #include "shell/language_font.h"
@@ -13,46 +14,92 @@
 
 namespace {
 
-int run(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Flashmere");
-    QApplication::setApplicationDisplayName("Flashmere");
-    QApplication::setApplicationVersion(FLASHMERE_VERSION);
-    flashmere::installFaceSubstitutions();
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Flashmere writes firmware (.TVB files) into field devices over a serial line or TCP.\n"
-        "Without options the window starts with the stored settings. The options below set\n"
-        "up this session only; as with any change made in the window, a link is stored\n"
-        "only once a device has answered on it, and --lang is never stored.");
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption netOption(
+// The window's command-line options.
+struct WindowOptions {
+    QCommandLineOption net{
         "net", "Use the TCP link to HOST:PORT (e.g. 127.0.0.1:5003, a simulated device).",
-        "HOST:PORT");
-    const QCommandLineOption fileOption(
-        "file", "Choose the firmware file PATH as if picked with step 1.", "PATH");
-    const QCommandLineOption langOption("lang", "Window language: en, zh-CN or zh-TW.", "LANG");
-    const QCommandLineOption settingsOption(
+        "HOST:PORT"};
+    QCommandLineOption file{"file", "Choose the firmware file PATH as if picked with step 1.",
+                            "PATH"};
+    QCommandLineOption lang{"lang", "Window language: en, zh-CN or zh-TW.", "LANG"};
+    QCommandLineOption settings{
         "settings", "Read and store the settings in FILE (a JSON file) instead of the usual one.",
-        "FILE");
-    const QCommandLineOption noNoteOption("no-note", "Do not show the note box at start.");
-    const QCommandLineOption grabOption(
-        "grab", "Render the window to the PNG file FILE once it is shown, then quit.", "FILE");
-    const QCommandLineOption quitOption(
-        "quit-after", "Quit MS milliseconds after the window is shown (timing runs).", "MS");
-    const QCommandLineOption livenessOption(
+        "FILE"};
+    QCommandLineOption noNote{"no-note", "Do not show the note box at start."};
+    QCommandLineOption grab{
+        "grab", "Render the window to the PNG file FILE once it is shown, then quit.", "FILE"};
+    QCommandLineOption quit{"quit-after",
+                            "Quit MS milliseconds after the window is shown (timing runs).", "MS"};
+    QCommandLineOption liveness{
         "measure-liveness",
         "Write the largest gap between the ticks of a 10 ms timer during the first upgrade run "
         "to FILE (JSON).",
-        "FILE");
-    const QCommandLineOption autoUpgradeOption(
+        "FILE"};
+    QCommandLineOption autoUpgrade{
         "auto-upgrade",
-        "Press Upgrade once the window shows; quit after the run (0 = Upgrade ok.).");
-    parser.addOptions({netOption, fileOption, langOption, settingsOption, noNoteOption, grabOption,
-                       quitOption, livenessOption, autoUpgradeOption});
+        "Press Upgrade once the window shows; quit after the run (0 = Upgrade ok.)."};
+
+    void addTo(QCommandLineParser& parser) const {
+        parser.setApplicationDescription(
+            "Flashmere writes firmware (.TVB files) into field devices over a serial line or "
+            "TCP.\nWithout options the window starts with the stored settings. The options below "
+            "set\nup this session only; as with any change made in the window, a link is stored\n"
+            "only once a device has answered on it, and --lang is never stored.");
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOptions({net, file, lang, settings, noNote, grab, quit, liveness, autoUpgrade});
+    }
+};
+
+// True when the arguments ask only for the help or the version text.
+bool asksForHelpOrVersion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            return false;
+        }
+        if (arg == "-h" || arg == "-?" || arg == "--help" || arg == "--help-all" || arg == "-v" ||
+            arg == "--version") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Prints the help or the version text and exits 0, with no display needed:
+// only a core application object exists.
+[[noreturn]] void printHelpOrVersion(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const WindowOptions options;
+    options.addTo(parser);
     parser.process(app);
+    parser.showHelp(0);  // reached only for an argument process() did not act on
+}
+
+int run(int argc, char** argv) {
+    QCoreApplication::setApplicationName("Flashmere");
+    QCoreApplication::setApplicationVersion(FLASHMERE_VERSION);
+    // Help and version are answered before the window system is touched.
+    if (asksForHelpOrVersion(argc, argv)) {
+        printHelpOrVersion(argc, argv);
+    }
+    QApplication app(argc, argv);
+    flashmere::installFaceSubstitutions();
+
+    QCommandLineParser parser;
+    const WindowOptions options;
+    options.addTo(parser);
+    parser.process(app);
+    const QCommandLineOption& netOption = options.net;
+    const QCommandLineOption& fileOption = options.file;
+    const QCommandLineOption& langOption = options.lang;
+    const QCommandLineOption& settingsOption = options.settings;
+    const QCommandLineOption& noNoteOption = options.noNote;
+    const QCommandLineOption& grabOption = options.grab;
+    const QCommandLineOption& quitOption = options.quit;
+    const QCommandLineOption& livenessOption = options.liveness;
+    const QCommandLineOption& autoUpgradeOption = options.autoUpgrade;
 
     std::optional<int> language;
     if (parser.isSet(langOption)) {
@@ -76,6 +123,10 @@ int run(int argc, char** argv) {
             return 2;
         }
         netHost = value.left(colon);
+        // "[v6]:port": the address goes into the box without its brackets.
+        if (netHost.size() > 2 && netHost.startsWith('[') && netHost.endsWith(']')) {
+            netHost = netHost.mid(1, netHost.size() - 2);
+        }
         netPort = QString::number(port);
     }
     int quitAfter = -1;

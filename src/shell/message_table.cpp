@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 namespace flashmere {
@@ -78,13 +79,15 @@ constexpr RowTexts kRows[] = {
 
 static_assert(std::size(kRows) == kMessageRowCount, "one entry per message row");
 
-constexpr int kRangesPerLine = 8;
+// Lines of the model list stay this short, so the About box never has to
+// break one inside; lines break between whole entries.
+constexpr std::size_t kModelLineWidth = 40;
 
 }  // namespace
 
 std::string supportedModelList() {
     std::string list;
-    int onLine = 0;
+    std::size_t lineLength = 0;
     for (const ModelCodeRange& range : knownModelRanges()) {
         char text[16];
         if (range.first == range.last) {
@@ -93,14 +96,16 @@ std::string supportedModelList() {
             std::snprintf(text, sizeof text, "%04X-%04X", static_cast<unsigned>(range.first),
                           static_cast<unsigned>(range.last));
         }
-        if (onLine == kRangesPerLine) {
+        const std::size_t length = std::strlen(text);
+        if (lineLength > 0 && lineLength + 2 + length > kModelLineWidth) {
             list += "\n";
-            onLine = 0;
-        } else if (onLine > 0) {
+            lineLength = 0;
+        } else if (lineLength > 0) {
             list += ", ";
+            lineLength += 2;
         }
         list += text;
-        ++onLine;
+        lineLength += length;
     }
     return list;
 }

@@ -40,8 +40,8 @@ const std::string& buildTag();
 // The window caption: msgTitle followed by the build tag.
 std::string windowCaption(int languageIndex);
 
-// The model list of the About box: "%04X" or "%04X-%04X" per range, eight
-// ranges to a line.
+// The model list of the About box: "%04X" or "%04X-%04X" per range, joined
+// by ", ", lines of at most 40 characters broken between whole entries.
 std::string supportedModelList();
 
 // The language names as stored: "English", "ChineseGB", "ChineseBIG5".

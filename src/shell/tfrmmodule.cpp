@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -33,6 +34,20 @@ QString qs(const std::string& s) {
 }
 
 }  // namespace
+
+QString elidePathKeepingName(const QString& path, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(path) <= width) {
+        return path;
+    }
+    const qsizetype slash = path.lastIndexOf('/');
+    const QString name = path.mid(slash + 1);
+    const QString tail = slash >= 0 ? "/" + name : name;
+    const int folderRoom = width - metrics.horizontalAdvance(tail);
+    if (slash < 0 || folderRoom < metrics.horizontalAdvance(QStringLiteral("\u2026"))) {
+        return metrics.elidedText(name, Qt::ElideMiddle, width);
+    }
+    return metrics.elidedText(path.left(slash), Qt::ElideMiddle, folderRoom) + tail;
+}
 
 ShellHooks defaultShellHooks() {
     ShellHooks hooks;
@@ -137,7 +152,12 @@ void TfrmModule::FormCreate() {
     ui->cmbPort->clear();
     ui->cmbPort->addItems(ports);
     ui->cmbPort->setCurrentIndex(0);
-    const int port = findEntryIgnoringCase(ports, qs(settings_.comPortName));
+    int port = findEntryIgnoringCase(ports, qs(settings_.comPortName));
+    if (port < 0 && settings_.comPortNameStored && !settings_.comPortName.empty()) {
+        // A port that worked before (a pty, an adapter unplugged now) stays
+        // reachable, marked as not present.
+        port = addAbsentPort(qs(settings_.comPortName));
+    }
     if (port >= 0) {
         ui->cmbPort->setCurrentIndex(port);
     }
@@ -153,6 +173,18 @@ void TfrmModule::FormCreate() {
     ui->edPort->setText(qs(settings_.netPort));
     ui->pcPort->setCurrentWidget(settings_.linkKind == kLinkNet ? ui->tsNet : ui->tsCom);
     image_.pageCount = 0;
+}
+
+int TfrmModule::addAbsentPort(const QString& name) {
+    ui->cmbPort->addItem(name);
+    const int index = ui->cmbPort->count() - 1;
+    QFont font = ui->cmbPort->font();
+    font.setItalic(true);
+    ui->cmbPort->setItemData(index, font, Qt::FontRole);
+    ui->cmbPort->setItemData(index, QColor(Qt::gray), Qt::ForegroundRole);
+    ui->cmbPort->setItemData(index, name + " is not present now (it worked before)",
+                             Qt::ToolTipRole);
+    return index;
 }
 
 QString TfrmModule::textOf(MessageRow row) const {
@@ -224,6 +256,9 @@ void TfrmModule::FormShow() {
     ui->mnuFile->setTitle(textOf(MessageRow::msgMenuFile));
     ui->mnuExit->setText(textOf(MessageRow::msgMenuExit));
     ui->mnuAbout->setText(textOf(MessageRow::msgMenuAbout));
+    if (!filePath_.isEmpty()) {
+        showFilePath(filePath_);  // the language's font takes another width
+    }
 
     if (noteEnabled_) {
         tmrNote.start();
@@ -490,7 +525,7 @@ void TfrmModule::selectFile(const QString& path) {
           ui->pnDeviceVER, ui->pnDeviceISP, ui->pnDeviceID, ui->pnDeviceSN}) {
         panel->clear();
     }
-    ui->pnFile->setText(path);
+    showFilePath(path);
 
     const FileSelection selection = selectFirmwareFile(path.toStdString(), image_);
     ui->pnFileName->setText(qs(selection.nameCaption));
@@ -500,6 +535,14 @@ void TfrmModule::selectFile(const QString& path) {
     }
     fileAccepted_ = selection.accepted;
     ui->btnAuto->setEnabled(selection.accepted);
+}
+
+void TfrmModule::showFilePath(const QString& path) {
+    filePath_ = path;
+    QLabel* panel = ui->pnFile;
+    const int room = panel->contentsRect().width() - 2 * panel->margin() - 4;
+    panel->setText(elidePathKeepingName(path, panel->fontMetrics(), room));
+    panel->setToolTip(path);
 }
 
 void TfrmModule::btnAutoClick() {
@@ -534,6 +577,9 @@ void TfrmModule::runOnWorker(std::function<void()> work, std::function<void(bool
         QMetaObject::invokeMethod(
             this,
             [this, done, threw] {
+                // The last state of the coalesced bars and traces shows
+                // before the end does.
+                panel_->flushUpdates();
                 if (worker_ != nullptr) {
                     worker_->wait();
                     delete worker_;

@@ -22,6 +22,7 @@
 namespace Ui {
 class TfrmModule;
 }
+class QFontMetrics;
 class QThread;
 class QWidget;
 
@@ -64,6 +65,11 @@ DeviceRun defaultDeviceRun();
 
 // Qt serial and TCP transports for the service functions.
 std::unique_ptr<TransportFactory> defaultServiceTransports();
+
+// The path as it fits into width: whole when it fits; else the folder part
+// elided in its middle and the file name whole; a file name that alone is
+// too wide elided in its middle.
+QString elidePathKeepingName(const QString& path, const QFontMetrics& metrics, int width);
 
 // The main window.
 class TfrmModule : public QMainWindow {
@@ -161,6 +167,10 @@ class TfrmModule : public QMainWindow {
     void FormCreate();
     void chooseLanguage(int index);
     void selectFile(const QString& path);
+    // pnFile: the path elided so the file name shows; the whole path as tip.
+    void showFilePath(const QString& path);
+    // Appends a port to the list marked as not present; gives its index.
+    int addAbsentPort(const QString& name);
     void finishRun(MessageRow result);
     // Runs work on the device thread; then, on the window's thread, done
     // with true when work threw.
@@ -193,6 +203,7 @@ class TfrmModule : public QMainWindow {
     bool fileAccepted_ = false;
     std::vector<std::pair<QPointer<QWidget>, bool>> deviceControls_;
     bool noteEnabled_ = true;
+    QString filePath_;  // the chosen file, whole
 };
 
 }  // namespace flashmere

@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QThread>
+#include <QTimer>
 
 #include "shell/tfrmmodule.h"
 
@@ -15,7 +16,26 @@ QString qs(const std::string& s) {
 }
 }  // namespace
 
-WindowPanel::WindowPanel(TfrmModule& window) : window_(&window) {}
+namespace {
+// Nobody reads the trace boxes during a run (they lie below the visible
+// area); a few updates a second keep them current enough.
+constexpr std::int64_t kTraceIntervalMs = 250;
+}  // namespace
+
+WindowPanel::WindowPanel(TfrmModule& window, Clock& clock)
+    : window_(&window),
+      updates_(clock, armOnWindowThread(&WindowPanel::updates_)),
+      traces_(clock, armOnWindowThread(&WindowPanel::traces_), kTraceIntervalMs) {}
+
+UpdateCoalescer::Arm WindowPanel::armOnWindowThread(UpdateCoalescer WindowPanel::*coalescer) {
+    return [this, coalescer](std::int64_t delayMs) {
+        // The timer is started on the window's thread, which runs it.
+        postRaw([this, coalescer, delayMs](TfrmModule& w) {
+            QTimer::singleShot(static_cast<int>(delayMs), Qt::PreciseTimer, &w,
+                               [this, coalescer] { (this->*coalescer).timerFlush(); });
+        });
+    };
+}
 
 void WindowPanel::setSnapshot(const OperatorOptions& options) {
     std::lock_guard lock(snapshotMutex_);
@@ -23,6 +43,28 @@ void WindowPanel::setSnapshot(const OperatorOptions& options) {
 }
 
 void WindowPanel::post(std::function<void(TfrmModule&)> f) {
+    // The updates made before this call go with it; later ones stay behind.
+    postRaw([bars = updates_.take(), traces = traces_.take(), f = std::move(f)](TfrmModule& w) {
+        if (bars) {
+            bars();
+        }
+        if (traces) {
+            traces();
+        }
+        f(w);
+    });
+}
+
+void WindowPanel::coalesce(UpdateCoalescer& coalescer, UpdateCoalescer::Slot slot,
+                           std::function<void(TfrmModule&)> f) {
+    coalescer.set(slot, [this, f = std::move(f)] {
+        if (TfrmModule* window = window_.data()) {
+            f(*window);
+        }
+    });
+}
+
+void WindowPanel::postRaw(std::function<void(TfrmModule&)> f) {
     TfrmModule* window = window_.data();
     if (window == nullptr) {
         return;
@@ -72,7 +114,7 @@ void WindowPanel::setProgramRange(int maximum) {
 }
 
 void WindowPanel::setProgramPosition(int position) {
-    post([position](TfrmModule& w) {
+    coalesce(updates_, UpdateCoalescer::ProgramBar, [position](TfrmModule& w) {
         auto* bar = w.findChild<QProgressBar*>("pbProgram");
         // A position past the end shows a full bar.
         bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
@@ -86,7 +128,7 @@ void WindowPanel::setVerifyRange(int maximum) {
 }
 
 void WindowPanel::setVerifyPosition(int position) {
-    post([position](TfrmModule& w) {
+    coalesce(updates_, UpdateCoalescer::VerifyBar, [position](TfrmModule& w) {
         auto* bar = w.findChild<QProgressBar*>("pbVerify");
         bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
     });
@@ -97,19 +139,23 @@ void WindowPanel::setErrorCounter(ErrorCounter counter, int value) {
 }
 
 void WindowPanel::setEdtPage(const std::string& text) {
-    post([t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtPage")->setText(t); });
+    coalesce(traces_, UpdateCoalescer::PageTrace,
+             [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtPage")->setText(t); });
 }
 
 void WindowPanel::setEdtPage1(const std::string& text) {
-    post([t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtPage1")->setText(t); });
+    coalesce(traces_, UpdateCoalescer::Page1Trace,
+             [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtPage1")->setText(t); });
 }
 
 void WindowPanel::setEdtTX(const std::string& text) {
-    post([t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtTX")->setText(t); });
+    coalesce(traces_, UpdateCoalescer::TxTrace,
+             [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtTX")->setText(t); });
 }
 
 void WindowPanel::setEdtRX(const std::string& text) {
-    post([t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtRX")->setText(t); });
+    coalesce(traces_, UpdateCoalescer::RxTrace,
+             [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtRX")->setText(t); });
 }
 
 void WindowPanel::linkNote(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 
+#include "shell/update_coalescer.h"
 #include "upgrade/operator_panel.h"
 
 namespace flashmere {
@@ -15,10 +16,21 @@ class TfrmModule;
 // The main window as a device operation sees it. The operation calls it from
 // its worker thread; every call that touches a widget is handed to the
 // window's thread as a queued call, so it never blocks the run. The inputs
-// are a snapshot taken on the window's thread before the run starts.
+// are a snapshot taken on the window's thread before the run starts. The
+// bar positions and the trace boxes change once or more per page: they are
+// coalesced, the last state always shown: the bars at most about 30 times a
+// second, the four trace boxes (below the visible area, each text laid out
+// anew on every change) 4 times a second. Every other call first applies
+// what is pending, so the window sees the calls in the order they came.
 class WindowPanel final : public OperatorPanel {
   public:
-    explicit WindowPanel(TfrmModule& window);
+    explicit WindowPanel(TfrmModule& window, Clock& clock = systemClock());
+
+    // Applies the coalesced updates still pending; on the window's thread.
+    void flushUpdates() {
+        updates_.flush();
+        traces_.flush();
+    }
 
     // Taken by the window before the worker starts.
     void setSnapshot(const OperatorOptions& options);
@@ -52,13 +64,23 @@ class WindowPanel final : public OperatorPanel {
     void markRebootWaitClosed() { rebootWaitClosed_ = true; }
 
   private:
-    // Runs f on the window's thread: at once when already there, else queued.
+    // Runs f on the window's thread: at once when already there, else queued;
+    // the coalesced updates made before this call are applied first.
     void post(std::function<void(TfrmModule&)> f);
+    // Keeps f as the latest update of its slot; the coalescer applies it.
+    void coalesce(UpdateCoalescer& coalescer, UpdateCoalescer::Slot slot,
+                  std::function<void(TfrmModule&)> f);
+    // The coalescer's timer request: a single shot on the window's thread.
+    UpdateCoalescer::Arm armOnWindowThread(UpdateCoalescer WindowPanel::*coalescer);
+    // Runs f on the window's thread, without applying pending updates.
+    void postRaw(std::function<void(TfrmModule&)> f);
 
     QPointer<TfrmModule> window_;
     std::mutex snapshotMutex_;
     OperatorOptions snapshot_;
     std::atomic<bool> rebootWaitClosed_{false};
+    UpdateCoalescer updates_;  // the progress bars
+    UpdateCoalescer traces_;   // edtTX, edtRX, edtPage, edtPage1
 };
 
 }  // namespace flashmere

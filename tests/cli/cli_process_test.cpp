@@ -100,6 +100,7 @@ TEST(CliProcess, VersionAndHelp) {
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, "flashmere-cli 1.0.0\n");
     EXPECT_TRUE(version.err.empty());
+    EXPECT_EQ(runCli({"-V"}).out, version.out);
 
     const CliRun help = runCli({"--help"});
     EXPECT_EQ(help.exitCode, 0);
@@ -118,6 +119,30 @@ TEST(CliProcess, BadUsage) {
         EXPECT_EQ(run.exitCode, 2);
         expectOneErrorLine(run, "");
     }
+    // A command or option that does not exist names the commands that do.
+    for (const char* bad : {"bogus", "-v"}) {
+        const CliRun run = runCli({bad});
+        EXPECT_EQ(run.exitCode, 2);
+        expectOneErrorLine(run, "the commands are info, pack, upgrade, query, erase, readback");
+    }
+    expectOneErrorLine(runCli({"bogus"}), "unknown command 'bogus'");
+}
+
+TEST(CliProcess, PortsListIsJsonEvenWhenEmpty) {
+    const CliRun run = runCli({"ports", "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_GE(run.out.size(), 3u);
+    EXPECT_EQ(run.out.front(), '[');
+    EXPECT_EQ(run.out.substr(run.out.size() - 2), "]\n");
+}
+
+TEST(CliProcess, JsonRunThatFailsOnItsFileEndsWithAResult) {
+    ScratchDir dir;
+    const std::string missing = dir.file("missing.TVB");
+    const CliRun run = runCli({"upgrade", missing, "--net", "127.0.0.1:1", "--json"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.out.find("{\"event\":\"result\",\"ok\":false"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"exit\":3}"), std::string::npos) << run.out;
 }
 
 struct RoundTrip {

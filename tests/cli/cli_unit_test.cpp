@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "cli_common.h"
@@ -107,6 +108,29 @@ TEST(ProfileNames, ByModelCode) {
         EXPECT_EQ(programmingProfileName(c.model), c.programming) << std::hex << c.model;
         EXPECT_EQ(verificationProfileName(c.model), c.verification) << std::hex << c.model;
     }
+}
+
+// The bars count pages done: the engine reports the index of the page just
+// handled, so the first page done is 1 of 8, never 0 of 8.
+TEST(ConsoleBars, CountPagesDone) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ConsolePanel::Style plain;
+    ConsolePanel panel(OperatorOptions{}, plain, out);
+    panel.setProgramPosition(0);  // the reset at the start of a run
+    panel.setProgramRange(8);
+    for (int page = 0; page < 8; ++page) {
+        panel.setProgramPosition(page);
+    }
+    panel.setProgramPosition(8);
+    std::rewind(out);
+    std::string text(512, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), out));
+    std::fclose(out);
+    EXPECT_EQ(text.find("program 0/8"), std::string::npos) << text;
+    EXPECT_EQ(text.rfind("program 1/8\n", 0), 0u) << text;
+    EXPECT_NE(text.find("program 8/8\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("9/8"), std::string::npos) << text;
 }
 
 }  // namespace

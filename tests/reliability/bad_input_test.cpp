@@ -90,14 +90,15 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"id_fraction", {"--net", kDeadNet, "--id", "3.5"}, 2},
         OptionCase{"id_very_long", {"--net", kDeadNet, "--id", q(kLong)}, 2},
         OptionCase{"id_non_ascii_digits", {"--net", kDeadNet, "--id", "１２"}, 2},
-        // The PIN: at most four characters; other texts follow the PIN rule
-        // (anything but hexadecimal digits sends PIN 0).
+        // The PIN: 1 to 4 hexadecimal digits; nothing else is sent as PIN 0.
         OptionCase{"pin_too_long", {"--net", kDeadNet, "--pin", "12345"}, 2},
         OptionCase{"pin_very_long", {"--net", kDeadNet, "--pin", q(kLong)}, 2},
         OptionCase{"pin_non_ascii_long", {"--net", kDeadNet, "--pin", "пароль"}, 2},
-        OptionCase{"pin_empty_rule", {"--net", kDeadNet, "--pin", ""}, 11, "Connect device error!"},
-        OptionCase{
-            "pin_non_hex_rule", {"--net", kDeadNet, "--pin", "-1"}, 11, "Connect device error!"},
+        OptionCase{"pin_empty", {"--net", kDeadNet, "--pin", ""}, 2},
+        OptionCase{"pin_non_hex", {"--net", kDeadNet, "--pin", "zz"}, 2},
+        OptionCase{"pin_signed", {"--net", kDeadNet, "--pin", "-1"}, 2},
+        // No link option and no stored link: nothing to fall back on.
+        OptionCase{"no_link", {}, 2},
         // The TCP address and port.
         OptionCase{"net_empty", {"--net", ""}, 2},
         OptionCase{"net_port_empty", {"--net", "127.0.0.1:"}, 2},

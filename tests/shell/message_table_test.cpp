@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "device/model_tables.h"
 #include "shell/message_table.h"
 
@@ -62,6 +64,23 @@ TEST(MessageTable, AboutTextLeadsWithItsLineAndListsTheModels) {
         ASSERT_GE(text.size(), list.size());
         EXPECT_EQ(text.substr(text.size() - list.size()), list);
     }
+    // Short lines of whole entries, so the box never breaks one inside.
+    std::istringstream lines(list);
+    std::string line;
+    int lineCount = 0;
+    while (std::getline(lines, line)) {
+        ++lineCount;
+        EXPECT_LE(line.size(), 40u) << line;
+        std::istringstream entries(line);
+        std::string entry;
+        while (std::getline(entries, entry, ',')) {
+            if (!entry.empty() && entry.front() == ' ') {
+                entry.erase(0, 1);
+            }
+            EXPECT_TRUE(entry.size() == 4 || (entry.size() == 9 && entry[4] == '-')) << line;
+        }
+    }
+    EXPECT_GT(lineCount, 1);
 }
 
 TEST(MessageTable, ModelRangesAreOrderedAndDisjoint) {

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -23,6 +24,7 @@
 #include <atomic>
 #include <memory>
 
+#include "link/virtual_clock.h"
 #include "shell/app_settings.h"
 #include "shell/id_entry.h"
 #include "shell/lamp_shape.h"
@@ -31,6 +33,7 @@
 #include "shell/tfrmmodule.h"
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
+#include "shell/update_coalescer.h"
 
 using namespace flashmere;
 
@@ -169,6 +172,8 @@ class WindowTest : public QObject {
     void languageSwitch();
     void noteAndAboutBoxes();
     void settingsIntoWindow();
+    void storedPortNotPresentStaysListed();
+    void repaintsCoalesced();
     void comToNetSwitchStoresAllFour();
     void upgradeRunOnWorker();
     void rebootWaitThroughPanel();
@@ -315,7 +320,8 @@ void WindowTest::fixedSizeAndTitle() {
     QCOMPARE(window->minimumSize(), window->maximumSize());
     QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(window->windowTitle(), QString::fromUtf8("Flashmere V0813\u3000[2017-07-20]"));
-    QCOMPARE(w<QLineEdit>("edIP")->maxLength(), 15);
+    // Host names (up to 253 characters) and IPv6 literals fit in.
+    QCOMPARE(w<QLineEdit>("edIP")->maxLength(), 253);
     QCOMPARE(w<QLineEdit>("edID")->maxLength(), 4);
     QCOMPARE(w<QLineEdit>("edPIN")->maxLength(), 4);
     QCOMPARE(w<QComboBox>("cmbBaudrate")->count(), 18);
@@ -466,7 +472,8 @@ void WindowTest::fileSelectionStates() {
     QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
     QVERIFY(btnAuto->isEnabled());
     QCOMPARE(text("pnMsg"), QString("Run connect device"));
-    QCOMPARE(text("pnFile"), good);
+    QCOMPARE(w<QLabel>("pnFile")->toolTip(), good);
+    QVERIFY(text("pnFile").endsWith("/FW.TVB"));
     QCOMPARE(text("pnFileName"), QString("FW1"));
     QCOMPARE(text("pnFileVer"), QString("V1.2"));
     QCOMPARE(text("pnDeviceModel"), QString());
@@ -491,7 +498,19 @@ void WindowTest::fileSelectionStates() {
     QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
     QVERIFY(!btnAuto->isEnabled());
     QCOMPARE(text("pnMsg"), QString());
-    QCOMPARE(text("pnFile"), rec.nextFile);
+    QCOMPARE(w<QLabel>("pnFile")->toolTip(), rec.nextFile);
+
+    // A long path: the folder part gives way, the file name shows whole.
+    const QString deep = dir.filePath(QString(60, 'd') + "/" + QString(60, 'e'));
+    QVERIFY(QDir().mkpath(deep));
+    rec.nextFile = deep + "/FIRMWARE_8401_V2.TVB";
+    QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
+    auto* pnFile = w<QLabel>("pnFile");
+    QVERIFY2(text("pnFile").endsWith("/FIRMWARE_8401_V2.TVB"), qPrintable(text("pnFile")));
+    QVERIFY(text("pnFile").contains(QChar(0x2026)));
+    QVERIFY(pnFile->fontMetrics().horizontalAdvance(text("pnFile")) <=
+            pnFile->contentsRect().width());
+    QCOMPARE(pnFile->toolTip(), rec.nextFile);
 }
 
 void WindowTest::languageSwitch() {
@@ -561,13 +580,13 @@ void WindowTest::settingsIntoWindow() {
     writeStore({{kValueType, 7},
                 {kValueComPortName, "ttyusb1"},
                 {kValueComBaudRate, "1200,n,8,1"},
-                {kValueNetIP, "10.1.2.3"},
+                {kValueNetIP, "flashdev-01.plant.example"},
                 {kValueNetPort, "6000"}});
     open(false);
     QCOMPARE(w<QTabWidget>("pcPort")->currentWidget()->objectName(), QString("tsNet"));
     QCOMPARE(w<QComboBox>("cmbPort")->currentText(), QString("ttyUSB1"));
     QCOMPARE(w<QComboBox>("cmbBaudrate")->currentText(), QString("19200,e,8,1"));
-    QCOMPARE(text("edIP"), QString("10.1.2.3"));
+    QCOMPARE(text("edIP"), QString("flashdev-01.plant.example"));
     QCOMPARE(text("edPort"), QString("6000"));
     QCOMPARE(w<QComboBox>("cmbPort")->count(), 2);
     // Capture on the COM page takes the list's spelling.
@@ -582,6 +601,22 @@ void WindowTest::settingsIntoWindow() {
     // A port typed by hand (a pty is never listed) is taken as typed.
     w<QComboBox>("cmbPort")->setEditText("/dev/pts/7");
     QCOMPARE(window->captureOptions().link.comPortName, std::string("/dev/pts/7"));
+}
+
+void WindowTest::storedPortNotPresentStaysListed() {
+    // A device answered on a pty once; the next start does not list it.
+    writeStore({{kValueType, 0}, {kValueComPortName, "/dev/pts/7"}});
+    open(false);
+    auto* cmbPort = w<QComboBox>("cmbPort");
+    QCOMPARE(cmbPort->count(), 3);
+    QCOMPARE(cmbPort->currentText(), QString("/dev/pts/7"));
+    QVERIFY(cmbPort->itemData(2, Qt::ToolTipRole).toString().contains("not present"));
+    QCOMPARE(window->captureOptions().link.comPortName, std::string("/dev/pts/7"));
+
+    // Nothing stored: the list as the system gives it.
+    QFile::remove(storePath());
+    open(false);
+    QCOMPARE(w<QComboBox>("cmbPort")->count(), 2);
 }
 
 void WindowTest::comToNetSwitchStoresAllFour() {
@@ -811,6 +846,54 @@ void WindowTest::toneWithoutSoundCard() {
     player.play(300, 300);
     player.play(1000, 100);
     QVERIFY(timer.elapsed() < 2000);
+}
+
+// A page update every 2 ms for a second: about 30 applications, never two
+// timed ones closer than the interval, and the last value always shown.
+void WindowTest::repaintsCoalesced() {
+    VirtualClock clock;
+    std::int64_t due = -1;  // when the armed timer ends; -1: not armed
+    UpdateCoalescer updates(clock, [&](std::int64_t delay) {
+        QVERIFY(due < 0);
+        due = clock.nowMs() + delay;
+    });
+    int shown = -1;
+    int applications = 0;
+    std::vector<std::int64_t> timedAt;
+    const auto fireIfDue = [&] {
+        if (due >= 0 && clock.nowMs() >= due) {
+            due = -1;
+            timedAt.push_back(clock.nowMs());
+            updates.timerFlush();
+        }
+    };
+    for (int page = 0; page < 500; ++page) {
+        updates.set(UpdateCoalescer::ProgramBar, [&, page] {
+            shown = page;
+            ++applications;
+        });
+        fireIfDue();
+        clock.advance(2);
+        fireIfDue();
+    }
+    QVERIFY(applications >= 29 && applications <= 32);
+    for (std::size_t i = 1; i < timedAt.size(); ++i) {
+        QVERIFY(timedAt[i] - timedAt[i - 1] >= UpdateCoalescer::kDefaultIntervalMs);
+    }
+    QVERIFY(shown < 499);
+    clock.advance(UpdateCoalescer::kDefaultIntervalMs);
+    fireIfDue();
+    QCOMPARE(shown, 499);
+
+    // What was pending when an ordered update came goes with it; what came
+    // after stays behind it.
+    updates.set(UpdateCoalescer::ProgramBar, [&] { shown = 1000; });
+    const UpdateCoalescer::Update before = updates.take();
+    updates.set(UpdateCoalescer::ProgramBar, [&] { shown = 1001; });
+    before();
+    QCOMPARE(shown, 1000);
+    updates.flush();
+    QCOMPARE(shown, 1001);
 }
 
 QTEST_MAIN(WindowTest)

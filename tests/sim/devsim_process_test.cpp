@@ -269,7 +269,8 @@ TEST(DevsimProcess, ExitsByItselfAfterTheStartedProgramRebooted) {
     addr.sin_port = htons(static_cast<std::uint16_t>(std::stoi(line.substr(line.rfind(':') + 1))));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_TRUE(writeAll(fd, binaryRequest(1, 0x0038, kStartProgram)));
+    // No --id: the simulator is device 0, as the tool expects by default.
+    ASSERT_TRUE(writeAll(fd, binaryRequest(0, 0x0038, kStartProgram)));
     ASSERT_TRUE(readReply(fd, 3000, decodeBinary)) << "the split reply reassembles";
     const std::int64_t started = nowMs();
     // The process ends on its own once the 300 ms reboot is over.

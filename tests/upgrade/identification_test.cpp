@@ -104,11 +104,12 @@ TEST_F(IdentificationTest, EachFailureShowsItsMessageWithRedLampAndClosedLink) {
         const char* what;
         std::function<void(FakeDevice&)> breakIt;
         MessageRow expected;
-        int storedSettings = 0;  // kept once the device has passed every check
+        int storedSettings = 0;   // kept once the device has passed every check
+        const char* reason = "";  // part of the reason beside the message; "" for none
     };
     const std::vector<Case> cases = {
         {"serial port missing", [](FakeDevice& d) { d.serialOpenFails = true; },
-         MessageRow::msgOpenPortError},
+         MessageRow::msgOpenPortError, 0, "cannot open COM1 (19200,e,8,1) for device ID 0"},
         {"PIN refused",
          [](FakeDevice& d) {
              d.onBinary = [&d](const R& r, int) -> std::optional<std::vector<std::uint8_t>> {
@@ -138,10 +139,11 @@ TEST_F(IdentificationTest, EachFailureShowsItsMessageWithRedLampAndClosedLink) {
                  return std::vector<std::uint8_t>{};
              };
          },
-         MessageRow::msgConnectError},
+         MessageRow::msgConnectError, 0, "answered, but identification of device ID 0"},
         {"silent device",
          [](FakeDevice& d) { d.onBinary = [](const R&, int) { return std::nullopt; }; },
-         MessageRow::msgConnectError},
+         MessageRow::msgConnectError, 0,
+         "no reply from device ID 0 on COM1 (19200,e,8,1) within 1000 ms: is the ID right?"},
         {"version query refused nine times",
          [](FakeDevice& d) {
              d.onBinary = [&d](const R& r, int) -> std::optional<std::vector<std::uint8_t>> {
@@ -153,7 +155,7 @@ TEST_F(IdentificationTest, EachFailureShowsItsMessageWithRedLampAndClosedLink) {
          },
          MessageRow::msgFileTypeError},
         {"ISP word 0 in the read-out", [](FakeDevice& d) { d.isp = 0; },
-         MessageRow::msgConnectError, 1},
+         MessageRow::msgConnectError, 1, "answered, but identification of device ID 0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -166,6 +168,11 @@ TEST_F(IdentificationTest, EachFailureShowsItsMessageWithRedLampAndClosedLink) {
         EXPECT_FALSE(panel.busy);
         EXPECT_EQ(panel.tones.back(), std::make_pair(300, 300));
         EXPECT_EQ(panel.storedLinkSettings, c.storedSettings);
+        if (*c.reason == '\0') {
+            EXPECT_EQ(panel.reason, "");
+        } else {
+            EXPECT_NE(panel.reason.find(c.reason), std::string::npos) << panel.reason;
+        }
         EXPECT_TRUE(device->binary(0x6039).empty()) << "nothing may be written";
         expectLinkClosed();
     }

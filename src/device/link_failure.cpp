@@ -1,0 +1,39 @@
+#include "device/link_failure.h"
+
+namespace flashmere {
+
+std::string describeLink(const LinkChannel& link) {
+    const LinkSettings& s = link.settings;
+    if (link.isNet()) {
+        const bool v6 = s.netIP.find(':') != std::string::npos;
+        const std::string host = v6 ? "[" + s.netIP + "]" : s.netIP;
+        return host + ":" + std::to_string(tcpPortFor(s.netPort));
+    }
+    return s.comPortName + " (" + s.comBaudRate + ")";
+}
+
+std::string linkFailureReason(const DeviceSession& session, MessageRow message) {
+    const LinkChannel& link = session.link;
+    const std::string id = "device ID " + std::to_string(session.deviceAddress());
+    const std::string where = describeLink(link);
+    const std::string& why = link.openFailure();
+    if (message == MessageRow::msgOpenPortError) {
+        return "cannot open " + where + " for " + id + ": " +
+               (why.empty() ? std::string("the port did not open") : why);
+    }
+    if (message != MessageRow::msgConnectError) {
+        return {};
+    }
+    if (!why.empty()) {
+        return "cannot connect to " + where + " for " + id + ": " + why;
+    }
+    if (link.bytesReceived() == 0) {
+        return "no reply from " + id + " on " + where + " within " +
+               std::to_string(kSilenceLimitMs) + " ms: is the ID right? try --id" +
+               (link.isNet() ? "" : "; are the port and its settings right?");
+    }
+    return where + " answered, but identification of " + id +
+           " did not complete: is this the device's address, and the file for its model?";
+}
+
+}  // namespace flashmere

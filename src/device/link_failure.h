@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+#include "device/device_session.h"
+
+namespace flashmere {
+
+// The link as the operator names it: "HOST:PORT" ([v6]:PORT) over TCP, or
+// "PORT (SETTINGS)" on a serial line.
+std::string describeLink(const LinkChannel& link);
+
+// What to check after identification ended with "Open communication port
+// error!" or "Connect device error!": which link and device ID were tried and
+// why nothing came of them (the port or connection failed, or no byte came
+// back within the silence limit). Empty for every other message.
+std::string linkFailureReason(const DeviceSession& session, MessageRow message);
+
+}  // namespace flashmere
