@@ -51,19 +51,23 @@ int withService(const DeviceArgs& device, bool ownTrace, Work work) {
 // Prints the outcome as the last line (or the last JSON object) and gives
 // back its exit code; 0 is success. The JSON result carries the reason the
 // last message was given with, and extraFields (",\"name\":value...").
-int report(const ConsolePanel& panel, const ConsolePanel::Style& style, int code,
-           const std::string& text, const std::string& extraFields = {}) {
+int reportWithReason(const ConsolePanel::Style& style, int code, const std::string& text,
+                     const std::string& reason, const std::string& extraFields = {}) {
     if (style.json) {
-        const std::string reason =
-            panel.reason().empty() ? "" : ",\"reason\":" + jsonString(panel.reason());
+        const std::string reasonField = reason.empty() ? "" : ",\"reason\":" + jsonString(reason);
         std::printf("{\"event\":\"result\",\"ok\":%s,\"text\":%s%s%s,\"exit\":%d}\n",
-                    code == 0 ? "true" : "false", jsonString(text).c_str(), reason.c_str(),
+                    code == 0 ? "true" : "false", jsonString(text).c_str(), reasonField.c_str(),
                     extraFields.c_str(), code);
     } else {
         std::printf("%s\n", consoleText(text).c_str());
     }
     std::fflush(stdout);
     return code;
+}
+
+int report(const ConsolePanel& panel, const ConsolePanel::Style& style, int code,
+           const std::string& text, const std::string& extraFields = {}) {
+    return reportWithReason(style, code, text, panel.reason(), extraFields);
 }
 
 // The ends of an erase or a read-back that did nothing to the device; the
@@ -127,7 +131,9 @@ int runErase(const ServiceArgs& args) {
     std::string cause;
     if (const int code = chooseFirmwareFile(args.file, image, &cause); code != 0) {
         // A script reading --json gets its result object for every file failure too.
-        return args.device.json ? report(consoleStyleFor(args.device, 0), code, cause) : code;
+        return args.device.json
+                   ? reportWithReason(consoleStyleFor(args.device, 0), code, cause, cause)
+                   : code;
     }
     if (image.modelCode != kServiceModel) {
         return fail(ExitCode::Usage, "erase serves model 8401 only; " + oneLine(args.file) +
@@ -136,7 +142,9 @@ int runErase(const ServiceArgs& args) {
     if (!loadFirmwareImage(image)) {
         cause = "cannot read " + oneLine(args.file);
         const int code = fail(ExitCode::FileUnreadable, cause);
-        return args.device.json ? report(consoleStyleFor(args.device, 0), code, cause) : code;
+        return args.device.json
+                   ? reportWithReason(consoleStyleFor(args.device, 0), code, cause, cause)
+                   : code;
     }
     return withService(
         args.device, false,
