@@ -129,7 +129,8 @@ TEST_F(IdentificationTest, EachFailureShowsItsMessageWithRedLampAndClosedLink) {
                  return d.healthyBinary(r);
              };
          },
-         MessageRow::msgFileTypeError},
+         MessageRow::msgFileTypeError, 0,
+         "the device's model 0x8400 differs from the file's 0x8401"},
         {"unknown model",
          [](FakeDevice& d) {
              d.onBinary = [](const R& r, int) -> std::optional<std::vector<std::uint8_t>> {
@@ -153,7 +154,7 @@ TEST_F(IdentificationTest, EachFailureShowsItsMessageWithRedLampAndClosedLink) {
                  return d.healthyBinary(r);
              };
          },
-         MessageRow::msgFileTypeError},
+         MessageRow::msgFileTypeError, 0, "differs from the file's 0x8401"},
         {"ISP word 0 in the read-out", [](FakeDevice& d) { d.isp = 0; },
          MessageRow::msgConnectError, 1, "answered, but identification of device ID 0"},
     };
