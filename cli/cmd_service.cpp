@@ -101,8 +101,10 @@ int runErase(const ServiceArgs& args) {
         return fail(ExitCode::Usage, "erase serves model 8401 only; " + oneLine(args.file) +
                                          " is for model " + modelHex(image.modelCode));
     }
-    if (!loadFirmwareImage(image)) {
-        return fail(ExitCode::FileUnreadable, "cannot read " + oneLine(args.file));
+    if (const ImageLoad load = loadFirmwareImage(image); !load.ok()) {
+        return fail(ExitCode::FileUnreadable, oneLine(args.file) + ": " +
+                                                  textOf(MessageRow::msgLoadFileError, 0) + " " +
+                                                  describeImageLoad(load, image.modelCode));
     }
     return withService(args.device, [&](ServiceContext& context, const ConsolePanel::Style& style) {
         const EraseResult result = eraseDeviceBlocks(context, image);
