@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "firmware/firmware_image.h"
+#include "firmware/firmware_selection.h"
 #include "firmware/firmware_writer.h"
 #include "firmware/page_layout.h"
 
@@ -46,10 +47,12 @@ void loadImage(benchmark::State& state, std::uint16_t model) {
         return;
     }
     FirmwareImage image;
-    image.firmwarePath = file.path();
-    image.modelCode = model;
+    if (!selectFirmwareFile(file.path(), image).accepted) {
+        state.SkipWithError("the image file is not accepted");
+        return;
+    }
     for (auto _ : state) {
-        if (!loadFirmwareImage(image)) {
+        if (!loadFirmwareImage(image).ok()) {
             state.SkipWithError("load failed");
             break;
         }

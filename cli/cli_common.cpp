@@ -2,8 +2,9 @@
 
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <iostream>
+
+#include "firmware/regular_file.h"
 
 namespace flashmere::cli {
 
@@ -70,18 +71,8 @@ std::string modelHex(std::uint16_t modelCode) {
 }
 
 std::string unreadableReason(const std::string& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        return "no such file";
-    }
-    if (status.type() == std::filesystem::file_type::directory) {
-        return "is a folder, not a file";
-    }
-    if (error) {
-        return error.message();
-    }
-    return "cannot be read";
+    const std::string problem = regularFileProblem(path);
+    return problem.empty() ? "cannot be read" : problem;
 }
 
 void attachRunner(CLI::App* command, CommandOutcome& outcome, std::function<int()> run) {

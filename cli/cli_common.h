@@ -14,11 +14,12 @@ namespace flashmere::cli {
 // are kept for device outcomes of the upgrade.
 enum class ExitCode : int {
     Ok = 0,
-    Internal = 1,        // an unexpected failure inside the tool
-    Usage = 2,           // bad command line or bad option value
-    FileUnreadable = 3,  // a file to read is missing or cannot be read
-    FileRejected = 4,    // "Firmware file type error!"
-    CannotWrite = 5,     // the output file cannot be written
+    Internal = 1,            // an unexpected failure inside the tool
+    Usage = 2,               // bad command line or bad option value
+    FileUnreadable = 3,      // a file to read is missing or cannot be read
+    FileRejected = 4,        // "Firmware file type error!"
+    CannotWrite = 5,         // the output file cannot be written
+    UpgradeWouldRefuse = 6,  // `info`: the header is fine, the upgrade would refuse the file
 };
 
 constexpr const char* kProgramName = "flashmere-cli";
@@ -40,7 +41,8 @@ std::optional<std::uint16_t> parseModelCode(std::string_view text);
 // "%04X" of a model code.
 std::string modelHex(std::uint16_t modelCode);
 
-// Why a path cannot be read, for a message ("no such file", ...).
+// Why a path cannot be read as a file, for a message ("no such file", "is a
+// FIFO, not a regular file", ...).
 std::string unreadableReason(const std::string& path);
 
 // Where a subcommand's result lands: each registered command sets it from its

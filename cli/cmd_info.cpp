@@ -1,13 +1,15 @@
 // `info FILE`: what a firmware file holds and how the upgrade would treat it.
-#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "commands.h"
+#include "device/model_tables.h"
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/page_layout.h"
 #include "profile_names.h"
+#include "shell/message_table.h"
 
 namespace flashmere::cli {
 
@@ -18,6 +20,24 @@ void line(std::string_view key, const std::string& value) {
     padded += ':';
     padded.resize(std::max<std::size_t>(padded.size() + 1, 15), ' ');
     std::cout << padded << value << '\n';
+}
+
+// What the upgrade would do with a file whose header it accepts: refuse it
+// at the load or at programming (with the reason), or take it.
+struct Verdict {
+    std::string message;  // the upgrade's message for a refusal
+    std::string reason;
+};
+
+std::optional<Verdict> refusalOf(const ImageLoad& load, const FirmwareImage& image) {
+    if (!load.ok()) {
+        return Verdict{textOf(MessageRow::msgLoadFileError, 0),
+                       describeImageLoad(load, image.modelCode)};
+    }
+    if (auto refusal = programmingRefusal(image.modelCode, image.pageCount)) {
+        return Verdict{textOf(MessageRow::msgProgramError, 0), *refusal};
+    }
+    return std::nullopt;
 }
 
 int runInfo(const std::string& path) {
@@ -35,30 +55,39 @@ int runInfo(const std::string& path) {
         return fail(ExitCode::FileRejected, path + ": Firmware file type error!");
     }
 
-    std::error_code error;
-    const auto fileSize = std::filesystem::file_size(path, error);
-    const std::uintmax_t body = error || fileSize < kHeaderSize ? 0 : fileSize - kHeaderSize;
     const PageLayout layout = pageLayoutFor(image.modelCode);
-    if (!loadFirmwareImage(image)) {
+    const ImageLoad load = loadFirmwareImage(image);
+    if (load.failure == LoadFailure::NotRegularFile || load.failure == LoadFailure::CannotOpen ||
+        load.failure == LoadFailure::ReadError) {
         return fail(ExitCode::FileUnreadable,
                     "cannot read " + path + ": " + unreadableReason(path));
     }
-    const auto capacity = static_cast<std::uintmax_t>(largestImageBytes(layout));
+    const auto pageSize = static_cast<std::uint64_t>(layout.pageSize);
+    const std::uint64_t pagesNeeded = (load.bodyBytes + pageSize - 1) / pageSize;
 
     line("header", "accepted (magic \"" + image.headerMagic + "\")");
     line("model", modelHex(image.modelCode));
     line("name", escapeBytes(image.firmwareName));
     line("version", escapeBytes(image.firmwareVersion));
-    line("body", std::to_string(body) + " bytes");
+    line("body", std::to_string(load.bodyBytes) + " bytes");
     line("page size", std::to_string(layout.pageSize) + " bytes");
     line("page limit", std::to_string(layout.pageLimit) + " pages");
-    line("pages", std::to_string(image.pageCount));
-    if (body > capacity) {
-        line("ignored", std::to_string(body - capacity) + " bytes past the page limit");
+    line("pages",
+         std::to_string(load.ok() ? image.pageCount : static_cast<std::int64_t>(pagesNeeded)));
+    if (load.ignoredBytes > 0) {
+        line("ignored", std::to_string(load.ignoredBytes) +
+                            " bytes past the page limit, all 0xFF (erased flash)");
     }
     line("protocol", protocolPathName(image.modelCode));
     line("programming", programmingProfileName(image.modelCode));
     line("verification", verificationProfileName(image.modelCode));
+    const auto refusal = refusalOf(load, image);
+    line("upgrade", refusal ? "refused: " + refusal->message : std::string("accepted"));
+    std::cout << std::flush;
+    if (refusal) {
+        return fail(ExitCode::UpgradeWouldRefuse, path + ": the upgrade would refuse this file (" +
+                                                      refusal->message + "): " + refusal->reason);
+    }
     return static_cast<int>(ExitCode::Ok);
 }
 
@@ -69,6 +98,9 @@ void registerInfoCommand(CLI::App& app, CommandOutcome& outcome) {
         "info", "Show the header, page layout and upgrade profile of a firmware file");
     auto path = std::make_shared<std::string>();
     command->add_option("FILE", *path, "Firmware file (.TVB)")->required();
+    command->footer(
+        "Exit codes: 0 the upgrade would take the file, 2 bad usage, 3 file unreadable, "
+        "4 file rejected, 6 the upgrade would refuse the file.");
     attachRunner(command, outcome, [path] { return runInfo(*path); });
 }
 

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "commands.h"
+#include "device/model_tables.h"
 #include "firmware/firmware_writer.h"
 #include "firmware/page_layout.h"
+#include "firmware/regular_file.h"
 
 namespace flashmere::cli {
 
@@ -20,19 +22,16 @@ struct PackOptions {
     std::string out;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // Reads at most `limit` + 1 bytes, enough to tell a body that is too long.
+// Only a regular file is read: a FIFO or device would never end or wait.
 std::optional<std::vector<std::uint8_t>> readBody(const std::string& path, std::size_t limit) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
+    const RegularFile file = openRegularFile(path);
+    if (!file.file) {
         return std::nullopt;
     }
     std::vector<std::uint8_t> body(limit + 1);
-    const std::size_t got = std::fread(body.data(), 1, body.size(), file.get());
-    if (std::ferror(file.get()) != 0) {
+    const std::size_t got = std::fread(body.data(), 1, body.size(), file.file.get());
+    if (std::ferror(file.file.get()) != 0) {
         return std::nullopt;
     }
     body.resize(got);
@@ -65,12 +64,16 @@ int runPack(const PackOptions& o) {
                                          std::to_string(layout.pageLimit) + " pages of " +
                                          std::to_string(layout.pageSize) + " bytes)");
     }
+    const std::size_t pages = (body->size() + static_cast<std::size_t>(layout.pageSize) - 1) /
+                              static_cast<std::size_t>(layout.pageSize);
+    // The upgrade would refuse such a file at programming; it is not written.
+    if (auto refusal = programmingRefusal(*model, static_cast<int>(pages))) {
+        return fail(ExitCode::Usage, o.body + ": " + *refusal);
+    }
     const WriteResult written = writeFirmwareFile(o.out, *model, o.name, o.version, *body);
     if (!written.ok) {
         return fail(ExitCode::CannotWrite, written.error);
     }
-    const std::size_t pages = (body->size() + static_cast<std::size_t>(layout.pageSize) - 1) /
-                              static_cast<std::size_t>(layout.pageSize);
     std::cout << "wrote " << o.out << ": model " << modelHex(*model) << ", name \"" << o.name
               << "\", version \"" << o.version << "\", " << body->size() << " bytes, " << pages
               << (pages == 1 ? " page\n" : " pages\n");
@@ -91,6 +94,9 @@ void registerPackCommand(CLI::App& app, CommandOutcome& outcome) {
         ->required();
     command->add_option("BODY", o->body, "File with the plain firmware bytes")->required();
     command->add_option("OUT", o->out, "Firmware file to write (.TVB)")->required();
+    command->footer(
+        "Exit codes: 0 written, 2 bad usage or a body the upgrade would refuse, "
+        "3 body unreadable, 5 OUT cannot be written.");
     attachRunner(command, outcome, [o] { return runPack(*o); });
 }
 

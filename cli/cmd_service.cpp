@@ -139,8 +139,9 @@ int runErase(const ServiceArgs& args) {
         return fail(ExitCode::Usage, "erase serves model 8401 only; " + oneLine(args.file) +
                                          " is for model " + modelHex(image.modelCode));
     }
-    if (!loadFirmwareImage(image)) {
-        cause = "cannot read " + oneLine(args.file);
+    if (const ImageLoad load = loadFirmwareImage(image); !load.ok()) {
+        cause = oneLine(args.file) + ": " + textOf(MessageRow::msgLoadFileError, 0) + " " +
+                describeImageLoad(load, image.modelCode);
         const int code = fail(ExitCode::FileUnreadable, cause);
         return args.device.json
                    ? reportWithReason(consoleStyleFor(args.device, 0), code, cause, cause)

@@ -1,7 +1,7 @@
 // Firmware files as an operator picks them: the whole input is the file.
 // The header is read from memory and from the file (both must agree), the
 // file is selected as the window does, and its body is loaded into the page
-// store with the model code from its own header.
+// store with the model code from its own header, or refused for a reason.
 
 #include <algorithm>
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include "firmware/firmware_header.h"
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_selection.h"
+#include "firmware/page_layout.h"
 #include "fuzz_support.h"
 
 namespace flashmere::fuzz {
@@ -63,18 +64,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(image.modelCode == fromMemory.modelCode);
     FUZZ_CHECK(selection.nameCaption == fromMemory.firmwareName);
 
-    // The body goes into pages of the layout of the header's model code; a
-    // file too short to hold a header is a failed load with no pages.
-    const bool loaded = loadFirmwareImage(image);
-    FUZZ_CHECK(loaded == (size >= kHeaderSize));
-    if (!loaded) {
-        FUZZ_CHECK(image.pageCount == 0);
+    // The body goes into pages of the layout of the header's model code. The
+    // load takes only a selected header, a body of at least one byte, and
+    // nothing past the page limit but 0xFF; every refusal leaves no pages.
+    const ImageLoad load = loadFirmwareImage(image);
+    FUZZ_CHECK(load.ok() || image.pageCount == 0);
+    if (!selection.accepted) {
+        FUZZ_CHECK(load.failure == LoadFailure::NotSelected);
         return 0;
     }
     const PageLayout layout = pageLayoutFor(image.modelCode);
     FUZZ_CHECK(layout.pageLimit <= kPageSlots && layout.pageSize <= 256);
-    FUZZ_CHECK(image.pageCount >= 0 && image.pageCount <= layout.pageLimit);
     const std::size_t body = size > kHeaderSize ? size - kHeaderSize : 0;
+    const auto capacity = static_cast<std::size_t>(largestImageBytes(layout));
+    const std::size_t past = body > capacity ? body - capacity : 0;
+    const bool tailErased =
+        std::all_of(data + size - past, data + size, [](std::uint8_t b) { return b == 0xFF; });
+    FUZZ_CHECK(load.ok() == (body > 0 && tailErased));
+    FUZZ_CHECK(describeImageLoad(load, image.modelCode).empty() ==
+               (load.ok() && load.ignoredBytes == 0));
+    if (!load.ok()) {
+        FUZZ_CHECK(load.failure == (body == 0 ? LoadFailure::EmptyBody : LoadFailure::BodyTooLong));
+        const auto first = image.page(0, 256);
+        FUZZ_CHECK(
+            std::all_of(first.begin(), first.end(), [](std::uint8_t b) { return b == 0xFF; }));
+        return 0;
+    }
+    FUZZ_CHECK(load.ignoredBytes == past);
+    FUZZ_CHECK(image.pageCount >= 0 && image.pageCount <= layout.pageLimit);
     const auto pageSize = static_cast<std::size_t>(layout.pageSize);
     const std::size_t wanted = std::min<std::size_t>((body + pageSize - 1) / pageSize,
                                                      static_cast<std::size_t>(layout.pageLimit));

@@ -80,14 +80,24 @@ std::string modelDiffers(std::uint16_t deviceModel, std::uint16_t fileModel) {
     return text;
 }
 
-// Ends a successful identification and loads the page image; a file that
-// cannot be read any more ends the run before anything is written.
+// Ends a successful identification and loads the page image; a file the
+// load refuses ends the run with its reason before anything is erased.
 bool succeed(DeviceSession& s) {
     s.show(MessageRow::msgConnectOk);
     s.panel.setBusyIndicator(false);
     s.panel.setLamp(LampColour::Yellow);
-    if (!loadFirmwareImage(s.image)) {
-        return fail(s, MessageRow::msgLoadFileError);
+    const ImageLoad load = loadFirmwareImage(s.image);
+    const std::string loadNote = describeImageLoad(load, s.image.modelCode);
+    if (!load.ok()) {
+        s.link.closeLink();
+        s.show(MessageRow::msgLoadFileError, loadNote);
+        s.failureSignal();
+        return false;
+    }
+    if (!loadNote.empty()) {
+        // Blank bytes past the page limit were left out: said beside the
+        // message, the run goes on.
+        s.panel.setPnMsgReason(loadNote);
     }
     s.panel.tone(1000, 300);
     return true;

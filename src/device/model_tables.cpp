@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <span>
 
 namespace flashmere {
@@ -202,6 +203,31 @@ std::optional<ProgramProfile> programProfileFor(std::uint16_t model) {
     }
     const ProgramProfile* profile = findRow<ProgramRow>(kProgramRows, model);
     return profile ? std::optional(*profile) : std::nullopt;
+}
+
+std::optional<std::string> programmingRefusal(std::uint16_t model, int pageCount) {
+    if (isTextFamily(model)) {
+        return std::nullopt;
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(model));
+    const auto profile = programProfileFor(model);
+    if (!profile) {
+        return "model " + std::string(code) + " has no programming command codes";
+    }
+    if (profile->form != AddressForm::Bits16 || pageCount <= 0) {
+        return std::nullopt;
+    }
+    const auto pageSize = static_cast<std::uint32_t>(profile->pageSize);
+    const std::uint32_t lastAddress =
+        profile->baseAddress + static_cast<std::uint32_t>(pageCount - 1) * pageSize;
+    if (lastAddress <= 0xFFFF) {
+        return std::nullopt;
+    }
+    const std::uint32_t pagesThatFit = (0xFFFF - profile->baseAddress) / pageSize + 1;
+    return std::to_string(pageCount) + " pages do not fit the 16-bit addresses of model " + code +
+           ": it takes at most " + std::to_string(pagesThatFit) + " pages of " +
+           std::to_string(pageSize) + " bytes";
 }
 
 std::optional<VerifyProfile> verifyProfileFor(std::uint16_t model) {

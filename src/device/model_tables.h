@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "firmware/model_family.h"
 
@@ -68,6 +69,12 @@ struct ProgramProfile {
 // The programming row for a model code of the binary path; none for a code
 // of groups 0x83 and 0x84 that has no command codes of its own.
 std::optional<ProgramProfile> programProfileFor(std::uint16_t model);
+
+// Why programming cannot take an image of `pageCount` pages for the model,
+// or empty when it can: a binary model without command codes, or a last page
+// whose address the row's 16-bit form cannot carry (wrapping would overwrite
+// the first pages). The upgrade, `pack` and `info` judge files by it.
+std::optional<std::string> programmingRefusal(std::uint16_t model, int pageCount);
 
 // How a page's read-back runs.
 enum class VerifyStyle {

@@ -1,9 +1,15 @@
 #include "firmware/firmware_image.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "firmware/firmware_header.h"
+#include "firmware/page_layout.h"
+#include "firmware/regular_file.h"
 
 namespace flashmere {
 
@@ -16,9 +22,91 @@ void blankPages(FirmwareImage& image) {
     }
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+// Reads the body into the slots, page after page up to the limit.
+std::int32_t fillPages(FirmwareImage& image, std::FILE* file, PageLayout layout) {
+    const auto pageSize = static_cast<std::size_t>(layout.pageSize);
+    std::int32_t filled = 0;
+    while (filled < layout.pageLimit) {
+        auto& slot = (*image.pages)[static_cast<std::size_t>(filled)];
+        const std::size_t got = std::fread(slot.data(), 1, pageSize, file);
+        if (got > 0) {
+            ++filled;
+        }
+        if (got < pageSize) {
+            break;
+        }
+    }
+    return filled;
+}
+
+// Counts the bytes after the page limit while they are all 0xFF; false at
+// the first other byte, which the device would never receive.
+bool countErasedTail(std::FILE* file, std::uint64_t& count) {
+    std::array<std::uint8_t, 4096> chunk;
+    for (;;) {
+        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
+        const auto end = chunk.begin() + static_cast<std::ptrdiff_t>(got);
+        if (std::find_if(chunk.begin(), end, [](std::uint8_t b) { return b != 0xFF; }) != end) {
+            return false;
+        }
+        count += got;
+        if (got < chunk.size()) {
+            return true;
+        }
+    }
+}
+
+std::uint64_t fileSize(std::FILE* file) {
+    struct stat status {};
+    return ::fstat(::fileno(file), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+}
+
+ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
+    if (!image.selectedHeader) {
+        load.failure = LoadFailure::NotSelected;
+        return load;
+    }
+    RegularFile opened = openRegularFile(image.firmwarePath);
+    if (!opened.file) {
+        load.failure = opened.notRegular ? LoadFailure::NotRegularFile : LoadFailure::CannotOpen;
+        load.systemError = opened.error;
+        return load;
+    }
+    std::FILE* file = opened.file.get();
+    const std::uint64_t size = fileSize(file);
+    load.bodyBytes = size > kHeaderSize ? size - kHeaderSize : 0;
+
+    // Selection read the header; a file that no longer starts with it was
+    // cut or replaced since, and is not what the operator chose.
+    HeaderBytes header{};
+    const std::size_t headerRead = std::fread(header.data(), 1, header.size(), file);
+    if (std::ferror(file) == 0 && (headerRead < header.size() || header != *image.selectedHeader)) {
+        load.failure = LoadFailure::HeaderChanged;
+        return load;
+    }
+    const std::int32_t filled = fillPages(image, file, pageLayoutFor(image.modelCode));
+    const bool tailErased = std::ferror(file) == 0 && countErasedTail(file, load.ignoredBytes);
+    if (std::ferror(file) != 0) {
+        // A body that could not be read whole must not pass for a short one.
+        load.failure = LoadFailure::ReadError;
+        load.systemError = errno;
+    } else if (!tailErased) {
+        load.failure = LoadFailure::BodyTooLong;
+    } else if (filled == 0) {
+        load.failure = LoadFailure::EmptyBody;
+    } else {
+        image.pageCount = filled;
+    }
+    return load;
+}
+
+std::string bytes(std::uint64_t n) {
+    return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
+std::string systemText(int error) {
+    return error != 0 ? std::strerror(error) : "input/output error";
+}
 
 }  // namespace
 
@@ -37,45 +125,48 @@ std::span<const std::uint8_t> FirmwareImage::page(int i, int size) const {
                                          static_cast<std::size_t>(size));
 }
 
-bool loadFirmwareImage(FirmwareImage& image) {
+ImageLoad loadFirmwareImage(FirmwareImage& image) {
     blankPages(image);
     image.pageCount = 0;
-
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(image.firmwarePath.c_str(), "rb"));
-    if (!file) {
-        return false;
-    }
-    // The header was checked at selection; here it is only skipped. A file
-    // that no longer holds one was cut or replaced since: loading it as an
-    // empty image would let a run report success having written nothing.
-    std::array<std::uint8_t, kHeaderSize> header;
-    const std::size_t headerRead = std::fread(header.data(), 1, header.size(), file.get());
-    if (headerRead < header.size()) {
-        return false;
-    }
-
-    // The body fills page after page straight into the slots; bytes past the
-    // model's page limit are never read.
-    const PageLayout layout = pageLayoutFor(image.modelCode);
-    const auto pageSize = static_cast<std::size_t>(layout.pageSize);
-    std::int32_t filled = 0;
-    while (filled < layout.pageLimit) {
-        auto& slot = (*image.pages)[static_cast<std::size_t>(filled)];
-        const std::size_t got = std::fread(slot.data(), 1, pageSize, file.get());
-        if (got > 0) {
-            ++filled;
-        }
-        if (got < pageSize) {
-            break;
-        }
-    }
-    if (std::ferror(file.get()) != 0) {
-        // A body that could not be read whole must not pass for a short one.
+    ImageLoad load;
+    load.capacity = static_cast<std::uint64_t>(largestImageBytes(pageLayoutFor(image.modelCode)));
+    load = readImage(image, load);
+    if (!load.ok()) {
         blankPages(image);
-        return false;
+        image.pageCount = 0;
     }
-    image.pageCount = filled;
-    return true;
+    return load;
+}
+
+std::string describeImageLoad(const ImageLoad& load, std::uint16_t modelCode) {
+    char model[8];
+    std::snprintf(model, sizeof model, "%04X", static_cast<unsigned>(modelCode));
+    const std::string limit = "the " + bytes(load.capacity) + " that model " + model + " takes";
+    switch (load.failure) {
+        case LoadFailure::None:
+            return load.ignoredBytes == 0 ? std::string()
+                                          : bytes(load.ignoredBytes) + " past " + limit +
+                                                " are all 0xFF (erased flash) and were left out";
+        case LoadFailure::NotSelected:
+            return "no firmware file with an accepted header was chosen";
+        case LoadFailure::NotRegularFile:
+            return "the firmware file is no longer a regular file";
+        case LoadFailure::CannotOpen:
+            return "the firmware file cannot be opened: " + systemText(load.systemError);
+        case LoadFailure::ReadError:
+            return "the firmware file cannot be read: " + systemText(load.systemError);
+        case LoadFailure::HeaderChanged:
+            return "the firmware file no longer starts with the header chosen: it was changed, "
+                   "cut or replaced since it was selected; select it again";
+        case LoadFailure::EmptyBody:
+            return "the firmware file holds a header and no firmware bytes";
+        case LoadFailure::BodyTooLong:
+            return "the firmware file holds " + bytes(load.bodyBytes) + " of firmware, more than " +
+                   limit +
+                   "; the bytes past it are not blank (0xFF), so the device would be "
+                   "started on a cut program";
+    }
+    return {};
 }
 
 }  // namespace flashmere

@@ -3,8 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+
+#include "firmware/firmware_header.h"
 
 namespace flashmere {
 
@@ -30,6 +33,9 @@ struct FirmwareImage {
     std::uint16_t modelCode = 0;
     std::string firmwareName;     // at most 12 characters
     std::string firmwareVersion;  // at most 4 characters
+    // The 32 header bytes as stored, when the chosen file's header was
+    // accepted; the load insists on finding them again.
+    std::optional<HeaderBytes> selectedHeader;
 
     // 4096 slots of 260 bytes, allocated once; page i lives in slot i.
     std::unique_ptr<std::array<std::array<std::uint8_t, kPageSlotSize>, kPageSlots>> pages;
@@ -39,10 +45,40 @@ struct FirmwareImage {
     std::span<const std::uint8_t> page(int i, int size) const;
 };
 
+// Why a load refused the file; every refusal leaves no pages.
+enum class LoadFailure {
+    None,
+    NotSelected,     // no accepted header was chosen
+    NotRegularFile,  // a folder, FIFO, device or socket
+    CannotOpen,      // missing, no permission (systemError says which)
+    ReadError,       // the read itself failed (systemError)
+    HeaderChanged,   // the file no longer starts with the header chosen
+    EmptyBody,       // nothing after the header
+    BodyTooLong,     // bytes past the page limit that are not all 0xFF
+};
+
+struct ImageLoad {
+    LoadFailure failure = LoadFailure::None;
+    int systemError = 0;
+    std::uint64_t bodyBytes = 0;     // as far as the load could tell
+    std::uint64_t capacity = 0;      // page limit times page size of the model
+    std::uint64_t ignoredBytes = 0;  // 0xFF bytes past the page limit, left out
+
+    bool ok() const { return failure == LoadFailure::None; }
+    explicit operator bool() const { return ok(); }
+};
+
 // Refills the page store from the body of firmwarePath with the layout of
 // modelCode: every slot's first 256 bytes become 0xFF, then the body fills
-// pages of P bytes up to the limit L. Returns false (pageCount set to 0) when
-// the file cannot be opened or read.
-bool loadFirmwareImage(FirmwareImage& image);
+// pages of P bytes up to the limit L. The file must still start with the
+// header chosen, hold at least one body byte, and hold nothing past L pages
+// but 0xFF (erased flash, left out and counted). Any refusal sets pageCount
+// to 0, so that nothing can be written from a failed load.
+ImageLoad loadFirmwareImage(FirmwareImage& image);
+
+// The refusal in words for the operator ("the file holds 7232 bytes more
+// than ..."); for a load that went through, a note on the bytes left out, or
+// empty when none were.
+std::string describeImageLoad(const ImageLoad& load, std::uint16_t modelCode);
 
 }  // namespace flashmere

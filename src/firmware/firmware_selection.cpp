@@ -1,19 +1,34 @@
 #include "firmware/firmware_selection.h"
 
-#include <cstdio>
 #include <filesystem>
-#include <memory>
+
+#include "firmware/regular_file.h"
 
 namespace flashmere {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 std::string fileNamePart(const std::string& path) {
     return std::filesystem::path(path).filename().string();
+}
+
+// The first 32 bytes of a regular file as stored (fewer for a shorter file).
+struct StoredStart {
+    HeaderBytes bytes{};
+    std::size_t size = 0;
+};
+
+std::optional<StoredStart> readStoredStart(const std::string& path) {
+    const RegularFile opened = openRegularFile(path);
+    if (!opened.file) {
+        return std::nullopt;
+    }
+    StoredStart start;
+    start.size = std::fread(start.bytes.data(), 1, start.bytes.size(), opened.file.get());
+    if (std::ferror(opened.file.get()) != 0) {
+        return std::nullopt;
+    }
+    return start;
 }
 
 }  // namespace
@@ -21,20 +36,15 @@ std::string fileNamePart(const std::string& path) {
 void beginFirmwareSelection(FirmwareImage& image) {
     image.modelCode = 0;
     image.firmwareFileName.clear();
+    image.selectedHeader.reset();
 }
 
 std::optional<FirmwareHeader> readFirmwareHeader(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
+    const auto start = readStoredStart(path);
+    if (!start) {
         return std::nullopt;
     }
-    HeaderBytes bytes{};
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    // A directory opens on some systems but cannot be read.
-    if (std::ferror(file.get()) != 0) {
-        return std::nullopt;
-    }
-    return readStoredHeader(std::span<const std::uint8_t>(bytes.data(), got));
+    return readStoredHeader(std::span<const std::uint8_t>(start->bytes.data(), start->size));
 }
 
 FileSelection selectFirmwareFile(const std::string& path, FirmwareImage& image) {
@@ -48,21 +58,24 @@ FileSelection selectFirmwareFile(const std::string& path, FirmwareImage& image) 
     FileSelection selection;
     selection.fileCaption = path;
 
-    const auto header = readFirmwareHeader(path);
-    if (!header) {
+    const auto start = readStoredStart(path);
+    if (!start) {
         return selection;
     }
+    const FirmwareHeader header =
+        readStoredHeader(std::span<const std::uint8_t>(start->bytes.data(), start->size));
     selection.opened = true;
-    image.modelCode = header->modelCode;
-    image.headerMagic = header->headerMagic;
-    if (!header->accepted()) {
-        selection.message = header->error;
+    image.modelCode = header.modelCode;
+    image.headerMagic = header.headerMagic;
+    if (!header.accepted()) {
+        selection.message = header.error;
         return selection;
     }
-    image.firmwareName = header->firmwareName;
-    image.firmwareVersion = header->firmwareVersion;
-    selection.nameCaption = header->firmwareName;
-    selection.versionCaption = header->firmwareVersion;
+    image.firmwareName = header.firmwareName;
+    image.firmwareVersion = header.firmwareVersion;
+    selection.nameCaption = header.firmwareName;
+    selection.versionCaption = header.firmwareVersion;
+    image.selectedHeader = start->bytes;
     selection.message = MessageRow::msgRunConnect;
     selection.accepted = true;
     return selection;

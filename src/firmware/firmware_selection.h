@@ -26,9 +26,11 @@ struct FileSelection {
 void beginFirmwareSelection(FirmwareImage& image);
 
 // Takes the chosen path: resets the header fields of the image, reads and
-// checks the header, and sets the fields it yields. The page store is not
-// touched. A directory or unreadable path counts as a file that cannot be
-// opened; a file shorter than a header is rejected as of the wrong type.
+// checks the header, and sets the fields it yields (an accepted header is
+// kept whole for the load to compare). The page store is not touched. A path
+// that is not a regular file (folder, FIFO, device) or cannot be read counts
+// as a file that cannot be opened, and is never waited on; a file shorter
+// than a header is rejected as of the wrong type.
 FileSelection selectFirmwareFile(const std::string& path, FirmwareImage& image);
 
 // Reads and checks the header of a file without touching any image. Empty

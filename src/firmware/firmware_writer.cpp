@@ -9,6 +9,8 @@
 #include <memory>
 #include <random>
 
+#include "firmware/regular_file.h"
+
 namespace flashmere {
 
 namespace {
@@ -45,9 +47,46 @@ std::string temporaryPathFor(const std::string& path) {
     return path + ".tmp-" + std::to_string(entropy()) + "-" + std::to_string(counter++);
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+// Where the bytes for `path` go: a symlink is followed to the file it names
+// (which may not exist yet), so the link stays and its target is replaced.
+std::filesystem::path finalTarget(const std::filesystem::path& path, std::error_code& error) {
+    std::filesystem::path at = path;
+    // Bounded as the system bounds link chains; a loop ends in ELOOP.
+    for (int hops = 0; hops < 40; ++hops) {
+        const auto status = std::filesystem::symlink_status(at, error);
+        if (status.type() == std::filesystem::file_type::not_found) {
+            error.clear();  // a new file is written there
+            return at;
+        }
+        if (error || status.type() != std::filesystem::file_type::symlink) {
+            return at;
+        }
+        const std::filesystem::path next = std::filesystem::read_symlink(at, error);
+        if (error) {
+            return at;
+        }
+        at = next.is_absolute() ? next : at.parent_path() / next;
+    }
+    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return at;
+}
+
+// Why the file at `target` must not be replaced, or empty when it may: only a
+// regular file is ever replaced (never a folder, device, FIFO or socket).
+std::string replaceProblem(const std::filesystem::path& target) {
+    std::error_code error;
+    const auto status = std::filesystem::status(target, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return {};
+    }
+    if (error) {
+        return error.message();
+    }
+    if (status.type() != std::filesystem::file_type::regular) {
+        return "it is not a regular file and is left as it is";
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -90,9 +129,17 @@ WriteResult writeFirmwareFileRaw(const std::string& path, const HeaderBytes& pla
     HeaderBytes stored = plainHeader;
     decodeHeader(stored);
 
-    const std::string temporary = temporaryPathFor(path);
+    std::error_code resolveError;
+    const std::filesystem::path target = finalTarget(path, resolveError);
+    if (resolveError) {
+        return {false, "cannot write " + path + ": " + resolveError.message()};
+    }
+    if (const std::string problem = replaceProblem(target); !problem.empty()) {
+        return {false, "cannot write " + path + ": " + problem};
+    }
+    const std::string temporary = temporaryPathFor(target.string());
     // "x": never open a file that is already there.
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.c_str(), "wbx"));
+    FileHandle file(std::fopen(temporary.c_str(), "wbx"));
     if (!file) {
         return {false, "cannot write " + path + ": " + errnoText(errno)};
     }
@@ -113,7 +160,7 @@ WriteResult writeFirmwareFileRaw(const std::string& path, const HeaderBytes& pla
         return fail("cannot write " + path, errno);
     }
     std::error_code error;
-    std::filesystem::rename(temporary, path, error);
+    std::filesystem::rename(temporary, target, error);
     if (error) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);

@@ -32,7 +32,9 @@ struct WriteResult {
 
 // Writes a .TVB file: the header scrambled, the body plain. The bytes go to a
 // new file beside `path` that replaces it only once complete, so a failure
-// never leaves a partial file under `path`.
+// never leaves a partial file under `path`. A symlink at `path` is written
+// through: its target is replaced and the link stays. Only a regular file is
+// replaced; a folder, device, FIFO or socket is refused and left alone.
 WriteResult writeFirmwareFile(const std::string& path, std::uint16_t modelCode,
                               std::string_view name, std::string_view version,
                               std::span<const std::uint8_t> body);

@@ -688,8 +688,10 @@ void TfrmModule::Button5Click() {
             // The erase covers the chosen file's pages: the image is read from
             // it now, whatever an earlier upgrade left in the page store.
             if (loadChosenFile) {
-                if (!loadFirmwareImage(image_)) {
+                const ImageLoad load = loadFirmwareImage(image_);
+                if (!load.ok()) {
                     panel_->setPnMsg(MessageRow::msgLoadFileError);
+                    panel_->setPnMsgReason(describeImageLoad(load, image_.modelCode));
                     return;
                 }
             } else {

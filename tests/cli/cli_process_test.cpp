@@ -1,6 +1,7 @@
 // Runs the built flashmere-cli as a user would and checks what it prints,
 // its exit code and the files it leaves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QProcess>
 #include <QStringList>
@@ -255,6 +256,11 @@ TEST_P(BadPackTest, RefusedWithoutOutput) {
     } else if (c.body == "folder") {
         std::filesystem::create_directory(dir.path() / "body.bin");
         bodyPath = dir.file("body.bin");
+    } else if (c.body == "fifo") {
+        bodyPath = dir.file("body.bin");
+        ASSERT_EQ(::mkfifo(bodyPath.c_str(), 0600), 0);
+    } else if (c.body.rfind("pages:", 0) == 0) {
+        bodyPath = dir.write("body.bin", randomBody(256 * std::stoul(c.body.substr(6)), 3));
     }
     std::string out = dir.file("fw.TVB");
     if (c.out == "under-file") {
@@ -263,6 +269,8 @@ TEST_P(BadPackTest, RefusedWithoutOutput) {
         out = dir.file("no-such-folder/fw.TVB");
     } else if (c.out == "folder") {
         std::filesystem::create_directory(dir.path() / "fw.TVB");
+    } else if (c.out == "fifo") {
+        ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
     }
     const std::size_t entriesBefore = dir.entryCount();
 
@@ -294,6 +302,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadPack{"body_is_folder", "8401", "FW1", "V1", "folder", "ok", 3, "cannot read"},
         BadPack{"body_empty", "8401", "FW1", "V1", "empty", "ok", 2, "empty"},
         BadPack{"body_past_limit", "8401", "FW1", "V1", "big", "ok", 2, "32768 bytes"},
+        BadPack{"body_is_fifo", "8401", "FW1", "V1", "fifo", "ok", 3, "FIFO"},
+        // What the upgrade would refuse at programming is not written.
+        BadPack{"past_16_bit_addresses", "0131", "FW1", "V1", "pages:208", "ok", 2,
+                "at most 207 pages"},
+        BadPack{"no_command_codes", "8404", "FW1", "V1", "pages:1", "ok", 2,
+                "no programming command codes"},
+        BadPack{"out_is_fifo", "8401", "FW1", "V1", "ok", "fifo", 5, "not a regular file"},
         BadPack{"out_under_plain_file", "8401", "FW1", "V1", "ok", "under-file", 5, "cannot write"},
         BadPack{"out_folder_missing", "8401", "FW1", "V1", "ok", "no-folder", 5, "cannot write"},
         BadPack{"out_is_folder", "8401", "FW1", "V1", "ok", "folder", 5, "cannot write"}),
@@ -327,12 +342,39 @@ TEST(CliProcess, InfoRefusesWhatIsNoFirmwareFile) {
 TEST(CliProcess, InfoShowsIgnoredTail) {
     ScratchDir dir;
     const std::string path = dir.file("long.TVB");
-    ASSERT_TRUE(writeFirmwareFile(path, 0x8401, "FW1", "V1.2", randomBody(40000, 5)).ok);
+    auto body = randomBody(32768, 5);
+    body.resize(40000, 0xFF);
+    ASSERT_TRUE(writeFirmwareFile(path, 0x8401, "FW1", "V1.2", body).ok);
     const CliRun run = runCli({"info", path});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto shown = fields(run.out);
     EXPECT_EQ(shown.at("pages"), "128");
-    EXPECT_EQ(shown.at("ignored"), "7232 bytes past the page limit");
+    EXPECT_EQ(shown.at("ignored"), "7232 bytes past the page limit, all 0xFF (erased flash)");
+    EXPECT_EQ(shown.at("upgrade"), "accepted");
+}
+
+// info gives the upgrade's verdict on a file whose header is fine.
+TEST(CliProcess, InfoSaysWhatTheUpgradeWouldRefuse) {
+    ScratchDir dir;
+    struct Case {
+        const char* file;
+        std::uint16_t model;
+        std::size_t bodySize;
+        const char* verdict;
+        const char* reasonPart;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"empty.TVB", 0x8401, 0, "refused: Load firmware file error!", "no firmware bytes"},
+             {"long.TVB", 0x8401, 40000, "refused: Load firmware file error!", "not blank"},
+             {"wide.TVB", 0x0131, 208 * 256, "refused: Program/Download error!", "at most 207"},
+             {"bare.TVB", 0x8404, 256, "refused: Program/Download error!", "command codes"}}) {
+        const std::string path = dir.file(c.file);
+        ASSERT_TRUE(writeFirmwareFile(path, c.model, "FW1", "V1", randomBody(c.bodySize, 5)).ok);
+        const CliRun run = runCli({"info", path});
+        EXPECT_EQ(run.exitCode, 6) << c.file;
+        EXPECT_EQ(fields(run.out)["upgrade"], c.verdict) << c.file;
+        expectOneErrorLine(run, c.reasonPart);
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <set>
 #include <string>
@@ -154,7 +155,9 @@ TEST(Selection, ShortFilesAreRejectedAsWrongType) {
 TEST(Selection, MissingFileOrDirectoryCannotBeOpened) {
     ScratchDir dir;
     std::filesystem::create_directory(dir.path() / "folder.TVB");
-    for (const std::string name : {"missing.TVB", "folder.TVB"}) {
+    // Opening a FIFO for reading would wait for a writer forever.
+    ASSERT_EQ(::mkfifo(dir.file("fifo.TVB").c_str(), 0600), 0);
+    for (const std::string name : {"missing.TVB", "folder.TVB", "fifo.TVB"}) {
         FirmwareImage image;
         image.modelCode = 0x8401;
         image.firmwareName = "OLD";

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -84,9 +86,8 @@ Loaded loadBody(const ScratchDir& dir, std::uint16_t model, const std::vector<st
     const std::string path = dir.file("image.TVB");
     EXPECT_TRUE(writeFirmwareFile(path, model, "FW", "V1", body).ok);
     Loaded loaded{false, {}};
-    loaded.image.firmwarePath = path;
-    loaded.image.modelCode = model;
-    loaded.ok = loadFirmwareImage(loaded.image);
+    EXPECT_TRUE(selectFirmwareFile(path, loaded.image).accepted);
+    loaded.ok = loadFirmwareImage(loaded.image).ok();
     return loaded;
 }
 
@@ -95,6 +96,7 @@ struct LoadCase {
     std::uint16_t model;
     std::size_t bodySize;
     int pageCount;
+    std::size_t erasedTail = 0;  // 0xFF bytes after the body, past the page limit
 };
 
 class LoadCaseTest : public ::testing::TestWithParam<LoadCase> {};
@@ -102,7 +104,8 @@ class LoadCaseTest : public ::testing::TestWithParam<LoadCase> {};
 TEST_P(LoadCaseTest, PagesAndPadding) {
     const LoadCase& c = GetParam();
     ScratchDir dir;
-    const auto body = countingBody(c.bodySize);
+    auto body = countingBody(c.bodySize);
+    body.resize(c.bodySize + c.erasedTail, 0xFF);
     Loaded loaded = loadBody(dir, c.model, body);
     ASSERT_TRUE(loaded.ok);
     EXPECT_EQ(loaded.image.pageCount, c.pageCount);
@@ -121,13 +124,13 @@ TEST_P(LoadCaseTest, PagesAndPadding) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LoadCaseTest,
-                         ::testing::Values(LoadCase{"empty_body", 0x8401, 0, 0},
-                                           LoadCase{"one_full_page", 0x0103, 256, 1},
+                         ::testing::Values(LoadCase{"one_full_page", 0x0103, 256, 1},
                                            LoadCase{"one_byte_past_a_page", 0x0103, 257, 2},
                                            LoadCase{"small_pages_300", 0x8400, 300, 3},
-                                           LoadCase{"default_row_capped", 0x8401, 40000, 128},
+                                           LoadCase{"default_row_capped", 0x8401, 32768, 128, 7232},
                                            LoadCase{"largest_text_image", 0x8801, 1015808, 3968},
-                                           LoadCase{"one_byte_past_largest", 0x8801, 1015809, 3968},
+                                           LoadCase{"one_byte_past_largest", 0x8801, 1015808, 3968,
+                                                    1},
                                            LoadCase{"small_pages_full", 0x8302, 262144, 2048}),
                          [](const auto& p) { return std::string(p.param.label); });
 
@@ -135,13 +138,87 @@ TEST(LoadImage, FileShorterThanHeaderFailsWithNoPages) {
     // Selection refuses such a file, so one met at load time was cut after
     // it was chosen: a failed load, never an empty image.
     ScratchDir dir;
-    FirmwareImage image;
-    image.firmwarePath = dir.write("short.TVB", std::vector<std::uint8_t>(20, 0x11));
-    image.modelCode = 0x8401;
-    image.pageCount = 5;
-    EXPECT_FALSE(loadFirmwareImage(image));
-    EXPECT_EQ(image.pageCount, 0);
-    EXPECT_EQ(image.page(0, 256)[0], 0xFF);
+    Loaded loaded = loadBody(dir, 0x8401, countingBody(1000));
+    ASSERT_TRUE(loaded.ok);
+    dir.write("image.TVB", std::vector<std::uint8_t>(20, 0x11));
+    EXPECT_EQ(loadFirmwareImage(loaded.image).failure, LoadFailure::HeaderChanged);
+    EXPECT_EQ(loaded.image.pageCount, 0);
+    EXPECT_EQ(loaded.image.page(0, 256)[0], 0xFF);
+}
+
+// What the file holds when the load runs, after a good file was selected
+// and loaded once (so stale pages would show): each is refused for its
+// reason, leaves no pages, and never waits.
+TEST(LoadImage, RefusesWhatTheDeviceMustNotGet) {
+    struct Case {
+        const char* what;
+        std::function<void(const ScratchDir&, const std::string&)> replace;
+        LoadFailure failure;
+        const char* reasonPart;
+    };
+    auto withBody = [](std::uint16_t model, std::vector<std::uint8_t> body,
+                       const char* name = "FW") {
+        return [model, body, name](const ScratchDir&, const std::string& path) {
+            ASSERT_TRUE(writeFirmwareFile(path, model, name, "V1", body).ok);
+        };
+    };
+    auto tailedBody = [](std::uint8_t last) {
+        auto body = countingBody(32768);
+        body.resize(40000, 0xFF);
+        body.back() = last;
+        return body;
+    };
+    const std::vector<Case> cases = {
+        {"header_only", withBody(0x8401, {}), LoadFailure::EmptyBody, "no firmware bytes"},
+        {"past_the_limit", withBody(0x8401, countingBody(40000)), LoadFailure::BodyTooLong,
+         "40000 bytes of firmware, more than the 32768 bytes that model 8401 takes"},
+        {"past_the_limit_not_all_blank", withBody(0x8401, tailedBody(0x00)),
+         LoadFailure::BodyTooLong, "not blank"},
+        {"other_model", withBody(0x8402, countingBody(1000)), LoadFailure::HeaderChanged,
+         "select it again"},
+        {"other_name", withBody(0x8401, countingBody(1000), "FW2"), LoadFailure::HeaderChanged,
+         "no longer starts with the header chosen"},
+        {"other_magic",
+         [](const ScratchDir& d, const std::string& path) {
+             d.write(std::filesystem::path(path).filename().string(),
+                     std::vector<std::uint8_t>(1032, 0x5A));
+         },
+         LoadFailure::HeaderChanged, "header chosen"},
+        {"fifo",
+         [](const ScratchDir&, const std::string& path) {
+             std::filesystem::remove(path);
+             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+         },
+         LoadFailure::NotRegularFile, "no longer a regular file"},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        const std::string path = dir.file("image.TVB");
+        ASSERT_TRUE(writeFirmwareFile(path, 0x8401, "FW", "V1", countingBody(1000)).ok);
+        FirmwareImage image;
+        ASSERT_TRUE(selectFirmwareFile(path, image).accepted) << c.what;
+        ASSERT_TRUE(loadFirmwareImage(image).ok()) << c.what;
+        c.replace(dir, path);
+        const ImageLoad load = loadFirmwareImage(image);
+        EXPECT_EQ(load.failure, c.failure) << c.what;
+        EXPECT_EQ(image.pageCount, 0) << c.what;
+        EXPECT_EQ(image.page(0, 256)[0], 0xFF) << c.what;
+        const std::string reason = describeImageLoad(load, image.modelCode);
+        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << c.what << ": " << reason;
+    }
+}
+
+TEST(LoadImage, LeavesOutAndCountsABlankTailPastTheLimit) {
+    ScratchDir dir;
+    auto body = countingBody(32768);
+    body.resize(40000, 0xFF);
+    Loaded loaded = loadBody(dir, 0x8401, body);
+    ASSERT_TRUE(loaded.ok);
+    const ImageLoad load = loadFirmwareImage(loaded.image);
+    EXPECT_EQ(load.ignoredBytes, 7232u);
+    EXPECT_EQ(describeImageLoad(load, 0x8401),
+              "7232 bytes past the 32768 bytes that model 8401 takes are all 0xFF (erased "
+              "flash) and were left out");
 }
 
 TEST(LoadImage, UnreadableFileFailsWithNoPages) {
@@ -179,11 +256,17 @@ TEST(LoadImage, MatchesByteByByteReference) {
         for (auto& b : body) {
             b = static_cast<std::uint8_t>(random());
         }
+        // Bytes past the limit are blank, or the load refuses the file.
+        if (size > static_cast<std::size_t>(largestImageBytes(layout))) {
+            std::fill(body.begin() + largestImageBytes(layout), body.end(), 0xFF);
+        }
+        if (body.empty()) {
+            body.push_back(0x42);
+        }
         const std::string path = dir.file("random.TVB");
         ASSERT_TRUE(writeFirmwareFile(path, model, "RND", "", body).ok);
-        image.firmwarePath = path;
-        image.modelCode = model;
-        ASSERT_TRUE(loadFirmwareImage(image));
+        ASSERT_TRUE(selectFirmwareFile(path, image).accepted);
+        ASSERT_TRUE(loadFirmwareImage(image).ok());
 
         const ReferenceImage ref = referenceLoad(readAll(path), model);
         ASSERT_EQ(image.pageCount, ref.pageCount) << "model " << model << " size " << size;
@@ -241,6 +324,28 @@ TEST(WriteFile, FailureLeavesNothing) {
     }
     EXPECT_EQ(dir.entryCount(), 2u);
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "taken.TVB"));
+}
+
+TEST(WriteFile, WritesThroughALinkAndNeverReplacesOtherKinds) {
+    ScratchDir dir;
+    const std::string target = dir.write("target.TVB", {1, 2, 3});
+    std::filesystem::create_symlink("target.TVB", dir.path() / "link.TVB");
+    const std::vector<std::uint8_t> body = {7};
+    ASSERT_TRUE(writeFirmwareFile(dir.file("link.TVB"), 0x8401, "FW1", "V1.2", body).ok);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.TVB"));
+    EXPECT_EQ(readAll(target).size(), 33u);
+
+    // A FIFO (as a device node would be) is left as it is, named or linked.
+    const std::string fifo = dir.file("fifo.TVB");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("fifo.TVB", dir.path() / "to-fifo.TVB");
+    for (const std::string& path : {fifo, dir.file("to-fifo.TVB")}) {
+        const WriteResult result = writeFirmwareFile(path, 0x8401, "FW1", "V1.2", body);
+        EXPECT_FALSE(result.ok) << path;
+        EXPECT_NE(result.error.find("not a regular file"), std::string::npos) << result.error;
+        EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    }
+    EXPECT_EQ(dir.entryCount(), 4u);  // no temporary left
 }
 
 TEST(HeaderText, Checks) {

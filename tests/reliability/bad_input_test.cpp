@@ -6,10 +6,12 @@
 // lost.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <filesystem>
@@ -31,6 +33,7 @@ namespace {
 using testing::makeFirmware;
 using testing::ProcessResult;
 using testing::runCli;
+using testing::SimProcess;
 
 namespace fs = std::filesystem;
 
@@ -164,6 +167,9 @@ QString writeBytes(const QTemporaryDir& dir, const QString& name, const QByteArr
 }
 
 QByteArray fileBytes(const QString& path) {
+    if (!QFileInfo(path).isFile()) {
+        return {};  // a FIFO would wait for a writer
+    }
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -226,6 +232,13 @@ INSTANTIATE_TEST_SUITE_P(
                      return d.filePath("link.TVB");
                  },
                  3, "cannot open"},
+        FileCase{"fifo",
+                 [](const QTemporaryDir& d) {
+                     const QString p = d.filePath("fifo.TVB");
+                     ::mkfifo(p.toStdString().c_str(), 0600);
+                     return p;
+                 },
+                 3, "is a FIFO"},
         FileCase{"unreadable",
                  [](const QTemporaryDir& d) {
                      const QString p = makeFirmware(d, "u.TVB", 0x8401, 256);
@@ -234,6 +247,68 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  3, "cannot open", true}),
     [](const auto& param) { return std::string(param.param.what); });
+
+// Files whose header passes but whose body the device must not get: the
+// real flashmere-cli against a flashmere-devsim process. Refused after the
+// identification and before the first erase, with the reason on stderr and
+// in the JSON result; a body whose bytes past the limit are all blank is
+// taken with a note.
+struct BodyCase {
+    const char* what;
+    int bytes;      // patterned body
+    int blankTail;  // 0xFF bytes after it
+    int exitCode;
+    const char* reasonPart;
+};
+
+void PrintTo(const BodyCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class CliBodyInput : public ::testing::TestWithParam<BodyCase> {};
+
+TEST_P(CliBodyInput, IsRefusedBeforeAnythingIsErased) {
+    const BodyCase& c = GetParam();
+    QTemporaryDir dir;
+    std::vector<std::uint8_t> body;
+    ASSERT_FALSE(makeFirmware(dir, "plain.TVB", 0x8401, c.bytes, &body).isEmpty());
+    body.resize(body.size() + static_cast<std::size_t>(c.blankTail), 0xFF);
+    const QString file = dir.filePath("fw.TVB");
+    ASSERT_TRUE(writeFirmwareFile(file.toStdString(), 0x8401, "E2E", "V2.0", body).ok);
+    SimProcess sim(dir);
+    ASSERT_TRUE(
+        sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "0", "--reboot-ms", "300"}));
+    const ProcessResult r =
+        runCli({"upgrade", file, "--net", sim.endpoint(), "--no-verify", "--json"},
+               dir.filePath("settings.json"), 60000);
+    ASSERT_TRUE(r.finished) << "flashmere-cli hung";
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+    // With --json the reason is an event and a field of the result.
+    EXPECT_TRUE(r.out.contains(c.reasonPart)) << r.out.toStdString();
+    const auto memory = sim.stopAndDump();
+    SimConfig fresh;
+    fresh.model = 0x8401;
+    const SimDevice untouched(fresh);
+    ASSERT_FALSE(memory.empty());
+    if (c.exitCode == 0) {
+        EXPECT_TRUE(std::equal(body.begin(), body.begin() + 32768, memory.begin()));
+        EXPECT_TRUE(r.out.contains("\"event\":\"reason\"")) << r.out.toStdString();
+        return;
+    }
+    EXPECT_TRUE(std::equal(memory.begin(), memory.end(), untouched.memory().begin()))
+        << "the device was changed";
+    ASSERT_FALSE(r.lines().isEmpty());
+    EXPECT_TRUE(r.lines().last().contains("\"reason\":")) << r.lines().last().toStdString();
+    EXPECT_TRUE(r.lines().last().contains("Load firmware file error!"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, CliBodyInput,
+                         ::testing::Values(BodyCase{"header_only", 0, 0, 14, "no firmware bytes"},
+                                           BodyCase{"past_the_page_limit", 40000, 0, 14,
+                                                    "more than the 32768 bytes"},
+                                           BodyCase{"blank_past_the_page_limit", 32768, 7232, 0,
+                                                    "7232 bytes past the 32768 bytes"}),
+                         [](const auto& param) { return std::string(param.param.what); });
 
 // Files that change between selection and upgrade, and one far larger than
 // the device: run in-process against the simulated device.
@@ -298,22 +373,39 @@ TEST_F(FileDuringRun, ShortenedAfterSelectionWritesOnlyWhatIsLeftAndVerifiesIt) 
     EXPECT_TRUE(std::equal(body.begin(), body.begin() + 2 * 256 + 10, device->memory().begin()));
 }
 
-// Cut below its header after selection: the body reads as empty, no page
-// is written, and the run reports what the protocol says of an empty image.
+// Cut below its header or to the header alone after selection: no page is
+// written and the run says why.
 TEST_F(FileDuringRun, CutBelowItsHeaderAfterSelectionWritesNothing) {
-    const QString path = select(0x8201, 4 * 256);
-    ASSERT_TRUE(QFile::resize(path, 10));
-    EXPECT_EQ(run(0x8201), MessageRow::msgLoadFileError);
-    EXPECT_EQ(device->pagesProgrammed(), 0U);
+    for (const qint64 size : {10, 32}) {
+        const QString path = select(0x8201, 4 * 256);
+        ASSERT_TRUE(QFile::resize(path, size));
+        EXPECT_EQ(run(0x8201), MessageRow::msgLoadFileError) << size;
+        EXPECT_FALSE(panel.reason.empty()) << size;
+        EXPECT_EQ(device->pagesProgrammed(), 0U) << size;
+    }
 }
 
-TEST_F(FileDuringRun, AHugeBodyIsCutAtTheModelsPageLimit) {
-    // 8 MiB for a model that holds 128 pages of 256 bytes.
-    std::vector<std::uint8_t> body;
-    select(0x8401, 8 << 20, &body);
-    EXPECT_EQ(run(0x8401), MessageRow::msgUpgradeOk);
-    EXPECT_EQ(image.pageCount, 128);
-    EXPECT_TRUE(std::equal(body.begin(), body.begin() + 128 * 256, device->memory().begin()));
+TEST_F(FileDuringRun, AHugeBodyIsRefusedAndNothingIsErased) {
+    // 8 MiB for a model that holds 128 pages of 256 bytes: the device would
+    // be started on the first 32 KiB of a longer program.
+    select(0x8401, 8 << 20);
+    EXPECT_EQ(run(0x8401), MessageRow::msgLoadFileError);
+    EXPECT_NE(panel.reason.find("more than the 32768 bytes"), std::string::npos) << panel.reason;
+    EXPECT_EQ(device->pagesProgrammed(), 0U);
+    const auto before = memoryBefore(0x8401);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), device->memory().begin()));
+}
+
+// Replaced after selection by a file of another model: the header the
+// operator chose is gone, so nothing of the new file goes to the device.
+TEST_F(FileDuringRun, ReplacedByAnotherModelAfterSelectionIsRefused) {
+    const QString path = select(0x8401, 4 * 256);
+    ASSERT_TRUE(writeFirmwareFile(path.toStdString(), 0x8402, "E2E", "V2.0",
+                                  std::vector<std::uint8_t>(1024, 0x11))
+                    .ok);
+    EXPECT_EQ(run(0x8401), MessageRow::msgLoadFileError);
+    EXPECT_NE(panel.reason.find("header chosen"), std::string::npos) << panel.reason;
+    EXPECT_EQ(device->pagesProgrammed(), 0U);
 }
 
 // ------------------------------------------------------------- settings

@@ -475,10 +475,12 @@ TEST_F(UpgradeRunTest, ImagesBeyondTheSixteenBitAddressFormAreRefusedBeforeProgr
     EXPECT_EQ(run(), MessageRow::msgUpgradeOk);
 }
 
-TEST_F(UpgradeRunTest, EmptyImageSendsOnlyTheHellos) {
+// A header with no body would end "Upgrade ok." having written nothing.
+TEST_F(UpgradeRunTest, EmptyImageIsRefusedBeforeProgramming) {
     useFirmware(0x8401, 0);
-    EXPECT_EQ(run(), MessageRow::msgUpgradeOk);
-    EXPECT_EQ(panel.programMax, 0);
+    EXPECT_EQ(run(), MessageRow::msgLoadFileError);
+    EXPECT_EQ(panel.reason, "the firmware file holds a header and no firmware bytes");
+    EXPECT_EQ(panel.programMax, -1);  // programming never started
     EXPECT_TRUE(device->binary(0x603B).empty());
     EXPECT_TRUE(device->binary(0x6039).empty());
     EXPECT_TRUE(device->binary(0x603A).empty());
