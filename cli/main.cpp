@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
         "  3  a file to read is missing or unreadable\n"
         "  4  the firmware file is rejected (\"Firmware file type error!\")\n"
         "  5  an output file cannot be written\n"
+        "  6  info: the upgrade would refuse the file\n"
         "  10 \"Open communication port error!\"\n"
         "  11 \"Connect device error!\"\n"
         "  12 \"Model or PIN error!\"\n"
