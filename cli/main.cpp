@@ -22,5 +22,7 @@ int main(int argc, char** argv) {
     registerPackCommand(app, outcome);
     registerUpgradeCommand(app, outcome);
     registerServiceCommands(app, outcome);
+    registerScanCommand(app, outcome);
+    registerFleetCommand(app, outcome);
     return runCli(app, outcome, argc, argv);
 }
