@@ -3,6 +3,8 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <QThread>
 #include <algorithm>
@@ -241,12 +243,23 @@ void Fleet::clearRunning() {
     }
 }
 
+// The terminal's width; lines drawn in place must not wrap, or moving back
+// up over them would miss.
+std::size_t terminalColumns() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
+        return size.ws_col - 1U;
+    }
+    return 79;
+}
+
 // On a terminal: a line per running device (name, stage, bar) and a summary.
 void Fleet::drawRunning() {
     if (!terminal_) {
         return;
     }
     clearRunning();
+    const std::size_t columns = terminalColumns();
     std::string block;
     int lines = 0;
     for (const auto& run : running_) {
@@ -259,8 +272,9 @@ void Fleet::drawRunning() {
                       std::string(static_cast<std::size_t>(filled), '#').c_str(),
                       std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(),
                       view.position, view.maximum);
-        block += label(rows()[run->index]) + "  " + view.stage + "  " +
-                 (view.maximum > 0 ? bar : "") + "\n";
+        const std::string line =
+            label(rows()[run->index]) + "  " + view.stage + "  " + (view.maximum > 0 ? bar : "");
+        block += line.substr(0, columns) + "\n";
         ++lines;
     }
     int ok = 0, failed = 0, pending = 0;
@@ -270,10 +284,10 @@ void Fleet::drawRunning() {
         pending += o.state == FleetState::Pending;
     }
     char summary[160];
-    std::snprintf(summary, sizeof summary, "fleet: %d ok, %d failed, %zu running, %d waiting%s\n",
-                  ok, failed, running_.size(), pending,
+    std::snprintf(summary, sizeof summary, "fleet: %d ok, %d failed, %zu running, %d waiting%s", ok,
+                  failed, running_.size(), pending,
                   interruptCount.load() > 0 ? " (interrupted: no new device starts)" : "");
-    block += summary;
+    block += std::string(summary).substr(0, columns) + "\n";
     std::fputs(block.c_str(), stdout);
     std::fflush(stdout);
     drawnLines_ = lines + 1;
