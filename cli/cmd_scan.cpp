@@ -61,6 +61,9 @@ std::optional<std::vector<std::uint16_t>> parseIdList(std::string_view text) {
 }
 
 std::string deviceLine(const ProbeAnswer& a) {
+    if (a.pinRefused) {
+        return "id " + std::to_string(a.id) + ": answers, but refuses the PIN (give --pin)";
+    }
     return "id " + std::to_string(a.id) + ": model " + escapeBytes(a.model) + ", name \"" +
            escapeBytes(a.name) + "\", version " + escapeBytes(a.version) + ", isp " +
            (a.isp.empty() ? std::string("-") : escapeBytes(a.isp)) + ", serial " +
@@ -71,7 +74,8 @@ std::string deviceJson(const ProbeAnswer& a) {
     return "{\"id\":" + std::to_string(a.id) + ",\"model\":" + jsonString(a.model) +
            ",\"name\":" + jsonString(a.name) + ",\"version\":" + jsonString(a.version) +
            ",\"isp\":" + jsonString(a.isp) + ",\"serial\":" + jsonString(a.serial) +
-           ",\"family\":\"" + (a.textFamily ? "text" : "binary") + "\"}";
+           ",\"family\":\"" + (a.textFamily ? "text" : "binary") +
+           "\",\"pin_refused\":" + (a.pinRefused ? "true" : "false") + "}";
 }
 
 void drawBar(std::size_t done, std::size_t total, std::size_t found) {

@@ -105,11 +105,18 @@ std::optional<ProbeAnswer> DeviceProbe::probeBinary(std::uint16_t id) {
     ReplyFrame reply;
     BinaryCollector identify(reply);
     if (!exchange(buildBinaryRequest(id, kIdentify, {}, pin), identify) ||
-        reply.codeWord != kIdentify || reply.payloadLength != 8 || wordAt(reply, 6) != id) {
+        reply.codeWord != kIdentify) {
         return std::nullopt;
     }
     ProbeAnswer answer;
     answer.id = id;
+    if (reply.payloadLength == 0 && reply.address == id) {
+        answer.pinRefused = true;
+        return answer;
+    }
+    if (reply.payloadLength != 8 || wordAt(reply, 6) != id) {
+        return std::nullopt;
+    }
     answer.model = hex4(wordAt(reply, 0));
     char serial[12];
     std::snprintf(serial, sizeof serial, "%04X%04X", unsigned{wordAt(reply, 2)},

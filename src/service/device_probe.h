@@ -21,6 +21,9 @@ struct ProbeAnswer {
     std::string version;  // "0100"
     std::string isp;      // binary family only
     std::string serial;   // "12345678"
+    // The device answered its ID but refused the PIN (binary family): it is
+    // there, and tells nothing more until the right PIN is given.
+    bool pinRefused = false;
 };
 
 // Asks the devices behind one link who they are, one ID at a time, with the
