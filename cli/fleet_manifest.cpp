@@ -258,6 +258,14 @@ FleetManifest loadFleetManifest(const std::string& path, const FleetDefaults& de
     std::vector<std::string> cells;
     bool headerSeen = false;
     for (int row = 1; std::getline(in, line); ++row) {
+        // Files saved by spreadsheets start with a byte order mark and end
+        // lines with CR LF.
+        if (row == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) {
+            line.erase(0, 3);
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
         const std::string content = trim(line);
         if (content.empty() || content.front() == '#') {
             continue;
