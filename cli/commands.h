@@ -12,5 +12,7 @@ void registerPackCommand(CLI::App& app, CommandOutcome& outcome);
 void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome);
 void registerServiceCommands(CLI::App& app, CommandOutcome& outcome);
 void registerPortsCommand(CLI::App& app, CommandOutcome& outcome);
+void registerScanCommand(CLI::App& app, CommandOutcome& outcome);
+void registerFleetCommand(CLI::App& app, CommandOutcome& outcome);
 
 }  // namespace flashmere::cli

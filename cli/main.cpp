@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
         "  14 \"Load firmware file error!\"\n"
         "  15 \"Program/Download error!\"\n"
         "  16 \"Verify error!\"\n"
-        "  17 read-back incomplete");
+        "  17 read-back incomplete\n"
+        "  20 fleet: at least one device did not end \"Upgrade ok.\"");
 
     CommandOutcome outcome;
     registerInfoCommand(app, outcome);
@@ -37,5 +38,7 @@ int main(int argc, char** argv) {
     registerUpgradeCommand(app, outcome);
     registerServiceCommands(app, outcome);
     registerPortsCommand(app, outcome);
+    registerScanCommand(app, outcome);
+    registerFleetCommand(app, outcome);
     return runCli(app, outcome, argc, argv);
 }

@@ -8,10 +8,13 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -20,7 +23,7 @@
 #include <iostream>
 #include <string>
 
-#include "sim_device.h"
+#include "sim_bus.h"
 
 #ifndef FLASHMERE_VERSION
 #define FLASHMERE_VERSION "0"
@@ -125,26 +128,69 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
+// The transcript as JSON lines; on a line with several devices every line
+// starts with the ID of the device it comes from.
 struct LogWriter {
     std::ofstream file;
-    std::size_t written = 0;
-    void flush(const SimDevice& device) {
+    std::vector<std::size_t> written;
+    void flush(const SimBus& bus) {
         if (!file.is_open()) {
             return;
         }
-        const auto& events = device.transcript();
-        for (; written < events.size(); ++written) {
-            file << toJsonLine(events[written]) << '\n';
+        written.resize(bus.size(), 0);
+        for (std::size_t i = 0; i < bus.size(); ++i) {
+            const auto& device = bus.device(i);
+            const auto& events = device.transcript();
+            for (; written[i] < events.size(); ++written[i]) {
+                std::string line = toJsonLine(events[written[i]]);
+                if (bus.size() > 1) {
+                    line.insert(1, "\"device\":" + std::to_string(device.config().id) + ",");
+                }
+                file << line << '\n';
+            }
         }
         file.flush();
     }
 };
 
-bool writeDump(const std::string& path, const SimDevice& device) {
+bool writeDumpFile(const std::string& path, const SimDevice& device) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     const auto mem = device.memory();
     out.write(reinterpret_cast<const char*>(mem.data()), static_cast<std::streamsize>(mem.size()));
     return static_cast<bool>(out);
+}
+
+// One device: path is its file. Several: path is a folder (made when
+// missing) that receives ID.bin for every device.
+bool writeDump(const std::string& path, const SimBus& bus) {
+    if (bus.size() == 1) {
+        return writeDumpFile(path, bus.device(0));
+    }
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+        return false;
+    }
+    bool ok = true;
+    for (std::size_t i = 0; i < bus.size(); ++i) {
+        const auto& device = bus.device(i);
+        ok = writeDumpFile(path + "/" + std::to_string(device.config().id) + ".bin", device) && ok;
+    }
+    return ok;
+}
+
+// "RULE@ID": the rule and the ID it is meant for; no "@": every device.
+std::pair<std::string, std::optional<int>> splitFaultTarget(const std::string& text) {
+    const auto at = text.rfind('@');
+    if (at == std::string::npos) {
+        return {text, std::nullopt};
+    }
+    const std::string idText = text.substr(at + 1);
+    int id = -1;
+    if (!idText.empty() && idText.size() <= 4 &&
+        std::all_of(idText.begin(), idText.end(),
+                    [](unsigned char c) { return std::isdigit(c); })) {
+        id = std::stoi(idText);
+    }
+    return {text.substr(0, at), id};
 }
 
 }  // namespace
@@ -159,7 +205,8 @@ int main(int argc, char** argv) {
         name = "SIMDEVICE", versionText, ispText, reportModelText, versionAfterText, lineText,
         splitText, logPath, dumpPath;
     bool usePty = false, exitAfterRun = false, erased = false, noLoaderGate = false;
-    int id = 0;  // the tool's own default ID, so the first pairing needs no --id
+    std::vector<int> ids;  // none given: the tool's own default ID 0, so the first pairing needs none
+    std::vector<std::string> deviceTexts;
     std::int64_t rebootMs = 3000, resetMs = 2000, latencyMs = 2, eraseBusy = 0, programBusy = 0;
     std::uint64_t seed = 1;
     double drop = 0, corrupt = 0;
@@ -172,8 +219,12 @@ int main(int argc, char** argv) {
     auto* serOpt = app.add_option("--serial", serialPath, "serve an existing serial port");
     tcpOpt->excludes(ptyOpt)->excludes(serOpt);
     ptyOpt->excludes(serOpt);
-    app.add_option("--model", modelText, "model code (hex), e.g. 8401")->required();
-    app.add_option("--id", id, "device address (0-9999, default 0)")->check(CLI::Range(0, 9999));
+    app.add_option("--model", modelText, "model code (hex), e.g. 8401");
+    app.add_option("--id", ids,
+                   "device address (0-9999, default 0); repeat for more devices of --model")
+        ->check(CLI::Range(0, 9999));
+    app.add_option("--device", deviceTexts,
+                   "MODEL:ID, one more device on the same line (repeatable)");
     app.add_option("--pin", pinText, "PIN (hex); without it the device takes any PIN");
     app.add_option("--serial-number", serialNumberText, "serial number (hex, 32 bits)");
     app.add_option("--name", name, "device name (up to 12 characters)");
@@ -206,9 +257,12 @@ int main(int argc, char** argv) {
     app.add_option("--silent-first", silentFirst,
                    "ignore the first N copies of every distinct request")
         ->check(CLI::NonNegativeNumber);
-    app.add_option("--fault", faultTexts, "scripted fault rule (repeatable, see below)");
+    app.add_option("--fault", faultTexts,
+                   "scripted fault rule, RULE or RULE@ID for one device (repeatable, see below)");
     app.add_option("--log", logPath, "write the transcript as JSON lines");
-    app.add_option("--dump", dumpPath, "write the program memory to this file at exit");
+    app.add_option("--dump", dumpPath,
+                   "write the program memory to this file at exit; several devices: to "
+                   "ID.bin in this folder");
     app.add_flag("--exit-after-run", exitAfterRun,
                  "exit once a program was started and its reboot ended");
 
@@ -235,11 +289,13 @@ int main(int argc, char** argv) {
     };
     SimConfig config;
     std::uint64_t v = 0;
-    if (!parseHexOption(modelText, 0xFFFF, v)) {
+    if (modelText.empty() && deviceTexts.empty()) {
+        return usage("--model is required (or at least one --device MODEL:ID)");
+    }
+    if (!modelText.empty() && !parseHexOption(modelText, 0xFFFF, v)) {
         return usage("--model needs a hexadecimal model code, e.g. 8401");
     }
     config.model = static_cast<std::uint16_t>(v);
-    config.id = static_cast<std::uint16_t>(id);
     if (!pinText.empty()) {
         if (!parseHexOption(pinText, 0xFFFF, v)) {
             return usage("--pin needs a hexadecimal number up to FFFF");
@@ -308,22 +364,73 @@ int main(int argc, char** argv) {
             return usage("--split needs MIN-MAX in milliseconds, e.g. 0-30");
         }
     }
+    // The devices on the line: --model at every --id (ID 0 when none is
+    // given), then every --device MODEL:ID.
+    std::vector<SimConfig> configs;
+    if (!modelText.empty()) {
+        if (ids.empty()) {
+            ids.push_back(0);
+        }
+        for (const int id : ids) {
+            configs.push_back(config);
+            configs.back().id = static_cast<std::uint16_t>(id);
+        }
+    }
+    for (const auto& text : deviceTexts) {
+        const auto colon = text.find(':');
+        std::uint64_t model = 0;
+        std::uint64_t id = 0;
+        if (colon == std::string::npos || !parseHexOption(text.substr(0, colon), 0xFFFF, model) ||
+            colon + 1 == text.size() || text.size() - colon > 5 ||
+            !std::all_of(text.begin() + static_cast<std::ptrdiff_t>(colon) + 1, text.end(),
+                         [](unsigned char c) { return std::isdigit(c); })) {
+            return usage("--device needs MODEL:ID such as 8801:12 (ID 0-9999), not \"" + text +
+                         "\"");
+        }
+        id = std::stoul(text.substr(colon + 1));
+        configs.push_back(config);
+        configs.back().model = static_cast<std::uint16_t>(model);
+        configs.back().id = static_cast<std::uint16_t>(id);
+    }
+    for (std::size_t i = 0; i < configs.size() && configs.size() > 1; ++i) {
+        // Devices of one line differ in serial number and in their random faults.
+        configs[i].serialNumber += static_cast<std::uint32_t>(i);
+        configs[i].seed += i;
+    }
     for (const auto& text : faultTexts) {
+        const auto [ruleText, target] = splitFaultTarget(text);
         std::string error;
-        auto rule = parseFaultRule(text, &error);
+        auto rule = parseFaultRule(ruleText, &error);
         if (!rule) {
             return usage(error);
         }
-        f.rules.push_back(*rule);
+        bool matched = false;
+        for (auto& device : configs) {
+            if (!target || *target == device.id) {
+                device.faults.rules.push_back(*rule);
+                matched = true;
+            }
+        }
+        if (!matched) {
+            return usage("--fault " + text + ": no device on the line has that ID");
+        }
     }
-    if (auto problem = checkSimConfig(config)) {
-        return usage(*problem);
+    for (const auto& device : configs) {
+        if (auto problem = checkSimConfig(device)) {
+            return usage(*problem);
+        }
     }
     if (tcpSpec.empty() && !usePty && serialPath.empty()) {
         return usage("choose one of --tcp [HOST:]PORT, --pty or --serial PATH");
     }
 
-    SimDevice device(config);
+    std::optional<SimBus> bus;
+    try {
+        bus.emplace(std::move(configs));
+    } catch (const std::invalid_argument& refused) {
+        return usage(refused.what());
+    }
+    SimBus& device = *bus;
     LogWriter log;
     if (!logPath.empty()) {
         log.file.open(logPath, std::ios::trunc);

@@ -55,7 +55,8 @@ const char* const kFaultRuleHelp =
     "  corrupt-page:N         flip one bit of page N as it is programmed\n"
     "  silent-after-pages:N   after N programmed pages the device answers nothing more\n"
     "  reboot-at-page:N       the program request of page N resets the device instead\n"
-    "Pages count from 0 in the model's page size, from the first program address.\n";
+    "Pages count from 0 in the model's page size, from the first program address.\n"
+    "RULE@ID applies the rule to the device with that ID only (several devices on the line).\n";
 
 double LineMode::bitsPerChar() const {
     return 1.0 + dataBits + (parity == 'n' ? 0.0 : 1.0) + stopBits;

@@ -29,7 +29,7 @@ std::string linkFailureReason(const DeviceSession& session, MessageRow message) 
     }
     if (link.bytesReceived() == 0) {
         return "no reply from " + id + " on " + where + " within " +
-               std::to_string(kSilenceLimitMs) + " ms: is the ID right? try --id" +
+               std::to_string(kSilenceLimitMs) + " ms: is the ID right? try flashmere-cli scan" +
                (link.isNet() ? "" : "; are the port and its settings right?");
     }
     return where + " answered, but identification of " + id +

@@ -69,14 +69,26 @@ void SimProcess::stop() {
     }
 }
 
-std::vector<std::uint8_t> SimProcess::stopAndDump() {
-    stop();
-    QFile f(dumpPath());
+namespace {
+
+std::vector<std::uint8_t> readWhole(const QString& path) {
+    QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         return {};
     }
     const QByteArray bytes = f.readAll();
     return {bytes.begin(), bytes.end()};
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> SimProcess::stopAndDump() {
+    stop();
+    return readWhole(dumpPath());
+}
+
+std::vector<std::uint8_t> SimProcess::busDump(int id) const {
+    return readWhole(dumpPath() + "/" + QString::number(id) + ".bin");
 }
 
 QString makeFirmware(const QTemporaryDir& dir, const QString& name, std::uint16_t model, int bytes,

@@ -29,7 +29,10 @@ ProcessResult runCli(const QStringList& args, const QString& settingsFile, int t
 // line, stopped with SIGTERM so that it writes its memory dump.
 class SimProcess {
   public:
-    explicit SimProcess(const QTemporaryDir& dir) : dir_(dir) {}
+    // name: the stem of its dump and log files; several simulators in one
+    // folder need different names.
+    explicit SimProcess(const QTemporaryDir& dir, QString name = "device")
+        : dir_(dir), name_(std::move(name)) {}
     ~SimProcess() { stop(); }
     // Extra options after the endpoint; true once it listens.
     bool start(const QStringList& endpointAndOptions);
@@ -38,11 +41,17 @@ class SimProcess {
     // Stops the simulator and returns its memory.
     std::vector<std::uint8_t> stopAndDump();
     void stop();
-    QString dumpPath() const { return dir_.filePath("device.bin"); }
-    QString logPath() const { return dir_.filePath("transcript.jsonl"); }
+    // One device: the dump file. Several (a bus): the folder of ID.bin files.
+    QString dumpPath() const { return dir_.filePath(name_ + ".bin"); }
+    QString logPath() const {
+        return dir_.filePath(name_ == "device" ? "transcript.jsonl" : name_ + ".jsonl");
+    }
+    // The memory of the device with this ID on a bus, once stopped.
+    std::vector<std::uint8_t> busDump(int id) const;
 
   private:
     const QTemporaryDir& dir_;
+    QString name_;
     QProcess process_;
     QString endpoint_;
 };

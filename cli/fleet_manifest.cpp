@@ -1,0 +1,322 @@
+#include "fleet_manifest.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "firmware/firmware_selection.h"
+
+namespace flashmere::cli {
+namespace {
+
+constexpr const char* kColumns[] = {"net", "com", "mode", "id", "pin", "file", "name"};
+
+std::string trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t\r");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// One CSV line: cells separated by commas, a cell in double quotes may hold
+// commas and "" for a quote. False for a quote that is never closed.
+bool splitCsvLine(std::string_view line, std::vector<std::string>& cells) {
+    cells.clear();
+    std::string cell;
+    bool quoted = false;
+    bool wasQuoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                cell += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                cell += c;
+            }
+        } else if (c == '"' && trim(cell).empty()) {
+            quoted = wasQuoted = true;
+            cell.clear();
+        } else if (c == ',') {
+            cells.push_back(wasQuoted ? cell : trim(cell));
+            cell.clear();
+            wasQuoted = false;
+        } else {
+            cell += c;
+        }
+    }
+    cells.push_back(wasQuoted ? cell : trim(cell));
+    return !quoted;
+}
+
+struct Header {
+    std::map<std::string, int> columnOf;  // name -> 0-based index
+    std::size_t width = 0;
+};
+
+class Checker {
+  public:
+    Checker(const std::string& manifestPath, const FleetDefaults& defaults)
+        : folder_(std::filesystem::path(manifestPath).parent_path()), defaults_(defaults) {}
+
+    FleetManifest result;
+
+    void header(int row, const std::vector<std::string>& cells) {
+        header_.width = cells.size();
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            std::string name = cells[i];
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            const int column = static_cast<int>(i) + 1;
+            if (std::find(std::begin(kColumns), std::end(kColumns), name) == std::end(kColumns)) {
+                problem(row, column, cells[i],
+                        "unknown column; the columns are net, com, mode, id, pin, file, name");
+            } else if (!header_.columnOf.emplace(name, static_cast<int>(i)).second) {
+                problem(row, column, name, "this column is named twice");
+            }
+        }
+        if (!header_.columnOf.count("net") && !header_.columnOf.count("com")) {
+            problem(row, 0, "", "the header names neither a net nor a com column");
+        }
+    }
+
+    void device(int row, const std::vector<std::string>& cells) {
+        if (cells.size() > header_.width) {
+            problem(row, static_cast<int>(header_.width) + 1, "",
+                    "more cells than the header has columns");
+            return;
+        }
+        Cells c{row, cells, header_};
+        FleetRow out;
+        out.row = row;
+        out.name = c.get("name");
+        DeviceArgs args;
+        args.net = c.get("net");
+        args.com = c.get("com");
+        args.mode = c.get("mode");
+        args.pin = c.has("pin") && !c.get("pin").empty() ? c.get("pin") : "9174";
+        bool ok = checkLink(c, args, out);
+        ok = checkId(c, out) && ok;
+        args.id = out.id;
+        if (args.pin.size() > 4) {
+            problem(row, c.column("pin"), "pin", "a PIN has at most 4 characters");
+            ok = false;
+        }
+        ok = checkFile(c, out) && ok;
+        if (!ok) {
+            return;
+        }
+        std::string error;
+        const auto resolved = resolveDeviceOptions(args, error);
+        if (!resolved) {
+            problem(row, c.column(args.mode.empty() ? out.linkColumn : "mode"),
+                    args.mode.empty() ? out.linkColumn : "mode", error);
+            return;
+        }
+        out.options = resolved->options;
+        out.options.verify = defaults_.verify;
+        out.options.skipError = defaults_.skipErrors;
+        out.options.v4 = defaults_.v4;
+        out.options.sn = defaults_.sn;
+        out.linkKey = out.linkColumn == "net"
+                          ? "net " + out.options.link.netIP + ":" + out.options.link.netPort
+                          : "com " + out.options.link.comPortName;
+        checkSameDevice(c, out);
+        result.rows.push_back(std::move(out));
+    }
+
+  private:
+    struct Cells {
+        int row;
+        const std::vector<std::string>& cells;
+        const Header& header;
+        bool has(const std::string& name) const { return header.columnOf.count(name) > 0; }
+        int column(const std::string& name) const {
+            return has(name) ? header.columnOf.at(name) + 1 : 0;
+        }
+        std::string get(const std::string& name) const {
+            if (!has(name)) {
+                return {};
+            }
+            const auto i = static_cast<std::size_t>(header.columnOf.at(name));
+            return i < cells.size() ? cells[i] : std::string();
+        }
+    };
+
+    void problem(int row, int column, std::string columnName, std::string text) {
+        result.problems.push_back({row, column, std::move(columnName), std::move(text)});
+    }
+
+    bool checkLink(const Cells& c, const DeviceArgs& args, FleetRow& out) {
+        if (!args.net.empty() && !args.com.empty()) {
+            problem(c.row, c.column("com"), "com", "give net or com, not both");
+            return false;
+        }
+        if (args.net.empty() && args.com.empty()) {
+            const std::string name = c.has("net") ? "net" : "com";
+            problem(c.row, c.column(name), name, "give net or com: the row has no link");
+            return false;
+        }
+        if (!args.net.empty() && !args.mode.empty()) {
+            problem(c.row, c.column("mode"), "mode", "serial settings need a com link");
+            return false;
+        }
+        out.linkColumn = args.net.empty() ? "com" : "net";
+        out.linkText = args.net.empty() ? args.com : args.net;
+        return true;
+    }
+
+    bool checkId(const Cells& c, FleetRow& out) {
+        const std::string text = c.get("id");
+        if (text.empty()) {
+            out.id = 0;
+            return true;
+        }
+        const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out.id);
+        if (ec != std::errc{} || ptr != text.data() + text.size() || out.id < 0 || out.id > 9999) {
+            problem(c.row, c.column("id"), "id",
+                    "\"" + oneLine(text) + "\" is not a device ID 0-9999");
+            return false;
+        }
+        return true;
+    }
+
+    bool checkFile(const Cells& c, FleetRow& out) {
+        const std::string cell = c.get("file");
+        const int column = c.column("file");
+        if (cell.empty() && defaults_.file.empty()) {
+            problem(c.row, column, "file", "no firmware file: fill the file column or give --file");
+            return false;
+        }
+        out.fileText = cell.empty() ? defaults_.file : cell;
+        out.filePath = cell.empty() || std::filesystem::path(cell).is_absolute()
+                           ? out.fileText
+                           : (folder_ / cell).string();
+        const FileSelection selection = selectFirmwareFile(out.filePath, scratch_);
+        if (!selection.opened) {
+            problem(c.row, column, "file",
+                    "cannot open " + oneLine(out.filePath) + ": " + unreadableReason(out.filePath));
+            return false;
+        }
+        if (!selection.accepted) {
+            problem(c.row, column, "file",
+                    oneLine(out.filePath) + " is not a firmware file a device takes");
+            return false;
+        }
+        out.fileModel = scratch_.modelCode;
+        out.sha256 = fileSha256(out.filePath);
+        return true;
+    }
+
+    // A device named by two rows would get two images, and one of them is
+    // refused when the models differ.
+    void checkSameDevice(const Cells& c, const FleetRow& out) {
+        for (const auto& other : result.rows) {
+            if (other.linkKey != out.linkKey || other.id != out.id) {
+                continue;
+            }
+            if (other.fileModel != out.fileModel) {
+                problem(c.row, c.column("file"), "file",
+                        "the device of row " + std::to_string(other.row) + " (same link, ID " +
+                            std::to_string(out.id) + ") is model " + modelHex(other.fileModel) +
+                            " by its file; it would refuse this model " + modelHex(out.fileModel) +
+                            " file");
+            } else {
+                problem(c.row, c.column("id"), "id",
+                        "row " + std::to_string(other.row) +
+                            " already upgrades the device at this link and ID");
+            }
+            return;
+        }
+    }
+
+    std::filesystem::path folder_;
+    FleetDefaults defaults_;
+    Header header_;
+    FirmwareImage scratch_;
+};
+
+}  // namespace
+
+FleetManifest loadFleetManifest(const std::string& path, const FleetDefaults& defaults) {
+    Checker checker(path, defaults);
+    std::ifstream in(path);
+    if (!in) {
+        checker.result.problems.push_back(
+            {0, 0, "", "cannot open " + oneLine(path) + ": " + unreadableReason(path)});
+        return checker.result;
+    }
+    std::string line;
+    std::vector<std::string> cells;
+    bool headerSeen = false;
+    for (int row = 1; std::getline(in, line); ++row) {
+        // Files saved by spreadsheets start with a byte order mark and end
+        // lines with CR LF.
+        if (row == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) {
+            line.erase(0, 3);
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const std::string content = trim(line);
+        if (content.empty() || content.front() == '#') {
+            continue;
+        }
+        if (!splitCsvLine(line, cells)) {
+            checker.result.problems.push_back({row, 0, "", "a quoted cell is never closed"});
+            continue;
+        }
+        if (!headerSeen) {
+            headerSeen = true;
+            checker.header(row, cells);
+            if (!checker.result.problems.empty()) {
+                return checker.result;  // rows cannot be read against a broken header
+            }
+            continue;
+        }
+        checker.device(row, cells);
+    }
+    if (!headerSeen) {
+        checker.result.problems.push_back({0, 0, "", "the manifest has no header row"});
+    } else if (checker.result.rows.empty() && checker.result.problems.empty()) {
+        checker.result.problems.push_back({0, 0, "", "the manifest names no device"});
+    }
+    return checker.result;
+}
+
+std::string describe(const ManifestProblem& problem) {
+    std::string where;
+    if (problem.row > 0) {
+        where = "row " + std::to_string(problem.row);
+        if (problem.column > 0) {
+            where += ", column " + std::to_string(problem.column);
+        }
+        if (!problem.columnName.empty()) {
+            where += " (" + oneLine(problem.columnName) + ")";
+        }
+        where += ": ";
+    }
+    return where + problem.text;
+}
+
+std::string fileSha256(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file)) {
+        return {};
+    }
+    return hash.result().toHex().toStdString();
+}
+
+}  // namespace flashmere::cli

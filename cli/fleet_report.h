@@ -1,0 +1,56 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fleet_manifest.h"
+
+namespace flashmere::cli {
+
+enum class FleetState { Pending, Running, Done, Interrupted, Resumed };
+
+// How one row of the fleet ended (or where it stands while the fleet runs).
+struct FleetOutcome {
+    FleetState state = FleetState::Pending;
+    bool ok = false;
+    int exit = 0;         // meaningful for Done and Resumed
+    std::string message;  // the run's last message
+    std::string reason;
+    double seconds = 0;
+    int counters[3] = {0, 0, 0};  // erase, program, verify
+    std::string model;
+    std::string version;
+    std::string serial;
+};
+
+struct FleetReport {
+    std::string manifest;
+    std::string started;   // ISO 8601, UTC
+    std::string finished;  // empty while the fleet runs
+    bool interrupted = false;
+    const std::vector<FleetRow>* rows = nullptr;
+    std::vector<FleetOutcome> outcomes;  // one per row
+};
+
+// Writes REPORT.json and REPORT.csv beside it, each under a temporary name
+// renamed over the old file, so a reader never sees half a report. Empty on
+// success, else why the write failed.
+std::string writeFleetReport(const std::string& jsonPath, const FleetReport& report);
+
+// The CSV file that goes with a JSON report path.
+std::string csvPathFor(const std::string& jsonPath);
+
+// The rows of an earlier report that ended ok, by resumeKey. Empty with
+// error set when the file cannot be read or is not a fleet report.
+std::map<std::string, FleetOutcome> readOkRows(const std::string& path, std::string& error);
+
+// Same link as written, same ID, same file content.
+std::string resumeKey(const std::string& linkColumn, const std::string& linkText, int id,
+                      const std::string& sha256);
+
+// The current time as ISO 8601 UTC.
+std::string isoTimeNow();
+
+}  // namespace flashmere::cli
