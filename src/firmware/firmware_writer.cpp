@@ -63,16 +63,22 @@ std::optional<std::string> checkHeaderText(std::string_view name, std::string_vi
 
 HeaderBytes makePlainHeader(std::uint16_t modelCode, std::string_view name,
                             std::string_view version) {
+    // Each field is a span of its fixed size and is filled by walking the
+    // field, not the text: no write can leave the field, whatever text is
+    // given, and the compiler sees that too.
     HeaderBytes header{};
-    std::copy(kHeaderMagic.begin(), kHeaderMagic.end(), header.begin());
-    header[8] = static_cast<std::uint8_t>(modelCode >> 8);
-    header[9] = static_cast<std::uint8_t>(modelCode & 0xFF);
-    name = name.substr(0, kNameLength);
-    version = version.substr(0, kVersionLength);
-    auto* text = header.data() + 16;
-    std::fill_n(text, kNameLength, static_cast<std::uint8_t>(' '));
-    std::copy(name.begin(), name.end(), text);
-    std::copy(version.begin(), version.end(), text + kNameLength);
+    const std::span<std::uint8_t, kHeaderSize> all(header);
+    const auto put = [](auto field, std::string_view text, std::uint8_t padding) {
+        for (std::size_t i = 0; i < field.size(); ++i) {
+            field[i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : padding;
+        }
+    };
+    put(all.first<kHeaderMagic.size()>(), kHeaderMagic, 0);
+    const auto model = all.subspan<8, 2>();
+    model[0] = static_cast<std::uint8_t>(modelCode >> 8);
+    model[1] = static_cast<std::uint8_t>(modelCode & 0xFF);
+    put(all.subspan<16, kNameLength>(), name, ' ');
+    put(all.subspan<16 + kNameLength, kVersionLength>(), version, 0);
     return header;
 }
 
