@@ -3,6 +3,10 @@
 # a plain build: a packager's compiler or optimisation level may warn where
 # ours does not, and that must not stop the build.
 function(flashmere_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
-                         -Wno-sign-conversion)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /permissive-)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                           -Wno-sign-conversion)
+  endif()
 endfunction()
