@@ -9,6 +9,8 @@
 #include <memory>
 #include <random>
 
+#include "firmware/new_file.h"
+
 namespace flashmere {
 
 namespace {
@@ -97,8 +99,8 @@ WriteResult writeFirmwareFileRaw(const std::string& path, const HeaderBytes& pla
     decodeHeader(stored);
 
     const std::string temporary = temporaryPathFor(path);
-    // "x": never open a file that is already there.
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.c_str(), "wbx"));
+    // Never a file that is already there.
+    std::unique_ptr<std::FILE, FileCloser> file(createNewBinaryFile(temporary));
     if (!file) {
         return {false, "cannot write " + path + ": " + errnoText(errno)};
     }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -10,6 +12,7 @@
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/firmware_writer.h"
+#include "firmware/new_file.h"
 #include "firmware/page_layout.h"
 #include "scratch_dir.h"
 
@@ -241,6 +244,27 @@ TEST(WriteFile, FailureLeavesNothing) {
     }
     EXPECT_EQ(dir.entryCount(), 2u);
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "taken.TVB"));
+}
+
+// The writer's temporary file is created, never taken over: on Windows too,
+// whose C runtime ignores fopen's "x".
+TEST(WriteFile, NewFileIsNeverAnExistingOne) {
+    ScratchDir dir;
+    const std::string taken = dir.write("taken", {1, 2, 3});
+    errno = 0;
+    std::FILE* file = createNewBinaryFile(taken);
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(readAll(taken), (std::vector<std::uint8_t>{1, 2, 3}));
+
+    std::FILE* fresh = createNewBinaryFile(dir.file("fresh"));
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_GE(std::fputs("a\n", fresh), 0);  // binary: the line end stays one byte
+    std::fclose(fresh);
+    EXPECT_EQ(readAll(dir.file("fresh")), (std::vector<std::uint8_t>{'a', '\n'}));
 }
 
 TEST(HeaderText, Checks) {
