@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "firmware/file_path.h"
 #include "firmware/firmware_header.h"
 
 namespace flashmere {
@@ -41,7 +42,7 @@ bool loadFirmwareImage(FirmwareImage& image) {
     blankPages(image);
     image.pageCount = 0;
 
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(image.firmwarePath.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(openFile(image.firmwarePath, "rb"));
     if (!file) {
         return false;
     }

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "firmware/file_path.h"
+
 namespace flashmere {
 
 namespace {
@@ -13,7 +15,7 @@ struct FileCloser {
 };
 
 std::string fileNamePart(const std::string& path) {
-    return std::filesystem::path(path).filename().string();
+    return utf8FromPath(pathFromUtf8(path).filename());
 }
 
 }  // namespace
@@ -24,7 +26,7 @@ void beginFirmwareSelection(FirmwareImage& image) {
 }
 
 std::optional<FirmwareHeader> readFirmwareHeader(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(openFile(path, "rb"));
     if (!file) {
         return std::nullopt;
     }

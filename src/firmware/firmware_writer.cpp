@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 
+#include "firmware/file_path.h"
 #include "firmware/new_file.h"
 
 namespace flashmere {
@@ -107,7 +108,7 @@ WriteResult writeFirmwareFileRaw(const std::string& path, const HeaderBytes& pla
     auto fail = [&](const std::string& what, int error) {
         file.reset();
         std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
+        std::filesystem::remove(pathFromUtf8(temporary), ignored);
         return WriteResult{false, what + ": " + errnoText(error)};
     };
     if (std::fwrite(stored.data(), 1, stored.size(), file.get()) != stored.size() ||
@@ -121,10 +122,10 @@ WriteResult writeFirmwareFileRaw(const std::string& path, const HeaderBytes& pla
         return fail("cannot write " + path, errno);
     }
     std::error_code error;
-    std::filesystem::rename(temporary, path, error);
+    std::filesystem::rename(pathFromUtf8(temporary), pathFromUtf8(path), error);
     if (error) {
         std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
+        std::filesystem::remove(pathFromUtf8(temporary), ignored);
         return {false, "cannot write " + path + ": " + error.message()};
     }
     return {true, {}};

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "firmware/file_path.h"
+
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
@@ -12,8 +14,8 @@ namespace flashmere {
 
 std::FILE* createNewBinaryFile(const std::string& path) {
 #if defined(_WIN32)
-    const int fd =
-        ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd = ::_wopen(pathFromUtf8(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                            _S_IREAD | _S_IWRITE);
     if (fd < 0) {
         return nullptr;
     }

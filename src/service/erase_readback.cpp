@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/device_session.h"
+#include "firmware/file_path.h"
 #include "link/crc.h"
 #include "link/link_channel.h"
 #include "service/service_functions.h"
@@ -40,8 +41,8 @@ struct ServiceLink {
 class OutputFile {
   public:
     OutputFile(const std::string& folder, const char* name)
-        : final_(std::filesystem::path(folder) / name),
-          part_(final_.string() + ".part"),
+        : final_(pathFromUtf8(folder) / name),
+          part_(std::filesystem::path(final_) += ".part"),
           out_(part_, std::ios::binary | std::ios::trunc) {}
     ~OutputFile() {
         if (!committed_) {
@@ -64,7 +65,7 @@ class OutputFile {
     bool finish(std::string& error) {
         out_.close();
         if (out_.fail()) {
-            error = "cannot write " + final_.string();
+            error = "cannot write " + path();
             return false;
         }
         return true;
@@ -74,7 +75,7 @@ class OutputFile {
         std::error_code ec;
         std::filesystem::rename(part_, final_, ec);
         if (ec) {
-            error = "cannot write " + final_.string() + ": " + ec.message();
+            error = "cannot write " + path() + ": " + ec.message();
             return false;
         }
         committed_ = true;
@@ -88,7 +89,7 @@ class OutputFile {
             committed_ = false;
         }
     }
-    std::string path() const { return final_.string(); }
+    std::string path() const { return utf8FromPath(final_); }
 
   private:
     std::filesystem::path final_;

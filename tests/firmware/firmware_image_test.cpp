@@ -267,6 +267,24 @@ TEST(WriteFile, NewFileIsNeverAnExistingOne) {
     EXPECT_EQ(readAll(dir.file("fresh")), (std::vector<std::uint8_t>{'a', '\n'}));
 }
 
+// Paths are UTF-8 text, as the window holds them, on every system; Windows'
+// narrow file calls would read them in the local code page instead.
+TEST(WriteFile, Utf8PathsReachTheirFiles) {
+    ScratchDir dir;
+    const auto folder = dir.path() / std::filesystem::path(u8"\u56FA\u4EF6-Pr\u00FCfung");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::string path = dir.path().string() +
+                             "/\xE5\x9B\xBA\xE4\xBB\xB6-Pr\xC3\xBC"
+                             "fung/fw-\xC3\xBC.TVB";
+    ASSERT_TRUE(writeFirmwareFile(path, 0x8401, "FW1", "V1.2", countingBody(300)).ok);
+    EXPECT_TRUE(std::filesystem::exists(folder / std::filesystem::path(u8"fw-\u00FC.TVB")));
+    FirmwareImage image;
+    ASSERT_TRUE(selectFirmwareFile(path, image).accepted);
+    EXPECT_EQ(image.firmwareFileName, "fw-\xC3\xBC.TVB");
+    EXPECT_TRUE(loadFirmwareImage(image));
+    EXPECT_GT(image.pageCount, 0);
+}
+
 TEST(HeaderText, Checks) {
     struct Case {
         std::string name;

@@ -1,9 +1,11 @@
 // The read-back's three files, byte for byte: they are compared with other
 // tools' output, so the listing's line ends and spacing are the same on every
-// system (no text-mode translation of "\n").
+// system (no text-mode translation of "\n"). The folder is given as UTF-8
+// text, as the window holds it, and named in Chinese.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -23,7 +25,7 @@ namespace {
 using testing::RecordingPanel;
 using testing::ScratchDir;
 
-std::string fileBytes(const std::string& path) {
+std::string fileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -41,9 +43,12 @@ TEST(ReadBack, FilesHoldTheDevicePagesByteForByte) {
     options.link.netIP = "127.0.0.1";
     RecordingPanel panel(options);
     ServiceContext context{panel, transports, clock, options};
-    ScratchDir out;
+    ScratchDir scratch;
+    const auto out = scratch.path() / std::filesystem::path(u8"\u56DE\u8BFB");
+    ASSERT_TRUE(std::filesystem::create_directory(out));
 
-    const ReadBackResult result = readBackDevice(context, 0x8401, out.path().string());
+    const std::string folder = scratch.path().string() + "/\xE5\x9B\x9E\xE8\xAF\xBB";
+    const ReadBackResult result = readBackDevice(context, 0x8401, folder);
     ASSERT_EQ(result.outcome, ServiceOutcome::Done) << result.error;
     ASSERT_EQ(result.pagesRead, kReadBackPageCount);
 
@@ -65,10 +70,11 @@ TEST(ReadBack, FilesHoldTheDevicePagesByteForByte) {
         }
         pages += "\r\n";
     }
-    EXPECT_EQ(fileBytes(out.file(kReadBackDump)), dump);
-    EXPECT_EQ(fileBytes(out.file(kReadBackLines)), lines);
-    EXPECT_EQ(fileBytes(out.file(kReadBackPages)), pages);
-    EXPECT_EQ(out.entryCount(), 3U);
+    EXPECT_EQ(fileBytes(out / kReadBackDump), dump);
+    EXPECT_EQ(fileBytes(out / kReadBackLines), lines);
+    EXPECT_EQ(fileBytes(out / kReadBackPages), pages);
+    const auto entries = std::filesystem::directory_iterator(out);
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 3);
     EXPECT_EQ(transports.openNow(), 0);
 }
 
