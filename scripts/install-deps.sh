@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building and testing Flashmere needs.
 # Idempotent: returns at once when everything is present.
+#   scripts/install-deps.sh           what the Linux presets need
+#   scripts/install-deps.sh windows   the Windows cross compiler and Wine
+#                                     for the windows-core preset
 set -euo pipefail
 
-packages=(
+linux_packages=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
@@ -11,6 +14,13 @@ packages=(
   clang libclang-rt-14-dev clang-format
   desktop-file-utils valgrind dpkg-dev file
 )
+windows_packages=(g++-mingw-w64-x86-64-posix wine64 libgtest-dev)
+
+case "${1:-linux}" in
+  linux) packages=("${linux_packages[@]}") ;;
+  windows) packages=("${windows_packages[@]}") ;;
+  *) echo "usage: $0 [linux|windows]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Builds Flashmere and runs every test. Usage: scripts/test.sh [preset]   (default: default)
+# windows-core builds the core and its tests for Windows and runs them under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
-scripts/install-deps.sh
+if [ "$preset" = windows-core ]; then
+  scripts/install-deps.sh windows
+else
+  scripts/install-deps.sh
+fi
 export QT_QPA_PLATFORM=offscreen
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j"$(nproc)"

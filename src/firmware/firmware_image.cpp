@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "firmware/file_path.h"
 #include "firmware/firmware_header.h"
 #include "firmware/page_layout.h"
 #include "firmware/regular_file.h"

@@ -4,12 +4,14 @@
 
 #include "firmware/regular_file.h"
 
+#include "firmware/file_path.h"
+
 namespace flashmere {
 
 namespace {
 
 std::string fileNamePart(const std::string& path) {
-    return std::filesystem::path(path).filename().string();
+    return utf8FromPath(pathFromUtf8(path).filename());
 }
 
 // The first 32 bytes of a regular file as stored (fewer for a shorter file).

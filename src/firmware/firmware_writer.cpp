@@ -9,6 +9,8 @@
 #include <memory>
 #include <random>
 
+#include "firmware/file_path.h"
+#include "firmware/new_file.h"
 #include "firmware/regular_file.h"
 
 namespace flashmere {
@@ -102,16 +104,22 @@ std::optional<std::string> checkHeaderText(std::string_view name, std::string_vi
 
 HeaderBytes makePlainHeader(std::uint16_t modelCode, std::string_view name,
                             std::string_view version) {
+    // Each field is a span of its fixed size and is filled by walking the
+    // field, not the text: no write can leave the field, whatever text is
+    // given, and the compiler sees that too.
     HeaderBytes header{};
-    std::copy(kHeaderMagic.begin(), kHeaderMagic.end(), header.begin());
-    header[8] = static_cast<std::uint8_t>(modelCode >> 8);
-    header[9] = static_cast<std::uint8_t>(modelCode & 0xFF);
-    name = name.substr(0, kNameLength);
-    version = version.substr(0, kVersionLength);
-    auto* text = header.data() + 16;
-    std::fill_n(text, kNameLength, static_cast<std::uint8_t>(' '));
-    std::copy(name.begin(), name.end(), text);
-    std::copy(version.begin(), version.end(), text + kNameLength);
+    const std::span<std::uint8_t, kHeaderSize> all(header);
+    const auto put = [](auto field, std::string_view text, std::uint8_t padding) {
+        for (std::size_t i = 0; i < field.size(); ++i) {
+            field[i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : padding;
+        }
+    };
+    put(all.first<kHeaderMagic.size()>(), kHeaderMagic, 0);
+    const auto model = all.subspan<8, 2>();
+    model[0] = static_cast<std::uint8_t>(modelCode >> 8);
+    model[1] = static_cast<std::uint8_t>(modelCode & 0xFF);
+    put(all.subspan<16, kNameLength>(), name, ' ');
+    put(all.subspan<16 + kNameLength, kVersionLength>(), version, 0);
     return header;
 }
 
@@ -130,23 +138,23 @@ WriteResult writeFirmwareFileRaw(const std::string& path, const HeaderBytes& pla
     decodeHeader(stored);
 
     std::error_code resolveError;
-    const std::filesystem::path target = finalTarget(path, resolveError);
+    const std::filesystem::path target = finalTarget(pathFromUtf8(path), resolveError);
     if (resolveError) {
         return {false, "cannot write " + path + ": " + resolveError.message()};
     }
     if (const std::string problem = replaceProblem(target); !problem.empty()) {
         return {false, "cannot write " + path + ": " + problem};
     }
-    const std::string temporary = temporaryPathFor(target.string());
-    // "x": never open a file that is already there.
-    FileHandle file(std::fopen(temporary.c_str(), "wbx"));
+    const std::string temporary = temporaryPathFor(utf8FromPath(target));
+    // Never a file that is already there.
+    FileHandle file(createNewBinaryFile(temporary));
     if (!file) {
         return {false, "cannot write " + path + ": " + errnoText(errno)};
     }
     auto fail = [&](const std::string& what, int error) {
         file.reset();
         std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
+        std::filesystem::remove(pathFromUtf8(temporary), ignored);
         return WriteResult{false, what + ": " + errnoText(error)};
     };
     if (std::fwrite(stored.data(), 1, stored.size(), file.get()) != stored.size() ||
@@ -160,10 +168,10 @@ WriteResult writeFirmwareFileRaw(const std::string& path, const HeaderBytes& pla
         return fail("cannot write " + path, errno);
     }
     std::error_code error;
-    std::filesystem::rename(temporary, target, error);
+    std::filesystem::rename(pathFromUtf8(temporary), target, error);
     if (error) {
         std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
+        std::filesystem::remove(pathFromUtf8(temporary), ignored);
         return {false, "cannot write " + path + ": " + error.message()};
     }
     return {true, {}};

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/device_session.h"
+#include "firmware/file_path.h"
 #include "link/crc.h"
 #include "link/link_channel.h"
 #include "service/service_functions.h"
@@ -117,7 +118,7 @@ std::string nameInTheWay(const std::filesystem::path& path) {
         type == std::filesystem::file_type::symlink) {
         return {};
     }
-    return "cannot write " + path.string() + ": " +
+    return "cannot write " + utf8FromPath(path) + ": " +
            (type == std::filesystem::file_type::directory ? "a folder"
                                                           : "something that is no file") +
            " of that name is in the way";
@@ -144,7 +145,7 @@ std::filesystem::path freshName(const std::filesystem::path& path, const char* s
 class OutputFile {
   public:
     OutputFile(const std::string& folder, const char* name)
-        : final_(std::filesystem::path(folder) / name), part_(freshName(final_, ".part")) {
+        : final_(pathFromUtf8(folder) / name), part_(freshName(final_, ".part")) {
         if (!part_.empty()) {
             out_.open(part_, std::ios::binary | std::ios::trunc);
         }
@@ -170,7 +171,7 @@ class OutputFile {
     bool finish(std::string& error) {
         out_.close();
         if (part_.empty() || out_.fail()) {
-            error = "cannot write " + final_.string();
+            error = "cannot write " + path();
             return false;
         }
         return true;
@@ -186,20 +187,20 @@ class OutputFile {
             std::filesystem::file_type::not_found) {
             aside_ = freshName(final_, ".previous");
             if (aside_.empty()) {
-                error = "cannot write " + final_.string() + ": no free name to keep the old file";
+                error = "cannot write " + path() + ": no free name to keep the old file";
                 return false;
             }
             std::filesystem::rename(final_, aside_, ec);
             if (ec) {
                 aside_.clear();
-                error = "cannot write " + final_.string() + ": " + ec.message();
+                error = "cannot write " + path() + ": " + ec.message();
                 return false;
             }
         }
         std::filesystem::rename(part_, final_, ec);
         if (ec) {
             putBack();
-            error = "cannot write " + final_.string() + ": " + ec.message();
+            error = "cannot write " + path() + ": " + ec.message();
             return false;
         }
         published_ = true;
@@ -223,7 +224,7 @@ class OutputFile {
             aside_.clear();
         }
     }
-    std::string path() const { return final_.string(); }
+    std::string path() const { return utf8FromPath(final_); }
 
   private:
     void putBack() {
@@ -393,7 +394,7 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
     // Refused before the device is touched: a name taken by a folder or a
     // special file would fail the read-back only at its end.
     for (const char* name : {kReadBackDump, kReadBackLines, kReadBackPages}) {
-        if (std::string inTheWay = nameInTheWay(std::filesystem::path(outputFolder) / name);
+        if (std::string inTheWay = nameInTheWay(pathFromUtf8(outputFolder) / name);
             !inTheWay.empty()) {
             result.outcome = ServiceOutcome::FileError;
             result.error = inTheWay;

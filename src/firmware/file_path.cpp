@@ -1,0 +1,44 @@
+#include "firmware/file_path.h"
+
+#include <cstring>
+#include <exception>
+
+namespace flashmere {
+
+#if defined(_WIN32)
+
+std::filesystem::path pathFromUtf8(const std::string& text) {
+    try {
+        return std::filesystem::path(std::u8string(text.begin(), text.end()));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::string utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+    const std::wstring wideMode(mode, mode + std::strlen(mode));
+    return ::_wfopen(pathFromUtf8(path).c_str(), wideMode.c_str());
+}
+
+#else
+
+std::filesystem::path pathFromUtf8(const std::string& text) {
+    return std::filesystem::path(text);
+}
+
+std::string utf8FromPath(const std::filesystem::path& path) {
+    return path.string();
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+#endif
+
+}  // namespace flashmere
