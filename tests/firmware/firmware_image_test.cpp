@@ -349,98 +349,96 @@ TEST(WriteFile, WritesThroughALinkAndNeverReplacesOtherKinds) {
         EXPECT_TRUE(std::filesystem::is_fifo(fifo));
     }
     EXPECT_EQ(dir.entryCount(), 4u);  // no temporary left
-    // The writer's temporary file is created, never taken over: on Windows too,
-    // whose C runtime ignores fopen's "x".
-    TEST(WriteFile, NewFileIsNeverAnExistingOne) {
-        ScratchDir dir;
-        const std::string taken = dir.write("taken", {1, 2, 3});
-        errno = 0;
-        std::FILE* file = createNewBinaryFile(taken);
-        if (file != nullptr) {
-            std::fclose(file);
-        }
-        EXPECT_EQ(file, nullptr);
-        EXPECT_EQ(errno, EEXIST);
-        EXPECT_EQ(readAll(taken), (std::vector<std::uint8_t>{1, 2, 3}));
+}
 
-        std::FILE* fresh = createNewBinaryFile(dir.file("fresh"));
-        ASSERT_NE(fresh, nullptr);
-        EXPECT_GE(std::fputs("a\n", fresh), 0);  // binary: the line end stays one byte
-        std::fclose(fresh);
-        EXPECT_EQ(readAll(dir.file("fresh")), (std::vector<std::uint8_t>{'a', '\n'}));
+// The writer's temporary file is created, never taken over: on Windows too,
+// whose C runtime ignores fopen's "x".
+TEST(WriteFile, NewFileIsNeverAnExistingOne) {
+    ScratchDir dir;
+    const std::string taken = dir.write("taken", {1, 2, 3});
+    errno = 0;
+    std::FILE* file = createNewBinaryFile(taken);
+    if (file != nullptr) {
+        std::fclose(file);
     }
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(readAll(taken), (std::vector<std::uint8_t>{1, 2, 3}));
 
-    // Paths are UTF-8 text, as the window holds them, on every system; Windows'
-    // narrow file calls would read them in the local code page instead.
-    TEST(WriteFile, Utf8PathsReachTheirFiles) {
-        ScratchDir dir;
-        const auto folder = dir.path() / std::filesystem::path(u8"\u56FA\u4EF6-Pr\u00FCfung");
-        ASSERT_TRUE(std::filesystem::create_directory(folder));
-        const std::string path = dir.path().string() +
-                                 "/\xE5\x9B\xBA\xE4\xBB\xB6-Pr\xC3\xBC"
-                                 "fung/fw-\xC3\xBC.TVB";
-        ASSERT_TRUE(writeFirmwareFile(path, 0x8401, "FW1", "V1.2", countingBody(300)).ok);
-        EXPECT_TRUE(std::filesystem::exists(folder / std::filesystem::path(u8"fw-\u00FC.TVB")));
-        FirmwareImage image;
-        ASSERT_TRUE(selectFirmwareFile(path, image).accepted);
-        EXPECT_EQ(image.firmwareFileName, "fw-\xC3\xBC.TVB");
-        EXPECT_TRUE(loadFirmwareImage(image));
-        EXPECT_GT(image.pageCount, 0);
-    }
+    std::FILE* fresh = createNewBinaryFile(dir.file("fresh"));
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_GE(std::fputs("a\n", fresh), 0);  // binary: the line end stays one byte
+    std::fclose(fresh);
+    EXPECT_EQ(readAll(dir.file("fresh")), (std::vector<std::uint8_t>{'a', '\n'}));
+}
 
-    TEST(HeaderText, Checks) {
-        struct Case {
-            std::string name;
-            std::string version;
-            bool ok;
-        };
-        for (const Case& c : std::vector<Case>{
-                 {"FW1", "V1.2", true},
-                 {"ABCDEFGHIJKL", "MNOP", true},
-                 {"A B", "", true},
-                 {"A", "1 2", true},
-                 {"", "V1", false},
-                 {"ABCDEFGHIJKLM", "V1", false},
-                 {"FW1", "V1.23", false},
-                 {" FW1", "V1", false},
-                 {"FW1 ", "V1", false},
-                 {"FW1", " V1", false},
-                 {"FW1", "V1 ", false},
-                 {"F\xC3\xA9", "V1", false},
-                 {"FW\t1", "V1", false},
-                 {"FW1", "V\x7F", false},
-             }) {
-            EXPECT_EQ(!checkHeaderText(c.name, c.version).has_value(), c.ok)
-                << '"' << c.name << "\" \"" << c.version << '"';
-        }
-    }
+// Paths are UTF-8 text, as the window holds them, on every system; Windows'
+// narrow file calls would read them in the local code page instead.
+TEST(WriteFile, Utf8PathsReachTheirFiles) {
+    ScratchDir dir;
+    const auto folder = dir.path() / std::filesystem::path(u8"\u56FA\u4EF6-Pr\u00FCfung");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::string path = dir.path().string() +
+                             "/\xE5\x9B\xBA\xE4\xBB\xB6-Pr\xC3\xBC"
+                             "fung/fw-\xC3\xBC.TVB";
+    ASSERT_TRUE(writeFirmwareFile(path, 0x8401, "FW1", "V1.2", countingBody(300)).ok);
+    EXPECT_TRUE(std::filesystem::exists(folder / std::filesystem::path(u8"fw-\u00FC.TVB")));
+    FirmwareImage image;
+    ASSERT_TRUE(selectFirmwareFile(path, image).accepted);
+    EXPECT_EQ(image.firmwareFileName, "fw-\xC3\xBC.TVB");
+    EXPECT_TRUE(loadFirmwareImage(image));
+    EXPECT_GT(image.pageCount, 0);
+}
 
-    TEST(HeaderText, RefusedTextWritesNothing) {
-        ScratchDir dir;
-        const std::string path = dir.file("out.TVB");
-        const WriteResult result = writeFirmwareFile(path, 0x8401, " FW1", "V1", {});
-        EXPECT_FALSE(result.ok);
-        EXPECT_FALSE(std::filesystem::exists(path));
+TEST(HeaderText, Checks) {
+    struct Case {
+        std::string name;
+        std::string version;
+        bool ok;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"FW1", "V1.2", true},
+             {"ABCDEFGHIJKL", "MNOP", true},
+             {"A B", "", true},
+             {"A", "1 2", true},
+             {"", "V1", false},
+             {"ABCDEFGHIJKLM", "V1", false},
+             {"FW1", "V1.23", false},
+             {" FW1", "V1", false},
+             {"FW1 ", "V1", false},
+             {"FW1", " V1", false},
+             {"FW1", "V1 ", false},
+             {"F\xC3\xA9", "V1", false},
+             {"FW\t1", "V1", false},
+             {"FW1", "V\x7F", false},
+         }) {
+        EXPECT_EQ(!checkHeaderText(c.name, c.version).has_value(), c.ok)
+            << '"' << c.name << "\" \"" << c.version << '"';
     }
+}
 
-    TEST(HeaderText, EveryAcceptedTextReadsBackUnchanged) {
-        ScratchDir dir;
-        const std::string path = dir.file("out.TVB");
-        for (const auto& [name, version] :
-             std::vector<std::pair<std::string, std::string>>{{"FW1", "V1.2"},
-                                                              {"ABCDEFGHIJKL", "MNOP"},
-                                                              {"A", ""},
-                                                              {"A  B", "1 2"},
-                                                              {"~!", "@#"}}) {
-            ASSERT_TRUE(writeFirmwareFile(path, 0x0131, name, version, {}).ok);
-            const auto header = readFirmwareHeader(path);
-            ASSERT_TRUE(header.has_value());
-            EXPECT_TRUE(header->accepted());
-            EXPECT_EQ(header->firmwareName, name);
-            EXPECT_EQ(header->firmwareVersion, version);
-            EXPECT_EQ(header->modelCode, 0x0131);
-        }
+TEST(HeaderText, RefusedTextWritesNothing) {
+    ScratchDir dir;
+    const std::string path = dir.file("out.TVB");
+    const WriteResult result = writeFirmwareFile(path, 0x8401, " FW1", "V1", {});
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(HeaderText, EveryAcceptedTextReadsBackUnchanged) {
+    ScratchDir dir;
+    const std::string path = dir.file("out.TVB");
+    for (const auto& [name, version] : std::vector<std::pair<std::string, std::string>>{
+             {"FW1", "V1.2"}, {"ABCDEFGHIJKL", "MNOP"}, {"A", ""}, {"A  B", "1 2"}, {"~!", "@#"}}) {
+        ASSERT_TRUE(writeFirmwareFile(path, 0x0131, name, version, {}).ok);
+        const auto header = readFirmwareHeader(path);
+        ASSERT_TRUE(header.has_value());
+        EXPECT_TRUE(header->accepted());
+        EXPECT_EQ(header->firmwareName, name);
+        EXPECT_EQ(header->firmwareVersion, version);
+        EXPECT_EQ(header->modelCode, 0x0131);
     }
+}
 
 }  // namespace
 }  // namespace flashmere
