@@ -4,6 +4,8 @@
 #include <cstring>
 
 #if defined(_WIN32)
+#include <io.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -96,6 +98,11 @@ std::string regularFileProblem(const std::string& path) {
     return opened.file ? std::string() : std::strerror(opened.error);
 }
 
+std::uint64_t openFileSize(std::FILE* file) {
+    const __int64 size = ::_filelengthi64(::_fileno(file));
+    return size > 0 ? static_cast<std::uint64_t>(size) : 0;
+}
+
 #else
 
 namespace {
@@ -168,6 +175,11 @@ std::string regularFileProblem(const std::string& path) {
         return std::strerror(errno);
     }
     return {};
+}
+
+std::uint64_t openFileSize(std::FILE* file) {
+    struct stat status {};
+    return ::fstat(::fileno(file), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
 #endif

@@ -189,6 +189,14 @@ TEST(LoadImage, RefusesWhatTheDeviceMustNotGet) {
                      std::vector<std::uint8_t>(1032, 0x5A));
          },
          LoadFailure::HeaderChanged, "header chosen"},
+        {"past_4_GiB",
+         [](const ScratchDir&, const std::string& path) {
+             // Sparse: the size counts, the first byte past the limit ends the read.
+             ASSERT_TRUE(writeFirmwareFile(path, 0x8401, "FW", "V1", countingBody(40000)).ok);
+             std::filesystem::resize_file(pathFromUtf8(path),
+                                          kHeaderSize + (std::uint64_t{1} << 32) + 40000);
+         },
+         LoadFailure::BodyTooLong, "4295007296 bytes of firmware"},
         {"folder",
          [](const ScratchDir&, const std::string& path) {
              std::filesystem::remove(pathFromUtf8(path));
