@@ -1,7 +1,5 @@
 #include "firmware/firmware_image.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -57,11 +55,6 @@ bool countErasedTail(std::FILE* file, std::uint64_t& count) {
     }
 }
 
-std::uint64_t fileSize(std::FILE* file) {
-    struct stat status {};
-    return ::fstat(::fileno(file), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
-}
-
 ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
     if (!image.selectedHeader) {
         load.failure = LoadFailure::NotSelected;
@@ -74,7 +67,7 @@ ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
         return load;
     }
     std::FILE* file = opened.file.get();
-    const std::uint64_t size = fileSize(file);
+    const std::uint64_t size = openFileSize(file);
     load.bodyBytes = size > kHeaderSize ? size - kHeaderSize : 0;
 
     // Selection read the header; a file that no longer starts with it was

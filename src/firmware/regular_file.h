@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -27,5 +28,9 @@ RegularFile openRegularFile(const std::string& path);
 // Why a path cannot be read as a firmware file or body, for a message ("no
 // such file", "is a FIFO, not a regular file", ...). Empty when it can.
 std::string regularFileProblem(const std::string& path);
+
+// The size in bytes of an open file; 0 when the system cannot tell. Always
+// 64-bit: Windows' plain fstat has a 32-bit size.
+std::uint64_t openFileSize(std::FILE* file);
 
 }  // namespace flashmere

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/file_path.h"
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/firmware_writer.h"
@@ -21,6 +21,8 @@
 namespace flashmere {
 namespace {
 
+using testing::kFifosAndLinks;
+using testing::makeFifo;
 using testing::ScratchDir;
 
 std::vector<std::uint8_t> countingBody(std::size_t size) {
@@ -33,7 +35,7 @@ std::vector<std::uint8_t> countingBody(std::size_t size) {
 }
 
 std::vector<std::uint8_t> readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(pathFromUtf8(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
@@ -171,7 +173,7 @@ TEST(LoadImage, RefusesWhatTheDeviceMustNotGet) {
         body.back() = last;
         return body;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"header_only", withBody(0x8401, {}), LoadFailure::EmptyBody, "no firmware bytes"},
         {"past_the_limit", withBody(0x8401, countingBody(40000)), LoadFailure::BodyTooLong,
          "40000 bytes of firmware, more than the 32768 bytes that model 8401 takes"},
@@ -183,17 +185,33 @@ TEST(LoadImage, RefusesWhatTheDeviceMustNotGet) {
          "no longer starts with the header chosen"},
         {"other_magic",
          [](const ScratchDir& d, const std::string& path) {
-             d.write(std::filesystem::path(path).filename().string(),
+             d.write(utf8FromPath(pathFromUtf8(path).filename()),
                      std::vector<std::uint8_t>(1032, 0x5A));
          },
          LoadFailure::HeaderChanged, "header chosen"},
-        {"fifo",
+        {"past_4_GiB",
          [](const ScratchDir&, const std::string& path) {
-             std::filesystem::remove(path);
-             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+             // Sparse: the size counts, the first byte past the limit ends the read.
+             ASSERT_TRUE(writeFirmwareFile(path, 0x8401, "FW", "V1", countingBody(40000)).ok);
+             std::filesystem::resize_file(pathFromUtf8(path),
+                                          kHeaderSize + (std::uint64_t{1} << 32) + 40000);
+         },
+         LoadFailure::BodyTooLong, "4295007296 bytes of firmware"},
+        {"folder",
+         [](const ScratchDir&, const std::string& path) {
+             std::filesystem::remove(pathFromUtf8(path));
+             std::filesystem::create_directory(pathFromUtf8(path));
          },
          LoadFailure::NotRegularFile, "no longer a regular file"},
     };
+    if (kFifosAndLinks) {
+        cases.push_back({"fifo",
+                         [](const ScratchDir&, const std::string& path) {
+                             std::filesystem::remove(pathFromUtf8(path));
+                             ASSERT_TRUE(makeFifo(path));
+                         },
+                         LoadFailure::NotRegularFile, "no longer a regular file"});
+    }
     for (const Case& c : cases) {
         ScratchDir dir;
         const std::string path = dir.file("image.TVB");
@@ -330,6 +348,9 @@ TEST(WriteFile, FailureLeavesNothing) {
 }
 
 TEST(WriteFile, WritesThroughALinkAndNeverReplacesOtherKinds) {
+    if (!kFifosAndLinks) {
+        GTEST_SKIP() << "no FIFOs or symbolic links to make on this system";
+    }
     ScratchDir dir;
     const std::string target = dir.write("target.TVB", {1, 2, 3});
     std::filesystem::create_symlink("target.TVB", dir.path() / "link.TVB");
@@ -340,7 +361,7 @@ TEST(WriteFile, WritesThroughALinkAndNeverReplacesOtherKinds) {
 
     // A FIFO (as a device node would be) is left as it is, named or linked.
     const std::string fifo = dir.file("fifo.TVB");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(makeFifo(fifo));
     std::filesystem::create_symlink("fifo.TVB", dir.path() / "to-fifo.TVB");
     for (const std::string& path : {fifo, dir.file("to-fifo.TVB")}) {
         const WriteResult result = writeFirmwareFile(path, 0x8401, "FW1", "V1.2", body);

@@ -7,7 +7,31 @@
 #include <string>
 #include <vector>
 
+#include "firmware/file_path.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace flashmere::testing {
+
+// Windows has neither FIFOs nor symbolic links a test can count on making, so
+// the cases that need one run on POSIX systems only.
+#if defined(_WIN32)
+inline constexpr bool kFifosAndLinks = false;
+#else
+inline constexpr bool kFifosAndLinks = true;
+#endif
+
+// Makes a FIFO at path; false where it could not, always on Windows.
+inline bool makeFifo(const std::string& path) {
+#if defined(_WIN32)
+    (void)path;
+    return false;
+#else
+    return ::mkfifo(path.c_str(), 0600) == 0;
+#endif
+}
 
 // A private folder under the system's temporary folder, removed at the end.
 class ScratchDir {
@@ -26,12 +50,15 @@ class ScratchDir {
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // The UTF-8 text of the path of name (UTF-8 too) in the folder.
+    std::string file(const std::string& name) const {
+        return utf8FromPath(path_ / pathFromUtf8(name));
+    }
     const std::filesystem::path& path() const { return path_; }
 
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
         const std::string where = file(name);
-        std::ofstream out(where, std::ios::binary);
+        std::ofstream out(pathFromUtf8(where), std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
         return where;
