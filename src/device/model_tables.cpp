@@ -126,16 +126,16 @@ struct VerifyRow {
 using VS = VerifyStyle;
 
 // row, style, read command, page, base, form, attempts, pause before each
-// attempt, retry pause, compare a page whose reads all failed
+// attempt, retry pause
 const VerifyRow kVerifyRows[] = {
-    {kRow1, {1, VS::Patient, 0x603A, 256, 0, AF::Bits24, 21, 100, 200, false}},
-    {kRow2, {2, VS::Quick, 0x003A, 128, 0, AF::Bits24, 3, 0, 50, true}},
-    {kRow3, {3, VS::Quick, 0x605C, 128, 0, AF::Bits24, 3, 0, 50, true}},
-    {kRow4, {4, VS::Patient, 0x603A, 256, 0, AF::Bits24, 21, 100, 200, false}},
-    {kRow5, {5, VS::Quick, 0x605C, 128, 0, AF::Bits24, 3, 0, 50, true}},
-    {kRow6, {6, VS::Quick, 0x003A, 128, 0, AF::Bits24, 3, 0, 50, true}},
-    {kRow9, {7, VS::Standard, 0x003A, 256, 0x3100, AF::Bits16, 3, 0, 200, true}},
-    {{}, {8, VS::Standard, 0x003A, 256, 0, AF::Bits24, 3, 0, 200, true}},
+    {kRow1, {1, VS::Patient, 0x603A, 256, 0, AF::Bits24, 21, 100, 200}},
+    {kRow2, {2, VS::Quick, 0x003A, 128, 0, AF::Bits24, 3, 0, 50}},
+    {kRow3, {3, VS::Quick, 0x605C, 128, 0, AF::Bits24, 3, 0, 50}},
+    {kRow4, {4, VS::Patient, 0x603A, 256, 0, AF::Bits24, 21, 100, 200}},
+    {kRow5, {5, VS::Quick, 0x605C, 128, 0, AF::Bits24, 3, 0, 50}},
+    {kRow6, {6, VS::Quick, 0x003A, 128, 0, AF::Bits24, 3, 0, 50}},
+    {kRow9, {7, VS::Standard, 0x003A, 256, 0x3100, AF::Bits16, 3, 0, 200}},
+    {{}, {8, VS::Standard, 0x003A, 256, 0, AF::Bits24, 3, 0, 200}},
 };
 
 struct RunRow {

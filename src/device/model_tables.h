@@ -93,7 +93,6 @@ struct VerifyProfile {
     int attempts;
     int pauseBeforeAttemptMs;
     int retryPauseMs;
-    bool compareAfterFailedRead;
 };
 std::optional<VerifyProfile> verifyProfileFor(std::uint16_t model);
 
