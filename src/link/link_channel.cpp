@@ -90,7 +90,7 @@ bool LinkChannel::transact(std::span<const std::uint8_t> request, FrameCollector
     for (;;) {
         // The exchange fails once more than the silence limit has passed
         // since the last byte; every received piece restarts the count.
-        const std::int64_t wait = lastReceived + kSilenceLimitMs + 1 - clock_.nowMs();
+        const std::int64_t wait = lastReceived + silenceLimitMs + 1 - clock_.nowMs();
         if (wait <= 0) {
             return false;
         }

@@ -46,6 +46,9 @@ class LinkChannel {
     std::string pinText = "9174";
     // The last reply of either protocol.
     ReplyFrame reply;
+    // How long an exchange waits without a byte before it fails; a scan of
+    // many IDs waits less than an upgrade.
+    std::int64_t silenceLimitMs = kSilenceLimitMs;
 
     // Closes, then opens by linkKind. A serial port that cannot be opened
     // gives false with nothing left open; a TCP link always gives true, and
@@ -57,6 +60,8 @@ class LinkChannel {
     // told it; empty when it did not fail or the factory could not tell.
     const std::string& openFailure() const { return openFailure_; }
     bool isOpen() const { return transport_ != nullptr; }
+    // Open and, for TCP, connected right now.
+    bool connected() const { return transport_ && transport_->connected(); }
     // True once the system reported the link, connected at its opening,
     // closed, reset or gone (a TCP disconnect, a serial port error or
     // hang-up). A device that falls silent keeps the link, and closeLink is
@@ -69,7 +74,7 @@ class LinkChannel {
 
     // One request and its reply: discards stale input, sends, then hands
     // every received byte to the collector until it reports a complete frame
-    // or more than 1000 ms pass without a byte. Fails at once, sending
+    // or more than silenceLimitMs pass without a byte. Fails at once, sending
     // nothing, when no connected link exists.
     bool transact(std::span<const std::uint8_t> request, FrameCollector& collector);
 

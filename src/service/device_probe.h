@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/clock.h"
+#include "link/link_channel.h"
 #include "link/transport.h"
 #include "upgrade/operator_panel.h"
 
@@ -37,7 +38,6 @@ class DeviceProbe {
   public:
     DeviceProbe(TransportFactory& transports, Clock& clock, TraceSink& trace,
                 const OperatorOptions& options, std::int64_t replyWaitMs);
-    ~DeviceProbe();
     DeviceProbe(const DeviceProbe&) = delete;
     DeviceProbe& operator=(const DeviceProbe&) = delete;
 
@@ -50,14 +50,8 @@ class DeviceProbe {
   private:
     std::optional<ProbeAnswer> probeBinary(std::uint16_t id);
     std::optional<ProbeAnswer> probeText(std::uint16_t id);
-    bool exchange(const std::vector<std::uint8_t>& request, FrameCollector& collector);
 
-    TransportFactory& transports_;
-    Clock& clock_;
-    TraceSink& trace_;
-    OperatorOptions options_;
-    std::int64_t replyWaitMs_;
-    std::unique_ptr<Transport> transport_;
+    LinkChannel link_;
 };
 
 }  // namespace flashmere
