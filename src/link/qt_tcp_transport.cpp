@@ -74,7 +74,8 @@ void QtTcpTransport::discardInput() {
     for (int round = 0; round < kMaxDiscardRounds && connected() && socket_->waitForReadyRead(0);
          ++round) {
     }
-    socket_->readAll();
+    // Dropped where it lies: readAll would build a copy of every byte.
+    socket_->skip(socket_->bytesAvailable());
 }
 
 bool QtTcpTransport::write(std::span<const std::uint8_t> bytes) {
@@ -89,6 +90,9 @@ bool QtTcpTransport::write(std::span<const std::uint8_t> bytes) {
     if (queued != static_cast<qint64>(bytes.size())) {
         return false;
     }
+    // The system takes a small request at once: hand it over without first
+    // polling for room, and wait only for what it could not take.
+    socket_->flush();
     QElapsedTimer timer;
     timer.start();
     while (socket_->bytesToWrite() > 0) {
@@ -97,7 +101,8 @@ bool QtTcpTransport::write(std::span<const std::uint8_t> bytes) {
             return false;
         }
     }
-    return true;
+    // A failed write aborts the socket, which also empties its buffer.
+    return connected();
 }
 
 std::size_t QtTcpTransport::readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) {

@@ -353,6 +353,23 @@ TEST_F(TransportTest, TcpStaleBytesAreDroppedBeforeTheRequest) {
     EXPECT_EQ(link.reply.codeWord, 0x0003);
 }
 
+TEST_F(TransportTest, TcpWriteLargerThanTheSystemTakesAtOnceArrivesWhole) {
+    // The peer reads nothing for a while, so the system's buffers fill and
+    // the rest must wait in the socket until there is room.
+    constexpr std::size_t kSize = 16 * 1024 * 1024;
+    Bytes big(kSize);
+    for (std::size_t i = 0; i < kSize; ++i) {
+        big[i] = static_cast<std::uint8_t>(i * 7 + i / 4096);
+    }
+    TcpPeer peer({pause(300), expect(kSize)});
+    auto transport = factory.openTcp("127.0.0.1", peer.port(), 2000);
+    ASSERT_TRUE(transport && transport->connected());
+    EXPECT_TRUE(transport->write(big));
+    const Bytes received = peer.join();
+    EXPECT_EQ(received.size(), kSize);
+    EXPECT_TRUE(received == big);
+}
+
 TEST_F(TransportTest, TcpReplyInPiecesWithGaps) {
     TcpPeer peer({expect(kNameRequest.size()),
                   send(Bytes(kNameReply.begin(), kNameReply.begin() + 3)), pause(300),
