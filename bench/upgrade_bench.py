@@ -364,9 +364,11 @@ def main():
                 r = run_window(args.bin, work, files[m], m, "tcp", tag, args.xvfb)
                 r["ratio"] = r["wall_ms"] / floors[(m, "tcp")]["floor_ms"]
                 runs.append(r)
+                cpu = r["liveness"].get("run_cpu_ms")
+                share = f" ({100.0 * cpu / r['wall_ms']:.2f} %)" if cpu is not None else ""
                 print(f"# {tag}: exit {r['exit']} wall {r['wall_ms']:.0f} ms ratio "
                       f"{r['ratio']:.4f} gap {r['liveness'].get('max_gap_ms')} ms "
-                      f"rss {r['rss_kb']} kB", flush=True)
+                      f"run CPU {cpu} ms{share} rss {r['rss_kb']} kB", flush=True)
                 if r["exit"] != 0:
                     print(r["stderr"], file=sys.stderr)
         if args.json_out:
