@@ -196,7 +196,8 @@ def run_cli(bin_dir, work, fw, model, link, tag):
             **t, **sim.transcript()}
 
 
-def run_window(bin_dir, work, fw, model, link, tag, use_xvfb):
+def run_window(bin_dir, work, fw, model, link, tag, use_xvfb, ticks=True):
+    """ticks=False keeps the 10 ms timer off: the run's CPU time is then the window's alone."""
     kind, _, _ = LINKS[link]
     if kind != "tcp":
         raise ValueError("the window benchmark uses the TCP link (--net)")
@@ -207,6 +208,8 @@ def run_window(bin_dir, work, fw, model, link, tag, use_xvfb):
         runtime = os.path.join(work, "xdg-runtime")
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         env["XDG_RUNTIME_DIR"] = runtime
+        if not ticks:
+            env["FLASHMERE_LIVENESS_TICKS"] = "0"
         cmd = [os.path.join(bin_dir, "flashmere"), "--net", sim.endpoint, "--file", fw,
                "--settings", os.path.join(work, f"window-settings-{tag}.json"), "--no-note",
                "--auto-upgrade", "--measure-liveness", liveness]
@@ -228,7 +231,8 @@ def run_window(bin_dir, work, fw, model, link, tag, use_xvfb):
             probe = json.load(f)
     # The process's wall time includes starting and closing the window (and Xvfb); the run
     # itself is timed inside the window from the press of Upgrade to its end.
-    return {"front": "window", "model": model, "link": link, "exit": code,
+    return {"front": "window" if ticks else "window, no probe", "model": model, "link": link,
+            "exit": code,
             "process_wall_ms": wall, "wall_ms": probe.get("run_ms", wall),
             "load_before": load_before, "load_after": load_after, "xvfb": use_xvfb,
             "liveness": probe, **t, **sim.transcript()}
@@ -275,17 +279,18 @@ def report(runs, floors):
             f"{fmt(ident)} ({fl['identify_ms']}) | "
             f"{rs[0]['requests']}/{fl['requests']} | {fmt(median([r['sim_reply_ms'] for r in rs]))}"
             f" | {fmt(min(loads), 2)}-{fmt(max(loads), 2)} |")
-    lv = [r for r in runs if r["front"] == "window"]
+    lv = [r for r in runs if r["front"].startswith("window")]
     if lv:
         out.append("")
-        out.append("| window run | model | largest gap of the 10 ms timer, ms | gap ended ms after "
-                   "the press | ticks | run ms | CPU ms during the run | CPU % of the run |")
-        out.append("|---|---|---|---|---|---|---|---|")
+        out.append("| window run | model | probe | largest gap of the 10 ms timer, ms | gap ended ms "
+                   "after the press | ticks | run ms | CPU ms during the run | CPU % of the run |")
+        out.append("|---|---|---|---|---|---|---|---|---|")
         for i, r in enumerate(lv):
             p = r.get("liveness", {})
             cpu = p.get("run_cpu_ms")
             share = fmt(100.0 * cpu / p["run_ms"], 2) if cpu is not None and p.get("run_ms") else "-"
-            out.append(f"| {i + 1} | {r['model']} | {p.get('max_gap_ms', '-')} | "
+            probe = "no" if r["front"].endswith("no probe") else "yes"
+            out.append(f"| {i + 1} | {r['model']} | {probe} | {p.get('max_gap_ms', '-')} | "
                        f"{p.get('max_gap_end_ms', '-')} | {p.get('ticks', '-')} | "
                        f"{p.get('run_ms', '-')} | {cpu if cpu is not None else '-'} | {share} |")
     out.append("")
@@ -310,6 +315,9 @@ def main():
     ap.add_argument("--window-models", default="8401,8801",
                     help="models run through the window over TCP (empty: none)")
     ap.add_argument("--xvfb", action="store_true", help="run the window under Xvfb")
+    ap.add_argument("--window-without-probe", action="store_true",
+                    help="after each window run, run it again without the 10 ms timer, whose "
+                    "ticks cost CPU time of their own: the window's CPU share alone")
     ap.add_argument("--json-out", default=None)
     ap.add_argument("--report-only", default=None, metavar="JSON",
                     help="print the tables of an earlier --json-out file and stop")
@@ -360,17 +368,18 @@ def main():
                           f"{sum(r['error_counters'].values())} anomalies "
                           f"{r['anomalies'][:3]}", flush=True)
             for m in window_models:
-                tag = f"window-{m}-tcp-{rep}"
-                r = run_window(args.bin, work, files[m], m, "tcp", tag, args.xvfb)
-                r["ratio"] = r["wall_ms"] / floors[(m, "tcp")]["floor_ms"]
-                runs.append(r)
-                cpu = r["liveness"].get("run_cpu_ms")
-                share = f" ({100.0 * cpu / r['wall_ms']:.2f} %)" if cpu is not None else ""
-                print(f"# {tag}: exit {r['exit']} wall {r['wall_ms']:.0f} ms ratio "
-                      f"{r['ratio']:.4f} gap {r['liveness'].get('max_gap_ms')} ms "
-                      f"run CPU {cpu} ms{share} rss {r['rss_kb']} kB", flush=True)
-                if r["exit"] != 0:
-                    print(r["stderr"], file=sys.stderr)
+                for probe in (True, False) if args.window_without_probe else (True,):
+                    tag = f"window-{m}-tcp-{rep}{'' if probe else '-noprobe'}"
+                    r = run_window(args.bin, work, files[m], m, "tcp", tag, args.xvfb, probe)
+                    r["ratio"] = r["wall_ms"] / floors[(m, "tcp")]["floor_ms"]
+                    runs.append(r)
+                    cpu = r["liveness"].get("run_cpu_ms")
+                    share = f" ({100.0 * cpu / r['wall_ms']:.2f} %)" if cpu is not None else ""
+                    print(f"# {tag}: exit {r['exit']} wall {r['wall_ms']:.0f} ms ratio "
+                          f"{r['ratio']:.4f} gap {r['liveness'].get('max_gap_ms')} ms "
+                          f"run CPU {cpu} ms{share} rss {r['rss_kb']} kB", flush=True)
+                    if r["exit"] != 0:
+                        print(r["stderr"], file=sys.stderr)
         if args.json_out:
             with open(args.json_out, "w") as f:
                 json.dump({"runs": runs,

@@ -103,6 +103,8 @@ inline qint64 processCpuMs() {
 // to FILE as one JSON object when that run ends. With --auto-upgrade the run
 // is started as if Upgrade was pressed once the window has painted itself,
 // and the program quits after it with 0 for "Upgrade ok." and 1 otherwise.
+// With FLASHMERE_LIVENESS_TICKS=0 in the environment the timer stays off:
+// FILE then gives the run's duration and CPU time, and no gap (-1).
 class LivenessRun {
   public:
     LivenessRun(TfrmModule& window, QString outputFile, bool autoUpgrade)
@@ -118,9 +120,12 @@ class LivenessRun {
     // After the window was shown and the file chosen.
     void begin() {
         QTimer::singleShot(0, &window_, [this] {
-            // The probe's own ticks cost the process CPU time: it runs only
-            // when its figure is asked for.
-            if (!outputFile_.isEmpty()) {
+            // The probe's own ticks cost the process CPU time (a wake-up of
+            // the window's thread each): it runs only when its figure is
+            // asked for, and FLASHMERE_LIVENESS_TICKS=0 keeps it off so that
+            // a run's CPU time is the window's alone.
+            if (!outputFile_.isEmpty() && qEnvironmentVariable("FLASHMERE_LIVENESS_TICKS") != "0") {
+                ticking_ = true;
                 probe_.start();
             }
             if (autoUpgrade_) {
@@ -179,13 +184,14 @@ class LivenessRun {
                         "{\"max_gap_ms\":%1,\"interval_ms\":%2,\"ticks\":%3,\"run_ms\":%4,"
                         "\"row\":%5,\"ok\":%6,\"max_gap_end_ms\":%7,\"press_ms\":%8,"
                         "\"run_cpu_ms\":%9}\n")
-                        .arg(probe_.maxGapMs())
+                        .arg(ticking_ ? probe_.maxGapMs() : -1)
                         .arg(probe_.intervalMs())
                         .arg(probe_.ticks())
                         .arg(started_.isValid() ? started_.elapsed() : -1)
                         .arg(static_cast<int>(result))
                         .arg(result == MessageRow::msgUpgradeOk ? "true" : "false")
-                        .arg(probe_.maxGapEndMs() - (started_.isValid() ? startedAt_ : 0))
+                        .arg(ticking_ ? probe_.maxGapEndMs() - (started_.isValid() ? startedAt_ : 0)
+                                      : -1)
                         .arg(pressMs_)
                         .arg(processCpuMs() - cpuAtStartMs_);
                 file.write(json.toUtf8());
@@ -202,6 +208,7 @@ class LivenessRun {
     QString outputFile_;
     bool autoUpgrade_;
     bool done_ = false;
+    bool ticking_ = false;
     LivenessProbe probe_;
     QElapsedTimer started_;
     qint64 startedAt_ = 0;     // probe time of the press of Upgrade
