@@ -80,8 +80,8 @@ TEST(CliScan, FindsTheThreeDevicesOfAPtyBusAndNothingElseAnswers) {
 TEST(CliFleet, OneFaultyDeviceFailsOnlyItsRowAndResumeRerunsOnlyThatRow) {
     QTemporaryDir dir;
     std::vector<std::uint8_t> binaryBody, textBody;
-    ASSERT_FALSE(makeFirmware(dir, "fw8401.TVB", 0x8401, 6 * 256, &binaryBody).isEmpty());
-    ASSERT_FALSE(makeFirmware(dir, "fw8801.TVB", 0x8801, 3 * 256 + 5, &textBody).isEmpty());
+    ASSERT_FALSE(makeFirmware(dir, "fw8401.TVB", 0x8401, 2 * 256, &binaryBody).isEmpty());
+    ASSERT_FALSE(makeFirmware(dir, "fw8801.TVB", 0x8801, 256 + 5, &textBody).isEmpty());
     SimProcess tcp(dir, "tcp");
     ASSERT_TRUE(
         tcp.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "0", "--reboot-ms", "300"}));
