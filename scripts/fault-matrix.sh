@@ -22,11 +22,11 @@ if [[ "${SKIP_BUILD:-0}" != 1 ]]; then
   if [[ ! -f "$BUILD_DIR/build.ninja" ]]; then
     cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   fi
-  cmake --build "$BUILD_DIR" -j2 --target fault_e2e_test flashmere-cli flashmere-devsim >/dev/null
+  cmake --build "$BUILD_DIR" -j2 --target reliability_process_test flashmere-cli flashmere-devsim >/dev/null
 fi
 
-test_bin="$BUILD_DIR/bin/fault_e2e_test"
-[[ -x "$test_bin" ]] || test_bin="$BUILD_DIR/tests/reliability/fault_e2e_test"
+test_bin="$BUILD_DIR/bin/reliability_process_test"
+[[ -x "$test_bin" ]] || test_bin="$BUILD_DIR/tests/reliability/reliability_process_test"
 logs=$(mktemp -d "${TMPDIR:-/tmp}/fault-matrix.XXXXXX")
 trap 'rm -rf "$logs"' EXIT
 

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "process_harness.h"
+#include "tests/support/process_harness.h"
+#include "tests/support/transcript.h"
 
 namespace flashmere::testing {
 namespace {
@@ -17,17 +17,11 @@ QJsonObject readJson(const QString& path) {
                                        : QJsonObject();
 }
 
-QStringList logLines(const SimProcess& sim) {
-    QFile f(sim.logPath());
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split('\n') : QStringList();
-}
-
 // Program requests (binary 6039 or text YP) a simulator's log holds; on a
 // bus, those that device heard for its own address.
 int programRequests(const SimProcess& sim, int device = -1) {
     int count = 0;
-    for (const QString& line : logLines(sim)) {
-        const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+    for (const QJsonObject& e : readTranscript(sim.logPath())) {
         const bool program =
             e.value("command").toString() == "0x6039" || e.value("text").toString().contains("YP");
         count += e.value("event").toString() == "request" && program &&
@@ -71,32 +65,29 @@ TEST(CliScan, FindsTheThreeDevicesOfAPtyBusAndNothingElseAnswers) {
     // Identification requests only.
     bus.stop();
     int requests = 0;
-    for (const QString& line : logLines(bus)) {
-        const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
-        if (e.value("event").toString() == "request") {
-            ++requests;
-            const QString command = e.value("command").toString();
-            EXPECT_TRUE(command == "0x0001" || command == "0x0003" ||
-                        e.value("text").toString().endsWith("AS1"))
-                << line.toStdString();
-        }
+    for (const QJsonObject& e : transcriptEvents(bus.logPath(), "request")) {
+        ++requests;
+        const QString command = e.value("command").toString();
+        EXPECT_TRUE(command == "0x0001" || command == "0x0003" ||
+                    e.value("text").toString().endsWith("AS1"))
+            << QJsonDocument(e).toJson(QJsonDocument::Compact).toStdString();
     }
     EXPECT_GT(requests, 0);
 }
 
 // Two binary and one text device, one on TCP and two on a pty bus; the bus's
-// binary device does not hear its page 1 three times, so that row fails.
+// binary device damages its three replies to page 1, so that row fails.
 TEST(CliFleet, OneFaultyDeviceFailsOnlyItsRowAndResumeRerunsOnlyThatRow) {
     QTemporaryDir dir;
     std::vector<std::uint8_t> binaryBody, textBody;
-    ASSERT_FALSE(makeFirmware(dir, "fw8401.TVB", 0x8401, 6 * 256, &binaryBody).isEmpty());
-    ASSERT_FALSE(makeFirmware(dir, "fw8801.TVB", 0x8801, 3 * 256 + 5, &textBody).isEmpty());
+    ASSERT_FALSE(makeFirmware(dir, "fw8401.TVB", 0x8401, 2 * 256, &binaryBody).isEmpty());
+    ASSERT_FALSE(makeFirmware(dir, "fw8801.TVB", 0x8801, 256 + 5, &textBody).isEmpty());
     SimProcess tcp(dir, "tcp");
     ASSERT_TRUE(
         tcp.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "0", "--reboot-ms", "300"}));
     SimProcess bus(dir, "bus");
     ASSERT_TRUE(bus.start({"--pty", "--model", "8401", "--id", "2", "--device", "8801:5",
-                           "--reboot-ms", "300", "--fault", "program:1:fail=3@2"}));
+                           "--reboot-ms", "300", "--fault", "program:1:corrupt=3@2"}));
     const QString manifest = dir.filePath("site.csv");
     writeText(manifest, QString("# site A\n"
                                 "name,net,com,mode,id,file\n"
@@ -180,14 +171,8 @@ TEST(CliFleet, BadManifestsNameRowAndColumnAndTouchNoDevice) {
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("fleet-report.json")));
     sim.stop();
-    EXPECT_FALSE(logLines(sim).join('\n').contains("link-opened"));
+    EXPECT_TRUE(transcriptEvents(sim.logPath(), "link-opened").empty());
 }
 
 }  // namespace
 }  // namespace flashmere::testing
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
 #include "link/link_channel.h"
 #include "link/qt_transport_factory.h"
-#include "process_harness.h"
+#include "tests/support/process_harness.h"
 
 namespace flashmere::testing {
 namespace {
@@ -72,9 +70,3 @@ INSTANTIATE_TEST_SUITE_P(Transports, LinkAgainstDevsim,
 
 }  // namespace
 }  // namespace flashmere::testing
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

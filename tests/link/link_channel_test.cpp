@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,79 +11,15 @@
 #include "link/send_only_frames.h"
 #include "link/text_frame.h"
 #include "link/virtual_clock.h"
+#include "tests/support/fake_transport.h"
 
 namespace flashmere {
 namespace {
 
 using namespace testing_frames;
 
-// A piece of input that reaches the tool at a given time.
-struct Piece {
-    std::int64_t atMs;
-    Bytes bytes;
-};
-
-// A scripted transport on the virtual clock. Each write releases the next
-// scripted reply, its pieces timed from the moment of the write. A wait with
-// nothing due moves the clock by the whole timeout.
-class FakeTransport final : public Transport {
-  public:
-    explicit FakeTransport(VirtualClock& clock) : clock_(clock) {}
-
-    bool isConnected = true;
-    std::vector<std::vector<Piece>> replies;  // one per write, in order
-    std::deque<Piece> incoming;               // absolute times
-    std::vector<Bytes> written;
-    std::vector<std::string> events;
-    int* closeCount = nullptr;  // outlives the transport
-
-    bool connected() const override { return isConnected; }
-    void discardInput() override {
-        events.push_back("discard");
-        while (!incoming.empty() && incoming.front().atMs <= clock_.nowMs()) {
-            incoming.pop_front();
-        }
-    }
-    bool write(std::span<const std::uint8_t> bytes) override {
-        events.push_back("write");
-        written.emplace_back(bytes.begin(), bytes.end());
-        if (!replies.empty()) {
-            for (auto& p : replies.front()) {
-                incoming.push_back({clock_.nowMs() + p.atMs, p.bytes});
-            }
-            replies.erase(replies.begin());
-        }
-        return true;
-    }
-    std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override {
-        if (!isConnected) {
-            return 0;  // a hung-up line has nothing to wait for
-        }
-        const std::int64_t now = clock_.nowMs();
-        // Input due exactly when the wait ends comes too late for it.
-        if (!incoming.empty() && incoming.front().atMs < now + timeoutMs) {
-            clock_.advance(incoming.front().atMs - now);
-            Piece& p = incoming.front();
-            const std::size_t n = std::min(out.size(), p.bytes.size());
-            std::copy_n(p.bytes.begin(), n, out.begin());
-            p.bytes.erase(p.bytes.begin(), p.bytes.begin() + static_cast<std::ptrdiff_t>(n));
-            if (p.bytes.empty()) {
-                incoming.pop_front();
-            }
-            return n;
-        }
-        clock_.advance(timeoutMs);
-        return 0;
-    }
-    void close() override {
-        if (closeCount != nullptr) {
-            ++*closeCount;
-        }
-    }
-
-  private:
-    VirtualClock& clock_;
-};
+using testing::FakeTransport;
+using testing::Piece;
 
 class FakeFactory final : public TransportFactory {
   public:

@@ -8,13 +8,13 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -33,28 +33,34 @@ namespace {
 
 using namespace testing_frames;
 
-// QSerialPort and QTcpSocket need an event dispatcher in the thread that
-// uses them (no event loop has to run): the main thread gets one here.
-class QtApplicationEnvironment final : public ::testing::Environment {
+// A point in a peer's script that the test waits for, with a bound.
+class SyncPoint {
   public:
-    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
+    void reach() {
+        std::lock_guard lock(mutex_);
+        reached_ = true;
+        changed_.notify_all();
+    }
+    bool waitFor(int timeoutMs) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [this] { return reached_; });
+    }
 
   private:
-    int argc_ = 1;
-    char name_[16] = "link_transport";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> app_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool reached_ = false;
 };
-const auto* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
-// What a peer does, step by step.
+// What a peer does, step by step. A pause is the device's own time between
+// pieces of a reply, part of what is tested.
 struct Step {
-    enum Kind { Send, Expect, Pause, Hangup } kind;
+    enum Kind { Send, Expect, Pause, Hangup, Reach } kind;
     Bytes bytes;
     std::size_t count = 0;
     int ms = 0;
+    std::shared_ptr<SyncPoint> point = {};
 };
 Step send(Bytes b) {
     return {Step::Send, std::move(b), 0, 0};
@@ -67,6 +73,9 @@ Step pause(int ms) {
 }
 Step hangup() {
     return {Step::Hangup, {}, 0, 0};
+}
+Step reach(std::shared_ptr<SyncPoint> point) {
+    return {Step::Reach, {}, 0, 0, std::move(point)};
 }
 
 // The far end of a link, as the peer scripts see it.
@@ -100,6 +109,9 @@ Bytes runScript(Wire& wire, const std::vector<Step>& steps) {
             case Step::Hangup:
                 wire.hangup();
                 return received;
+            case Step::Reach:
+                step.point->reach();
+                break;
         }
     }
     return received;
@@ -217,6 +229,12 @@ class PtyPeer {
 
     bool ok() const { return master_ >= 0; }
     const std::string& path() const { return path_; }
+    // Until bytes wait on the tool's side of the line (the slave end this
+    // peer also holds open).
+    bool waitUntilTheToolCanRead(int timeoutMs) const {
+        pollfd pfd{slave_, POLLIN, 0};
+        return ::poll(&pfd, 1, timeoutMs) == 1 && (pfd.revents & POLLIN) != 0;
+    }
     void start(std::vector<Step> steps) {
         steps_ = std::move(steps);
         thread_ = std::thread([this] {
@@ -345,10 +363,12 @@ TEST_F(TransportTest, TcpBinaryAndTextRoundTrip) {
 
 TEST_F(TransportTest, TcpStaleBytesAreDroppedBeforeTheRequest) {
     const Bytes stale = binaryReply(0x8801, 0x0099, {0x00, 0x02, 'X'});
-    TcpPeer peer({send(stale), expect(kNameRequest.size()), send(kNameReply)});
+    const auto staleSent = std::make_shared<SyncPoint>();
+    TcpPeer peer({send(stale), reach(staleSent), expect(kNameRequest.size()), send(kNameReply)});
     useTcp(peer);
     ASSERT_TRUE(link.openLink());
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the stale bytes land
+    // Written and flushed on loopback: the bytes wait in the tool's socket.
+    ASSERT_TRUE(staleSent->waitFor(kPeerReadTimeoutMs));
     ASSERT_TRUE(exchangeBinaryFrame(link, 2, 0x0003));
     EXPECT_EQ(link.reply.codeWord, 0x0003);
 }
@@ -481,7 +501,7 @@ TEST_F(TransportTest, SerialStaleInputIsDropped) {
     ASSERT_TRUE(link.openLink());
     peer.start({send(binaryReply(0x8801, 0x0099, {0x00, 0x02})), expect(kNameRequest.size()),
                 send(kNameReply)});
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(peer.waitUntilTheToolCanRead(kPeerReadTimeoutMs)) << "the stale bytes never came";
     ASSERT_TRUE(exchangeBinaryFrame(link, 2, 0x0003));
     EXPECT_EQ(link.reply.codeWord, 0x0003);
 }

@@ -6,22 +6,22 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <functional>
 
-#include "attempt_ledger.h"
 #include "firmware/firmware_selection.h"
 #include "link/virtual_clock.h"
-#include "run_bound.h"
 #include "sim_device.h"
 #include "sim_transport.h"
-#include "tests/e2e/process_harness.h"
+#include "tests/support/attempt_ledger.h"
+#include "tests/support/process_harness.h"
 #include "tests/support/recording_panel.h"
-#include "transcript_json.h"
+#include "tests/support/run_bound.h"
+#include "tests/support/sim_ledger.h"
+#include "tests/support/transcript.h"
 
 // Lets gtest print the texts it compares.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -75,21 +75,7 @@ int framesBeforeProgramming(const QString& file, std::uint16_t model) {
     selectFirmwareFile(file.toStdString(), image);
     DeviceRunContext context{panel, factory, clock, image};
     runUpgrade(context);
-    int frames = 0;
-    for (const auto& e : device.transcript()) {
-        if (e.type == SimEventType::Request) {
-            LedgerEvent l;
-            l.type = "request";
-            l.kind = toString(e.kind);
-            l.command = e.command;
-            l.text = e.text;
-            if (attemptKindOf(l) == AttemptKind::Program) {
-                break;
-            }
-            ++frames;
-        }
-    }
-    return frames;
+    return reliability::framesBeforeProgramming(device);
 }
 
 class RealTimeFaults : public ::testing::TestWithParam<RealCase> {
@@ -243,81 +229,13 @@ TEST(LinkLoss, APseudoTerminalClosedMidProgrammingEndsTheRunAtOnce) {
     EXPECT_EQ(cli.state(), QProcess::NotRunning);
 }
 
-// The subset CI runs: the faults that matter, on small images.
+// One real run per transport, through both programs: a dropped TCP link
+// mid-programming and short read replies on a pseudo-terminal. Every other
+// fault runs in-process on the virtual clock (fault_matrix_test); the whole
+// real-time matrix is scripts/fault-matrix.sh.
 std::vector<RealCase> ciCases() {
     return {
-        RealCase{"tcp_8401_drop5",
-                 0x8401,
-                 3 * 256,
-                 false,
-                 {"--drop", "0.05", "--seed", "3"},
-                 Expect::Any},
-        RealCase{"pty_8801_drop5",
-                 0x8801,
-                 2 * 256,
-                 true,
-                 {"--drop", "0.05", "--seed", "5"},
-                 Expect::Any},
-        RealCase{"tcp_8201_split900",
-                 0x8201,
-                 256,
-                 false,
-                 {"--split", "0-900", "--seed", "2"},
-                 Expect::Ok,
-                 900},
         RealCase{"tcp_8401_disconnect", 0x8401, 4 * 256, false, {}, Expect::ProgramError, 0, 3},
-        RealCase{"tcp_8400_corrupt_page",
-                 0x8400,
-                 3 * 128,
-                 false,
-                 {"--fault", "corrupt-page:1"},
-                 Expect::VerifyError},
-        RealCase{"pty_8201_silent_after_1",
-                 0x8201,
-                 3 * 256,
-                 true,
-                 {"--fault", "silent-after-pages:1"},
-                 Expect::ProgramError},
-        // Skip error goes on past the page, and still ends honestly.
-        RealCase{"tcp_8401_skip_program_never_no_verify",
-                 0x8401,
-                 3 * 256,
-                 false,
-                 {"--fault", "program:1:never"},
-                 Expect::ProgramError,
-                 0,
-                 0,
-                 "",
-                 0,
-                 {"--skip-errors", "--no-verify"}},
-        RealCase{"pty_8400_skip_program_and_read_never",
-                 0x8400,
-                 3 * 128,
-                 true,
-                 {"--fault", "program:1:never", "--fault", "read:1:never"},
-                 Expect::VerifyError,
-                 0,
-                 0,
-                 "",
-                 0,
-                 {"--skip-errors"}},
-        RealCase{"tcp_8401_skip_disconnect",
-                 0x8401,
-                 4 * 256,
-                 false,
-                 {},
-                 Expect::ProgramError,
-                 0,
-                 3,
-                 "",
-                 0,
-                 {"--skip-errors"}},
-        RealCase{"tcp_8801_short_read",
-                 0x8801,
-                 2 * 256,
-                 false,
-                 {"--fault", "read:1:short=3"},
-                 Expect::VerifyError},
         RealCase{"pty_8400_short_read",
                  0x8400,
                  3 * 128,
@@ -437,9 +355,3 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RealTimeFaults);
 
 }  // namespace
 }  // namespace flashmere::reliability
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -11,16 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "attempt_ledger.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/firmware_writer.h"
 #include "link/virtual_clock.h"
-#include "run_bound.h"
 #include "shell/message_table.h"
 #include "sim_device.h"
 #include "sim_transport.h"
 #include "tests/firmware/scratch_dir.h"
+#include "tests/support/attempt_ledger.h"
 #include "tests/support/recording_panel.h"
+#include "tests/support/run_bound.h"
+#include "tests/support/sim_ledger.h"
 #include "upgrade/upgrade_run.h"
 
 namespace flashmere::reliability {
@@ -124,6 +125,11 @@ const std::vector<FaultCase>& faultCases() {
          [](SimConfig& c, const Plan& p) {
              c.faults.rules.push_back(rule(FaultTarget::RebootAtPage, pageOf(p), "reboot-at-page"));
          }},
+        {"short read replies of page N", Expect::VerifyError, false,
+         [](SimConfig& c, const Plan& p) {
+             c.faults.rules.push_back(
+                 rule(FaultTarget::Read, pageOf(p), "read:N:short=99", FaultAction::Short, 99));
+         }},
         // Skip error goes on past a page, but never to "Upgrade ok." unless
         // the page reads back equal; a lost link ends the run at once.
         {"skip: program page N never", Expect::VerifyError, false,
@@ -159,17 +165,6 @@ const std::vector<FaultCase>& faultCases() {
          true},
     };
     return cases;
-}
-
-LedgerEvent ledgerEventOf(const SimEvent& e) {
-    LedgerEvent out;
-    out.type = toString(e.type);
-    out.kind = toString(e.kind);
-    out.command = e.command;
-    out.text = e.text;
-    out.pageAddress = e.pageAddress;
-    out.note = e.note;
-    return out;
 }
 
 bool isIdentificationFailure(MessageRow row) {
@@ -241,18 +236,8 @@ class FaultMatrix {
         selectFirmwareFile(path_, image);
         DeviceRunContext context{panel, factory, clock, image};
         runUpgrade(context);
-        int frames = 0;
-        for (const auto& e : device.transcript()) {
-            if (e.type != SimEventType::Request) {
-                continue;
-            }
-            if (attemptKindOf(ledgerEventOf(e)) == AttemptKind::Program) {
-                break;
-            }
-            ++frames;
-        }
-        cached = frames;
-        return frames;
+        cached = reliability::framesBeforeProgramming(device);
+        return cached;
     }
 
     static OperatorOptions options(std::uint8_t linkKind) {
@@ -358,11 +343,7 @@ class FaultMatrix {
                  " ms");
         }
         // The counters equal the failed attempts of the transcript.
-        std::vector<LedgerEvent> events;
-        for (const auto& e : device.transcript()) {
-            events.push_back(ledgerEventOf(e));
-        }
-        const Ledger ledger = readLedger(events);
+        const Ledger ledger = readLedger(ledgerEventsOf(device));
         const CounterTriple tool{panel.counter(ErrorCounter::edErrrE),
                                  panel.counter(ErrorCounter::edErrrP),
                                  panel.counter(ErrorCounter::edErrrV)};

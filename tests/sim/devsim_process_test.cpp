@@ -6,117 +6,49 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <string>
-#include <thread>
 
 #include "sim_test_util.h"
+#include "tests/support/process_harness.h"
 
 namespace flashmere {
 namespace {
 
 using namespace simtest;
+using testing::SimProcess;
 
 std::int64_t nowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The simulator in FLASHMERE_BIN_DIR, else the one this test was built with.
-std::string devsimPath() {
-    if (const char* dir = std::getenv("FLASHMERE_BIN_DIR"); dir && *dir) {
-        return std::string(dir) + "/flashmere-devsim";
-    }
-    return FLASHMERE_DEVSIM_PATH;
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-class DevsimProcess {
-  public:
-    explicit DevsimProcess(std::vector<std::string> args) {
-        int out[2];
-        if (pipe(out) != 0) {
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            const std::string path = devsimPath();
-            std::vector<char*> argv{const_cast<char*>(path.c_str())};
-            for (auto& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        stdout_ = out[0];
-    }
-    ~DevsimProcess() {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0) {
-            close(stdout_);
-        }
-    }
-
-    // The first stdout line, or "" after timeoutMs.
-    std::string firstLine(std::int64_t timeoutMs) {
-        std::string line;
-        const std::int64_t deadline = nowMs() + timeoutMs;
-        while (nowMs() < deadline) {
-            pollfd p{stdout_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) {
-                continue;
-            }
-            char c;
-            if (read(stdout_, &c, 1) != 1) {
-                break;
-            }
-            if (c == '\n') {
-                return line;
-            }
-            line += c;
-        }
-        return "";
-    }
-
-    // Sends SIGTERM and waits at most timeoutMs; the exit code, or -1.
-    int terminate(std::int64_t timeoutMs) {
-        kill(pid_, SIGTERM);
-        const std::int64_t deadline = nowMs() + timeoutMs;
-        while (nowMs() < deadline) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+// A plain socket connected to "127.0.0.1:PORT"; -1 when it cannot be.
+int connectTo(const QString& endpoint) {
+    const int port = endpoint.section(':', -1).toInt();
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (port <= 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
         return -1;
     }
-
-    pid_t pid() const { return pid_; }
-    void markExited() { exited_ = true; }
-
-  private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    bool exited_ = false;
-};
+    return fd;
+}
 
 // Reads until the collector accepts a frame or timeoutMs passes.
 template <typename Decode>
@@ -145,25 +77,13 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
-std::string tempPath(const char* name) {
-    return ::testing::TempDir() + "devsim_" + std::to_string(getpid()) + "_" + name;
-}
-
 TEST(DevsimProcess, ServesTcpAndWritesItsDumpAndLogOnSigterm) {
-    const std::string dump = tempPath("dump.bin");
-    const std::string log = tempPath("log.jsonl");
-    DevsimProcess sim({"--tcp", "0", "--model", "8401", "--id", "3", "--dump", dump, "--log", log});
-    const std::string line = sim.firstLine(5000);
-    ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
-    const int port = std::stoi(line.substr(line.rfind(':') + 1));
-    ASSERT_GT(port, 0);
-
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    QTemporaryDir dir;
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "0", "--model", "8401", "--id", "3"}));
+    ASSERT_TRUE(sim.endpoint().startsWith("127.0.0.1:")) << sim.endpoint().toStdString();
+    const int fd = connectTo(sim.endpoint());
+    ASSERT_GE(fd, 0) << sim.endpoint().toStdString();
 
     ASSERT_TRUE(writeAll(fd, binaryRequest(3, 0x0001)));
     const auto id = readReply(fd, 3000, decodeBinary);
@@ -178,26 +98,20 @@ TEST(DevsimProcess, ServesTcpAndWritesItsDumpAndLogOnSigterm) {
     EXPECT_EQ(zx->address, 3);
     close(fd);
 
-    EXPECT_EQ(sim.terminate(5000), 0);
-    struct stat st {};
-    ASSERT_EQ(stat(dump.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 128 * 256) << "the whole program memory of an 8401";
-    std::ifstream logFile(log);
-    std::string all((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
-    EXPECT_NE(
-        all.find("\"event\":\"request\",\"kind\":\"binary\",\"address\":3,\"command\":\"0x0001\""),
-        std::string::npos)
-        << all;
-    EXPECT_NE(all.find("\"text\":\"03Zx73\""), std::string::npos) << all;
-    std::remove(dump.c_str());
-    std::remove(log.c_str());
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_EQ(fileBytes(sim.dumpPath()).size(), 128 * 256) << "the whole program memory of an 8401";
+    const QByteArray log = fileBytes(sim.logPath());
+    EXPECT_TRUE(log.contains(R"("event":"request","kind":"binary","address":3,"command":"0x0001")"))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(R"("text":"03Zx73")")) << log.toStdString();
 }
 
 TEST(DevsimProcess, ServesAPseudoTerminal) {
-    DevsimProcess sim({"--pty", "--model", "8801", "--id", "12", "--name", "PTYDEV"});
-    const std::string line = sim.firstLine(5000);
-    ASSERT_EQ(line.rfind("serial /dev/", 0), 0u) << line;
-    const std::string path = line.substr(7);
+    QTemporaryDir dir;
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--pty", "--model", "8801", "--id", "12", "--name", "PTYDEV"}));
+    const std::string path = sim.endpoint().toStdString();
+    ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0) << path;
     termios tio{};
@@ -219,7 +133,7 @@ TEST(DevsimProcess, ServesAPseudoTerminal) {
     ASSERT_TRUE(as);
     EXPECT_EQ(as->payloadLength, 0);
     close(fd);
-    EXPECT_EQ(sim.terminate(5000), 0);
+    EXPECT_EQ(sim.stop(), 0);
 }
 
 TEST(DevsimProcess, EndsOnSigtermWithinASecondAfterItsSerialPeerHungUp) {
@@ -230,68 +144,43 @@ TEST(DevsimProcess, EndsOnSigtermWithinASecondAfterItsSerialPeerHungUp) {
     fcntl(master, F_SETFD, FD_CLOEXEC);  // the simulator must not hold it open
     ASSERT_EQ(grantpt(master), 0);
     ASSERT_EQ(unlockpt(master), 0);
-    const std::string port = ptsname(master);
-    const std::string dump = tempPath("serial_dump.bin");
-    const std::string log = tempPath("serial_log.jsonl");
-    std::remove(dump.c_str());
-    DevsimProcess sim({"--serial", port, "--model", "8401", "--dump", dump, "--log", log});
-    ASSERT_EQ(sim.firstLine(5000), "serial " + port);
+    const QString port = QString::fromLocal8Bit(ptsname(master));
+    QTemporaryDir dir;
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--serial", port, "--model", "8401"}));
+    ASSERT_EQ(sim.endpoint(), port);
     close(master);
     // The simulator notes the hang-up; from then on the port is always ready.
-    const auto hungUp = [&] {
-        std::ifstream in(log);
-        const std::string all((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-        return all.find("\"event\":\"link-closed\"") != std::string::npos;
-    };
-    const std::int64_t deadline = nowMs() + 3000;
-    while (!hungUp() && nowMs() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(hungUp());
+    ASSERT_TRUE(testing::waitForTranscriptEvent(sim.logPath(), "link-closed", 3000));
 
-    EXPECT_EQ(sim.terminate(1000), 0);
-    struct stat st {};
-    ASSERT_EQ(stat(dump.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 128 * 256);
-    std::remove(dump.c_str());
-    std::remove(log.c_str());
+    const std::int64_t stopping = nowMs();
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_LE(nowMs() - stopping, 1000);
+    EXPECT_EQ(fileBytes(sim.dumpPath()).size(), 128 * 256);
 }
 
 TEST(DevsimProcess, ExitsByItselfAfterTheStartedProgramRebooted) {
-    DevsimProcess sim({"--tcp", "127.0.0.1:0", "--model", "8400", "--reboot-ms", "300",
-                       "--exit-after-run", "--split", "0-5", "--seed", "3"});
-    const std::string line = sim.firstLine(5000);
-    ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(std::stoi(line.substr(line.rfind(':') + 1))));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    QTemporaryDir dir;
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8400", "--reboot-ms", "300",
+                           "--exit-after-run", "--split", "0-5", "--seed", "3"}));
+    const int fd = connectTo(sim.endpoint());
+    ASSERT_GE(fd, 0) << sim.endpoint().toStdString();
     // No --id: the simulator is device 0, as the tool expects by default.
     ASSERT_TRUE(writeAll(fd, binaryRequest(0, 0x0038, kStartProgram)));
     ASSERT_TRUE(readReply(fd, 3000, decodeBinary)) << "the split reply reassembles";
     const std::int64_t started = nowMs();
     // The process ends on its own once the 300 ms reboot is over.
-    int status = -1;
-    while (nowMs() - started < 5000) {
-        if (waitpid(sim.pid(), &status, WNOHANG) == sim.pid()) {
-            sim.markExited();
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    EXPECT_EQ(sim.waitForExit(5000), 0);
     close(fd);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_GE(nowMs() - started, 250);
 }
 
 TEST(DevsimProcess, RefusesBadOptionsWithAMessage) {
-    DevsimProcess sim({"--tcp", "0", "--model", "84G1"});
-    EXPECT_EQ(sim.firstLine(3000), "");
-    EXPECT_EQ(sim.terminate(3000), 2);
+    QTemporaryDir dir;
+    SimProcess sim(dir);
+    EXPECT_FALSE(sim.start({"--tcp", "0", "--model", "84G1"}));
+    EXPECT_EQ(sim.waitForExit(3000), 2);
 }
 
 }  // namespace

@@ -59,49 +59,6 @@ std::pair<std::string, std::string> splitText(const std::string& text) {
     return {text.substr(0, digits), text.substr(digits, 2)};
 }
 
-class FakeTransport final : public Transport {
-  public:
-    FakeTransport(FakeDevice& device, VirtualClock& clock, bool isConnected)
-        : device_(device), clock_(clock), connected_(isConnected) {
-        ++device_.opens;
-    }
-    bool connected() const override { return connected_; }
-    void discardInput() override { pending_.clear(); }
-    bool write(std::span<const std::uint8_t> bytes) override {
-        if (!connected_) {
-            return false;
-        }
-        pending_ = device_.handle({bytes.begin(), bytes.end()}, clock_.nowMs());
-        const std::size_t closeAt = device_.closeLinkAtRequest;
-        if (closeAt > 0 && device_.requests.size() >= closeAt) {
-            connected_ = false;
-            pending_.clear();
-        }
-        return true;
-    }
-    std::string lossNote() const override { return "connection closed by the device"; }
-    std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override {
-        if (!connected_) {
-            return 0;
-        }
-        if (pending_.empty()) {
-            clock_.advance(timeoutMs);
-            return 0;
-        }
-        const std::size_t n = std::min(out.size(), pending_.size());
-        std::copy_n(pending_.begin(), n, out.begin());
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
-        return n;
-    }
-    void close() override { ++device_.closes; }
-
-  private:
-    FakeDevice& device_;
-    VirtualClock& clock_;
-    bool connected_;
-    std::vector<std::uint8_t> pending_;
-};
-
 }  // namespace
 
 std::uint32_t SeenRequest::headAddress() const {
@@ -269,7 +226,7 @@ std::unique_ptr<Transport> FakeTransportFactory::openSerial(const std::string&, 
     if (device_.serialOpenFails) {
         return nullptr;
     }
-    return std::make_unique<FakeTransport>(device_, clock_, true);
+    return open(true);
 }
 
 std::unique_ptr<Transport> FakeTransportFactory::openTcp(const std::string&, std::uint16_t,
@@ -277,7 +234,26 @@ std::unique_ptr<Transport> FakeTransportFactory::openTcp(const std::string&, std
     if (!device_.tcpConnects) {
         clock_.advance(connectTimeoutMs);
     }
-    return std::make_unique<FakeTransport>(device_, clock_, device_.tcpConnects);
+    return open(device_.tcpConnects);
+}
+
+// A link to the device: every frame written is its request, answered at
+// once, unless the device closes the link at that request.
+std::unique_ptr<Transport> FakeTransportFactory::open(bool connected) {
+    ++device_.opens;
+    auto transport = std::make_unique<FakeTransport>(clock_, connected);
+    transport->lossText = "connection closed by the device";
+    transport->closeCount = &device_.closes;
+    transport->onWrite = [this](FakeTransport& link, const std::vector<std::uint8_t>& frame) {
+        auto reply = device_.handle(frame, clock_.nowMs());
+        const std::size_t closeAt = device_.closeLinkAtRequest;
+        if (closeAt > 0 && device_.requests.size() >= closeAt) {
+            link.isConnected = false;
+            return;
+        }
+        link.deliver(std::move(reply));
+    };
+    return transport;
 }
 
 }  // namespace flashmere::testing

@@ -10,6 +10,7 @@
 
 #include "link/transport.h"
 #include "link/virtual_clock.h"
+#include "tests/support/fake_transport.h"
 
 namespace flashmere::testing {
 
@@ -85,6 +86,8 @@ class FakeTransportFactory : public TransportFactory {
                                        std::int64_t connectTimeoutMs) override;
 
   private:
+    std::unique_ptr<Transport> open(bool connected);
+
     FakeDevice& device_;
     VirtualClock& clock_;
 };

@@ -11,7 +11,38 @@
 #include <optional>
 #include <vector>
 
-#include "attempt_ledger.h"
+#include "tests/support/attempt_ledger.h"
+
+namespace flashmere::testing {
+
+// Every event of a transcript file, in order; none when it cannot be read.
+inline std::vector<QJsonObject> readTranscript(const QString& path) {
+    std::vector<QJsonObject> events;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return events;
+    }
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (!o.isEmpty()) {
+            events.push_back(o);
+        }
+    }
+    return events;
+}
+
+// The events of one type ("request", "link-opened", ...).
+inline std::vector<QJsonObject> transcriptEvents(const QString& path, const QString& type) {
+    std::vector<QJsonObject> found;
+    for (const QJsonObject& e : readTranscript(path)) {
+        if (e.value("event").toString() == type) {
+            found.push_back(e);
+        }
+    }
+    return found;
+}
+
+}  // namespace flashmere::testing
 
 namespace flashmere::reliability {
 
@@ -24,17 +55,10 @@ inline std::optional<std::uint32_t> hexField(const QJsonObject& o, const char* n
     return ok ? std::optional<std::uint32_t>(value) : std::nullopt;
 }
 
+// The transcript as the attempt ledger reads it.
 inline std::vector<LedgerEvent> readTranscriptFile(const QString& path) {
     std::vector<LedgerEvent> events;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return events;
-    }
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        const QJsonObject o = QJsonDocument::fromJson(line).object();
-        if (o.isEmpty()) {
-            continue;
-        }
+    for (const QJsonObject& o : testing::readTranscript(path)) {
         LedgerEvent e;
         e.type = o.value("event").toString().toStdString();
         e.kind = o.value("kind").toString().toStdString();

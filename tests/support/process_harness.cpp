@@ -1,10 +1,15 @@
 #include "process_harness.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QProcessEnvironment>
+#include <QTimer>
 
 #include "firmware/firmware_writer.h"
+#include "tests/support/transcript.h"
 
 namespace flashmere::testing {
 
@@ -34,6 +39,17 @@ ProcessResult runCli(const QStringList& args, const QString& settingsFile, int t
     return r;
 }
 
+namespace {
+
+std::optional<int> exitCodeOf(const QProcess& process) {
+    if (process.exitStatus() != QProcess::NormalExit) {
+        return std::nullopt;
+    }
+    return process.exitCode();
+}
+
+}  // namespace
+
 bool SimProcess::start(const QStringList& endpointAndOptions) {
     QStringList args = endpointAndOptions;
     args << "--dump" << dumpPath() << "--log" << logPath();
@@ -59,14 +75,49 @@ bool SimProcess::start(const QStringList& endpointAndOptions) {
     return !endpoint_.isEmpty();
 }
 
-void SimProcess::stop() {
+std::optional<int> SimProcess::stop() {
     if (process_.state() != QProcess::NotRunning) {
         process_.terminate();
         if (!process_.waitForFinished(5000)) {
             process_.kill();
             process_.waitForFinished(2000);
+            return std::nullopt;
         }
     }
+    return exitCodeOf(process_);
+}
+
+std::optional<int> SimProcess::waitForExit(int timeoutMs) {
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(timeoutMs)) {
+        return std::nullopt;
+    }
+    return exitCodeOf(process_);
+}
+
+bool waitForTranscriptEvent(const QString& path, const QString& type, int timeoutMs) {
+    const auto holdsIt = [&] { return !transcriptEvents(path, type).empty(); };
+    if (holdsIt()) {
+        return true;
+    }
+    QFileSystemWatcher watcher;
+    watcher.addPath(QFileInfo(path).absolutePath());
+    if (QFileInfo::exists(path)) {
+        watcher.addPath(path);
+    }
+    QEventLoop loop;
+    const auto check = [&] {
+        if (QFileInfo::exists(path) && !watcher.files().contains(path)) {
+            watcher.addPath(path);
+        }
+        if (holdsIt()) {
+            loop.quit();
+        }
+    };
+    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &loop, check);
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, check);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return holdsIt();
 }
 
 namespace {

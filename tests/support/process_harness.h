@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,8 @@ struct ProcessResult {
 ProcessResult runCli(const QStringList& args, const QString& settingsFile, int timeoutMs);
 
 // A flashmere-devsim process: started, its endpoint read from its first
-// line, stopped with SIGTERM so that it writes its memory dump.
+// line, stopped with SIGTERM so that it writes its memory dump. The one
+// launcher of the simulator for every test.
 class SimProcess {
   public:
     // name: the stem of its dump and log files; several simulators in one
@@ -40,7 +42,12 @@ class SimProcess {
     const QString& endpoint() const { return endpoint_; }
     // Stops the simulator and returns its memory.
     std::vector<std::uint8_t> stopAndDump();
-    void stop();
+    // Sends SIGTERM (if it still runs) and waits; its exit code, or nullopt
+    // when it had to be killed or crashed.
+    std::optional<int> stop();
+    // Waits at most timeoutMs for it to end by itself; its exit code, or
+    // nullopt when it did not end normally in that time.
+    std::optional<int> waitForExit(int timeoutMs);
     // One device: the dump file. Several (a bus): the folder of ID.bin files.
     QString dumpPath() const { return dir_.filePath(name_ + ".bin"); }
     QString logPath() const {
@@ -55,6 +62,10 @@ class SimProcess {
     QProcess process_;
     QString endpoint_;
 };
+
+// Waits, on the file system's change notices and never longer than
+// timeoutMs, until the transcript at path holds an event of that type.
+bool waitForTranscriptEvent(const QString& path, const QString& type, int timeoutMs);
 
 // A .TVB file with a patterned body of `bytes` bytes; returns its path.
 QString makeFirmware(const QTemporaryDir& dir, const QString& name, std::uint16_t model, int bytes,
