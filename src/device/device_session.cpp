@@ -13,9 +13,7 @@ DeviceSession::DeviceSession(OperatorPanel& panelIn, LinkChannel& linkIn, Clock&
       image(imageIn),
       options(optionsIn),
       deviceAddress_(static_cast<std::uint16_t>(std::clamp(optionsIn.deviceId, 0, 9999))) {
-    link.linkKind = options.linkKind;
-    link.settings = options.link;
-    link.pinText = options.pinText;
+    applyLinkOptions(link, options);
 }
 
 void DeviceSession::moveDeviceAddress(std::uint16_t address) {
@@ -54,6 +52,12 @@ void DeviceSession::successSignal() {
     panel.setBusyIndicator(false);
     panel.setLamp(LampColour::Yellow);
     panel.tone(1000, 300);
+}
+
+void applyLinkOptions(LinkChannel& link, const OperatorOptions& options) {
+    link.linkKind = options.linkKind;
+    link.settings = options.link;
+    link.pinText = options.pinText;
 }
 
 std::string fourDigits(unsigned value) {

@@ -66,6 +66,9 @@ class DeviceSession {
     std::array<int, 3> counters_{};
 };
 
+// Gives the link the kind, settings and PIN of the options.
+void applyLinkOptions(LinkChannel& link, const OperatorOptions& options);
+
 // "%04d" of the address, and the text commands' "%02d"-below-100 form.
 std::string fourDigits(unsigned value);
 std::string addressPrefix(std::uint16_t address);

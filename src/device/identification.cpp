@@ -6,39 +6,24 @@
 #include <cstdio>
 #include <string>
 
+#include "device/device_protocol.h"
 #include "device/link_failure.h"
 #include "device/model_tables.h"
+#include "device/request_retries.h"
 
 namespace flashmere {
 namespace {
 
-constexpr std::uint16_t kIdentify = 0x0001;
-constexpr std::uint16_t kNameAndVersions = 0x0003;
-constexpr std::array<std::uint8_t, 8> kLoaderMode = {0x6D, 0x2E, 0, 0, 0, 0, 0, 0};
 constexpr std::array<std::uint8_t, 7> kResetFrame = {0x00, 0xB6, 0x03, 0x5E, 0x71, 0x2C, 0x4A};
 
-std::string hex4(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value & 0xFFFFU);
-    return text;
+// Attempts 100 ms apart that go on while the device is silent, to wake it.
+RetryPolicy wakeAttempts(int attempts) {
+    return {.attempts = attempts, .pauseBeforeMs = 100, .onLostLink = OnLostLink::KeepTrying};
 }
 
 std::string hex8(std::uint32_t value) {
     char text[12];
     std::snprintf(text, sizeof text, "%08X", value);
-    return text;
-}
-
-std::uint16_t wordAt(const ReplyFrame& reply, std::size_t pos) {
-    return static_cast<std::uint16_t>((reply.payload[pos] << 8) | reply.payload[pos + 1]);
-}
-
-// Payload characters from pos, at most n, cut at the first zero byte.
-std::string textAt(const ReplyFrame& reply, std::size_t pos, std::size_t n) {
-    std::string text;
-    for (std::size_t i = pos; i < pos + n && reply.payload[i] != 0; ++i) {
-        text += static_cast<char>(reply.payload[i]);
-    }
     return text;
 }
 
@@ -105,18 +90,13 @@ bool succeed(DeviceSession& s) {
 
 bool identifyTextFamily(DeviceSession& s) {
     const std::uint16_t model = s.image.modelCode;
-    bool linkOpened = false;
-    bool answered = false;
-    if (s.link.openLink()) {
-        linkOpened = true;
-        s.pause(50);
-        for (int attempt = 0; attempt < 10 && !answered; ++attempt) {
-            s.pause(100);
-            answered = s.exchangeText(addressPrefix(s.deviceAddress()) + "AS");
-        }
+    if (!s.link.openLink()) {
+        return fail(s, MessageRow::msgOpenPortError);
     }
-    if (!answered) {
-        return fail(s, linkOpened ? MessageRow::msgConnectError : MessageRow::msgOpenPortError);
+    s.pause(50);
+    if (!sendWithRetries(s, wakeAttempts(10),
+                         [&] { return s.exchangeText(addressPrefix(s.deviceAddress()) + "AS"); })) {
+        return fail(s, MessageRow::msgConnectError);
     }
     s.panel.storeLinkSettings(s.options.linkKind, s.options.link);
     s.pause(200);
@@ -124,23 +104,25 @@ bool identifyTextFamily(DeviceSession& s) {
 
     const ReplyFrame& reply = s.link.reply;
     if (s.exchangeText(addressPrefix(s.deviceAddress()) + "AS1") && reply.payloadLength == 28 &&
-        textAt(reply, 0, 4) == hex4(model)) {
-        fillPanel(s, DevicePanel::pnDeviceModel, textAt(reply, 0, 4));
-        fillPanel(s, DevicePanel::pnDevicelName, textAt(reply, 12, 12));
-        fillPanel(s, DevicePanel::pnDeviceVER, textAt(reply, 24, 4));
+        replyText(reply, 0, 4) == hexWord(model)) {
+        fillPanel(s, DevicePanel::pnDeviceModel, replyText(reply, 0, 4));
+        fillPanel(s, DevicePanel::pnDevicelName, replyText(reply, 12, 12));
+        fillPanel(s, DevicePanel::pnDeviceVER, replyText(reply, 24, 4));
         fillPanel(s, DevicePanel::pnDeviceISP, "");
         fillPanel(s, DevicePanel::pnDeviceID, fourDigits(reply.address));
         s.moveDeviceAddress(reply.address);
-        fillPanel(s, DevicePanel::pnDeviceSN, textAt(reply, 4, 8));
+        fillPanel(s, DevicePanel::pnDeviceSN, replyText(reply, 4, 8));
         return succeed(s);
     }
     return fail(s, MessageRow::msgConnectError);
 }
 
-void wakeBinaryDevice(DeviceSession& s, bool& linkOpened) {
+// Wakes the device where its model needs it. False when the link did not
+// open again after the device was reset.
+bool wakeBinaryDevice(DeviceSession& s) {
     const std::uint16_t model = s.image.modelCode;
     if (isGroup83(model) || isGroup84(model)) {
-        return;
+        return true;
     }
     if (model == 0x0171 || model == 0x0181) {
         // These devices reset on the 0xAA frame and answer again after a
@@ -148,10 +130,8 @@ void wakeBinaryDevice(DeviceSession& s, bool& linkOpened) {
         s.pause(50);
         sendAAFrame(s.link, kResetFrame);
         s.link.closeLink();
-        linkOpened = false;
         s.pause(5000);
-        linkOpened = s.link.openLink();
-        return;
+        return s.link.openLink();
     }
     if (s.options.v4) {
         const std::string tabText = "A" + std::to_string(s.deviceAddress()) + "F";
@@ -176,6 +156,7 @@ void wakeBinaryDevice(DeviceSession& s, bool& linkOpened) {
             sendFixedBlock(s.link);
         }
     }
+    return true;
 }
 
 // The hardware variant tag a file of group 0x84 asks for: C1 or C3 in the
@@ -192,160 +173,190 @@ std::string variantTag(const FirmwareImage& image) {
     return {};
 }
 
-bool identifyBinaryFamily(DeviceSession& s) {
-    const std::uint16_t model = s.image.modelCode;
-    const ReplyFrame& reply = s.link.reply;
-    bool linkOpened = false;
-    bool deviceAnswered = true;
-    // Why the file is not for this device: set only when the device answered
-    // with another model or hardware variant.
-    std::string typeMismatch;
-    bool identified = false;
-    std::string modelText;
+// What the device of the binary family has told of itself so far.
+struct DeviceReport {
+    std::uint16_t model = 0;  // normalised, or as the group's version query reports it
+    std::string modelText;    // as the device reported it
     std::string verText;
     std::string ispText;
+};
 
-    auto failureChoice = [&] {
-        if (!linkOpened) {
-            return fail(s, MessageRow::msgOpenPortError);
-        }
-        if (!deviceAnswered) {
-            return fail(s, MessageRow::msgModelOrPinError);
-        }
-        if (!typeMismatch.empty()) {
-            return fail(s, MessageRow::msgFileTypeError, typeMismatch);
-        }
-        return fail(s, MessageRow::msgConnectError);
-    };
+// How a step of the binary identification ended.
+enum class StepOutcome {
+    Passed,      // on to the next step
+    Refused,     // the device answered the hello request without a payload: wrong PIN
+    Mismatch,    // the device is another model or hardware variant than the file's
+    Unanswered,  // no reply, or none the step could use
+};
 
-    if (!s.link.openLink()) {
-        return failureChoice();
-    }
-    linkOpened = true;
-    wakeBinaryDevice(s, linkOpened);
-    if (!linkOpened) {
-        return failureChoice();
-    }
+struct StepResult {
+    StepOutcome outcome = StepOutcome::Passed;
+    std::string mismatch;  // why the file is not for this device (Mismatch)
+};
 
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        s.pause(100);
-        if (s.exchange(kIdentify)) {
-            break;
-        }
-    }
+// Wakes the loader with hello requests, then asks for the device's model.
+StepResult askModel(DeviceSession& s, DeviceReport& report) {
+    sendWithRetries(s, wakeAttempts(5), [&] { return s.exchange(kHelloCommand); });
     s.pause(100);
-    std::uint16_t deviceModel = 0;
-    if (s.exchange(kIdentify)) {
+    const ReplyFrame& reply = s.link.reply;
+    std::uint16_t reported = 0;
+    if (s.exchange(kHelloCommand)) {
+        if (reply.payloadLength == 0) {
+            return {StepOutcome::Refused, {}};
+        }
         if (reply.payloadLength == 8) {
-            deviceModel = wordAt(reply, 0);
-            modelText = hex4(deviceModel);
-        } else if (reply.payloadLength == 0) {
-            deviceAnswered = false;
+            reported = replyWord(reply, 0);
+            report.modelText = hexWord(reported);
         }
     }
-    deviceModel = normalizeModel(deviceModel);
-    if (!isKnownModel(deviceModel)) {
-        return failureChoice();
+    report.model = normalizeModel(reported);
+    if (!isKnownModel(report.model)) {
+        return {StepOutcome::Unanswered, {}};
     }
-    if (deviceModel != model) {
-        typeMismatch = modelDiffers(deviceModel, model);
-        return failureChoice();
+    if (report.model != s.image.modelCode) {
+        return {StepOutcome::Mismatch, modelDiffers(report.model, s.image.modelCode)};
     }
+    return {};
+}
 
+// Groups 0x83 and 0x84: their own version query, or the model's group.
+StepResult askGroupVersions(DeviceSession& s, DeviceReport& report) {
+    const std::uint16_t model = s.image.modelCode;
+    const ReplyFrame& reply = s.link.reply;
     s.pause(100);
-    if (s.exchange(kNameAndVersions) && reply.payloadLength == 16) {
-        verText = hex4(wordAt(reply, 12));
-        ispText = hex4(wordAt(reply, 14));
-        identified = true;
+    const GroupCommands group = groupCommandsFor(model);
+    if (group.versionQuery == 0) {
+        if ((report.model & 0xFFF0U) == (model & 0xFFF0U)) {
+            return {};
+        }
+        return {StepOutcome::Mismatch, modelDiffers(report.model, model)};
     }
-
-    if (isGroup83(model) || isGroup84(model)) {
-        identified = false;
-        s.pause(100);
-        const GroupCommands group = groupCommandsFor(model);
-        if (group.versionQuery != 0) {
-            ispText.clear();
-            for (int attempt = 0; attempt < group.versionAttempts; ++attempt) {
-                if (attempt > 0) {
-                    s.pause(100);
-                }
-                if (s.exchange(group.versionQuery) && reply.payloadLength >= 6) {
-                    deviceModel = wordAt(reply, 0);
-                    const std::uint16_t version = wordAt(reply, 2);
-                    const std::uint16_t isp = wordAt(reply, 4);
-                    if (isp != 0 || deviceModel == model) {
-                        verText = hex4(version);
-                        ispText = hex4(isp);
-                        modelText = hex4(deviceModel);
-                        identified = true;
-                        typeMismatch.clear();
-                        break;
-                    }
-                    typeMismatch = modelDiffers(deviceModel, model);
-                }
+    report.ispText.clear();
+    std::string mismatch;
+    for (int attempt = 0; attempt < group.versionAttempts; ++attempt) {
+        if (attempt > 0) {
+            s.pause(100);
+        }
+        if (s.exchange(group.versionQuery) && reply.payloadLength >= 6) {
+            report.model = replyWord(reply, 0);
+            const std::uint16_t version = replyWord(reply, 2);
+            const std::uint16_t isp = replyWord(reply, 4);
+            if (isp != 0 || report.model == model) {
+                report.verText = hexWord(version);
+                report.ispText = hexWord(isp);
+                report.modelText = hexWord(report.model);
+                return {};
             }
-        } else {
-            identified = (deviceModel & 0xFFF0U) == (model & 0xFFF0U);
-            if (!identified) {
-                typeMismatch = modelDiffers(deviceModel, model);
-            }
+            mismatch = modelDiffers(report.model, model);
         }
     }
+    return {mismatch.empty() ? StepOutcome::Unanswered : StepOutcome::Mismatch, mismatch};
+}
 
-    if (identified && isGroup84(model) && isGroup84(deviceModel)) {
-        const std::string tag = variantTag(s.image);
-        if (!tag.empty() && ispText.find(tag) == std::string::npos) {
-            identified = false;
-            typeMismatch = "the file is for hardware variant " + tag +
-                           ", the device's loader version is " + ispText;
-        }
-    }
-    if (!identified) {
-        return failureChoice();
-    }
-
-    // Switch the device into its loader.
+// The program and loader versions.
+StepResult askVersions(DeviceSession& s, DeviceReport& report) {
+    const ReplyFrame& reply = s.link.reply;
     s.pause(100);
-    const std::uint16_t modeCommand = groupCommandsFor(model).modeCommand;
+    bool answered = false;
+    if (s.exchange(kNameAndVersionsCommand) && reply.payloadLength == 16) {
+        report.verText = hexWord(replyWord(reply, 12));
+        report.ispText = hexWord(replyWord(reply, 14));
+        answered = true;
+    }
+    if (isGroup83(s.image.modelCode) || isGroup84(s.image.modelCode)) {
+        return askGroupVersions(s, report);
+    }
+    return answered ? StepResult{} : StepResult{StepOutcome::Unanswered, {}};
+}
+
+// A file of group 0x84 that names a hardware variant is only for a device
+// whose loader version carries the same tag.
+StepResult checkVariant(const DeviceSession& s, const DeviceReport& report) {
+    if (!isGroup84(s.image.modelCode) || !isGroup84(report.model)) {
+        return {};
+    }
+    const std::string tag = variantTag(s.image);
+    if (!tag.empty() && report.ispText.find(tag) == std::string::npos) {
+        return {StepOutcome::Mismatch, "the file is for hardware variant " + tag +
+                                           ", the device's loader version is " + report.ispText};
+    }
+    return {};
+}
+
+void switchToLoader(DeviceSession& s) {
+    s.pause(100);
+    const std::uint16_t modeCommand = groupCommandsFor(s.image.modelCode).modeCommand;
     for (int i = 0; i < 2; ++i) {
-        s.exchange(modeCommand, kLoaderMode);
+        s.exchange(modeCommand, kLoaderModePayload);
         s.pause(100);
     }
+}
 
-    // Read-out of the device as the loader now reports it.
+// Reads the device out as its loader now reports it into the device panels;
+// true when the loader gave its name, versions, ID and serial number.
+bool readLoaderReport(DeviceSession& s, DeviceReport& report) {
+    const ReplyFrame& reply = s.link.reply;
     s.panel.storeLinkSettings(s.options.linkKind, s.options.link);
     s.pause(200);
-    identified = false;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        s.pause(100);
-        if (s.exchange(kIdentify)) {
-            s.pause(10);
-            break;
-        }
+    if (sendWithRetries(s, wakeAttempts(10), [&] { return s.exchange(kHelloCommand); })) {
+        s.pause(10);
     }
     s.pause(100);
-    if (s.exchange(kNameAndVersions) && reply.payloadLength == 16) {
-        const std::string name = textAt(reply, 0, 12);
-        const std::uint16_t ispWord = wordAt(reply, 14);
-        if (ispText.empty()) {
-            ispText = hex4(ispWord);
-        }
-        if (ispWord != 0) {
-            fillPanel(s, DevicePanel::pnDeviceModel, modelText);
-            fillPanel(s, DevicePanel::pnDevicelName, name);
-            fillPanel(s, DevicePanel::pnDeviceVER, verText);
-            fillPanel(s, DevicePanel::pnDeviceISP, ispText);
-            s.pause(100);
-            if (s.exchange(kIdentify) && reply.payloadLength == 8) {
-                const std::uint32_t serial =
-                    (std::uint32_t{wordAt(reply, 2)} << 16) | wordAt(reply, 4);
-                fillPanel(s, DevicePanel::pnDeviceID, fourDigits(wordAt(reply, 6)));
-                fillPanel(s, DevicePanel::pnDeviceSN, hex8(serial));
-                identified = true;
-            }
-        }
+    if (!s.exchange(kNameAndVersionsCommand) || reply.payloadLength != 16) {
+        return false;
     }
-    return identified ? succeed(s) : fail(s, MessageRow::msgConnectError);
+    const std::string name = replyText(reply, 0, 12);
+    const std::uint16_t ispWord = replyWord(reply, 14);
+    if (report.ispText.empty()) {
+        report.ispText = hexWord(ispWord);
+    }
+    if (ispWord == 0) {
+        return false;
+    }
+    fillPanel(s, DevicePanel::pnDeviceModel, report.modelText);
+    fillPanel(s, DevicePanel::pnDevicelName, name);
+    fillPanel(s, DevicePanel::pnDeviceVER, report.verText);
+    fillPanel(s, DevicePanel::pnDeviceISP, report.ispText);
+    s.pause(100);
+    if (!s.exchange(kHelloCommand) || reply.payloadLength != 8) {
+        return false;
+    }
+    const std::uint32_t serial = (std::uint32_t{replyWord(reply, 2)} << 16) | replyWord(reply, 4);
+    fillPanel(s, DevicePanel::pnDeviceID, fourDigits(replyWord(reply, 6)));
+    fillPanel(s, DevicePanel::pnDeviceSN, hex8(serial));
+    return true;
+}
+
+bool failStep(DeviceSession& s, const StepResult& step) {
+    switch (step.outcome) {
+        case StepOutcome::Refused:
+            return fail(s, MessageRow::msgModelOrPinError);
+        case StepOutcome::Mismatch:
+            return fail(s, MessageRow::msgFileTypeError, step.mismatch);
+        case StepOutcome::Passed:
+        case StepOutcome::Unanswered:
+            break;
+    }
+    return fail(s, MessageRow::msgConnectError);
+}
+
+bool identifyBinaryFamily(DeviceSession& s) {
+    if (!s.link.openLink() || !wakeBinaryDevice(s)) {
+        return fail(s, MessageRow::msgOpenPortError);
+    }
+    DeviceReport report;
+    StepResult step = askModel(s, report);
+    if (step.outcome == StepOutcome::Passed) {
+        step = askVersions(s, report);
+    }
+    if (step.outcome == StepOutcome::Passed) {
+        step = checkVariant(s, report);
+    }
+    if (step.outcome != StepOutcome::Passed) {
+        return failStep(s, step);
+    }
+    switchToLoader(s);
+    return readLoaderReport(s, report) ? succeed(s) : fail(s, MessageRow::msgConnectError);
 }
 
 }  // namespace

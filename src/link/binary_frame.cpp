@@ -63,16 +63,8 @@ std::vector<std::uint8_t> buildBinaryRequest(std::uint16_t address, std::uint16_
 }
 
 CollectResult BinaryCollector::feed(std::uint8_t byte) {
-    if (!started_) {
-        if (byte != kBinaryReplyStart) {
-            return CollectResult::Continue;
-        }
-        started_ = true;
-        frame_.fill = 0;
-    }
-    frame_.raw[frame_.fill++] = byte;
-    if (frame_.fill == kFrameBufferSize) {
-        frame_.fill = 0;
+    if (!keepReplyByte(frame_, started_, kBinaryReplyStart, byte)) {
+        return CollectResult::Continue;
     }
     if (frame_.fill > 6 && frame_.raw[0] == kBinaryReplyStart) {
         frame_.lengthField = wordAt(frame_, 1);

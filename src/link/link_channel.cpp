@@ -81,7 +81,6 @@ bool LinkChannel::transact(std::span<const std::uint8_t> request, FrameCollector
     }
     transport_->discardInput();
     transport_->write(request);
-    ++requestsSent_;
     bytesSent_ += request.size();
     clock_.sleepMs(isNet() ? kTcpSendPauseMs : kSerialSendPauseMs);
 

@@ -84,8 +84,8 @@ class LinkChannel {
     Clock& clock() { return clock_; }
     TraceSink& trace() { return trace_; }
 
-    // Totals since construction, for diagnostics and benchmarks.
-    std::uint64_t requestsSent() const { return requestsSent_; }
+    // Totals since construction: what was sent, and whether anything came
+    // back (which tells a silent device from a broken request).
     std::uint64_t bytesSent() const { return bytesSent_; }
     std::uint64_t bytesReceived() const { return bytesReceived_; }
 
@@ -96,7 +96,6 @@ class LinkChannel {
     std::unique_ptr<Transport> transport_;
     bool connectedAtOpen_ = false;
     std::string openFailure_;
-    std::uint64_t requestsSent_ = 0;
     std::uint64_t bytesSent_ = 0;
     std::uint64_t bytesReceived_ = 0;
 };

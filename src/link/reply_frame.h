@@ -29,6 +29,24 @@ struct ReplyFrame {
     }
 };
 
+// Keeps a received byte of a reply that opens with `start`. Bytes before the
+// first start byte are skipped (false); `started` records that it came. The
+// fill position wraps to the beginning of raw when it is full.
+inline bool keepReplyByte(ReplyFrame& frame, bool& started, std::uint8_t start, std::uint8_t byte) {
+    if (!started) {
+        if (byte != start) {
+            return false;
+        }
+        started = true;
+        frame.fill = 0;
+    }
+    frame.raw[frame.fill++] = byte;
+    if (frame.fill == kFrameBufferSize) {
+        frame.fill = 0;
+    }
+    return true;
+}
+
 // What a collector says after each received byte.
 enum class CollectResult {
     Continue,  // not complete yet

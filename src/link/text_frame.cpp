@@ -35,16 +35,8 @@ std::vector<std::uint8_t> buildTextRequest(std::string_view commandText) {
 }
 
 CollectResult TextCollector::feed(std::uint8_t byte) {
-    if (!started_) {
-        if (byte != kEtx) {
-            return CollectResult::Continue;
-        }
-        started_ = true;
-        frame_.fill = 0;
-    }
-    frame_.raw[frame_.fill++] = byte;
-    if (frame_.fill == kFrameBufferSize) {
-        frame_.fill = 0;
+    if (!keepReplyByte(frame_, started_, kEtx, byte)) {
+        return CollectResult::Continue;
     }
     if (byte != kCr) {
         return CollectResult::Continue;

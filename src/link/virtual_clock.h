@@ -26,7 +26,6 @@ class VirtualClock final : public Clock {
         }
     }
     const std::vector<std::int64_t>& sleeps() const { return sleeps_; }
-    void clearSleeps() { sleeps_.clear(); }
 
   private:
     std::int64_t now_ = 0;

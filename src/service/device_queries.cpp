@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "device/device_session.h"
 #include "link/binary_frame.h"
 #include "link/link_channel.h"
 #include "service/service_functions.h"
@@ -10,9 +11,7 @@ QueryResult runDeviceQuery(ServiceContext& context, DeviceQuery query) {
     constexpr std::uint16_t kQueryAddress = 1;
     QueryResult result;
     LinkChannel link(context.transports, context.clock, context.panel);
-    link.linkKind = context.options.linkKind;
-    link.settings = context.options.link;
-    link.pinText = context.options.pinText;
+    applyLinkOptions(link, context.options);
     if (!link.openLink()) {
         return result;
     }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "device/device_protocol.h"
 #include "firmware/firmware_image.h"
 #include "link/clock.h"
 #include "link/transport.h"
@@ -24,7 +25,11 @@ struct ServiceContext {
 };
 
 // The three single queries, always to device address 1.
-enum class DeviceQuery : std::uint16_t { SerialNumber = 0x0001, Id = 0x0002, Version = 0x0003 };
+enum class DeviceQuery : std::uint16_t {
+    SerialNumber = kHelloCommand,
+    Id = 0x0002,
+    Version = kNameAndVersionsCommand,
+};
 
 struct QueryResult {
     bool linkOpened = false;

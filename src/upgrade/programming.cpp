@@ -1,9 +1,12 @@
 #include <algorithm>
 #include <cstdio>
-#include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "device/device_protocol.h"
+#include "device/request_retries.h"
 #include "link/crc.h"
 #include "upgrade/page_request.h"
 #include "upgrade/upgrade_stages.h"
@@ -11,9 +14,12 @@
 namespace flashmere {
 namespace {
 
-constexpr std::uint16_t kHello = 0x0001;
-constexpr int kProgramAttempts = 3;
-constexpr int kProgramRetryPauseMs = 200;
+constexpr const char* kStage = "programming";
+constexpr const char* kNeverAcknowledged = "was never acknowledged";
+
+// Every page is sent up to three times, each failure counted in edErrrP.
+constexpr RetryPolicy kPageRetries{
+    .attempts = 3, .retryPauseMs = 200, .counter = ErrorCounter::edErrrP};
 
 bool eraseDue(const ProgramProfile& p, int pageIndex) {
     switch (p.eraseRule) {
@@ -27,54 +33,63 @@ bool eraseDue(const ProgramProfile& p, int pageIndex) {
     return false;
 }
 
-// Sends one request up to three times, counting every failure. A lost link
-// ends the attempts at once: no later attempt could reach the device.
-bool sendWithRetries(DeviceSession& s, const std::function<bool()>& send, ErrorCounter counter,
-                     int attempts, int retryPauseMs) {
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (send()) {
-            return true;
-        }
+// Why the image cannot be programmed with the model's profile; none when
+// it can.
+std::optional<std::string> imageRefusal(const FirmwareImage& image,
+                                        const std::optional<ProgramProfile>& profile) {
+    if (!profile) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "model 0x%04X has no programming commands",
+                      unsigned{image.modelCode});
+        return reason;
+    }
+    const ProgramProfile& p = *profile;
+    // The 16-bit form cannot carry addresses above 0xFFFF: such an image is
+    // not for this device, and wrapping would overwrite its first pages.
+    const std::uint32_t lastAddress =
+        p.baseAddress + static_cast<std::uint32_t>(std::max(image.pageCount - 1, 0) * p.pageSize);
+    if (p.form == AddressForm::Bits16 && lastAddress > 0xFFFF) {
+        char reason[128];
+        std::snprintf(reason, sizeof reason,
+                      "the image's last page would need address 0x%X, beyond the 16-bit "
+                      "addresses of model 0x%04X",
+                      static_cast<unsigned>(lastAddress), unsigned{image.modelCode});
+        return reason;
+    }
+    return std::nullopt;
+}
+
+// Erases the block that starts at the page, retried once; why the stage
+// ends when it failed.
+std::optional<std::string> eraseBlock(DeviceSession& s, const ProgramProfile& p, PageRef page,
+                                      std::span<const std::uint8_t> head) {
+    if (p.pauseBeforeErase) {
+        s.pause(10);
+    }
+    if (!s.exchange(p.eraseCommand, head)) {
+        s.bumpErrorCounter(ErrorCounter::edErrrE);
         if (s.link.lost()) {
-            s.bumpErrorCounter(counter);
-            return false;
+            return linkLostReason(s, kStage);
         }
-        s.pause(retryPauseMs);
-        s.bumpErrorCounter(counter);
+        s.pause(p.eraseRetryPauseMs);
+        if (!s.exchange(p.eraseCommand, head)) {
+            return s.link.lost()
+                       ? linkLostReason(s, kStage)
+                       : "the erase of " + describePages({page}) + " was never acknowledged";
+        }
     }
-    return false;
-}
-
-StageResult failed(std::string reason) {
-    return {false, std::move(reason), {}};
-}
-
-// The end of a page whose attempts were all used up: a lost link ends the
-// stage whatever Skip error says; otherwise Skip error passes the page over.
-bool pageGivenUp(DeviceSession& s, StageResult& result, PageRef page) {
-    if (s.link.lost()) {
-        result = failed(linkLostReason(s, "programming"));
-        return true;
+    s.pause(50);
+    if (p.extraPauseAfterErase) {
+        s.pause(1);
     }
-    if (!s.options.skipError) {
-        result = failed(describePages({page}) + " was never acknowledged");
-        return true;
-    }
-    result.passedOver.push_back(page);
-    return false;
-}
-
-std::string unanswered(DeviceSession& s, const char* request) {
-    return s.link.lost() ? linkLostReason(s, "programming")
-                         : std::string("the device did not answer the ") + request +
-                               " that starts programming";
+    return std::nullopt;
 }
 
 }  // namespace
 
 StageResult programPagesText(DeviceSession& s) {
     if (!s.exchangeText(fourDigits(s.deviceAddress()) + "AS")) {
-        return failed(unanswered(s, "connect command"));
+        return stageFailed(startUnanswered(s, "connect command", kStage));
     }
     StageResult result;
     s.pause(20);
@@ -89,10 +104,9 @@ StageResult programPagesText(DeviceSession& s) {
             line += hexByte(b);
         }
         s.pause(1);
-        const bool done = sendWithRetries(
-            s, [&] { return s.exchangeText(line); }, ErrorCounter::edErrrP, kProgramAttempts,
-            kProgramRetryPauseMs);
-        if (!done && pageGivenUp(s, result, {i, static_cast<std::uint32_t>(i) * 256U})) {
+        const bool done = sendWithRetries(s, kPageRetries, [&] { return s.exchangeText(line); });
+        if (!done && pageGivenUp(s, result, {i, static_cast<std::uint32_t>(i) * 256U}, kStage,
+                                 kNeverAcknowledged)) {
             return result;
         }
         s.panel.setProgramPosition(i);
@@ -103,30 +117,14 @@ StageResult programPagesText(DeviceSession& s) {
 
 StageResult programPagesBinary(DeviceSession& s) {
     const auto profile = programProfileFor(s.image.modelCode);
-    const int pageCount = s.image.pageCount;
-    if (!profile) {
-        char reason[96];
-        std::snprintf(reason, sizeof reason, "model 0x%04X has no programming commands",
-                      unsigned{s.image.modelCode});
-        return failed(reason);
+    if (const auto refusal = imageRefusal(s.image, profile)) {
+        return stageFailed(*refusal);
     }
     const ProgramProfile& p = *profile;
-    // The 16-bit form cannot carry addresses above 0xFFFF: such an image is
-    // not for this device, and wrapping would overwrite its first pages.
-    const std::uint32_t lastAddress =
-        p.baseAddress + static_cast<std::uint32_t>(std::max(pageCount - 1, 0) * p.pageSize);
-    if (p.form == AddressForm::Bits16 && lastAddress > 0xFFFF) {
-        char reason[128];
-        std::snprintf(reason, sizeof reason,
-                      "the image's last page would need address 0x%X, beyond the 16-bit "
-                      "addresses of model 0x%04X",
-                      static_cast<unsigned>(lastAddress), unsigned{s.image.modelCode});
-        return failed(reason);
-    }
-
+    const int pageCount = s.image.pageCount;
     s.pause(p.pauseBeforeHelloMs);
-    if (!s.exchange(kHello)) {
-        return failed(unanswered(s, "hello request"));
+    if (!s.exchange(kHelloCommand)) {
+        return stageFailed(startUnanswered(s, "hello request", kStage));
     }
     StageResult result;
     s.pause(p.pauseAfterHelloMs);
@@ -137,24 +135,8 @@ StageResult programPagesBinary(DeviceSession& s) {
         const std::uint32_t address = p.baseAddress + static_cast<std::uint32_t>(i * p.pageSize);
         const auto head = pageRequestHead(address, p.form);
         if (eraseDue(p, i)) {
-            if (p.pauseBeforeErase) {
-                s.pause(10);
-            }
-            if (!s.exchange(p.eraseCommand, head)) {
-                s.bumpErrorCounter(ErrorCounter::edErrrE);
-                if (s.link.lost()) {
-                    return failed(linkLostReason(s, "programming"));
-                }
-                s.pause(p.eraseRetryPauseMs);
-                if (!s.exchange(p.eraseCommand, head)) {
-                    return failed(s.link.lost() ? linkLostReason(s, "programming")
-                                                : "the erase of " + describePages({{i, address}}) +
-                                                      " was never acknowledged");
-                }
-            }
-            s.pause(50);
-            if (p.extraPauseAfterErase) {
-                s.pause(1);
+            if (auto failure = eraseBlock(s, p, {i, address}, head)) {
+                return stageFailed(*failure);
             }
         }
         const auto data = s.image.page(i, p.pageSize);
@@ -164,10 +146,9 @@ StageResult programPagesBinary(DeviceSession& s) {
         if (p.tracePage) {
             s.panel.setEdtPage1(hexTrace(data));
         }
-        const bool done = sendWithRetries(
-            s, [&] { return s.exchange(p.programCommand, request); }, ErrorCounter::edErrrP,
-            kProgramAttempts, kProgramRetryPauseMs);
-        if (!done && pageGivenUp(s, result, {i, address})) {
+        const bool done =
+            sendWithRetries(s, kPageRetries, [&] { return s.exchange(p.programCommand, request); });
+        if (!done && pageGivenUp(s, result, {i, address}, kStage, kNeverAcknowledged)) {
             return result;
         }
         s.panel.setProgramPosition(i);

@@ -1,14 +1,13 @@
-#include <array>
 #include <cstdio>
 #include <string>
 
+#include "device/device_protocol.h"
 #include "device/model_tables.h"
 #include "upgrade/upgrade_stages.h"
 
 namespace flashmere {
 namespace {
 
-constexpr std::array<std::uint8_t, 8> kRunMode = {0x5B, 0xE4, 0, 0, 0, 0, 0, 0};
 constexpr std::int64_t kRebootTickMs = 500;
 
 }  // namespace
@@ -37,7 +36,7 @@ void startProgramBinary(DeviceSession& s) {
     if (run.command == 0) {
         return;
     }
-    s.exchange(run.command, kRunMode);
+    s.exchange(run.command, kRunModePayload);
     if (run.rebootSeconds > 0) {
         showRebootWait(s, run.rebootSeconds);
     }

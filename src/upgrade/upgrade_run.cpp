@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "device/device_protocol.h"
 #include "device/identification.h"
 #include "device/model_tables.h"
 #include "link/link_channel.h"
@@ -10,10 +11,6 @@
 
 namespace flashmere {
 namespace {
-
-constexpr std::uint16_t kHello = 0x0001;
-
-constexpr std::size_t kPagesNamed = 8;
 
 void programmingFailed(DeviceSession& s, const std::string& reason) {
     s.link.closeLink();
@@ -49,7 +46,7 @@ MessageRow runStages(DeviceSession& s) {
     } else {
         // Wake the loader; each profile sends its own hello afterwards.
         for (int attempt = 0; attempt < 5 && !s.link.lost(); ++attempt) {
-            if (s.exchange(kHello)) {
+            if (s.exchange(kHelloCommand)) {
                 break;
             }
             s.pause(50);
@@ -100,31 +97,6 @@ MessageRow runStages(DeviceSession& s) {
 }
 
 }  // namespace
-
-std::string describePages(const std::vector<PageRef>& pages) {
-    char text[48];
-    if (pages.size() == 1) {
-        std::snprintf(text, sizeof text, "page %d (0x%04X)", pages[0].index,
-                      static_cast<unsigned>(pages[0].address));
-        return text;
-    }
-    std::string list = "pages ";
-    const std::size_t named = std::min(pages.size(), kPagesNamed);
-    for (std::size_t i = 0; i < named; ++i) {
-        if (i > 0) {
-            list += i + 1 == named && named == pages.size() ? " and " : ", ";
-        }
-        list += std::to_string(pages[i].index);
-    }
-    if (named < pages.size()) {
-        list += " and " + std::to_string(pages.size() - named) + " more";
-    }
-    return list;
-}
-
-std::string linkLostReason(const DeviceSession& s, const char* stage) {
-    return std::string("the link was lost during ") + stage + " (" + s.link.lossNote() + ")";
-}
 
 MessageRow runUpgrade(DeviceRunContext& context) {
     OperatorPanel& panel = context.panel;

@@ -33,6 +33,19 @@ StageResult verifyPagesBinary(DeviceSession& session);
 std::string describePages(const std::vector<PageRef>& pages);
 // "the link was lost during programming (connection closed by the device)"
 std::string linkLostReason(const DeviceSession& session, const char* stage);
+
+// How the stages programming and verification end.
+StageResult stageFailed(std::string reason);
+// The end of a page whose attempts were all used up. A lost link ends the
+// stage whatever Skip error says; otherwise Skip error passes the page over
+// and without it the page's `failure` ("was never acknowledged") ends the
+// stage. True (and result set) when the stage must end here.
+bool pageGivenUp(DeviceSession& session, StageResult& result, PageRef page, const char* stage,
+                 const char* failure);
+// Why the request that starts `stage` got no answer: a lost link, or a
+// device that did not answer the `request`.
+std::string startUnanswered(const DeviceSession& session, const char* request, const char* stage);
+
 void startProgramText(DeviceSession& session);
 void startProgramBinary(DeviceSession& session);
 

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "device/device_protocol.h"
+#include "device/request_retries.h"
 #include "link/crc.h"
 #include "upgrade/page_request.h"
 #include "upgrade/upgrade_stages.h"
@@ -10,9 +12,11 @@
 namespace flashmere {
 namespace {
 
-constexpr std::uint16_t kHello = 0x0001;
-constexpr int kTextReadAttempts = 3;
-constexpr int kTextRetryPauseMs = 200;
+constexpr const char* kStage = "verification";
+constexpr const char* kNotReadBack = "could not be read back";
+// A text read is sent up to three times, each failure counted in edErrrV.
+constexpr RetryPolicy kTextReadRetries{
+    .attempts = 3, .retryPauseMs = 200, .counter = ErrorCounter::edErrrV};
 constexpr std::size_t kReadHeadBytes = 8;
 
 // A binary read reply carries an 8-byte head, then the page; a reply that
@@ -35,35 +39,11 @@ std::string_view textReplyOf(const DeviceSession& s) {
     return {text, ::strnlen(text, payload.size())};
 }
 
-StageResult failed(std::string reason) {
-    return {false, std::move(reason), {}};
-}
-
-// After a read failed: true (and result set) when the stage must end here.
-bool readGivenUp(DeviceSession& s, StageResult& result, PageRef page) {
-    if (s.link.lost()) {
-        result = failed(linkLostReason(s, "verification"));
-        return true;
-    }
-    if (!s.options.skipError) {
-        result = failed(describePages({page}) + " could not be read back");
-        return true;
-    }
-    result.passedOver.push_back(page);
-    return false;
-}
-
-std::string unanswered(DeviceSession& s, const char* request) {
-    return s.link.lost() ? linkLostReason(s, "verification")
-                         : std::string("the device did not answer the ") + request +
-                               " that starts verification";
-}
-
 }  // namespace
 
 StageResult verifyPagesText(DeviceSession& s) {
     if (!s.exchangeText(fourDigits(s.deviceAddress()) + "AS")) {
-        return failed(unanswered(s, "connect command"));
+        return stageFailed(startUnanswered(s, "connect command", kStage));
     }
     StageResult result;
     s.pause(20);
@@ -79,24 +59,15 @@ StageResult verifyPagesText(DeviceSession& s) {
             expectedHex += hexByte(b);
         }
         s.pause(1);
-        bool read = false;
-        for (int attempt = 0; attempt < kTextReadAttempts && !read; ++attempt) {
-            read = s.exchangeText(line) && textReplyOf(s).size() >= 8 + expectedHex.size();
-            if (!read && s.link.lost()) {
-                s.bumpErrorCounter(ErrorCounter::edErrrV);
-                break;
-            }
-            if (!read) {
-                s.pause(kTextRetryPauseMs);
-                s.bumpErrorCounter(ErrorCounter::edErrrV);
-            }
-        }
+        const bool read = sendWithRetries(s, kTextReadRetries, [&] {
+            return s.exchangeText(line) && textReplyOf(s).size() >= 8 + expectedHex.size();
+        });
         if (!read) {
-            if (readGivenUp(s, result, page)) {
+            if (pageGivenUp(s, result, page, kStage, kNotReadBack)) {
                 return result;
             }
         } else if (textReplyOf(s).substr(8, expectedHex.size()) != expectedHex) {
-            return failed(describePages({page}) + " read back different");
+            return stageFailed(describePages({page}) + " read back different");
         }
         s.panel.setVerifyPosition(i);
     }
@@ -110,10 +81,10 @@ StageResult verifyPagesBinary(DeviceSession& s) {
         char reason[96];
         std::snprintf(reason, sizeof reason, "model 0x%04X has no read-back command",
                       unsigned{s.image.modelCode});
-        return failed(reason);
+        return stageFailed(reason);
     }
-    if (!s.exchange(kHello)) {
-        return failed(unanswered(s, "hello request"));
+    if (!s.exchange(kHelloCommand)) {
+        return stageFailed(startUnanswered(s, "hello request", kStage));
     }
     const VerifyProfile& p = *profile;
     StageResult result;
@@ -126,25 +97,19 @@ StageResult verifyPagesBinary(DeviceSession& s) {
         if (p.style != VerifyStyle::Quick) {
             s.pause(5);
         }
-        bool read = false;
-        for (int attempt = 0; attempt < p.attempts && !read; ++attempt) {
-            s.pause(p.pauseBeforeAttemptMs);
-            read = s.exchange(p.readCommand, head) && replyHoldsPage(s, p.pageSize);
-            if (!read && s.link.lost()) {
-                s.bumpErrorCounter(ErrorCounter::edErrrV);
-                break;
-            }
-            if (!read) {
-                s.pause(p.retryPauseMs);
-                s.bumpErrorCounter(ErrorCounter::edErrrV);
-            }
-        }
+        const RetryPolicy retries{.attempts = p.attempts,
+                                  .pauseBeforeMs = p.pauseBeforeAttemptMs,
+                                  .retryPauseMs = p.retryPauseMs,
+                                  .counter = ErrorCounter::edErrrV};
+        const bool read = sendWithRetries(s, retries, [&] {
+            return s.exchange(p.readCommand, head) && replyHoldsPage(s, p.pageSize);
+        });
         if (p.style == VerifyStyle::Patient) {
             s.panel.setEdtPage("");
         }
         // A page that was never read is passed over by Skip error and fails
         // the stage at its end; it is never compared with an empty reply.
-        if (!read && readGivenUp(s, result, page)) {
+        if (!read && pageGivenUp(s, result, page, kStage, kNotReadBack)) {
             return result;
         }
         const bool matches = !read || pageMatches(s, i, p.pageSize);
@@ -152,7 +117,7 @@ StageResult verifyPagesBinary(DeviceSession& s) {
             s.panel.setVerifyPosition(i);
         }
         if (!matches) {
-            return failed(describePages({page}) + " read back different");
+            return stageFailed(describePages({page}) + " read back different");
         }
         if (p.style != VerifyStyle::Standard) {
             s.pause(5);

@@ -1,0 +1,124 @@
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "device/device_protocol.h"
+#include "device/request_retries.h"
+#include "service/service_functions.h"
+#include "service/service_run.h"
+#include "upgrade/page_request.h"
+
+namespace flashmere {
+namespace {
+
+constexpr int kEraseProgressMaximum = 96;
+
+std::string addressText(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", address);
+    return text;
+}
+
+// Refuses an image that is not of the served model or holds no page, before
+// the link is opened.
+std::optional<ServiceOutcome> refuseImage(OperatorPanel& panel, const FirmwareImage& image) {
+    if (image.modelCode != kServiceModel) {
+        endNotServed(panel, "the erase", image.modelCode);
+        return ServiceOutcome::NotServed;
+    }
+    if (image.pageCount <= 0) {
+        endUntouched(panel, MessageRow::msgProgramError,
+                     "the firmware image holds no page: there is nothing to erase");
+        return ServiceOutcome::Failed;
+    }
+    return std::nullopt;
+}
+
+// Puts the device into its loader: each pass sends the mode request twice,
+// then a hello request. Whether the device answered is not used.
+void enterLoader(DeviceSession& s) {
+    const RetryPolicy passes{
+        .attempts = 5, .retryPauseMs = 50, .onLostLink = OnLostLink::KeepTrying};
+    sendWithRetries(s, passes, [&] {
+        s.exchange(kServiceModeCommand, kLoaderModePayload);
+        s.pause(100);
+        s.exchange(kServiceModeCommand, kLoaderModePayload);
+        s.pause(100);
+        return s.exchange(kHelloCommand);
+    });
+}
+
+// Erases the blocks of four pages that pageCount pages cover, each request
+// retried once. The address of the block that stayed unerased; none when
+// every block was erased.
+std::optional<std::uint32_t> eraseBlocks(DeviceSession& s, int pageCount, int& blocksErased) {
+    s.panel.setProgramRange(kEraseProgressMaximum);
+    for (int i = 0; i < pageCount; ++i) {
+        if (i % 4 == 0) {
+            s.pause(10);
+            const std::uint32_t address = static_cast<std::uint32_t>(i) * 256U;
+            const auto head = pageRequestHead(address, AddressForm::Bits16);
+            if (!s.exchange(kServiceEraseCommand, head)) {
+                s.bumpErrorCounter(ErrorCounter::edErrrE);
+                s.pause(100);
+                if (!s.exchange(kServiceEraseCommand, head)) {
+                    return address;
+                }
+            }
+            ++blocksErased;
+            s.pause(200);
+        }
+        // The bar counts pages up to its maximum; a larger image keeps it full.
+        s.panel.setProgramPosition(std::min(i, kEraseProgressMaximum));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+EraseBlocks eraseBlocksFor(int pageCount) {
+    EraseBlocks blocks;
+    if (pageCount > 0) {
+        blocks.count = (pageCount + 3) / 4;
+        blocks.lastAddress = static_cast<std::uint32_t>(blocks.count - 1) * 4U * 256U;
+    }
+    return blocks;
+}
+
+EraseResult eraseDeviceBlocks(ServiceContext& c, FirmwareImage& image) {
+    EraseResult result;
+    if (const auto refused = refuseImage(c.panel, image)) {
+        result.outcome = *refused;
+        return result;
+    }
+    ServiceRun run(c, image);
+    if (!run.start()) {
+        return result;
+    }
+    DeviceSession& s = run.session;
+    s.adoptCounter(ErrorCounter::edErrrE, c.eraseErrors);
+    enterLoader(s);
+    s.pause(100);
+    if (const auto refused = refuseUnlessServedDevice(s, "the erase")) {
+        result.outcome = *refused;
+        return result;
+    }
+    const auto failedAddress = eraseBlocks(s, image.pageCount, result.blocksErased);
+    if (failedAddress) {
+        s.show(MessageRow::msgProgramError,
+               "the erase request for the block at " + addressText(*failedAddress) +
+                   " was not answered, nor its retry; " + std::to_string(result.blocksErased) +
+                   " blocks before it were erased");
+        s.failureSignal();
+        result.outcome = ServiceOutcome::Failed;
+        return result;
+    }
+    s.panel.setProgramPosition(kEraseProgressMaximum);
+    s.show(MessageRow::msgProgramOk);
+    s.successSignal();
+    result.outcome = ServiceOutcome::Done;
+    return result;
+}
+
+}  // namespace flashmere

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "device/device_session.h"
+#include "link/link_channel.h"
+#include "service/service_functions.h"
+
+namespace flashmere {
+
+// The requests of model 0x8401 that the erase and the read-back send.
+inline constexpr std::uint16_t kServiceModeCommand = 0x6038;
+inline constexpr std::uint16_t kServiceEraseCommand = 0x603B;
+inline constexpr std::uint16_t kServiceReadCommand = 0x603A;
+
+// The link and device session of one erase or read-back, the link opened
+// with the service's options and closed on every way out.
+class ServiceRun {
+  public:
+    ServiceRun(ServiceContext& context, FirmwareImage& image);
+    ~ServiceRun();
+    ServiceRun(const ServiceRun&) = delete;
+    ServiceRun& operator=(const ServiceRun&) = delete;
+
+    // Opens the link, then shows "Programming..." and the busy indicator.
+    // False, with the ending shown, when the link did not open.
+    bool start();
+
+    LinkChannel link;
+    DeviceSession session;
+};
+
+// An ending before the device was asked anything: the message with its
+// reason, and the failure signal.
+void endUntouched(OperatorPanel& panel, MessageRow row, const std::string& reason);
+
+// The ending of a service function that was given a file of another model
+// than the one it serves, or none.
+void endNotServed(OperatorPanel& panel, const char* function, std::uint16_t fileModel);
+
+// Sends the hello request. Nothing when a device of the served model
+// answered it; otherwise the ending, already shown with its reason.
+std::optional<ServiceOutcome> refuseUnlessServedDevice(DeviceSession& session,
+                                                       const char* function);
+
+}  // namespace flashmere
