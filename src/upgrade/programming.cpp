@@ -102,19 +102,21 @@ StageResult programPagesText(DeviceSession& s) {
 }
 
 StageResult programPagesBinary(DeviceSession& s) {
-    const auto profile = programProfileFor(s.image.modelCode);
+    const ModelFamily* family = loaderFamilyFor(s.image.modelCode);
     const int pageCount = s.image.pageCount;
-    if (!profile) {
+    if (!family) {
         char reason[96];
         std::snprintf(reason, sizeof reason, "model 0x%04X has no programming commands",
                       unsigned{s.image.modelCode});
         return failed(reason);
     }
-    const ProgramProfile& p = *profile;
+    const ProgramProfile& p = *family->programming;
+    const int pageSize = family->layout.pageSize;
+    const CommandSet& commands = family->commands;
     // The 16-bit form cannot carry addresses above 0xFFFF: such an image is
     // not for this device, and wrapping would overwrite its first pages.
     const std::uint32_t lastAddress =
-        p.baseAddress + static_cast<std::uint32_t>(std::max(pageCount - 1, 0) * p.pageSize);
+        p.baseAddress + static_cast<std::uint32_t>(std::max(pageCount - 1, 0) * pageSize);
     if (p.form == AddressForm::Bits16 && lastAddress > 0xFFFF) {
         char reason[128];
         std::snprintf(reason, sizeof reason,
@@ -132,47 +134,47 @@ StageResult programPagesBinary(DeviceSession& s) {
     s.pause(p.pauseAfterHelloMs);
     s.panel.setProgramRange(pageCount);
 
-    std::vector<std::uint8_t> request(8 + static_cast<std::size_t>(p.pageSize));
+    std::vector<std::uint8_t> request(8 + static_cast<std::size_t>(pageSize));
     for (int i = 0; i < pageCount; ++i) {
-        const std::uint32_t address = p.baseAddress + static_cast<std::uint32_t>(i * p.pageSize);
+        const std::uint32_t address = p.baseAddress + static_cast<std::uint32_t>(i * pageSize);
         const auto head = pageRequestHead(address, p.form);
         if (eraseDue(p, i)) {
-            if (p.pauseBeforeErase) {
-                s.pause(10);
+            if (p.pauseBeforeEraseMs > 0) {
+                s.pause(p.pauseBeforeEraseMs);
             }
-            if (!s.exchange(p.eraseCommand, head)) {
+            if (!s.exchange(commands.erase, head)) {
                 s.bumpErrorCounter(ErrorCounter::edErrrE);
                 if (s.link.lost()) {
                     return failed(linkLostReason(s, "programming"));
                 }
                 s.pause(p.eraseRetryPauseMs);
-                if (!s.exchange(p.eraseCommand, head)) {
+                if (!s.exchange(commands.erase, head)) {
                     return failed(s.link.lost() ? linkLostReason(s, "programming")
                                                 : "the erase of " + describePages({{i, address}}) +
                                                       " was never acknowledged");
                 }
             }
             s.pause(50);
-            if (p.extraPauseAfterErase) {
-                s.pause(1);
+            if (p.extraPauseAfterEraseMs > 0) {
+                s.pause(p.extraPauseAfterEraseMs);
             }
         }
-        const auto data = s.image.page(i, p.pageSize);
+        const auto data = s.image.page(i, pageSize);
         std::copy(head.begin(), head.end(), request.begin());
         std::copy(data.begin(), data.end(), request.begin() + 8);
         s.pause(5);
-        if (p.tracePage) {
+        if (p.tracePages) {
             s.panel.setEdtPage1(hexTrace(data));
         }
         const bool done = sendWithRetries(
-            s, [&] { return s.exchange(p.programCommand, request); }, ErrorCounter::edErrrP,
+            s, [&] { return s.exchange(commands.program, request); }, ErrorCounter::edErrrP,
             kProgramAttempts, kProgramRetryPauseMs);
         if (!done && pageGivenUp(s, result, {i, address})) {
             return result;
         }
         s.panel.setProgramPosition(i);
-        if (p.extraPauseAfterPage) {
-            s.pause(1);
+        if (p.pauseAfterPageMs > 0) {
+            s.pause(p.pauseAfterPageMs);
         }
     }
     s.panel.setProgramPosition(pageCount);

@@ -105,8 +105,8 @@ StageResult verifyPagesText(DeviceSession& s) {
 }
 
 StageResult verifyPagesBinary(DeviceSession& s) {
-    const auto profile = verifyProfileFor(s.image.modelCode);
-    if (!profile) {
+    const ModelFamily* family = loaderFamilyFor(s.image.modelCode);
+    if (!family) {
         char reason[96];
         std::snprintf(reason, sizeof reason, "model 0x%04X has no read-back command",
                       unsigned{s.image.modelCode});
@@ -115,13 +115,15 @@ StageResult verifyPagesBinary(DeviceSession& s) {
     if (!s.exchange(kHello)) {
         return failed(unanswered(s, "hello request"));
     }
-    const VerifyProfile& p = *profile;
+    const VerifyProfile& p = *family->verification;
+    const int pageSize = family->layout.pageSize;
+    const std::uint32_t baseAddress = family->programming->baseAddress;
     StageResult result;
     s.pause(20);
     const int pageCount = s.image.pageCount;
     s.panel.setVerifyRange(pageCount);
     for (int i = 0; i < pageCount; ++i) {
-        const PageRef page{i, p.baseAddress + static_cast<std::uint32_t>(i * p.pageSize)};
+        const PageRef page{i, baseAddress + static_cast<std::uint32_t>(i * pageSize)};
         const auto head = pageRequestHead(page.address, p.form);
         if (p.style != VerifyStyle::Quick) {
             s.pause(5);
@@ -129,7 +131,7 @@ StageResult verifyPagesBinary(DeviceSession& s) {
         bool read = false;
         for (int attempt = 0; attempt < p.attempts && !read; ++attempt) {
             s.pause(p.pauseBeforeAttemptMs);
-            read = s.exchange(p.readCommand, head) && replyHoldsPage(s, p.pageSize);
+            read = s.exchange(family->commands.read, head) && replyHoldsPage(s, pageSize);
             if (!read && s.link.lost()) {
                 s.bumpErrorCounter(ErrorCounter::edErrrV);
                 break;
@@ -147,7 +149,7 @@ StageResult verifyPagesBinary(DeviceSession& s) {
         if (!read && readGivenUp(s, result, page)) {
             return result;
         }
-        const bool matches = !read || pageMatches(s, i, p.pageSize);
+        const bool matches = !read || pageMatches(s, i, pageSize);
         if (p.style == VerifyStyle::Standard) {
             s.panel.setVerifyPosition(i);
         }
