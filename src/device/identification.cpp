@@ -142,7 +142,7 @@ void wakeBinaryDevice(DeviceSession& s, bool& linkOpened) {
     if (isGroup83(model) || isGroup84(model)) {
         return;
     }
-    if (model == 0x0171 || model == 0x0181) {
+    if (modelFamilyFor(model).wakeup == Wakeup::ResetFrame) {
         // These devices reset on the 0xAA frame and answer again after a
         // while; the link is reopened afterwards.
         s.pause(50);

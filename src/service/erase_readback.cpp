@@ -11,6 +11,7 @@
 
 #include "device/device_session.h"
 #include "firmware/file_path.h"
+#include "firmware/model_family.h"
 #include "link/crc.h"
 #include "link/link_channel.h"
 #include "service/service_functions.h"
@@ -20,9 +21,11 @@ namespace flashmere {
 namespace {
 
 constexpr std::uint16_t kHello = 0x0001;
-constexpr std::uint16_t kMode = 0x6038;
-constexpr std::uint16_t kErase = 0x603B;
-constexpr std::uint16_t kRead = 0x603A;
+// The served model's loader commands, as its family's row gives them.
+const CommandSet kServedCommands = modelFamilyFor(kServiceModel).commands;
+const std::uint16_t kMode = kServedCommands.mode;
+const std::uint16_t kErase = kServedCommands.erase;
+const std::uint16_t kRead = kServedCommands.read;
 constexpr std::array<std::uint8_t, 8> kLoaderMode = {0x6D, 0x2E, 0, 0, 0, 0, 0, 0};
 constexpr std::array<std::uint8_t, 8> kRunMode = {0x5B, 0xE4, 0, 0, 0, 0, 0, 0};
 constexpr int kEraseProgressMaximum = 96;
