@@ -56,7 +56,7 @@ TEST_F(UpgradeRunTest, Model8401UpgradeShowsEveryStageAndEndsWithTheBarsFull) {
     const auto start = device->binary(0x6038).back();
     EXPECT_EQ(start.payload, (std::vector<std::uint8_t>{0x5B, 0xE4, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(panel.rebootShown, 0);
-    // The page trace of row 1 shows the last page's 256 bytes.
+    // The page trace of 8401's profile shows the last page's 256 bytes.
     EXPECT_EQ(panel.edtPage1.size(), 768U);
     // Every page the device holds equals the image.
     for (int i = 0; i < 5; ++i) {
@@ -227,7 +227,7 @@ TEST_F(UpgradeRunTest, EraseGetsOneRetryWhateverSkipErrorSays) {
             EXPECT_EQ(outcome, MessageRow::msgUpgradeOk);
             const auto erases = device->binary(0x603B);
             ASSERT_EQ(erases.size(), 3U);
-            // send pause, silence limit, retry pause of row 1
+            // send pause, silence limit, retry pause of 8401's profile
             EXPECT_EQ(erases[2].atMs - erases[1].atMs, 10 + 1001 + 200);
         } else {
             EXPECT_EQ(outcome, MessageRow::msgProgramError);
@@ -353,7 +353,7 @@ TEST_F(UpgradeRunTest, MismatchFailsVerificationAtTheFirstDifferingPage) {
         return reply;
     };
     EXPECT_EQ(run(), MessageRow::msgVerifyError);
-    EXPECT_EQ(panel.verifyPos, 2);  // rows V7/V8 show the failing page
+    EXPECT_EQ(panel.verifyPos, 2);  // standard reads show the failing page
     EXPECT_EQ(device->binary(0x003A).size(), 3U);
     EXPECT_EQ(panel.tones.back(), std::make_pair(300, 300));
     expectLinkClosed();
