@@ -6,7 +6,7 @@
 namespace flashmere::cli {
 
 // How the upgrade treats a model code, in words for `info`: the protocol
-// path, the programming row (1-12) and the verification row (V1-V8).
+// path and the names of its programming and verification profiles.
 std::string protocolPathName(std::uint16_t modelCode);
 std::string programmingProfileName(std::uint16_t modelCode);
 std::string verificationProfileName(std::uint16_t modelCode);

@@ -25,7 +25,6 @@ struct SimLayout {
     bool writeReplaces = false;      // programming overwrites instead of clearing bits
     SimCommandSet commands;
     std::uint32_t memorySize = 0;  // bytes from address 0; covers base + pageLimit pages
-    int row = 12;                  // the programming profile row the family matches (0 = text)
 
     std::uint32_t pageAddress(std::uint32_t pageIndex) const { return base + pageIndex * pageSize; }
 };

@@ -124,7 +124,7 @@ bool wakeBinaryDevice(DeviceSession& s) {
     if (isGroup83(model) || isGroup84(model)) {
         return true;
     }
-    if (model == 0x0171 || model == 0x0181) {
+    if (modelFamilyFor(model).wakeup == Wakeup::ResetFrame) {
         // These devices reset on the 0xAA frame and answer again after a
         // while; the link is reopened afterwards.
         s.pause(50);

@@ -8,20 +8,12 @@
 #include <string>
 
 #include "firmware/firmware_header.h"
+#include "firmware/model_family.h"
 
 namespace flashmere {
 
 constexpr int kPageSlots = 4096;
 constexpr int kPageSlotSize = 260;
-
-// Page size and page limit of a model family.
-struct PageLayout {
-    int pageSize;   // P: 256 or 128 bytes
-    int pageLimit;  // L: pages at most
-};
-
-// The layout row of a model code; a code in no row gets 256 x 128.
-PageLayout pageLayoutFor(std::uint16_t modelCode);
 
 // The chosen firmware file: its header fields and the page store.
 struct FirmwareImage {

@@ -41,9 +41,9 @@ void enterLoader(DeviceSession& s) {
     const RetryPolicy passes{
         .attempts = 5, .retryPauseMs = 50, .onLostLink = OnLostLink::KeepTrying};
     sendWithRetries(s, passes, [&] {
-        s.exchange(kServiceModeCommand, kLoaderModePayload);
+        s.exchange(serviceCommands().mode, kLoaderModePayload);
         s.pause(100);
-        s.exchange(kServiceModeCommand, kLoaderModePayload);
+        s.exchange(serviceCommands().mode, kLoaderModePayload);
         s.pause(100);
         return s.exchange(kHelloCommand);
     });
@@ -59,10 +59,10 @@ std::optional<std::uint32_t> eraseBlocks(DeviceSession& s, int pageCount, int& b
             s.pause(10);
             const std::uint32_t address = static_cast<std::uint32_t>(i) * 256U;
             const auto head = pageRequestHead(address, AddressForm::Bits16);
-            if (!s.exchange(kServiceEraseCommand, head)) {
+            if (!s.exchange(serviceCommands().erase, head)) {
                 s.bumpErrorCounter(ErrorCounter::edErrrE);
                 s.pause(100);
-                if (!s.exchange(kServiceEraseCommand, head)) {
+                if (!s.exchange(serviceCommands().erase, head)) {
                     return address;
                 }
             }

@@ -75,7 +75,7 @@ bool readPage(DeviceSession& s, int index) {
     s.pause(5);
     s.setCounter(ErrorCounter::edErrrV, 0);
     const bool read =
-        sendWithRetries(s, kPageReadRetries, [&] { return s.exchange(kServiceReadCommand, head); });
+        sendWithRetries(s, kPageReadRetries, [&] { return s.exchange(serviceCommands().read, head); });
     if (s.counter(ErrorCounter::edErrrV) > 0) {
         s.bumpErrorCounter(ErrorCounter::edErrrP);
     }
@@ -206,7 +206,7 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
         return endWithFileError(s, result, error);
     }
     s.panel.setVerifyPosition(kReadBackPageCount);
-    s.exchange(kServiceModeCommand, kRunModePayload);
+    s.exchange(serviceCommands().mode, kRunModePayload);
     endWithFilesWritten(s, result);
     return result;
 }

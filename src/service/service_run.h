@@ -5,15 +5,17 @@
 #include <string>
 
 #include "device/device_session.h"
+#include "firmware/model_family.h"
 #include "link/link_channel.h"
 #include "service/service_functions.h"
 
 namespace flashmere {
 
-// The requests of model 0x8401 that the erase and the read-back send.
-inline constexpr std::uint16_t kServiceModeCommand = 0x6038;
-inline constexpr std::uint16_t kServiceEraseCommand = 0x603B;
-inline constexpr std::uint16_t kServiceReadCommand = 0x603A;
+// The loader requests the erase and the read-back send: the served model's,
+// as its family's row gives them.
+inline const CommandSet& serviceCommands() {
+    return modelFamilyFor(kServiceModel).commands;
+}
 
 // The link and device session of one erase or read-back, the link opened
 // with the service's options and closed on every way out.

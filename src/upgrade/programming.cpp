@@ -35,19 +35,19 @@ bool eraseDue(const ProgramProfile& p, int pageIndex) {
 
 // Why the image cannot be programmed with the model's profile; none when
 // it can.
-std::optional<std::string> imageRefusal(const FirmwareImage& image,
-                                        const std::optional<ProgramProfile>& profile) {
-    if (!profile) {
+std::optional<std::string> imageRefusal(const FirmwareImage& image, const ModelFamily* family) {
+    if (!family) {
         char reason[96];
         std::snprintf(reason, sizeof reason, "model 0x%04X has no programming commands",
                       unsigned{image.modelCode});
         return reason;
     }
-    const ProgramProfile& p = *profile;
+    const ProgramProfile& p = *family->programming;
+    const int pageSize = family->layout.pageSize;
     // The 16-bit form cannot carry addresses above 0xFFFF: such an image is
     // not for this device, and wrapping would overwrite its first pages.
     const std::uint32_t lastAddress =
-        p.baseAddress + static_cast<std::uint32_t>(std::max(image.pageCount - 1, 0) * p.pageSize);
+        p.baseAddress + static_cast<std::uint32_t>(std::max(image.pageCount - 1, 0) * pageSize);
     if (p.form == AddressForm::Bits16 && lastAddress > 0xFFFF) {
         char reason[128];
         std::snprintf(reason, sizeof reason,
@@ -61,26 +61,27 @@ std::optional<std::string> imageRefusal(const FirmwareImage& image,
 
 // Erases the block that starts at the page, retried once; why the stage
 // ends when it failed.
-std::optional<std::string> eraseBlock(DeviceSession& s, const ProgramProfile& p, PageRef page,
+std::optional<std::string> eraseBlock(DeviceSession& s, const ModelFamily& family, PageRef page,
                                       std::span<const std::uint8_t> head) {
-    if (p.pauseBeforeErase) {
-        s.pause(10);
+    const ProgramProfile& p = *family.programming;
+    if (p.pauseBeforeEraseMs > 0) {
+        s.pause(p.pauseBeforeEraseMs);
     }
-    if (!s.exchange(p.eraseCommand, head)) {
+    if (!s.exchange(family.commands.erase, head)) {
         s.bumpErrorCounter(ErrorCounter::edErrrE);
         if (s.link.lost()) {
             return linkLostReason(s, kStage);
         }
         s.pause(p.eraseRetryPauseMs);
-        if (!s.exchange(p.eraseCommand, head)) {
+        if (!s.exchange(family.commands.erase, head)) {
             return s.link.lost()
                        ? linkLostReason(s, kStage)
                        : "the erase of " + describePages({page}) + " was never acknowledged";
         }
     }
     s.pause(50);
-    if (p.extraPauseAfterErase) {
-        s.pause(1);
+    if (p.extraPauseAfterEraseMs > 0) {
+        s.pause(p.extraPauseAfterEraseMs);
     }
     return std::nullopt;
 }
@@ -116,11 +117,12 @@ StageResult programPagesText(DeviceSession& s) {
 }
 
 StageResult programPagesBinary(DeviceSession& s) {
-    const auto profile = programProfileFor(s.image.modelCode);
-    if (const auto refusal = imageRefusal(s.image, profile)) {
+    const ModelFamily* family = loaderFamilyFor(s.image.modelCode);
+    if (const auto refusal = imageRefusal(s.image, family)) {
         return stageFailed(*refusal);
     }
-    const ProgramProfile& p = *profile;
+    const ProgramProfile& p = *family->programming;
+    const int pageSize = family->layout.pageSize;
     const int pageCount = s.image.pageCount;
     s.pause(p.pauseBeforeHelloMs);
     if (!s.exchange(kHelloCommand)) {
@@ -130,30 +132,30 @@ StageResult programPagesBinary(DeviceSession& s) {
     s.pause(p.pauseAfterHelloMs);
     s.panel.setProgramRange(pageCount);
 
-    std::vector<std::uint8_t> request(8 + static_cast<std::size_t>(p.pageSize));
+    std::vector<std::uint8_t> request(8 + static_cast<std::size_t>(pageSize));
     for (int i = 0; i < pageCount; ++i) {
-        const std::uint32_t address = p.baseAddress + static_cast<std::uint32_t>(i * p.pageSize);
+        const std::uint32_t address = p.baseAddress + static_cast<std::uint32_t>(i * pageSize);
         const auto head = pageRequestHead(address, p.form);
         if (eraseDue(p, i)) {
-            if (auto failure = eraseBlock(s, p, {i, address}, head)) {
+            if (auto failure = eraseBlock(s, *family, {i, address}, head)) {
                 return stageFailed(*failure);
             }
         }
-        const auto data = s.image.page(i, p.pageSize);
+        const auto data = s.image.page(i, pageSize);
         std::copy(head.begin(), head.end(), request.begin());
         std::copy(data.begin(), data.end(), request.begin() + 8);
         s.pause(5);
-        if (p.tracePage) {
+        if (p.tracePages) {
             s.panel.setEdtPage1(hexTrace(data));
         }
         const bool done =
-            sendWithRetries(s, kPageRetries, [&] { return s.exchange(p.programCommand, request); });
+            sendWithRetries(s, kPageRetries, [&] { return s.exchange(family->commands.program, request); });
         if (!done && pageGivenUp(s, result, {i, address}, kStage, kNeverAcknowledged)) {
             return result;
         }
         s.panel.setProgramPosition(i);
-        if (p.extraPauseAfterPage) {
-            s.pause(1);
+        if (p.pauseAfterPageMs > 0) {
+            s.pause(p.pauseAfterPageMs);
         }
     }
     s.panel.setProgramPosition(pageCount);

@@ -76,8 +76,8 @@ StageResult verifyPagesText(DeviceSession& s) {
 }
 
 StageResult verifyPagesBinary(DeviceSession& s) {
-    const auto profile = verifyProfileFor(s.image.modelCode);
-    if (!profile) {
+    const ModelFamily* family = loaderFamilyFor(s.image.modelCode);
+    if (!family) {
         char reason[96];
         std::snprintf(reason, sizeof reason, "model 0x%04X has no read-back command",
                       unsigned{s.image.modelCode});
@@ -86,13 +86,15 @@ StageResult verifyPagesBinary(DeviceSession& s) {
     if (!s.exchange(kHelloCommand)) {
         return stageFailed(startUnanswered(s, "hello request", kStage));
     }
-    const VerifyProfile& p = *profile;
+    const VerifyProfile& p = *family->verification;
+    const int pageSize = family->layout.pageSize;
+    const std::uint32_t baseAddress = family->programming->baseAddress;
     StageResult result;
     s.pause(20);
     const int pageCount = s.image.pageCount;
     s.panel.setVerifyRange(pageCount);
     for (int i = 0; i < pageCount; ++i) {
-        const PageRef page{i, p.baseAddress + static_cast<std::uint32_t>(i * p.pageSize)};
+        const PageRef page{i, baseAddress + static_cast<std::uint32_t>(i * pageSize)};
         const auto head = pageRequestHead(page.address, p.form);
         if (p.style != VerifyStyle::Quick) {
             s.pause(5);
@@ -102,7 +104,7 @@ StageResult verifyPagesBinary(DeviceSession& s) {
                                   .retryPauseMs = p.retryPauseMs,
                                   .counter = ErrorCounter::edErrrV};
         const bool read = sendWithRetries(s, retries, [&] {
-            return s.exchange(p.readCommand, head) && replyHoldsPage(s, p.pageSize);
+            return s.exchange(family->commands.read, head) && replyHoldsPage(s, pageSize);
         });
         if (p.style == VerifyStyle::Patient) {
             s.panel.setEdtPage("");
@@ -112,7 +114,7 @@ StageResult verifyPagesBinary(DeviceSession& s) {
         if (!read && pageGivenUp(s, result, page, kStage, kNotReadBack)) {
             return result;
         }
-        const bool matches = !read || pageMatches(s, i, p.pageSize);
+        const bool matches = !read || pageMatches(s, i, pageSize);
         if (p.style == VerifyStyle::Standard) {
             s.panel.setVerifyPosition(i);
         }

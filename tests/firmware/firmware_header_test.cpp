@@ -207,10 +207,9 @@ TEST(Selection, LeavesThePageStoreAlone) {
 
 TEST(PageLayout, HundredFiftyTwoCodesTakeFiveHundredTwelvePages) {
     std::set<std::uint16_t> codes;
-    for (const auto& row : pageLayoutTable()) {
-        if (row.layout.pageLimit == 512) {
-            codes.insert(row.codes.begin(), row.codes.end());
-            EXPECT_EQ(row.codes.size(), 152u);
+    for (unsigned code = 0; code <= 0xFFFF; ++code) {
+        if (pageLayoutFor(static_cast<std::uint16_t>(code)).pageLimit == 512) {
+            codes.insert(static_cast<std::uint16_t>(code));
         }
     }
     EXPECT_EQ(codes.size(), 152u);
@@ -224,15 +223,51 @@ TEST(PageLayout, HundredFiftyTwoCodesTakeFiveHundredTwelvePages) {
     }
 }
 
-TEST(PageLayout, NoCodeInTwoRows) {
+TEST(ModelFamily, NoCodeInTwoRows) {
     std::set<std::uint16_t> seen;
     std::size_t named = 0;
-    for (const auto& row : pageLayoutTable()) {
-        seen.insert(row.codes.begin(), row.codes.end());
-        named += row.codes.size();
+    for (const ModelFamily& family : modelFamilies()) {
+        for (const ModelCodeRange& range : family.codes) {
+            EXPECT_LE(range.first, range.last);
+            for (unsigned code = range.first; code <= range.last; ++code) {
+                seen.insert(static_cast<std::uint16_t>(code));
+                ++named;
+            }
+        }
     }
     EXPECT_EQ(seen.size(), named);
-    EXPECT_TRUE(pageLayoutTable().back().codes.empty());
+    EXPECT_TRUE(modelFamilies().back().codes.empty());
+}
+
+// The names `info` prints say what their profile does: a name that promises
+// another erase interval or address form than its row is caught here.
+TEST(ModelFamily, ProfileNamesSayWhatDiffers) {
+    std::set<std::string> programming;
+    std::set<std::string> verification;
+    for (const ModelFamily& family : modelFamilies()) {
+        if (const ProgramProfile* p = family.programming) {
+            const std::string name = p->name;
+            programming.insert(name);
+            EXPECT_EQ(name.find("16-bit") != std::string::npos, p->form == AddressForm::Bits16)
+                << name;
+            if (p->eraseRule == EraseRule::EveryNth) {
+                EXPECT_NE(name.find("every " + std::to_string(p->eraseInterval) + " pages"),
+                          std::string::npos)
+                    << name;
+            }
+            EXPECT_EQ(name.find("no erase") == 0, p->eraseRule == EraseRule::Never) << name;
+            EXPECT_EQ(name.find("page trace") != std::string::npos, p->tracePages) << name;
+        }
+        if (const VerifyProfile* v = family.verification) {
+            const std::string name = v->name;
+            verification.insert(name);
+            EXPECT_EQ(name.find("16-bit") != std::string::npos, v->form == AddressForm::Bits16)
+                << name;
+        }
+        EXPECT_EQ(family.programming == nullptr, family.verification == nullptr);
+    }
+    EXPECT_EQ(programming.size(), 12u);
+    EXPECT_EQ(verification.size(), 4u);
 }
 
 TEST(PageLayout, RowsByCode) {
@@ -240,22 +275,18 @@ TEST(PageLayout, RowsByCode) {
         std::uint16_t code;
         int pageSize;
         int pageLimit;
-        bool responsive;
     };
     for (const Row& r : std::vector<Row>{
-             {0x8400, 128, 2048, true},  {0x8402, 128, 2048, true},  {0x8301, 128, 2048, true},
-             {0x8302, 128, 2048, true},  {0x8461, 256, 1024, true},  {0x0181, 256, 1024, true},
-             {0x8101, 256, 1664, false}, {0x8102, 256, 1664, false}, {0x8111, 256, 496, false},
-             {0x8081, 256, 248, false},  {0x0131, 256, 223, false},  {0x0134, 256, 223, false},
-             {0x0103, 256, 512, false},  {0x87C1, 256, 512, false},  {0x8901, 256, 3840, false},
-             {0x8922, 256, 3840, false}, {0x8801, 256, 3968, false}, {0x8401, 256, 128, false},
-             {0x8303, 256, 128, false},  {0x8802, 256, 128, false},  {0x0000, 256, 128, false},
-             {0xFFFF, 256, 128, false},
+             {0x8400, 128, 2048}, {0x8402, 128, 2048}, {0x8301, 128, 2048}, {0x8302, 128, 2048},
+             {0x8461, 256, 1024}, {0x0181, 256, 1024}, {0x8101, 256, 1664}, {0x8102, 256, 1664},
+             {0x8111, 256, 496},  {0x8081, 256, 248},  {0x0131, 256, 223},  {0x0134, 256, 223},
+             {0x0103, 256, 512},  {0x87C1, 256, 512},  {0x8901, 256, 3840}, {0x8922, 256, 3840},
+             {0x8801, 256, 3968}, {0x8401, 256, 128},  {0x8303, 256, 128},  {0x8802, 256, 128},
+             {0x0000, 256, 128},  {0xFFFF, 256, 128},
          }) {
         const PageLayout layout = pageLayoutFor(r.code);
         EXPECT_EQ(layout.pageSize, r.pageSize) << std::hex << r.code;
         EXPECT_EQ(layout.pageLimit, r.pageLimit) << std::hex << r.code;
-        EXPECT_EQ(pageLayoutRowFor(r.code).responsiveLoad, r.responsive) << std::hex << r.code;
     }
 }
 

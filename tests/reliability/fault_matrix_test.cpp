@@ -43,7 +43,7 @@ struct ModelCase {
 const ModelCase kModels[] = {
     {"8401", 0x8401, 9 * 256 - 40},  // 9 pages, erase every 4
     {"8400", 0x8400, 34 * 128 + 7},  // 35 pages of 128, erase every 32, 10 s reboot wait
-    {"8201", 0x8201, 6 * 256},       // row 12: erase every even page
+    {"8201", 0x8201, 6 * 256},       // every other model: erase every even page
     {"8801", 0x8801, 5 * 256 + 17},  // text path
 };
 

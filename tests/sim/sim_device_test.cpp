@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
+#include "device/model_tables.h"
 #include "link/crc.h"
 #include "sim_layout.h"
 #include "sim_test_util.h"
@@ -306,31 +310,29 @@ TEST(SimIdentify, FiltersByAddressWithDiscoveryAtAddressOne) {
 TEST(SimLayout, FamiliesFollowTheProgrammingProfiles) {
     struct Case {
         std::uint16_t model;
-        int row;
         std::uint32_t page, base, eraseBlock;
         bool address16, replaces;
         std::uint32_t minSize;
     };
     const Case cases[] = {
-        {0x8401, 1, 256, 0, 1024, true, false, 128 * 256},
-        {0x8400, 2, 128, 0, 4096, false, false, 2048 * 128},
-        {0x8402, 3, 128, 0, 2048, false, false, 2048 * 128},
-        {0x8303, 4, 256, 0, 1024, true, false, 128 * 256},
-        {0x8302, 5, 128, 0, 2048, false, false, 2048 * 128},
-        {0x8301, 6, 128, 0, 4096, false, false, 2048 * 128},
-        {0x0181, 7, 256, 0, 2048, false, false, 1024 * 256},
-        {0x8111, 8, 256, 0, 4096, false, false, 496 * 256},
-        {0x0132, 9, 256, 0x3100, 512, true, false, 0x3100 + 223 * 256},
-        {0x8425, 10, 256, 0, 1024, true, false, 128 * 256},
-        {0x8081, 11, 256, 0, 0, false, true, 248 * 256},
-        {0x8921, 11, 256, 0, 0, false, true, 3840 * 256},
-        {0x8501, 12, 256, 0, 512, true, false, 512 * 256},
-        {0x8801, 0, 256, 0, 0, false, true, 3968 * 256},
-        {0x8902, 0, 256, 0, 0, false, true, 3840 * 256},
+        {0x8401, 256, 0, 1024, true, false, 128 * 256},
+        {0x8400, 128, 0, 4096, false, false, 2048 * 128},
+        {0x8402, 128, 0, 2048, false, false, 2048 * 128},
+        {0x8303, 256, 0, 1024, true, false, 128 * 256},
+        {0x8302, 128, 0, 2048, false, false, 2048 * 128},
+        {0x8301, 128, 0, 4096, false, false, 2048 * 128},
+        {0x0181, 256, 0, 2048, false, false, 1024 * 256},
+        {0x8111, 256, 0, 4096, false, false, 496 * 256},
+        {0x0132, 256, 0x3100, 512, true, false, 0x3100 + 223 * 256},
+        {0x8425, 256, 0, 1024, true, false, 128 * 256},
+        {0x8081, 256, 0, 0, false, true, 248 * 256},
+        {0x8921, 256, 0, 0, false, true, 3840 * 256},
+        {0x8501, 256, 0, 512, true, false, 512 * 256},
+        {0x8801, 256, 0, 0, false, true, 3968 * 256},
+        {0x8902, 256, 0, 0, false, true, 3840 * 256},
     };
     for (const auto& tc : cases) {
         const SimLayout l = simLayoutFor(tc.model);
-        EXPECT_EQ(l.row, tc.row) << std::hex << tc.model;
         EXPECT_EQ(l.pageSize, tc.page) << std::hex << tc.model;
         EXPECT_EQ(l.base, tc.base) << std::hex << tc.model;
         EXPECT_EQ(l.eraseBlock, tc.eraseBlock) << std::hex << tc.model;
@@ -338,14 +340,85 @@ TEST(SimLayout, FamiliesFollowTheProgrammingProfiles) {
         EXPECT_EQ(l.writeReplaces, tc.replaces) << std::hex << tc.model;
         EXPECT_GE(l.memorySize, tc.minSize) << std::hex << tc.model;
     }
-    int noErase = 0;
-    int limit512 = 0;
-    for (int code = 0; code <= 0xFFFF; ++code) {
-        noErase += simInNoEraseList(static_cast<std::uint16_t>(code));
-        limit512 += simInPageLimit512List(static_cast<std::uint16_t>(code));
+}
+
+// Whether the tool erases the block of a page before programming it.
+bool toolErasesBefore(const ProgramProfile& p, std::uint32_t pageIndex) {
+    switch (p.eraseRule) {
+        case EraseRule::Never:
+            return false;
+        case EraseRule::EveryNth:
+            return pageIndex % static_cast<std::uint32_t>(p.eraseInterval) == 0;
+        case EraseRule::FirstOrOdd:
+            return pageIndex == 0 || pageIndex % 2 == 1;
     }
-    EXPECT_EQ(noErase, 125);
-    EXPECT_EQ(limit512, 152);
+    return false;
+}
+
+// Where the simulator's memory for one model code disagrees with what the
+// tool will send it; empty when they agree.
+std::string disagreement(std::uint16_t model) {
+    const SimLayout sim = simLayoutFor(model);
+    const PageLayout layout = pageLayoutFor(model);
+    std::string why;
+    auto check = [&why](bool agrees, const char* what) {
+        if (!agrees) {
+            why += std::string(why.empty() ? "" : ", ") + what;
+        }
+    };
+    check(sim.textProtocol == isTextFamily(model), "text or binary");
+    check(sim.pageSize == static_cast<std::uint32_t>(layout.pageSize), "page size");
+    check(sim.pageLimit == static_cast<std::uint32_t>(layout.pageLimit), "page limit");
+    if (sim.textProtocol || isTextFamily(model)) {
+        check(sim.eraseBlock == 0 && sim.writeReplaces, "text pages written over");
+        return why;
+    }
+    const GroupCommands group = groupCommandsFor(model);
+    check(sim.groupVersionQueries == (isGroup83(model) || isGroup84(model)), "version queries");
+    check(group.versionQuery == 0 || sim.groupVersionQueries, "version query answered");
+    check(sim.commands.mode == group.modeCommand, "mode command");
+    const RunCommand run = runCommandFor(model);
+    check(run.command == 0 || run.command == sim.commands.mode, "run command");
+    const ModelFamily* family = loaderFamilyFor(model);
+    if (!family) {
+        return why;
+    }
+    const ProgramProfile& p = *family->programming;
+    check(sim.base == p.baseAddress, "base address");
+    check(sim.address16 == (p.form == AddressForm::Bits16), "address form");
+    check(sim.commands.program == family->commands.program, "program command");
+    check(sim.commands.read == family->commands.read, "read command");
+    check(sim.writeReplaces == (p.eraseRule == EraseRule::Never), "pages written over");
+    if (p.eraseRule != EraseRule::Never) {
+        check(sim.commands.erase == family->commands.erase, "erase command");
+    }
+    // The tool erases exactly at the first page of each of the device's
+    // blocks, with that page's address, and never a block it has written.
+    bool eraseAgrees = sim.eraseBlock != 0 || p.eraseRule == EraseRule::Never;
+    for (std::uint32_t i = 0; eraseAgrees && sim.eraseBlock != 0 && i < sim.pageLimit; ++i) {
+        const std::uint32_t block = sim.pageAddress(i) / sim.eraseBlock;
+        const bool firstOfBlock = i == 0 || sim.pageAddress(i - 1) / sim.eraseBlock != block;
+        eraseAgrees = toolErasesBefore(p, i) == firstOfBlock;
+    }
+    check(eraseAgrees, "erase blocks");
+    check(sim.memorySize >= sim.pageAddress(sim.pageLimit), "memory size");
+    return why;
+}
+
+// The simulator keeps its own table of the device families, as the devices
+// would; for every model code it must state what the tool's tables state.
+TEST(SimLayout, AgreesWithTheToolForEveryModelCode) {
+    std::string disagreements;
+    int count = 0;
+    for (unsigned code = 0; code <= 0xFFFF; ++code) {
+        const std::string why = disagreement(static_cast<std::uint16_t>(code));
+        if (!why.empty() && ++count <= 8) {
+            char model[8];
+            std::snprintf(model, sizeof model, "%04X", code);
+            disagreements += std::string(model) + ": " + why + "\n";
+        }
+    }
+    EXPECT_EQ(count, 0) << disagreements;
 }
 
 class SimFlash : public ::testing::Test {

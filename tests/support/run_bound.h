@@ -21,11 +21,11 @@ struct ModelTiming {
 
 inline ModelTiming timingFor(std::uint16_t model) {
     switch (model) {
-        case 0x8401:  // program row 1, verify row V1
+        case 0x8401:  // the 0x84 loader erasing every 4 pages, patient reads
             return {false, 21, 100, 200, 200, 0};
-        case 0x8400:  // row 2, V2, 10 s reboot wait
+        case 0x8400:  // the 0x84 loader erasing every 32 pages, quick reads, 10 s reboot wait
             return {false, 3, 0, 50, 200, 10};
-        case 0x8201:  // row 12 (every other model), V8
+        case 0x8201:  // every other model: erase every 2 pages, standard reads
             return {false, 3, 0, 200, 500, 0};
         case 0x8801:  // text path
             return {true, 3, 1, 200, 0, 0};

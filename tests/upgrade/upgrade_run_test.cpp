@@ -56,7 +56,7 @@ TEST_F(UpgradeRunTest, Model8401UpgradeShowsEveryStageAndEndsWithTheBarsFull) {
     const auto start = device->binary(0x6038).back();
     EXPECT_EQ(start.payload, (std::vector<std::uint8_t>{0x5B, 0xE4, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(panel.rebootShown, 0);
-    // The page trace of row 1 shows the last page's 256 bytes.
+    // The page trace of 8401's profile shows the last page's 256 bytes.
     EXPECT_EQ(panel.edtPage1.size(), 768U);
     // Every page the device holds equals the image.
     for (int i = 0; i < 5; ++i) {
@@ -227,7 +227,7 @@ TEST_F(UpgradeRunTest, EraseGetsOneRetryWhateverSkipErrorSays) {
             EXPECT_EQ(outcome, MessageRow::msgUpgradeOk);
             const auto erases = device->binary(0x603B);
             ASSERT_EQ(erases.size(), 3U);
-            // send pause, silence limit, retry pause of row 1
+            // send pause, silence limit, retry pause of 8401's profile
             EXPECT_EQ(erases[2].atMs - erases[1].atMs, 10 + 1001 + 200);
         } else {
             EXPECT_EQ(outcome, MessageRow::msgProgramError);
@@ -353,7 +353,7 @@ TEST_F(UpgradeRunTest, MismatchFailsVerificationAtTheFirstDifferingPage) {
         return reply;
     };
     EXPECT_EQ(run(), MessageRow::msgVerifyError);
-    EXPECT_EQ(panel.verifyPos, 2);  // rows V7/V8 show the failing page
+    EXPECT_EQ(panel.verifyPos, 2);  // standard reads show the failing page
     EXPECT_EQ(device->binary(0x003A).size(), 3U);
     EXPECT_EQ(panel.tones.back(), std::make_pair(300, 300));
     expectLinkClosed();
@@ -486,15 +486,18 @@ TEST_F(UpgradeRunTest, EmptyImageIsRefusedBeforeProgramming) {
     EXPECT_TRUE(device->binary(0x603A).empty());
 }
 
-TEST(ModelTables, RowsAndListsHoldTheirCodes) {
-    EXPECT_EQ(programProfileFor(0x8401)->row, 1);
-    EXPECT_EQ(programProfileFor(0x8911)->row, 11);  // binary path, no erase
-    EXPECT_EQ(programProfileFor(0x0151)->row, 10);
-    EXPECT_EQ(programProfileFor(0x8201)->row, 12);
-    EXPECT_FALSE(programProfileFor(0x8403).has_value());
-    EXPECT_FALSE(programProfileFor(0x8304).has_value());
-    EXPECT_EQ(verifyProfileFor(0x0134)->row, 7);
-    EXPECT_EQ(verifyProfileFor(0x8411)->row, 8);
+TEST(ModelTables, FamiliesHoldTheirCodes) {
+    auto programming = [](std::uint16_t model) { return loaderFamilyFor(model)->programming; };
+    EXPECT_EQ(programming(0x8401)->eraseInterval, 4);
+    EXPECT_TRUE(programming(0x8401)->tracePages);
+    EXPECT_EQ(programming(0x8911)->eraseRule, EraseRule::Never);  // binary path, no erase
+    EXPECT_EQ(programming(0x0151), programming(0x8472));
+    EXPECT_EQ(programming(0x8201), programming(0x0000));  // every other code
+    EXPECT_EQ(loaderFamilyFor(0x8403), nullptr);
+    EXPECT_EQ(loaderFamilyFor(0x8304), nullptr);
+    EXPECT_EQ(loaderFamilyFor(0x8801), nullptr);  // the text path
+    EXPECT_EQ(loaderFamilyFor(0x0134)->verification->form, AddressForm::Bits16);
+    EXPECT_EQ(loaderFamilyFor(0x8411)->verification->form, AddressForm::Bits24);
     EXPECT_EQ(normalizeModel(0x850F), 0x8501);
     EXPECT_EQ(normalizeModel(0x8510), 0x8510);
     EXPECT_EQ(normalizeModel(0x0105), 0x0101);
@@ -503,10 +506,11 @@ TEST(ModelTables, RowsAndListsHoldTheirCodes) {
     EXPECT_EQ(groupCommandsFor(0x8401).versionAttempts, 9);
     EXPECT_EQ(groupCommandsFor(0x8405).versionQuery, 0);
     EXPECT_EQ(groupCommandsFor(0x8201).modeCommand, 0x0038);
+    EXPECT_EQ(runCommandFor(0x8405).command, 0);
     int noErase = 0;
     for (unsigned code = 0; code <= 0xFFFF; ++code) {
-        const auto p = programProfileFor(static_cast<std::uint16_t>(code));
-        noErase += p && p->row == 11;
+        const ModelFamily* family = loaderFamilyFor(static_cast<std::uint16_t>(code));
+        noErase += family && family->programming->eraseRule == EraseRule::Never;
     }
     EXPECT_EQ(noErase, 125);
 }
