@@ -39,6 +39,12 @@ std::optional<FaultRule> fail(std::string* error, std::string message) {
     return std::nullopt;
 }
 
+// The same for the parts of a rule, which answer whether they were read.
+bool refuse(std::string* error, std::string message) {
+    fail(error, std::move(message));
+    return false;
+}
+
 }  // namespace
 
 const char* const kFaultRuleHelp =
@@ -98,61 +104,65 @@ std::optional<LineMode> parseLineMode(std::string_view text) {
     return mode;
 }
 
-std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* error) {
-    const auto parts = splitOn(text, ':');
-    FaultRule rule;
-    rule.source = std::string(text);
-    const std::string what(parts[0]);
-    if (parts.size() == 2) {
-        if (what == "corrupt-page") {
-            rule.target = FaultTarget::CorruptPage;
-        } else if (what == "silent-after-pages") {
-            rule.target = FaultTarget::SilentAfterPages;
-        } else if (what == "reboot-at-page") {
-            rule.target = FaultTarget::RebootAtPage;
-        } else {
-            return fail(error, "unknown fault rule \"" + rule.source + "\"");
-        }
-        if (!parseNumber(parts[1], rule.index)) {
-            return fail(error, "fault rule \"" + rule.source + "\": N must be a number");
-        }
-        return rule;
+namespace {
+
+// "corrupt-page:N", "silent-after-pages:N", "reboot-at-page:N".
+std::optional<FaultRule> parseStandaloneRule(std::string_view what, std::string_view count,
+                                             FaultRule rule, std::string* error) {
+    if (what == "corrupt-page") {
+        rule.target = FaultTarget::CorruptPage;
+    } else if (what == "silent-after-pages") {
+        rule.target = FaultTarget::SilentAfterPages;
+    } else if (what == "reboot-at-page") {
+        rule.target = FaultTarget::RebootAtPage;
+    } else {
+        return fail(error, "unknown fault rule \"" + rule.source + "\"");
     }
-    if (parts.size() != 3) {
-        return fail(error, "fault rule \"" + rule.source + "\" has the wrong number of fields");
+    if (!parseNumber(count, rule.index)) {
+        return fail(error, "fault rule \"" + rule.source + "\": N must be a number");
     }
+    return rule;
+}
+
+// The first two fields of "WHAT:WHICH:ACTION": a page, a command or a text code.
+bool parseRuleSelector(std::string_view what, std::string_view which, FaultRule& rule,
+                       std::string* error) {
     if (what == "program" || what == "erase" || what == "read") {
         rule.target = what == "program" ? FaultTarget::Program
                       : what == "erase" ? FaultTarget::Erase
                                         : FaultTarget::Read;
-        if (!parseNumber(parts[1], rule.index)) {
-            return fail(error, "fault rule \"" + rule.source + "\": page must be a number");
+        if (!parseNumber(which, rule.index)) {
+            return refuse(error, "fault rule \"" + rule.source + "\": page must be a number");
         }
     } else if (what == "cmd") {
         rule.target = FaultTarget::Command;
-        if (!parseNumber(parts[1], rule.index, 16) || rule.index > 0xFFFF) {
-            return fail(error, "fault rule \"" + rule.source + "\": command must be hex 0..FFFF");
+        if (!parseNumber(which, rule.index, 16) || rule.index > 0xFFFF) {
+            return refuse(error, "fault rule \"" + rule.source + "\": command must be hex 0..FFFF");
         }
     } else if (what == "text") {
         rule.target = FaultTarget::Text;
-        rule.textCode = std::string(parts[1]);
+        rule.textCode = std::string(which);
         if (rule.textCode.empty() || rule.textCode.size() > 8) {
-            return fail(error, "fault rule \"" + rule.source + "\": text code missing");
+            return refuse(error, "fault rule \"" + rule.source + "\": text code missing");
         }
     } else {
-        return fail(error, "unknown fault rule \"" + rule.source + "\"");
+        return refuse(error, "unknown fault rule \"" + rule.source + "\"");
     }
-    const std::string_view action = parts[2];
+    return true;
+}
+
+// "never", "fail=K", "delay=MS", "corrupt=K" or "short=K".
+bool parseRuleAction(std::string_view action, FaultRule& rule, std::string* error) {
     if (action == "never") {
         rule.action = FaultAction::Never;
-        return rule;
+        return true;
     }
     const auto eq = action.find('=');
     const std::string_view name = action.substr(0, eq);
     if (eq == std::string_view::npos || !parseNumber(action.substr(eq + 1), rule.amount) ||
         rule.amount < 0) {
-        return fail(error, "fault rule \"" + rule.source + "\": action must be fail=K, never, " +
-                               "delay=MS, corrupt=K or short=K");
+        return refuse(error, "fault rule \"" + rule.source + "\": action must be fail=K, never, " +
+                                 "delay=MS, corrupt=K or short=K");
     }
     if (name == "fail") {
         rule.action = FaultAction::Fail;
@@ -163,8 +173,27 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
     } else if (name == "short") {
         rule.action = FaultAction::Short;
     } else {
-        return fail(error, "fault rule \"" + rule.source + "\": unknown action \"" +
-                               std::string(name) + "\"");
+        return refuse(error, "fault rule \"" + rule.source + "\": unknown action \"" +
+                                 std::string(name) + "\"");
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* error) {
+    const auto parts = splitOn(text, ':');
+    FaultRule rule;
+    rule.source = std::string(text);
+    if (parts.size() == 2) {
+        return parseStandaloneRule(parts[0], parts[1], std::move(rule), error);
+    }
+    if (parts.size() != 3) {
+        return fail(error, "fault rule \"" + rule.source + "\" has the wrong number of fields");
+    }
+    if (!parseRuleSelector(parts[0], parts[1], rule, error) ||
+        !parseRuleAction(parts[2], rule, error)) {
+        return std::nullopt;
     }
     return rule;
 }

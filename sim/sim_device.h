@@ -1,59 +1,20 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "sim_config.h"
+#include "sim_event.h"
+#include "sim_faults.h"
 #include "sim_layout.h"
+#include "sim_random.h"
 
 namespace flashmere {
 
-// Bytes the device puts on the line at atMs, or (disconnect) the moment it
-// drops a TCP connection.
-struct SimOutput {
-    std::int64_t atMs = 0;
-    std::vector<std::uint8_t> bytes;
-    bool disconnect = false;
-};
-
-enum class SimFrameKind { None, Binary, Text, Tab, AA, Fixed };
-
-enum class SimEventType {
-    Request,     // a complete, well-formed frame arrived
-    Reply,       // the device answered (payload, flags in note)
-    NoReply,     // the device stayed silent; note says why
-    Noise,       // bytes that formed no frame were dropped
-    Flush,       // the host discarded waiting bytes (in-process transport only)
-    Disconnect,  // the device dropped the connection
-    Reboot,      // the device restarts and stays silent (note: start or reset)
-    LinkOpened,
-    LinkClosed,
-};
-
-const char* toString(SimFrameKind kind);
-const char* toString(SimEventType type);
-
-// One line of the device's transcript.
-struct SimEvent {
-    std::int64_t atMs = 0;
-    SimEventType type = SimEventType::Request;
-    SimFrameKind kind = SimFrameKind::None;
-    std::uint16_t address = 0;
-    std::uint16_t command = 0;  // binary command or reply code
-    std::optional<std::uint16_t> pin;
-    std::string text;                   // text command, text reply code + payload, TAB text
-    std::vector<std::uint8_t> payload;  // binary payload, AA data, noise bytes
-    std::optional<std::uint32_t> pageAddress;
-    std::string note;
-    std::size_t bytes = 0;  // size on the line
-};
-
-// One JSON object without a line end.
-std::string toJsonLine(const SimEvent& event);
+struct SimRequest;
 
 // What the device found when it was told to start a text image.
 struct SimRunCheck {
@@ -66,6 +27,10 @@ struct SimRunCheck {
 // A simulated field device: its loader, its program memory and its line.
 // Deterministic: the same configuration, seed and input times give the same
 // transcript. Single-threaded; the owner feeds it bytes and collects due output.
+//
+// One class, several files: sim_device.cpp (memory, connection, input),
+// sim_line_output.cpp (replies on the line, line faults, reboots),
+// sim_binary_protocol.cpp and sim_text_protocol.cpp (the commands).
 class SimDevice {
   public:
     // Throws std::invalid_argument when checkSimConfig rejects the configuration.
@@ -101,51 +66,91 @@ class SimDevice {
     std::uint32_t pagesProgrammed() const { return pagesProgrammed_; }
     std::uint32_t blocksErased() const { return blocksErased_; }
     const std::optional<SimRunCheck>& lastRunCheck() const { return lastRunCheck_; }
-    std::uint16_t currentVersion() const { return version_; }
 
   private:
-    struct Request;
-    struct RuleEffect {
-        bool silent = false;
-        std::string reason;
-        std::int64_t delayMs = 0;
-        bool corrupt = false;
-        bool cutShort = false;  // the reply's payload ends after kShortReplyBytes
+    // A command's answer as its handler builds it; a handler that returns
+    // false has recorded why the device stays silent.
+    struct BinaryAnswer {
+        SimEvent reply;
+        std::vector<std::uint8_t> payload;
+        std::int64_t busyMs = 0;
+        bool startRun = false;
     };
-    enum class Parse { Incomplete, Invalid, Complete };
+    struct TextCommand {
+        int addressDigits = 0;
+        std::string body;  // after the address
+        std::string code;  // AS, AS1, Zx, Zx73, YP, YV or YR
+        std::optional<std::uint32_t> pageAddress;
+    };
+    struct TextAnswer {
+        SimEvent reply;
+        std::string payload;
+        std::int64_t busyMs = 0;
+        bool startRun = false;
+    };
+    using BinaryHandler = bool (SimDevice::*)(const SimRequest&, const SimEvent&, std::int64_t,
+                                              BinaryAnswer&);
+    using TextHandler = bool (SimDevice::*)(const TextCommand&, const SimEvent&, std::int64_t,
+                                            TextAnswer&);
 
-    Parse tryParse(std::size_t at, Request& out, std::size_t& length, std::string& reason) const;
+    // sim_device.cpp: input and dispatch.
     void processInput(std::int64_t nowMs);
+    bool takeFirstFrame(std::int64_t nowMs);
     void dropNoise(std::size_t count, const std::string& reason, std::int64_t nowMs);
-    void handle(const Request& request, std::int64_t nowMs);
-    void handleBinary(const Request& request, SimEvent& event, std::int64_t nowMs);
-    void handleText(const Request& request, SimEvent& event, std::int64_t nowMs);
-    void updateState(std::int64_t nowMs);
+    void handle(const SimRequest& request, std::int64_t nowMs);
+    SimEvent requestEvent(const SimRequest& request, std::int64_t nowMs) const;
+    void dispatch(const SimRequest& request, SimEvent& event, std::int64_t nowMs);
+    void disconnectIfDue(std::int64_t nowMs);
+    std::optional<std::uint32_t> pageIndexOf(std::uint32_t address) const;
     void notePageProgrammed();
     bool rebootAtPage(std::uint32_t pageIndex, const SimEvent& event, std::int64_t nowMs);
+    void corruptProgrammedCells(std::uint32_t address, std::uint32_t pageIndex, SimEvent& reply);
 
-    RuleEffect applyRules(FaultTarget target, std::optional<std::uint32_t> page,
-                          std::optional<std::uint16_t> command, const std::string& textCode,
-                          const std::vector<std::uint8_t>& raw);
-    std::optional<std::uint32_t> pageIndexOf(std::uint32_t address) const;
+    // sim_binary_protocol.cpp
+    void handleBinary(const SimRequest& request, SimEvent& event, std::int64_t nowMs);
+    void takeFixedBlock(const SimRequest& request, SimEvent& event, std::int64_t nowMs);
+    bool pinRefused(const SimRequest& request) const;
+    bool binaryHeard(const SimRequest& request, const SimEvent& event, std::int64_t nowMs);
+    FaultTarget binaryFaultTarget(std::uint16_t command, const SimEvent& event) const;
+    BinaryHandler binaryHandlerFor(std::uint16_t command) const;
+    std::string pageHeadProblem(const SimRequest& request, bool forWrite) const;
+    bool answerIdentify(const SimRequest&, const SimEvent&, std::int64_t, BinaryAnswer&);
+    bool answerAddress(const SimRequest&, const SimEvent&, std::int64_t, BinaryAnswer&);
+    bool answerDeviceInfo(const SimRequest&, const SimEvent&, std::int64_t, BinaryAnswer&);
+    bool answerGroupVersion(const SimRequest&, const SimEvent&, std::int64_t, BinaryAnswer&);
+    bool answerMode(const SimRequest&, const SimEvent&, std::int64_t, BinaryAnswer&);
+    bool answerErase(const SimRequest&, const SimEvent&, std::int64_t, BinaryAnswer&);
+    bool answerProgram(const SimRequest&, const SimEvent&, std::int64_t, BinaryAnswer&);
+    bool answerRead(const SimRequest&, const SimEvent&, std::int64_t, BinaryAnswer&);
 
+    // sim_text_protocol.cpp
+    void handleText(const SimRequest& request, SimEvent& event, std::int64_t nowMs);
+    std::optional<TextCommand> textCommand(const SimRequest& request, SimEvent& event,
+                                           std::int64_t nowMs);
+    TextHandler textHandlerFor(const std::string& code) const;
+    bool answerTextIdentify(const TextCommand&, const SimEvent&, std::int64_t, TextAnswer&);
+    bool answerTextProgram(const TextCommand&, const SimEvent&, std::int64_t, TextAnswer&);
+    bool answerTextRead(const TextCommand&, const SimEvent&, std::int64_t, TextAnswer&);
+    bool answerTextRun(const TextCommand&, const SimEvent&, std::int64_t, TextAnswer&);
+
+    // sim_line_output.cpp
     void noReply(const SimEvent& request, std::string reason, std::int64_t nowMs);
+    // Schedules a reply (and the start it announces) from readyMs on.
+    void sendReply(std::vector<std::uint8_t> bytes, SimEvent reply, std::int64_t readyMs,
+                   const SimRuleEffect& effect, bool startRun);
     // Schedules a reply and returns the time its last byte leaves.
     double queueReply(std::vector<std::uint8_t> bytes, SimEvent reply, std::int64_t readyMs,
-                      const RuleEffect& effect);
+                      const SimRuleEffect& effect);
+    void corruptOneByte(std::vector<std::uint8_t>& bytes, std::vector<std::string>& notes);
+    double emitNoise(double startMs, std::vector<std::string>& notes);
+    double emitSplit(const std::vector<std::uint8_t>& bytes, double startMs,
+                     std::vector<std::string>& notes);
+    double emitStale(const std::vector<std::uint8_t>& head, double startMs,
+                     std::vector<std::string>& notes);
     double emit(std::vector<std::uint8_t> bytes, double startMs);
     void addOutput(SimOutput output);
     void startReboot(double fromMs, std::int64_t silenceMs, const char* why);
-
-    std::vector<std::uint8_t> binaryReply(std::uint16_t code,
-                                          std::span<const std::uint8_t> payload) const;
-    std::vector<std::uint8_t> textReply(int addressDigits, const std::string& code,
-                                        const std::string& payload) const;
-
-    // splitmix64: stable across platforms and standard libraries.
-    std::uint64_t nextRandom();
-    bool chance(double p);
-    std::int64_t uniform(std::int64_t lo, std::int64_t hi);
+    void updateState(std::int64_t nowMs);
 
     SimConfig config_;
     SimLayout layout_;
@@ -153,7 +158,8 @@ class SimDevice {
     std::vector<std::uint8_t> input_;
     std::vector<SimOutput> pending_;
     std::vector<SimEvent> transcript_;
-    std::uint64_t rng_;
+    SimRandom rng_;
+    SimFaultRules faultRules_;
 
     bool loaderMode_ = false;
     bool rebootPending_ = false;
@@ -168,9 +174,6 @@ class SimDevice {
     std::uint64_t framesSeen_ = 0;
     bool disconnectDone_ = false;
     bool dead_ = false;
-    bool rebootAtPageDone_ = false;
-    std::vector<std::int64_t> ruleHits_;
-    std::map<std::vector<std::uint8_t>, int> attempts_;
 };
 
 }  // namespace flashmere

@@ -113,11 +113,9 @@ SimTransportFactory::SimTransportFactory(SimDevice& device, Clock& clock)
     : device_(device), clock_(clock) {}
 
 std::unique_ptr<Transport> SimTransportFactory::openSerial(const std::string& portName,
-                                                           const std::string& modeString,
-                                                           TraceSink&) {
+                                                           const std::string&, TraceSink&) {
     ++serialOpens_;
     lastPortName_ = portName;
-    lastModeString_ = modeString;
     if (serialOpenFails) {
         ++failedOpens_;
         return nullptr;
@@ -125,10 +123,9 @@ std::unique_ptr<Transport> SimTransportFactory::openSerial(const std::string& po
     return std::make_unique<SimTransport>(*this, true);
 }
 
-std::unique_ptr<Transport> SimTransportFactory::openTcp(const std::string& host, std::uint16_t port,
+std::unique_ptr<Transport> SimTransportFactory::openTcp(const std::string&, std::uint16_t port,
                                                         std::int64_t connectTimeoutMs) {
     ++tcpOpens_;
-    lastHost_ = host;
     lastPort_ = port;
     if (tcpNeverConnects) {
         const std::int64_t until = clock_.nowMs() + std::max<std::int64_t>(connectTimeoutMs, 0);

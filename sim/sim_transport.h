@@ -55,14 +55,11 @@ class SimTransportFactory final : public TransportFactory {
                                        std::int64_t connectTimeoutMs) override;
 
     int serialOpens() const { return serialOpens_; }
-    int tcpOpens() const { return tcpOpens_; }
     int opens() const { return serialOpens_ + tcpOpens_; }
     int closes() const { return closes_; }
     // Transports opened and not yet closed.
     int openNow() const { return opens() - failedOpens_ - closes_; }
     const std::string& lastPortName() const { return lastPortName_; }
-    const std::string& lastModeString() const { return lastModeString_; }
-    const std::string& lastHost() const { return lastHost_; }
     std::uint16_t lastPort() const { return lastPort_; }
 
     SimDevice& device() { return device_; }
@@ -77,8 +74,6 @@ class SimTransportFactory final : public TransportFactory {
     int failedOpens_ = 0;
     int closes_ = 0;
     std::string lastPortName_;
-    std::string lastModeString_;
-    std::string lastHost_;
     std::uint16_t lastPort_ = 0;
 };
 

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <signal.h>
+
+#include <optional>
+
+#include "devsim_options.h"
+#include "devsim_output.h"
+#include "sim_bus.h"
+
+namespace flashmere {
+
+// The descriptors of the line flashmere-devsim serves.
+struct DevsimLink {
+    bool tcp = false;
+    int listenFd = -1;
+    int linkFd = -1;    // the client socket, the pty master or the serial port
+    int ptySlave = -1;  // held open so that the master never sees a hang-up
+
+    void closeAll();
+};
+
+// SIGTERM and SIGINT are blocked and taken only inside the server's wait, so
+// no wake-up is lost. Returns the signal mask of that wait.
+sigset_t blockStopSignals();
+
+// Opens the TCP listener, pty or serial port the options name and prints the
+// first line on stdout. Returns the exit code when it cannot.
+std::optional<int> openDevsimLink(const DevsimOptions& options, DevsimLink& link);
+
+// Serves the line until SIGTERM or SIGINT (or, with exitAfterRun, until the
+// started program's reboot ended). Returns the exit code.
+int serveDevsim(SimBus& bus, DevsimLink& link, DevsimLog& log, bool exitAfterRun,
+                const sigset_t& waitMask);
+
+}  // namespace flashmere
