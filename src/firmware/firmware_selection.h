@@ -5,7 +5,7 @@
 
 #include "firmware/firmware_header.h"
 #include "firmware/firmware_image.h"
-#include "upgrade/message_row.h"
+#include "operator/message_row.h"
 
 namespace flashmere {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "upgrade/operator_panel.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere::testing {
 
@@ -15,7 +15,7 @@ class RecordingPanel : public OperatorPanel {
 
     OperatorOptions options;
     std::vector<MessageRow> messages;
-    std::string reason;  // the reason of the last message, if any
+    std::string reason;               // the reason of the last message, if any
     std::vector<std::string> events;  // every call in order, as short text
     LampColour lamp = LampColour::Red;
     bool busy = false;
