@@ -530,8 +530,8 @@ void TfrmModule::selectFile(const QString& path) {
     const FileSelection selection = selectFirmwareFile(path.toStdString(), image_);
     ui->pnFileName->setText(qs(selection.nameCaption));
     ui->pnFileVer->setText(qs(selection.versionCaption));
-    if (selection.message) {
-        setPnMsg(*selection.message);
+    if (selection.opened) {
+        setPnMsg(selection.accepted ? MessageRow::msgRunConnect : MessageRow::msgFileTypeError);
     }
     fileAccepted_ = selection.accepted;
     ui->btnAuto->setEnabled(selection.accepted);
