@@ -8,8 +8,8 @@
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/page_layout.h"
+#include "frontend/message_table.h"
 #include "profile_names.h"
-#include "shell/message_table.h"
 
 namespace flashmere::cli {
 

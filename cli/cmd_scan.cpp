@@ -9,10 +9,10 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
+#include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "service/device_probe.h"
-#include "shell/message_table.h"
 
 namespace flashmere::cli {
 namespace {

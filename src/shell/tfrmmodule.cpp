@@ -15,10 +15,10 @@
 #include <algorithm>
 
 #include "firmware/firmware_selection.h"
+#include "frontend/id_entry.h"
+#include "frontend/message_table.h"
 #include "link/clock.h"
-#include "shell/id_entry.h"
 #include "shell/language_font.h"
-#include "shell/message_table.h"
 #include "shell/tfrmprogress.h"
 #include "shell/window_panel.h"
 #include "ui_tfrmmodule.h"
