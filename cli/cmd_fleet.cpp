@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <QThread>
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,5 @@
 // `info FILE`: what a firmware file holds and how the upgrade would treat it.
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
 #include <optional>

@@ -1,5 +1,6 @@
 // flashmere-cli scan: which device IDs answer on one link, and who they are.
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
 #include <memory>

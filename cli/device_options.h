@@ -3,8 +3,6 @@
 #include <optional>
 #include <string>
 
-#include <CLI/CLI.hpp>
-
 #include "cli_common.h"
 #include "console_panel.h"
 #include "firmware/firmware_image.h"
