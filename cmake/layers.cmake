@@ -34,12 +34,17 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
          ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
   endforeach()
   file(GLOB_RECURSE layer_checked_files CONFIGURE_DEPENDS ${layer_globs})
+  # The list of files changes when one is added, which makes the check run
+  # even if the new file is older than the last check.
+  list(JOIN layer_checked_files "\n" layer_file_list)
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/layers.files CONTENT "${layer_file_list}\n")
   set(layer_stamp ${CMAKE_BINARY_DIR}/layers.checked)
   add_custom_command(
     OUTPUT ${layer_stamp}
     COMMAND ${CMAKE_COMMAND} -DFLASHMERE_SOURCE_DIR=${PROJECT_SOURCE_DIR} -DSTAMP=${layer_stamp}
             -P ${PROJECT_SOURCE_DIR}/cmake/check_layers.cmake
-    DEPENDS ${layer_checked_files} ${PROJECT_SOURCE_DIR}/cmake/layers.cmake
+    DEPENDS ${layer_checked_files} ${CMAKE_BINARY_DIR}/layers.files
+            ${PROJECT_SOURCE_DIR}/cmake/layers.cmake
             ${PROJECT_SOURCE_DIR}/cmake/check_layers.cmake
     COMMENT "Checking the includes against the layers (cmake/layers.cmake)"
     VERBATIM)
