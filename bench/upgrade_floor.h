@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "operator/message_row.h"
 #include "sim_config.h"
-#include "upgrade/message_row.h"
 
 namespace flashmere::bench {
 

@@ -1,5 +1,6 @@
 #include "cli_common.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
 #include <iostream>

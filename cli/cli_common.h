@@ -6,7 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include <CLI/CLI.hpp>
+// CLI11 stays out of the headers (it is ~110k lines to preprocess): only
+// the .cpp files that define options include <CLI/CLI.hpp>.
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace flashmere::cli {
 

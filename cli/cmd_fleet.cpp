@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -23,9 +24,9 @@
 #include "fleet_manifest.h"
 #include "fleet_panel.h"
 #include "fleet_report.h"
+#include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
-#include "shell/message_table.h"
 #include "upgrade/upgrade_run.h"
 
 namespace flashmere::cli {

@@ -1,4 +1,5 @@
 // `info FILE`: what a firmware file holds and how the upgrade would treat it.
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -8,8 +9,8 @@
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/page_layout.h"
+#include "frontend/message_table.h"
 #include "profile_names.h"
-#include "shell/message_table.h"
 
 namespace flashmere::cli {
 

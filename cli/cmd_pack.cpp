@@ -1,4 +1,5 @@
 // `pack`: builds a firmware file from a plain body and the header fields.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 #include <memory>

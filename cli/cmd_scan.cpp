@@ -1,5 +1,6 @@
 // flashmere-cli scan: which device IDs answer on one link, and who they are.
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
 #include <memory>
@@ -9,10 +10,10 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
+#include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "service/device_probe.h"
-#include "shell/message_table.h"
 
 namespace flashmere::cli {
 namespace {

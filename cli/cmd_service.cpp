@@ -1,3 +1,4 @@
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -8,11 +9,11 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
+#include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/crc.h"
 #include "link/qt_transport_factory.h"
 #include "service/service_functions.h"
-#include "shell/message_table.h"
 
 namespace flashmere::cli {
 namespace {

@@ -1,3 +1,4 @@
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -5,9 +6,9 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
+#include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
-#include "shell/message_table.h"
 #include "upgrade/upgrade_run.h"
 
 namespace flashmere::cli {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include "cli_common.h"
 
 namespace flashmere::cli {

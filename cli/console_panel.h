@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "upgrade/operator_panel.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere {
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <QCoreApplication>
 #include <algorithm>
 #include <cctype>
@@ -9,9 +10,9 @@
 #include <cstdio>
 
 #include "firmware/firmware_selection.h"
+#include "frontend/app_settings.h"
+#include "frontend/message_table.h"
 #include "link/serial_mode.h"
-#include "shell/app_settings.h"
-#include "shell/message_table.h"
 
 namespace flashmere::cli {
 namespace {

@@ -3,13 +3,11 @@
 #include <optional>
 #include <string>
 
-#include <CLI/CLI.hpp>
-
 #include "cli_common.h"
 #include "console_panel.h"
 #include "firmware/firmware_image.h"
-#include "upgrade/message_row.h"
-#include "upgrade/operator_panel.h"
+#include "operator/message_row.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere::cli {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "device_options.h"
-#include "upgrade/operator_panel.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere::cli {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "shell/message_table.h"
+#include "frontend/message_table.h"
 
 namespace flashmere::cli {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "console_panel.h"
-#include "upgrade/operator_panel.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere::cli {
 

@@ -9,4 +9,8 @@ function(flashmere_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
                            -Wno-sign-conversion)
   endif()
+  # An include against the folder layers (cmake/layers.cmake) is an error too.
+  if(TARGET flashmere_layers)
+    add_dependencies(${target} flashmere_layers)
+  endif()
 endfunction()

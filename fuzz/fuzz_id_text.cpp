@@ -12,8 +12,8 @@
 #include <limits>
 #include <vector>
 
+#include "frontend/id_entry.h"
 #include "fuzz_support.h"
-#include "shell/id_entry.h"
 
 namespace flashmere::fuzz {
 namespace {

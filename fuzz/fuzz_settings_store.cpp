@@ -5,9 +5,9 @@
 #include <QString>
 #include <cstdint>
 
+#include "frontend/app_settings.h"
+#include "frontend/message_table.h"
 #include "fuzz_support.h"
-#include "shell/app_settings.h"
-#include "shell/message_table.h"
 
 namespace flashmere::fuzz {
 namespace {

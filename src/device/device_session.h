@@ -9,7 +9,7 @@
 #include "firmware/firmware_image.h"
 #include "link/clock.h"
 #include "link/link_channel.h"
-#include "upgrade/operator_panel.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere {
 

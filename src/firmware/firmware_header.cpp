@@ -41,7 +41,7 @@ FirmwareHeader parseHeader(std::span<const std::uint8_t, kHeaderSize> decoded) {
     header.modelCode = static_cast<std::uint16_t>(decoded[8] << 8 | decoded[9]);
     header.headerMagic = std::string(textAt(decoded, 0).substr(0, kHeaderMagic.size()));
     if (header.headerMagic != kHeaderMagic) {
-        header.error = MessageRow::msgFileTypeError;
+        header.fault = HeaderFault::WrongMagic;
         return header;
     }
     // The name and version text fills bytes 16..31 and may end early at a NUL.
@@ -58,7 +58,7 @@ FirmwareHeader parseHeader(std::span<const std::uint8_t, kHeaderSize> decoded) {
 FirmwareHeader readStoredHeader(std::span<const std::uint8_t> fileStart) {
     if (fileStart.size() < kHeaderSize) {
         FirmwareHeader header;
-        header.error = MessageRow::msgFileTypeError;
+        header.fault = HeaderFault::TooShort;
         return header;
     }
     HeaderBytes bytes;

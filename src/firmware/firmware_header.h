@@ -3,12 +3,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "upgrade/message_row.h"
 
 namespace flashmere {
 
@@ -28,24 +25,32 @@ using HeaderBytes = std::array<std::uint8_t, kHeaderSize>;
 // it gives the plain one and the other way round.
 void decodeHeader(std::span<std::uint8_t, kHeaderSize> header);
 
+// Why a header is turned down. The firmware folder names no operator texts:
+// its callers show every refusal as "Firmware file type error!".
+enum class HeaderFault {
+    None,
+    WrongMagic,  // the text at byte 0 is not kHeaderMagic
+    TooShort,    // the file ends before the 32 header bytes
+};
+
 // What a decoded header says.
 struct FirmwareHeader {
     std::string headerMagic;  // first 8 characters of the text at byte 0
     std::uint16_t modelCode = 0;
     std::string firmwareName;     // up to 12 characters
     std::string firmwareVersion;  // up to 4 characters
-    // Empty when the magic is right, else msgFileTypeError. Name and version
-    // stay empty for a rejected header; the model code is taken either way.
-    std::optional<MessageRow> error;
+    // Name and version stay empty for a rejected header; the model code is
+    // taken either way.
+    HeaderFault fault = HeaderFault::None;
 
-    bool accepted() const { return !error.has_value(); }
+    bool accepted() const { return fault == HeaderFault::None; }
 };
 
 // Parses 32 already decoded header bytes.
 FirmwareHeader parseHeader(std::span<const std::uint8_t, kHeaderSize> decoded);
 
 // Decodes and parses the start of a file as stored. Fewer than 32 bytes are
-// rejected with msgFileTypeError and model code 0.
+// rejected as TooShort with model code 0.
 FirmwareHeader readStoredHeader(std::span<const std::uint8_t> fileStart);
 
 // Removes leading and trailing characters 0x00 to 0x20.

@@ -70,7 +70,6 @@ FileSelection selectFirmwareFile(const std::string& path, FirmwareImage& image) 
     image.modelCode = header.modelCode;
     image.headerMagic = header.headerMagic;
     if (!header.accepted()) {
-        selection.message = header.error;
         return selection;
     }
     image.firmwareName = header.firmwareName;
@@ -78,7 +77,6 @@ FileSelection selectFirmwareFile(const std::string& path, FirmwareImage& image) 
     selection.nameCaption = header.firmwareName;
     selection.versionCaption = header.firmwareVersion;
     image.selectedHeader = start->bytes;
-    selection.message = MessageRow::msgRunConnect;
     selection.accepted = true;
     return selection;
 }

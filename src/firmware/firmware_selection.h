@@ -5,17 +5,16 @@
 
 #include "firmware/firmware_header.h"
 #include "firmware/firmware_image.h"
-#include "upgrade/message_row.h"
 
 namespace flashmere {
 
-// What the window shows after a firmware file was chosen.
+// What the window shows after a firmware file was chosen. Its callers turn
+// the outcome into their message: the prompt to connect when accepted,
+// "Firmware file type error!" when opened and rejected, none when the file
+// could not be opened.
 struct FileSelection {
-    bool opened = false;    // the file could be opened and its start read
-    bool accepted = false;  // the header passed: enable btnAuto
-    // pnMsg: msgRunConnect when accepted, msgFileTypeError when rejected,
-    // nothing when the file could not be opened.
-    std::optional<MessageRow> message;
+    bool opened = false;         // the file could be opened and its start read
+    bool accepted = false;       // the header passed: enable btnAuto
     std::string fileCaption;     // pnFile: the full path
     std::string nameCaption;     // pnFileName
     std::string versionCaption;  // pnFileVer

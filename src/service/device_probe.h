@@ -9,7 +9,7 @@
 #include "link/clock.h"
 #include "link/link_channel.h"
 #include "link/transport.h"
-#include "upgrade/operator_panel.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere {
 

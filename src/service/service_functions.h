@@ -8,7 +8,7 @@
 #include "firmware/firmware_image.h"
 #include "link/clock.h"
 #include "link/transport.h"
-#include "upgrade/operator_panel.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere {
 

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "shell/message_table.h"
+#include "frontend/message_table.h"
 
 namespace flashmere {
 namespace {

@@ -6,10 +6,10 @@
 #include <memory>
 #include <string_view>
 
-#include "shell/app_settings.h"
+#include "frontend/app_settings.h"
+#include "frontend/message_table.h"
 #include "shell/language_font.h"
 #include "shell/liveness_probe.h"
-#include "shell/message_table.h"
 #include "shell/tfrmmodule.h"
 
 namespace {

@@ -15,10 +15,10 @@
 #include <algorithm>
 
 #include "firmware/firmware_selection.h"
+#include "frontend/id_entry.h"
+#include "frontend/message_table.h"
 #include "link/clock.h"
-#include "shell/id_entry.h"
 #include "shell/language_font.h"
-#include "shell/message_table.h"
 #include "shell/tfrmprogress.h"
 #include "shell/window_panel.h"
 #include "ui_tfrmmodule.h"
@@ -530,8 +530,8 @@ void TfrmModule::selectFile(const QString& path) {
     const FileSelection selection = selectFirmwareFile(path.toStdString(), image_);
     ui->pnFileName->setText(qs(selection.nameCaption));
     ui->pnFileVer->setText(qs(selection.versionCaption));
-    if (selection.message) {
-        setPnMsg(*selection.message);
+    if (selection.opened) {
+        setPnMsg(selection.accepted ? MessageRow::msgRunConnect : MessageRow::msgFileTypeError);
     }
     fileAccepted_ = selection.accepted;
     ui->btnAuto->setEnabled(selection.accepted);

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "firmware/firmware_image.h"
+#include "frontend/app_settings.h"
 #include "link/transport.h"
+#include "operator/message_row.h"
+#include "operator/operator_panel.h"
 #include "service/service_functions.h"
-#include "shell/app_settings.h"
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
-#include "upgrade/message_row.h"
-#include "upgrade/operator_panel.h"
 
 namespace Ui {
 class TfrmModule;

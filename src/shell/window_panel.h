@@ -6,8 +6,8 @@
 #include <functional>
 #include <mutex>
 
+#include "operator/operator_panel.h"
 #include "shell/update_coalescer.h"
-#include "upgrade/operator_panel.h"
 
 namespace flashmere {
 

@@ -3,8 +3,8 @@
 #include "firmware/firmware_image.h"
 #include "link/clock.h"
 #include "link/transport.h"
-#include "upgrade/message_row.h"
-#include "upgrade/operator_panel.h"
+#include "operator/message_row.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere {
 

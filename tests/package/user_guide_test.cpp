@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/message_table.h"
+#include "frontend/message_table.h"
 
 namespace flashmere {
 namespace {

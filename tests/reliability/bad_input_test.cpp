@@ -18,8 +18,8 @@
 
 #include "firmware/firmware_selection.h"
 #include "firmware/firmware_writer.h"
+#include "frontend/app_settings.h"
 #include "link/virtual_clock.h"
-#include "shell/app_settings.h"
 #include "sim_device.h"
 #include "sim_transport.h"
 #include "tests/support/process_harness.h"

@@ -13,8 +13,8 @@
 
 #include "firmware/firmware_selection.h"
 #include "firmware/firmware_writer.h"
+#include "frontend/message_table.h"
 #include "link/virtual_clock.h"
-#include "shell/message_table.h"
 #include "sim_device.h"
 #include "sim_transport.h"
 #include "tests/firmware/scratch_dir.h"

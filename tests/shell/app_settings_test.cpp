@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "shell/app_settings.h"
+#include "frontend/app_settings.h"
 
 namespace flashmere {
 namespace {

@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "device/model_tables.h"
-#include "shell/message_table.h"
+#include "frontend/message_table.h"
 
 namespace flashmere {
 namespace {

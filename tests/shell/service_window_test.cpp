@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "firmware/firmware_writer.h"
-#include "shell/app_settings.h"
+#include "frontend/app_settings.h"
 #include "shell/tfrmmodule.h"
 
 using namespace flashmere;

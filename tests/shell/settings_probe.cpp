@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "shell/app_settings.h"
+#include "frontend/app_settings.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -24,12 +24,12 @@
 #include <atomic>
 #include <memory>
 
+#include "frontend/app_settings.h"
+#include "frontend/id_entry.h"
+#include "frontend/message_table.h"
 #include "link/virtual_clock.h"
-#include "shell/app_settings.h"
-#include "shell/id_entry.h"
 #include "shell/lamp_shape.h"
 #include "shell/language_font.h"
-#include "shell/message_table.h"
 #include "shell/tfrmmodule.h"
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"

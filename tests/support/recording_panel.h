@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "upgrade/operator_panel.h"
+#include "operator/operator_panel.h"
 
 namespace flashmere::testing {
 

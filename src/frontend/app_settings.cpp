@@ -1,4 +1,4 @@
-#include "shell/app_settings.h"
+#include "frontend/app_settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +13,7 @@
 #include <limits>
 #include <optional>
 
-#include "shell/message_table.h"
+#include "frontend/message_table.h"
 
 namespace flashmere {
 namespace {

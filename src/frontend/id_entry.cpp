@@ -1,4 +1,4 @@
-#include "shell/id_entry.h"
+#include "frontend/id_entry.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "shell/message_table.h"
+#include "frontend/message_table.h"
 
 #include "device/model_tables.h"
 

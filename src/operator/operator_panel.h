@@ -5,7 +5,7 @@
 
 #include "link/link_channel.h"
 #include "link/transport.h"
-#include "upgrade/message_row.h"
+#include "operator/message_row.h"
 
 namespace flashmere {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "upgrade/message_row.h"
+#include "operator/message_row.h"
 
 namespace flashmere {
 
