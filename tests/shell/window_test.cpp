@@ -641,7 +641,8 @@ void WindowTest::upgradeRunOnWorker() {
     auto seen = std::make_shared<OperatorOptions>();
     auto onWorker = std::make_shared<std::atomic<bool>>(false);
     QThread* guiThread = QThread::currentThread();
-    run = [gate, seen, onWorker, guiThread](OperatorPanel& panel, FirmwareImage&) {
+    run = [gate, seen, onWorker, guiThread](DeviceRunContext& context) {
+        OperatorPanel& panel = context.panel;
         *onWorker = QThread::currentThread() != guiThread;
         *seen = panel.captureOptions();
         panel.setBusyIndicator(true);
@@ -706,7 +707,8 @@ void WindowTest::upgradeRunOnWorker() {
 void WindowTest::rebootWaitThroughPanel() {
     auto closedSeen = std::make_shared<std::atomic<bool>>(false);
     auto shown = std::make_shared<QSemaphore>(0);
-    run = [closedSeen, shown](OperatorPanel& panel, FirmwareImage&) {
+    run = [closedSeen, shown](DeviceRunContext& context) {
+        OperatorPanel& panel = context.panel;
         panel.showRebootWait(10);
         panel.updateRebootWait(rebootWaitCaption(7, 10).toStdString(), 8, 11);
         shown->release();
