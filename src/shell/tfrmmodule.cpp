@@ -209,7 +209,18 @@ void TfrmModule::FormShow() {
     ui->mnuTraditional->setChecked(lang == kLanguageTraditional);
 
     setWindowTitle(qs(windowCaption(lang)));
+    showCaptions();
+    showMenuTexts();
+    if (!filePath_.isEmpty()) {
+        showFilePath(filePath_);  // the language's font takes another width
+    }
 
+    if (noteEnabled_) {
+        tmrNote.start();
+    }
+}
+
+void TfrmModule::showCaptions() {
     struct Caption {
         QWidget* widget;
         MessageRow row;
@@ -243,7 +254,9 @@ void TfrmModule::FormShow() {
     }
     ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsNet), textOf(MessageRow::msgPageNet));
     ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsCom), textOf(MessageRow::msgPageCom));
+}
 
+void TfrmModule::showMenuTexts() {
     ui->mnuLanguage->setTitle(textOf(MessageRow::msgMenuLanguage));
     ui->mnuEnglish->setText(
         qs(flashmere::textOf(MessageRow::msgMenuLanguageNames, kLanguageEnglish)));
@@ -254,13 +267,6 @@ void TfrmModule::FormShow() {
     ui->mnuFile->setTitle(textOf(MessageRow::msgMenuFile));
     ui->mnuExit->setText(textOf(MessageRow::msgMenuExit));
     ui->mnuAbout->setText(textOf(MessageRow::msgMenuAbout));
-    if (!filePath_.isEmpty()) {
-        showFilePath(filePath_);  // the language's font takes another width
-    }
-
-    if (noteEnabled_) {
-        tmrNote.start();
-    }
 }
 
 void TfrmModule::tmrNoteTimer() {

@@ -160,6 +160,9 @@ class TfrmModule : public QMainWindow {
   private:
     void FormCreate();
     void chooseLanguage(int index);
+    // The texts of the labels, buttons, tabs and menus in the language.
+    void showCaptions();
+    void showMenuTexts();
     void selectFile(const QString& path);
     // pnFile: the path elided so the file name shows; the whole path as tip.
     void showFilePath(const QString& path);
