@@ -50,7 +50,6 @@ class DeviceRunner {
 
     // From the start of an operation until just before its done call.
     bool running() const { return worker_ != nullptr; }
-    Clock& clock() const { return clock_; }
 
     // Each returns false, and starts nothing, while an operation runs.
     // done: threw is true when the operation ended with an exception.
