@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "frontend/app_settings.h"
@@ -77,6 +78,139 @@ bool asksForHelpOrVersion(int argc, char** argv) {
     parser.showHelp(0);  // reached only for an argument process() did not act on
 }
 
+// What the command line asks of this session, its values checked.
+struct Session {
+    std::optional<int> language;
+    QString netHost;  // empty: the stored link
+    QString netPort;
+    QString settingsFile;
+    std::optional<QString> firmwareFile;
+    std::optional<QString> grabFile;
+    int quitAfter = -1;  // -1: no timed quit
+    bool note = true;
+    std::optional<QString> livenessFile;  // set with --measure-liveness or --auto-upgrade
+    bool autoUpgrade = false;
+};
+
+// Prints the usage error; gives false for the caller to return.
+bool usageError(const QString& message) {
+    std::fprintf(stderr, "flashmere: %s\n", qPrintable(message));
+    return false;
+}
+
+bool readLanguage(const QCommandLineParser& parser, const WindowOptions& options,
+                  Session& session) {
+    if (!parser.isSet(options.lang)) {
+        return true;
+    }
+    const QString value = parser.value(options.lang);
+    session.language = flashmere::languageIndexFromOption(value.toStdString());
+    return session.language ||
+           usageError(QString("--lang takes en, zh-CN or zh-TW, not \"%1\"").arg(value));
+}
+
+bool readNetLink(const QCommandLineParser& parser, const WindowOptions& options, Session& session) {
+    if (!parser.isSet(options.net)) {
+        return true;
+    }
+    const QString value = parser.value(options.net);
+    const qsizetype colon = value.lastIndexOf(':');
+    bool ok = false;
+    const uint port = colon > 0 ? value.mid(colon + 1).toUInt(&ok) : 0;
+    if (!ok || port > 65535) {
+        return usageError(QString("--net takes HOST:PORT, not \"%1\"").arg(value));
+    }
+    session.netHost = value.left(colon);
+    // "[v6]:port": the address goes into the box without its brackets.
+    QString& host = session.netHost;
+    if (host.size() > 2 && host.startsWith('[') && host.endsWith(']')) {
+        host = host.mid(1, host.size() - 2);
+    }
+    session.netPort = QString::number(port);
+    return true;
+}
+
+bool readQuitAfter(const QCommandLineParser& parser, const WindowOptions& options,
+                   Session& session) {
+    if (!parser.isSet(options.quit)) {
+        return true;
+    }
+    bool ok = false;
+    session.quitAfter = parser.value(options.quit).toInt(&ok);
+    return (ok && session.quitAfter >= 0) || usageError("--quit-after takes milliseconds");
+}
+
+// The session the options ask for; nullopt after a message on stderr.
+std::optional<Session> readSession(const QCommandLineParser& parser, const WindowOptions& options) {
+    Session session;
+    if (!readLanguage(parser, options, session) || !readNetLink(parser, options, session) ||
+        !readQuitAfter(parser, options, session)) {
+        return std::nullopt;
+    }
+    const auto valueIfSet = [&parser](const QCommandLineOption& option) {
+        return parser.isSet(option) ? std::optional<QString>(parser.value(option)) : std::nullopt;
+    };
+    session.settingsFile = parser.value(options.settings);
+    session.firmwareFile = valueIfSet(options.file);
+    session.grabFile = valueIfSet(options.grab);
+    session.note = !parser.isSet(options.noNote) && !session.grabFile && session.quitAfter < 0;
+    session.autoUpgrade = parser.isSet(options.autoUpgrade);
+    if (parser.isSet(options.liveness) || session.autoUpgrade) {
+        session.livenessFile = parser.value(options.liveness);
+    }
+    return session;
+}
+
+// Shows the window as the session asks; the liveness run, when asked for,
+// has begun.
+std::unique_ptr<flashmere::LivenessRun> showWindow(flashmere::TfrmModule& window,
+                                                   const Session& session) {
+    window.setNoteEnabled(session.note);
+    if (session.language) {
+        window.useLanguage(*session.language);
+    }
+    if (!session.netHost.isEmpty()) {
+        window.useNetLink(session.netHost, session.netPort);
+    }
+    std::unique_ptr<flashmere::LivenessRun> liveness;
+    if (session.livenessFile) {
+        liveness = std::make_unique<flashmere::LivenessRun>(window, *session.livenessFile,
+                                                            session.autoUpgrade);
+    }
+    window.show();
+    // After FormShow, which sets the message bar back to its first text.
+    if (session.firmwareFile) {
+        window.chooseFirmwareFile(*session.firmwareFile);
+    }
+    if (liveness) {
+        liveness->begin();
+    }
+    return liveness;
+}
+
+// Runs the window's event loop: until the window is closed, or grabbed, or
+// the quit time has passed.
+int runWindow(const Session& session) {
+    flashmere::AppSettings settings(session.settingsFile);
+    flashmere::TfrmModule window(settings);
+    const auto liveness = showWindow(window, session);
+    int status = 0;
+    if (session.grabFile) {
+        const QString path = *session.grabFile;
+        QTimer::singleShot(0, &window, [&window, &status, path] {
+            if (!window.grab().save(path, "PNG")) {
+                std::fprintf(stderr, "flashmere: cannot write %s\n", qPrintable(path));
+                status = 1;
+            }
+            QApplication::quit();
+        });
+    } else if (session.quitAfter >= 0) {
+        QTimer::singleShot(session.quitAfter, qApp, &QApplication::quit);
+    }
+    const int result = QApplication::exec();
+    return status != 0 ? status : result;
+}
+
 int run(int argc, char** argv) {
     QCoreApplication::setApplicationName("Flashmere");
     QCoreApplication::setApplicationVersion(FLASHMERE_VERSION);
@@ -91,93 +225,8 @@ int run(int argc, char** argv) {
     const WindowOptions options;
     options.addTo(parser);
     parser.process(app);
-    const QCommandLineOption& netOption = options.net;
-    const QCommandLineOption& fileOption = options.file;
-    const QCommandLineOption& langOption = options.lang;
-    const QCommandLineOption& settingsOption = options.settings;
-    const QCommandLineOption& noNoteOption = options.noNote;
-    const QCommandLineOption& grabOption = options.grab;
-    const QCommandLineOption& quitOption = options.quit;
-    const QCommandLineOption& livenessOption = options.liveness;
-    const QCommandLineOption& autoUpgradeOption = options.autoUpgrade;
-
-    std::optional<int> language;
-    if (parser.isSet(langOption)) {
-        language = flashmere::languageIndexFromOption(parser.value(langOption).toStdString());
-        if (!language) {
-            std::fprintf(stderr, "flashmere: --lang takes en, zh-CN or zh-TW, not \"%s\"\n",
-                         qPrintable(parser.value(langOption)));
-            return 2;
-        }
-    }
-    QString netHost;
-    QString netPort;
-    if (parser.isSet(netOption)) {
-        const QString value = parser.value(netOption);
-        const qsizetype colon = value.lastIndexOf(':');
-        bool ok = false;
-        const uint port = colon > 0 ? value.mid(colon + 1).toUInt(&ok) : 0;
-        if (!ok || port > 65535) {
-            std::fprintf(stderr, "flashmere: --net takes HOST:PORT, not \"%s\"\n",
-                         qPrintable(value));
-            return 2;
-        }
-        netHost = value.left(colon);
-        // "[v6]:port": the address goes into the box without its brackets.
-        if (netHost.size() > 2 && netHost.startsWith('[') && netHost.endsWith(']')) {
-            netHost = netHost.mid(1, netHost.size() - 2);
-        }
-        netPort = QString::number(port);
-    }
-    int quitAfter = -1;
-    if (parser.isSet(quitOption)) {
-        bool ok = false;
-        quitAfter = parser.value(quitOption).toInt(&ok);
-        if (!ok || quitAfter < 0) {
-            std::fprintf(stderr, "flashmere: --quit-after takes milliseconds\n");
-            return 2;
-        }
-    }
-
-    flashmere::AppSettings settings(parser.value(settingsOption));
-    flashmere::TfrmModule window(settings);
-    const bool grab = parser.isSet(grabOption);
-    window.setNoteEnabled(!parser.isSet(noNoteOption) && !grab && quitAfter < 0);
-    if (language) {
-        window.useLanguage(*language);
-    }
-    if (!netHost.isEmpty()) {
-        window.useNetLink(netHost, netPort);
-    }
-    std::unique_ptr<flashmere::LivenessRun> liveness;
-    if (parser.isSet(livenessOption) || parser.isSet(autoUpgradeOption)) {
-        liveness = std::make_unique<flashmere::LivenessRun>(window, parser.value(livenessOption),
-                                                            parser.isSet(autoUpgradeOption));
-    }
-    window.show();
-    // After FormShow, which sets the message bar back to its first text.
-    if (parser.isSet(fileOption)) {
-        window.chooseFirmwareFile(parser.value(fileOption));
-    }
-    if (liveness) {
-        liveness->begin();
-    }
-
-    int status = 0;
-    if (grab) {
-        const QString path = parser.value(grabOption);
-        QTimer::singleShot(0, &window, [&window, &status, path] {
-            if (!window.grab().save(path, "PNG")) {
-                std::fprintf(stderr, "flashmere: cannot write %s\n", qPrintable(path));
-                status = 1;
-            }
-            QApplication::quit();
-        });
-    } else if (quitAfter >= 0) {
-        QTimer::singleShot(quitAfter, &app, &QApplication::quit);
-    }
-    const int result = QApplication::exec();
-    return status != 0 ? status : result;
+    const std::optional<Session> session = readSession(parser, options);
+    return session ? runWindow(*session) : 2;
 }
 
 }  // namespace

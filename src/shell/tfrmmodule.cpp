@@ -11,7 +11,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QThread>
 #include <algorithm>
 
 #include "firmware/firmware_selection.h"
@@ -73,11 +72,11 @@ ShellHooks defaultShellHooks() {
         return QFileDialog::getExistingDirectory(parent, QStringLiteral("ZENTA_FIRMWARE_READ"),
                                                  startFolder);
     };
-    hooks.serviceTransports = [] { return defaultServiceTransports(); };
+    hooks.transports = [] { return defaultTransports(); };
     return hooks;
 }
 
-TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, QWidget* parent)
+TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QWidget* parent)
     : QMainWindow(parent),
       ui(std::make_unique<Ui::TfrmModule>()),
       settings_(settings),
@@ -87,6 +86,10 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, QWidget* parent)
         hooks_.tone = std::make_shared<SilentTonePlayer>();
     }
     panel_ = std::make_unique<WindowPanel>(*this);
+    // The last state of the coalesced bars and traces shows before an
+    // operation's end does.
+    runner_ = std::make_unique<DeviceRunner>(*panel_, hooks_.transports, clock,
+                                             [this] { panel_->flushUpdates(); });
 
     // Client area 697 x 408 below the menu; not resizable, no maximise box.
     ui->clientArea->setFixedSize(697, 408);
@@ -132,11 +135,7 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, QWidget* parent)
 }
 
 TfrmModule::~TfrmModule() {
-    if (worker_ != nullptr) {
-        worker_->wait();
-        delete worker_;
-        worker_ = nullptr;
-    }
+    runner_.reset();  // waits for a running operation
     if (frmProgress_) {
         delete frmProgress_.data();
     }
@@ -211,7 +210,18 @@ void TfrmModule::FormShow() {
     ui->mnuTraditional->setChecked(lang == kLanguageTraditional);
 
     setWindowTitle(qs(windowCaption(lang)));
+    showCaptions();
+    showMenuTexts();
+    if (!filePath_.isEmpty()) {
+        showFilePath(filePath_);  // the language's font takes another width
+    }
 
+    if (noteEnabled_) {
+        tmrNote.start();
+    }
+}
+
+void TfrmModule::showCaptions() {
     struct Caption {
         QWidget* widget;
         MessageRow row;
@@ -245,7 +255,9 @@ void TfrmModule::FormShow() {
     }
     ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsNet), textOf(MessageRow::msgPageNet));
     ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsCom), textOf(MessageRow::msgPageCom));
+}
 
+void TfrmModule::showMenuTexts() {
     ui->mnuLanguage->setTitle(textOf(MessageRow::msgMenuLanguage));
     ui->mnuEnglish->setText(
         qs(flashmere::textOf(MessageRow::msgMenuLanguageNames, kLanguageEnglish)));
@@ -256,13 +268,6 @@ void TfrmModule::FormShow() {
     ui->mnuFile->setTitle(textOf(MessageRow::msgMenuFile));
     ui->mnuExit->setText(textOf(MessageRow::msgMenuExit));
     ui->mnuAbout->setText(textOf(MessageRow::msgMenuAbout));
-    if (!filePath_.isEmpty()) {
-        showFilePath(filePath_);  // the language's font takes another width
-    }
-
-    if (noteEnabled_) {
-        tmrNote.start();
-    }
 }
 
 void TfrmModule::tmrNoteTimer() {
@@ -551,46 +556,13 @@ void TfrmModule::btnAutoClick() {
     }
     panel_->setSnapshot(captureOptions());
     setWindowBusy(true);
-
-    DeviceRun run = hooks_.runDevice;
-    auto result = std::make_shared<MessageRow>(MessageRow::msgConnectError);
-    runOnWorker([this, run, result] { *result = run(*panel_, image_); },
-                [this, result](bool threw) {
-                    if (threw) {
-                        setBusyIndicator(false);
-                        setLamp(LampColour::Red);
-                    }
-                    finishRun(*result);
-                });
-}
-
-void TfrmModule::runOnWorker(std::function<void()> work, std::function<void(bool)> done) {
-    worker_ = QThread::create([this, work = std::move(work), done = std::move(done)] {
-        bool threw = false;
-        try {
-            work();
-        } catch (...) {
-            threw = true;
+    runner_->upgrade(hooks_.runDevice, image_, [this](MessageRow result, bool threw) {
+        if (threw) {
+            setBusyIndicator(false);
+            setLamp(LampColour::Red);
         }
-        // Queued after every call the operation made through the panel, so
-        // the window has shown them all when done runs.
-        QMetaObject::invokeMethod(
-            this,
-            [this, done, threw] {
-                // The last state of the coalesced bars and traces shows
-                // before the end does.
-                panel_->flushUpdates();
-                if (worker_ != nullptr) {
-                    worker_->wait();
-                    delete worker_;
-                    worker_ = nullptr;
-                }
-                done(threw);
-            },
-            Qt::QueuedConnection);
+        finishRun(result);
     });
-    worker_->setObjectName("deviceRun");
-    worker_->start();
 }
 
 void TfrmModule::finishRun(MessageRow result) {
@@ -606,14 +578,6 @@ void TfrmModule::closeEvent(QCloseEvent* event) {
     }
     closeRebootWait();
     QMainWindow::closeEvent(event);
-}
-
-std::unique_ptr<TransportFactory> TfrmModule::serviceTransports() const {
-    std::unique_ptr<TransportFactory> transports;
-    if (hooks_.serviceTransports) {
-        transports = hooks_.serviceTransports();
-    }
-    return transports ? std::move(transports) : defaultServiceTransports();
 }
 
 void TfrmModule::setDeviceControlsEnabled(bool on) {
@@ -644,16 +608,10 @@ void TfrmModule::runQuery(int button, DeviceQuery query) {
     // captureLinkSettings: the active link page, nothing stored.
     const OperatorOptions options = captureOptions();
     setDeviceControlsEnabled(false);
-    runOnWorker(
-        [this, options, query] {
-            auto transports = serviceTransports();
-            ServiceContext context{*panel_, *transports, systemClock(), options};
-            runDeviceQuery(context, query);
-        },
-        [this, button](bool) {
-            setDeviceControlsEnabled(true);
-            emit serviceFinished(button);
-        });
+    runner_->query(options, query, [this, button] {
+        setDeviceControlsEnabled(true);
+        emit serviceFinished(button);
+    });
 }
 
 void TfrmModule::Button1Click() {
@@ -680,35 +638,18 @@ void TfrmModule::Button5Click() {
     const OperatorOptions options = storedOptions();
     // edErrrE goes on counting from what the window shows.
     const int eraseErrors = std::max(0, ui->edErrrE->text().toInt());
-    const bool loadChosenFile = fileAccepted_;
-    auto loaded = std::make_shared<bool>(false);
     setWindowBusy(true, false);
-    runOnWorker(
-        [this, loadChosenFile, loaded] {
-            // The erase covers the chosen file's pages: the image is read from
-            // it now, whatever an earlier upgrade left in the page store.
-            if (loadChosenFile) {
-                const ImageLoad load = loadFirmwareImage(image_);
-                if (!load.ok()) {
-                    panel_->setPnMsg(MessageRow::msgLoadFileError);
-                    panel_->setPnMsgReason(describeImageLoad(load, image_.modelCode));
-                    return;
-                }
-            } else {
-                image_.pageCount = 0;
-            }
-            *loaded = true;
-        },
-        [this, options, eraseErrors, loaded](bool threw) {
-            // The question needs the window enabled: a disabled window
-            // disables the boxes it owns.
-            setWindowBusy(false);
-            if (threw || !*loaded || !eraseConfirmed(options)) {
-                emit serviceFinished(5);
-                return;
-            }
-            runErase(options, eraseErrors);
-        });
+    // The erase covers the chosen file's pages.
+    runner_->loadEraseImage(image_, fileAccepted_, [this, options, eraseErrors](bool loaded) {
+        // The question needs the window enabled: a disabled window disables
+        // the boxes it owns.
+        setWindowBusy(false);
+        if (!loaded || !eraseConfirmed(options)) {
+            emit serviceFinished(5);
+            return;
+        }
+        runErase(options, eraseErrors);
+    });
 }
 
 bool TfrmModule::eraseConfirmed(const OperatorOptions& options) {
@@ -731,20 +672,14 @@ bool TfrmModule::eraseConfirmed(const OperatorOptions& options) {
 
 void TfrmModule::runErase(const OperatorOptions& options, int eraseErrors) {
     setWindowBusy(true, false);
-    runOnWorker(
-        [this, options, eraseErrors] {
-            auto transports = serviceTransports();
-            ServiceContext context{*panel_, *transports, systemClock(), options, eraseErrors};
-            eraseDeviceBlocks(context, image_);
-        },
-        [this](bool threw) {
-            if (threw) {
-                setBusyIndicator(false);
-                setLamp(LampColour::Red);
-            }
-            setWindowBusy(false);
-            emit serviceFinished(5);
-        });
+    runner_->erase(options, eraseErrors, image_, [this](bool threw) {
+        if (threw) {
+            setBusyIndicator(false);
+            setLamp(LampColour::Red);
+        }
+        setWindowBusy(false);
+        emit serviceFinished(5);
+    });
 }
 
 QString TfrmModule::readBackFolderProblem(const QString& folder) {
@@ -791,24 +726,16 @@ void TfrmModule::Button6Click() {
     settings_.readBackFolder = folder.toStdString();
     settings_.storeReadBackFolder();
 
-    const OperatorOptions options = storedOptions();
-    const std::uint16_t modelCode = image_.modelCode;
-    const std::string outputFolder = QFile::encodeName(folder).toStdString();
-    auto result = std::make_shared<ReadBackResult>();
     setWindowBusy(true, false);
-    runOnWorker(
-        [this, options, modelCode, outputFolder, result] {
-            auto transports = serviceTransports();
-            ServiceContext context{*panel_, *transports, systemClock(), options};
-            *result = readBackDevice(context, modelCode, outputFolder);
-        },
-        [this, folder, result](bool) {
-            setWindowBusy(false);
-            if (result->outcome == ServiceOutcome::FileError) {
-                reportReadBackFailure(folder, QString::fromLocal8Bit(result->error.c_str()));
-            }
-            emit serviceFinished(6);
-        });
+    runner_->readBack(storedOptions(), image_.modelCode, QFile::encodeName(folder).toStdString(),
+                      [this, folder](const ReadBackResult& result) {
+                          setWindowBusy(false);
+                          if (result.outcome == ServiceOutcome::FileError) {
+                              reportReadBackFailure(folder,
+                                                    QString::fromLocal8Bit(result.error.c_str()));
+                          }
+                          emit serviceFinished(6);
+                      });
 }
 
 }  // namespace flashmere

@@ -12,10 +12,12 @@
 
 #include "firmware/firmware_image.h"
 #include "frontend/app_settings.h"
+#include "link/clock.h"
 #include "link/transport.h"
 #include "operator/message_row.h"
 #include "operator/operator_panel.h"
 #include "service/service_functions.h"
+#include "shell/device_runner.h"
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
 
@@ -23,16 +25,11 @@ namespace Ui {
 class TfrmModule;
 }
 class QFontMetrics;
-class QThread;
 class QWidget;
 
 namespace flashmere {
 
 class WindowPanel;
-
-// The device operation behind the Upgrade button. It runs on a worker thread
-// and reaches the window only through the panel.
-using DeviceRun = std::function<MessageRow(OperatorPanel& panel, FirmwareImage& image)>;
 
 // What the window asks of its surroundings; tests replace each part.
 struct ShellHooks {
@@ -46,25 +43,21 @@ struct ShellHooks {
     std::shared_ptr<TonePlayer> tone;
     // The serial port names for the port list.
     std::function<QStringList()> portList;
+    // The operation behind the Upgrade button; the button does nothing
+    // without it.
     DeviceRun runDevice;
     // The read-back's folder dialog, opened at startFolder: the chosen folder,
     // or an empty text when cancelled.
     std::function<QString(QWidget* parent, const QString& startFolder)> chooseReadBackFolder;
-    // Opens the device links of the service functions; called on their
-    // worker thread, which then owns the transports. Qt transports when empty.
-    std::function<std::unique_ptr<TransportFactory>()> serviceTransports;
+    // Opens the device links of the upgrade and the service functions; called
+    // on their worker thread, which then owns the transports. Qt transports
+    // when empty.
+    TransportSource transports;
 };
 
 // The dialog, the message box, the sound card, the machine's ports and the
-// upgrade engine (when it is built in).
+// upgrade engine.
 ShellHooks defaultShellHooks();
-
-// The upgrade engine over Qt transports created in the worker thread; empty
-// when this build has no engine.
-DeviceRun defaultDeviceRun();
-
-// Qt serial and TCP transports for the service functions.
-std::unique_ptr<TransportFactory> defaultServiceTransports();
 
 // The path as it fits into width: whole when it fits; else the folder part
 // elided in its middle and the file name whole; a file name that alone is
@@ -76,9 +69,10 @@ class TfrmModule : public QMainWindow {
     Q_OBJECT
   public:
     // Runs FormCreate: loads the settings, fills the port list and puts the
-    // settings into the link controls.
+    // settings into the link controls. Every device operation keeps its time
+    // by clock.
     explicit TfrmModule(AppSettings& settings, ShellHooks hooks = defaultShellHooks(),
-                        QWidget* parent = nullptr);
+                        Clock& clock = systemClock(), QWidget* parent = nullptr);
     ~TfrmModule() override;
 
     AppSettings& settings() { return settings_; }
@@ -87,7 +81,7 @@ class TfrmModule : public QMainWindow {
     bool busy() const { return busy_; }
     // True from the click that starts a device operation (the upgrade or a
     // service function) until the window has shown its end.
-    bool deviceOperationRunning() const { return worker_ != nullptr; }
+    bool deviceOperationRunning() const { return runner_ && runner_->running(); }
 
     // The operations the device operations use.
     QString textOf(MessageRow row) const;
@@ -166,16 +160,15 @@ class TfrmModule : public QMainWindow {
   private:
     void FormCreate();
     void chooseLanguage(int index);
+    // The texts of the labels, buttons, tabs and menus in the language.
+    void showCaptions();
+    void showMenuTexts();
     void selectFile(const QString& path);
     // pnFile: the path elided so the file name shows; the whole path as tip.
     void showFilePath(const QString& path);
     // Appends a port to the list marked as not present; gives its index.
     int addAbsentPort(const QString& name);
     void finishRun(MessageRow result);
-    // Runs work on the device thread; then, on the window's thread, done
-    // with true when work threw.
-    void runOnWorker(std::function<void()> work, std::function<void(bool threw)> done);
-    std::unique_ptr<TransportFactory> serviceTransports() const;
     void runQuery(int button, DeviceQuery query);
     // Asks the operator before the erase of the loaded image: which link,
     // which device ID, which blocks. True when there is nothing to ask (the
@@ -194,8 +187,9 @@ class TfrmModule : public QMainWindow {
     ShellHooks hooks_;
     FirmwareImage image_;
     std::unique_ptr<WindowPanel> panel_;
+    // After panel_ and image_, which its operations use: it goes first.
+    std::unique_ptr<DeviceRunner> runner_;
     QPointer<TfrmProgress> frmProgress_;
-    QThread* worker_ = nullptr;
     int busyTag_ = 0;
     bool busy_ = false;
     bool busyCursor_ = false;

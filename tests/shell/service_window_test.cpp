@@ -1,10 +1,13 @@
-// The window's service buttons against flashmere-devsim processes: the three
-// queries, the erase and the read-back, and that device operations never
-// overlap.
+// The window's service buttons against the simulated device in process, on
+// a virtual clock: the three queries, the erase and the read-back, and that
+// device operations never overlap.
+// The simulator first: Qt defines emit as a macro.
+#include "sim_device.h"
+#include "sim_transport.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -12,108 +15,125 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "firmware/firmware_writer.h"
 #include "frontend/app_settings.h"
+#include "link/virtual_clock.h"
 #include "shell/tfrmmodule.h"
 
 using namespace flashmere;
 
 namespace {
 
-QString binDir() {
-    const QString fromEnv = qEnvironmentVariable("FLASHMERE_BIN_DIR");
-    return fromEnv.isEmpty() ? QStringLiteral(FLASHMERE_BIN_DIR) : fromEnv;
-}
+// Called before every frame the window sends, on the operation's worker
+// thread: there a test holds the run, or changes the world in its middle.
+using BeforeWrite = std::function<void()>;
 
-// One simulated device process on a free TCP port, with its transcript.
-class Device {
+class WatchedLink final : public Transport {
   public:
-    explicit Device(const QString& logPath) : log_(logPath) {}
-    ~Device() { stop(); }
-    bool start(const QStringList& options) {
-        process_.start(
-            binDir() + "/flashmere-devsim",
-            QStringList{"--tcp", "127.0.0.1:0", "--log", log_, "--dump", log_ + ".mem"} + options);
-        if (!process_.waitForStarted(5000)) {
-            return false;
+    WatchedLink(std::unique_ptr<Transport> link, const BeforeWrite& beforeWrite)
+        : link_(std::move(link)), beforeWrite_(beforeWrite) {}
+    bool connected() const override { return link_->connected(); }
+    void discardInput() override { link_->discardInput(); }
+    bool write(std::span<const std::uint8_t> bytes) override {
+        if (beforeWrite_) {
+            beforeWrite_();
         }
-        QByteArray first;
-        QElapsedTimer timer;
-        timer.start();
-        while (!first.contains('\n') && timer.elapsed() < 5000) {
-            if (!process_.waitForReadyRead(200) && process_.state() != QProcess::Running) {
-                return false;
-            }
-            first += process_.readAllStandardOutput();
-        }
-        const QString line = QString::fromUtf8(first.left(first.indexOf('\n')));
-        if (!line.startsWith("listening on ")) {
-            return false;
-        }
-        const QString address = line.mid(13);
-        host = address.left(address.lastIndexOf(':'));
-        port = address.mid(address.lastIndexOf(':') + 1);
-        return true;
+        return link_->write(bytes);
     }
-    void stop() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000)) {
-                process_.kill();
-                process_.waitForFinished(2000);
-            }
-        }
+    std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override {
+        return link_->readWaiting(out, timeoutMs);
     }
-    // The transcript's events of one kind ("request", "link-opened", ...).
-    std::vector<QJsonObject> events(const QString& kind) const {
-        std::vector<QJsonObject> found;
-        QFile file(log_);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return found;
-        }
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const QJsonObject event = QJsonDocument::fromJson(line).object();
-            if (event.value("event").toString() == kind) {
-                found.push_back(event);
-            }
-        }
-        return found;
-    }
-    // page_address of every request with that command code.
-    QStringList requestAddresses(const QString& command) const {
-        QStringList addresses;
-        for (const QJsonObject& e : events("request")) {
-            if (e.value("command").toString() == command) {
-                addresses << e.value("page_address").toString();
-            }
-        }
-        return addresses;
-    }
-    // The device's memory, written when it stops.
-    QByteArray memory() {
-        stop();
-        QFile file(log_ + ".mem");
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    QString host;
-    QString port;
+    void close() override { link_->close(); }
+    std::string lossNote() const override { return link_->lossNote(); }
 
   private:
-    QString log_;
-    QProcess process_;
+    std::unique_ptr<Transport> link_;
+    const BeforeWrite& beforeWrite_;
 };
+
+// The links of one operation to the simulated device.
+class WatchedSimLinks final : public TransportFactory {
+  public:
+    WatchedSimLinks(SimDevice& device, VirtualClock& clock, const BeforeWrite& beforeWrite)
+        : sim_(device, clock), beforeWrite_(beforeWrite) {}
+    std::string lastOpenFailure() const override { return sim_.lastOpenFailure(); }
+    std::unique_ptr<Transport> openSerial(const std::string& portName,
+                                          const std::string& modeString,
+                                          TraceSink& trace) override {
+        return watched(sim_.openSerial(portName, modeString, trace));
+    }
+    std::unique_ptr<Transport> openTcp(const std::string& host, std::uint16_t port,
+                                       std::int64_t connectTimeoutMs) override {
+        return watched(sim_.openTcp(host, port, connectTimeoutMs));
+    }
+
+  private:
+    std::unique_ptr<Transport> watched(std::unique_ptr<Transport> link) {
+        return link ? std::make_unique<WatchedLink>(std::move(link), beforeWrite_) : nullptr;
+    }
+    SimTransportFactory sim_;
+    const BeforeWrite& beforeWrite_;
+};
+
+// A model 8401 device with ID 3, serial number 12345678, name SIMDEVICE,
+// version 0100, ISP 0001, with the given fault rules.
+std::unique_ptr<SimDevice> device8401(const QStringList& faults = {}) {
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    for (const QString& fault : faults) {
+        config.faults.rules.push_back(*parseFaultRule(fault.toStdString()));
+    }
+    return std::make_unique<SimDevice>(config);
+}
+
+std::size_t countEvents(const SimDevice& device, SimEventType type) {
+    std::size_t count = 0;
+    for (const SimEvent& e : device.transcript()) {
+        count += e.type == type ? 1 : 0;
+    }
+    return count;
+}
+
+// The page address of every request with that command code.
+std::vector<std::uint32_t> requestAddresses(const SimDevice& device, std::uint16_t command) {
+    std::vector<std::uint32_t> addresses;
+    for (const SimEvent& e : device.transcript()) {
+        if (e.type == SimEventType::Request && e.command == command) {
+            addresses.push_back(e.pageAddress.value_or(0xFFFFFFFF));
+        }
+    }
+    return addresses;
+}
+
+const SimEvent& lastRequest(const SimDevice& device) {
+    static const SimEvent none;
+    const auto& events = device.transcript();
+    for (auto e = events.rbegin(); e != events.rend(); ++e) {
+        if (e->type == SimEventType::Request) {
+            return *e;
+        }
+    }
+    return none;
+}
+
+QByteArray memoryOf(const SimDevice& device) {
+    const auto memory = device.memory();
+    return QByteArray(reinterpret_cast<const char*>(memory.data()),
+                      static_cast<qsizetype>(memory.size()));
+}
 
 QStringList crlfLines(const QString& path) {
     QFile file(path);
@@ -142,6 +162,13 @@ class ServiceWindowTest : public QObject {
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<TfrmModule> window;
+    std::unique_ptr<VirtualClock> clock;
+    // The device the window's links reach; none: the machine's own ports.
+    std::unique_ptr<SimDevice> device;
+    BeforeWrite beforeWrite;
+    QSemaphore gate;  // released by a test holding a run at its first frame
+    const QString host = QStringLiteral("127.0.0.1");
+    const QString port = QStringLiteral("5099");
     QStringList messages;
     QStringList questions;     // title|text of each confirmation asked
     bool answer = true;        // the operator's answer to them
@@ -182,14 +209,37 @@ class ServiceWindowTest : public QObject {
             folderStarts << start;
             return nextFolders.isEmpty() ? QString() : nextFolders.takeFirst();
         };
+        hooks.transports = [this]() -> std::unique_ptr<TransportFactory> {
+            if (!device) {
+                return nullptr;
+            }
+            return std::make_unique<WatchedSimLinks>(*device, *clock, beforeWrite);
+        };
         settings = std::make_unique<AppSettings>(storePath());
-        window = std::make_unique<TfrmModule>(*settings, hooks);
+        window = std::make_unique<TfrmModule>(*settings, hooks, *clock);
         window->setNoteEnabled(false);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             qWarning("window not exposed");
         }
         return *window;
+    }
+    // The stored link (the erase's and the read-back's) leads to the device.
+    void storeSimulatedLink() {
+        settings->linkKind = kLinkNet;
+        settings->netIP = host.toStdString();
+        settings->netPort = port.toStdString();
+    }
+    // The next operation stops before its first frame until the test
+    // releases the gate (at most 10 s).
+    void holdAtFirstFrame() {
+        auto held = std::make_shared<bool>(false);
+        beforeWrite = [this, held] {
+            if (!*held) {
+                *held = true;
+                gate.tryAcquire(1, 10000);
+            }
+        };
     }
     template <typename T>
     T* w(const char* name) {
@@ -205,9 +255,8 @@ class ServiceWindowTest : public QObject {
         }
         return {};
     }
-    bool devsimBuilt() const { return QFileInfo(binDir() + "/flashmere-devsim").isExecutable(); }
     // Clicks a service button and waits until the window shows its end.
-    bool runService(int button, int timeoutMs) {
+    bool runService(int button) {
         QSignalSpy finished(window.get(), &TfrmModule::serviceFinished);
         switch (button) {
             case 1:
@@ -228,12 +277,13 @@ class ServiceWindowTest : public QObject {
             default:
                 return false;
         }
-        return finished.wait(timeoutMs) && finished.at(0).at(0).toInt() == button;
+        return finished.wait(10000) && finished.at(0).at(0).toInt() == button;
     }
 
   private slots:
     void init() {
         dir = std::make_unique<QTemporaryDir>();
+        clock = std::make_unique<VirtualClock>();
         messages.clear();
         questions.clear();
         answer = true;
@@ -242,7 +292,11 @@ class ServiceWindowTest : public QObject {
         nextFile.clear();
     }
     void cleanup() {
+        gate.release();  // a run that a failed test left held goes on
         window.reset();
+        device.reset();
+        beforeWrite = {};
+        gate.acquire(gate.available());
         dir.reset();
     }
 
@@ -260,8 +314,6 @@ void ServiceWindowTest::queriesCarryAddressOneAndTraceTheReply_data() {
     QTest::addColumn<int>("button");
     QTest::addColumn<QString>("frame");
     QTest::addColumn<QString>("reply");
-    // Device 8401 with ID 3, serial number 12345678, name SIMDEVICE,
-    // version 0100, ISP 0001.
     QTest::newRow("Get S/N") << 1 << "05 00 08 88 01 00 01 00 01 BA 07 "
                              << "84 01 12 34 56 78 00 03 ";
     QTest::newRow("Get ID") << 2 << "05 00 08 88 01 00 02 00 01 55 63 "
@@ -274,21 +326,17 @@ void ServiceWindowTest::queriesCarryAddressOneAndTraceTheReply() {
     QFETCH(int, button);
     QFETCH(QString, frame);
     QFETCH(QString, reply);
-    if (!devsimBuilt()) {
-        QSKIP("no flashmere-devsim in this build");
-    }
-    Device device(dir->filePath("device.jsonl"));
-    QVERIFY(device.start({"--model", "8401", "--id", "3"}));
+    device = device8401();
     open();
     // The link page points at the device; the stored settings do not.
     w<QTabWidget>("pcPort")->setCurrentWidget(w<QWidget>("tsNet"));
-    w<QLineEdit>("edIP")->setText(device.host);
-    w<QLineEdit>("edPort")->setText(device.port);
+    w<QLineEdit>("edIP")->setText(host);
+    w<QLineEdit>("edPort")->setText(port);
     QCOMPARE(settings->netIP, std::string("192.168.1.101"));
     // The ID box does not matter: queries always go to address 1.
     w<QScrollBar>("sbID")->setValue(7);
 
-    QVERIFY(runService(button, 10000));
+    QVERIFY(runService(button));
     QCOMPARE(text("edtTX"), frame);
     QCOMPARE(text("edtRX"), reply);
     // Only the traces: message bar, counters and window state stay.
@@ -298,16 +346,17 @@ void ServiceWindowTest::queriesCarryAddressOneAndTraceTheReply() {
     QVERIFY(!window->busyIndicatorRunning());
     // captureLinkSettings took the page into memory; nothing was stored.
     QCOMPARE(settings->linkKind, kLinkNet);
-    QCOMPARE(settings->netPort, device.port.toStdString());
+    QCOMPARE(settings->netPort, port.toStdString());
     QVERIFY(!QFile::exists(storePath()));
-    QCOMPARE(device.events("request").size(), std::size_t{1});
+    QCOMPARE(countEvents(*device, SimEventType::Request), std::size_t{1});
 }
 
+// Through the machine's own serial ports.
 void ServiceWindowTest::queryOnAMissingSerialPortShowsNothing() {
     open();
     w<QTabWidget>("pcPort")->setCurrentWidget(w<QWidget>("tsCom"));
     w<QComboBox>("cmbPort")->setEditText(dir->filePath("no-such-port"));
-    QVERIFY(runService(1, 10000));
+    QVERIFY(runService(1));
     QCOMPARE(text("edtTX"), QString());
     QCOMPARE(text("edtRX"), QString());
     QCOMPARE(text("pnMsg"), QString("Select firmware file"));
@@ -315,14 +364,10 @@ void ServiceWindowTest::queryOnAMissingSerialPortShowsNothing() {
 }
 
 void ServiceWindowTest::noSecondOperationWhileAQueryWaits() {
-    if (!devsimBuilt()) {
-        QSKIP("no flashmere-devsim in this build");
-    }
-    Device device(dir->filePath("device.jsonl"));
     // The ID query's reply leaves 700 ms late, inside the 1000 ms limit.
-    QVERIFY(device.start({"--model", "8401", "--id", "3", "--fault", "cmd:0002:delay=700"}));
+    device = device8401({"cmd:0002:delay=700"});
     open();
-    window->useNetLink(device.host, device.port);
+    window->useNetLink(host, port);
     nextFile = firmware("FW.TVB", 0x8401, 4);
     window->btnSelectClick();
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
@@ -330,6 +375,7 @@ void ServiceWindowTest::noSecondOperationWhileAQueryWaits() {
 
     QSignalSpy finished(window.get(), &TfrmModule::serviceFinished);
     QSignalSpy runs(window.get(), &TfrmModule::runFinished);
+    holdAtFirstFrame();
     window->Button2Click();
     QVERIFY(window->deviceOperationRunning());
     // The window stays usable, but nothing that starts a device operation.
@@ -352,36 +398,31 @@ void ServiceWindowTest::noSecondOperationWhileAQueryWaits() {
     window->close();
     QVERIFY(window->isVisible());
 
-    QVERIFY(finished.wait(5000));
-    QTest::qWait(300);
+    gate.release();
+    QVERIFY(finished.wait(10000));
+    QVERIFY(!window->deviceOperationRunning());
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.at(0).at(0).toInt(), 2);
     QCOMPARE(runs.size(), 0);
     QCOMPARE(text("edtTX"), QString("05 00 08 88 01 00 02 00 01 55 63 "));
     QCOMPARE(text("edtRX"), QString("00 03 "));
-    QCOMPARE(device.events("request").size(), std::size_t{1});
-    QCOMPARE(device.events("link-opened").size(), std::size_t{1});
+    // One link, one request: no other operation reached the device.
+    QCOMPARE(countEvents(*device, SimEventType::Request), std::size_t{1});
+    QCOMPARE(countEvents(*device, SimEventType::LinkOpened), std::size_t{1});
     // Every control is back as it was; Button4 has no function and stays.
     for (const char* name :
          {"btnAuto", "btnSelect", "Button1", "Button2", "Button3", "Button5", "Button6"}) {
         QVERIFY2(w<QPushButton>(name)->isEnabled(), name);
     }
-    QVERIFY(!window->deviceOperationRunning());
 }
 
 void ServiceWindowTest::eraseLoadsTheChosenFileAndCountsARetry() {
-    if (!devsimBuilt()) {
-        QSKIP("no flashmere-devsim in this build");
-    }
-    Device device(dir->filePath("device.jsonl"));
     // The erase of the second block (page 4) is not heard the first time.
-    QVERIFY(device.start({"--model", "8401", "--id", "3", "--fault", "erase:4:fail=1"}));
+    device = device8401({"erase:4:fail=1"});
     open();
     w<QScrollBar>("sbID")->setValue(3);
     // The erase takes the stored link, not the link page.
-    settings->linkKind = kLinkNet;
-    settings->netIP = device.host.toStdString();
-    settings->netPort = device.port.toStdString();
+    storeSimulatedLink();
     w<QTabWidget>("pcPort")->setCurrentWidget(w<QWidget>("tsCom"));
 
     // A page store left by an earlier image of 128 pages; the chosen file
@@ -395,21 +436,22 @@ void ServiceWindowTest::eraseLoadsTheChosenFileAndCountsARetry() {
     w<QLineEdit>("edErrrE")->setText("7");
 
     QSignalSpy finished(window.get(), &TfrmModule::serviceFinished);
+    holdAtFirstFrame();
     window->Button5Click();
     QVERIFY(!window->isEnabled());
     QVERIFY(!w<QMenuBar>("mnuMain")->isEnabled());
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QTRY_COMPARE(text("pnMsg"), QString("Programming ..."));
-    QVERIFY(finished.wait(20000));
+    QTRY_COMPARE_WITH_TIMEOUT(text("pnMsg"), QString("Programming ..."), 10000);
+    gate.release();
+    QVERIFY(finished.wait(10000));
     QVERIFY(window->isEnabled());
     QCOMPARE(questions,
-             QStringList({"ZENTA_FIRMWARE_ERASE|Erase device ID 3 on TCP " + device.host + ":" +
-                          device.port +
+             QStringList({"ZENTA_FIRMWARE_ERASE|Erase device ID 3 on TCP " + host + ":" + port +
                           ":\n2 blocks of 1024 bytes at 0x0000 to 0x0400?\n\n"
                           "Its program is gone until a firmware file is programmed again."}));
     QCOMPARE(window->image().pageCount, 5);
-    QCOMPARE(device.requestAddresses("0x603B"),
-             QStringList({"0x00000000", "0x00000400", "0x00000400"}));
+    QCOMPARE(requestAddresses(*device, 0x603B),
+             (std::vector<std::uint32_t>{0x00000000, 0x00000400, 0x00000400}));
     QCOMPARE(text("edErrrE"), QString("8"));
     QCOMPARE(w<QProgressBar>("pbProgram")->maximum(), 96);
     QCOMPARE(w<QProgressBar>("pbProgram")->value(), 96);
@@ -420,29 +462,23 @@ void ServiceWindowTest::eraseLoadsTheChosenFileAndCountsARetry() {
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
 
     // Every erase answered at once: the counter keeps its value.
-    QVERIFY(runService(5, 20000));
+    QVERIFY(runService(5));
     QCOMPARE(text("edErrrE"), QString("8"));
-    QCOMPARE(device.requestAddresses("0x603B").size(), 5);
+    QCOMPARE(requestAddresses(*device, 0x603B).size(), std::size_t{5});
 
     // A file that was removed after it was chosen: nothing is erased.
     QVERIFY(QFile::remove(nextFile));
-    QVERIFY(runService(5, 20000));
+    QVERIFY(runService(5));
     QCOMPARE(text("pnMsg"), QString("Load firmware file error!"));
-    QCOMPARE(device.requestAddresses("0x603B").size(), 5);
-    QCOMPARE(device.events("link-opened").size(), std::size_t{2});
+    QCOMPARE(requestAddresses(*device, 0x603B).size(), std::size_t{5});
+    QCOMPARE(countEvents(*device, SimEventType::LinkOpened), std::size_t{2});
 }
 
 void ServiceWindowTest::eraseIsReachedOnlyByItsButtonAndAsksFirst() {
-    if (!devsimBuilt()) {
-        QSKIP("no flashmere-devsim in this build");
-    }
-    Device device(dir->filePath("device.jsonl"));
-    QVERIFY(device.start({"--model", "8401", "--id", "3"}));
+    device = device8401();
     open();
     w<QScrollBar>("sbID")->setValue(3);
-    settings->linkKind = kLinkNet;
-    settings->netIP = device.host.toStdString();
-    settings->netPort = device.port.toStdString();
+    storeSimulatedLink();
     nextFile = firmware("FW.TVB", 0x8401, 128);
     window->btnSelectClick();
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
@@ -467,13 +503,13 @@ void ServiceWindowTest::eraseIsReachedOnlyByItsButtonAndAsksFirst() {
 
     // The button asks first; a no erases nothing and leaves the message.
     answer = false;
-    QVERIFY(runService(5, 10000));
+    QVERIFY(runService(5));
     QCOMPARE(questions.size(), 1);
-    QVERIFY2(questions[0].contains("device ID 3 on TCP " + device.host + ":" + device.port) &&
+    QVERIFY2(questions[0].contains("device ID 3 on TCP " + host + ":" + port) &&
                  questions[0].contains("32 blocks of 1024 bytes at 0x0000 to 0x7C00?"),
              qPrintable(questions[0]));
     QCOMPARE(text("pnMsg"), shown);
-    QVERIFY(device.events("link-opened").empty());
+    QCOMPARE(countEvents(*device, SimEventType::LinkOpened), std::size_t{0});
 
     // Device text is never read as markup.
     window->setDevicePanel(DevicePanel::pnDevicelName, "<b>X</b>");
@@ -481,16 +517,10 @@ void ServiceWindowTest::eraseIsReachedOnlyByItsButtonAndAsksFirst() {
 }
 
 void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
-    if (!devsimBuilt()) {
-        QSKIP("no flashmere-devsim in this build");
-    }
-    Device device(dir->filePath("device.jsonl"));
-    QVERIFY(device.start({"--model", "8401", "--id", "3"}));
+    device = device8401();
     open();
     w<QScrollBar>("sbID")->setValue(3);
-    settings->linkKind = kLinkNet;
-    settings->netIP = device.host.toStdString();
-    settings->netPort = device.port.toStdString();
+    storeSimulatedLink();
     nextFile = firmware("FW.TVB", 0x8401, 2);
     window->btnSelectClick();
     const QString out = dir->filePath("out");
@@ -501,7 +531,7 @@ void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
     window->Button6Click();
     QVERIFY(!window->isEnabled());
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QVERIFY(finished.wait(40000));
+    QVERIFY(finished.wait(10000));
     QVERIFY(window->isEnabled());
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
     QCOMPARE(folderStarts, QStringList({""}));
@@ -513,7 +543,7 @@ void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
     const QByteArray dump = dumpFile.readAll();
     QCOMPARE(dump.size(), 23072);
     QCOMPARE(dump.left(32), QByteArray(32, '\0'));
-    const QByteArray memory = device.memory();
+    const QByteArray memory = memoryOf(*device);
     QVERIFY(memory.size() >= 90 * 256);
     QVERIFY(dump.mid(32) == memory.left(90 * 256));
 
@@ -533,10 +563,10 @@ void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
     QCOMPARE(text("edErrrP"), QString("0"));
     QCOMPARE(text("pnMsg"), QString("Program/Download ok."));
     QVERIFY2(questions.isEmpty(), "the read-back asks nothing");
-    QCOMPARE(device.requestAddresses("0x603A").size(), 90);
+    QCOMPARE(requestAddresses(*device, 0x603A).size(), std::size_t{90});
     // Last: the start request.
-    QCOMPARE(device.events("request").back().value("payload").toString(),
-             QString("5BE4000000000000"));
+    QCOMPARE(lastRequest(*device).payload,
+             (std::vector<std::uint8_t>{0x5B, 0xE4, 0, 0, 0, 0, 0, 0}));
 
     // The dump is no firmware file.
     nextFile = out + "/FIRMWARE_READ.TVB";
@@ -551,16 +581,10 @@ void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
 }
 
 void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
-    if (!devsimBuilt()) {
-        QSKIP("no flashmere-devsim in this build");
-    }
-    Device device(dir->filePath("device.jsonl"));
-    QVERIFY(device.start({"--model", "8401", "--id", "3"}));
+    device = device8401();
     open();
     w<QScrollBar>("sbID")->setValue(3);
-    settings->linkKind = kLinkNet;
-    settings->netIP = device.host.toStdString();
-    settings->netPort = device.port.toStdString();
+    storeSimulatedLink();
     nextFile = firmware("FW.TVB", 0x8401, 2);
     window->btnSelectClick();
 
@@ -578,21 +602,27 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].contains("cannot be written into " + folder), qPrintable(messages[0]));
     }
-    QVERIFY(device.events("link-opened").empty());
+    QCOMPARE(countEvents(*device, SimEventType::LinkOpened), std::size_t{0});
     QCOMPARE(text("pnMsg"), shown);
     QVERIFY(!readStore().contains(kValueReadBackFolder));
 
-    // A folder that disappears while the pages are read: the files cannot be
-    // completed, the failure is shown and nothing is left behind.
+    // A folder that disappears while the pages are read (before the tenth
+    // page is asked for): the files cannot be completed, the failure is
+    // shown and nothing is left behind.
     const QString out = dir->filePath("gone");
     QVERIFY(QDir().mkpath(out));
     nextFolders << out;
     messages.clear();
+    auto removed = std::make_shared<bool>(false);
+    beforeWrite = [this, out, removed] {
+        if (!*removed && requestAddresses(*device, 0x603A).size() == 9) {
+            *removed = QDir(out).removeRecursively();
+        }
+    };
     QSignalSpy finished(window.get(), &TfrmModule::serviceFinished);
     window->Button6Click();
-    QTRY_VERIFY_WITH_TIMEOUT(!text("edtPage1").isEmpty(), 10000);
-    QVERIFY(QDir(out).removeRecursively());
-    QVERIFY(finished.wait(40000));
+    QVERIFY(finished.wait(10000));
+    QVERIFY(*removed);
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains("cannot be written into " + out), qPrintable(messages[0]));
     QVERIFY(!QFileInfo::exists(out));
@@ -601,7 +631,7 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
              qPrintable(w<QLabel>("pnMsg")->toolTip()));
     QVERIFY(window->isEnabled());
     // No start request after a failed read-back.
-    QCOMPARE(device.events("request").back().value("command").toString(), QString("0x603A"));
+    QCOMPARE(lastRequest(*device).command, std::uint16_t{0x603A});
 }
 
 QTEST_MAIN(ServiceWindowTest)

@@ -1,3 +1,7 @@
+// The simulator first: Qt defines emit as a macro.
+#include "sim_device.h"
+#include "sim_transport.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -12,7 +16,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -84,6 +87,9 @@ class WindowTest : public QObject {
     std::unique_ptr<TfrmModule> window;
     QStringList ports{"ttyS0", "ttyUSB1"};
     DeviceRun run;
+    VirtualClock runClock;
+    // The device the window's links reach; none: the machine's own ports.
+    std::unique_ptr<SimDevice> device;
 
     QString storePath() const { return dir.filePath("settings.json"); }
 
@@ -118,8 +124,14 @@ class WindowTest : public QObject {
         hooks.tone = std::make_shared<RecordingTone>(rec);
         hooks.portList = [this] { return ports; };
         hooks.runDevice = run;
+        hooks.transports = [this]() -> std::unique_ptr<TransportFactory> {
+            if (!device) {
+                return nullptr;
+            }
+            return std::make_unique<SimTransportFactory>(*device, runClock);
+        };
         settings = std::make_unique<AppSettings>(storePath());
-        window = std::make_unique<TfrmModule>(*settings, hooks);
+        window = std::make_unique<TfrmModule>(*settings, hooks, runClock);
         if (show) {
             window->show();
             if (!QTest::qWaitForWindowExposed(window.get())) {
@@ -156,7 +168,10 @@ class WindowTest : public QObject {
         rec = Recorder{};
         run = {};
     }
-    void cleanup() { window.reset(); }
+    void cleanup() {
+        window.reset();
+        device.reset();
+    }
 
     void controls_data();
     void controls();
@@ -436,7 +451,7 @@ void WindowTest::lampBlinks() {
     window->setBusyIndicator(false);
     QVERIFY(!window->busyIndicatorRunning());
     const QColor kept = window->lampColour();
-    QTest::qWait(250);
+    QCoreApplication::processEvents();  // a stopped timer has no tick waiting
     QCOMPARE(window->lampColour(), kept);
     window->setLamp(LampColour::Yellow);
     QCOMPARE(window->lampColour(), QColor(255, 255, 0));
@@ -641,7 +656,8 @@ void WindowTest::upgradeRunOnWorker() {
     auto seen = std::make_shared<OperatorOptions>();
     auto onWorker = std::make_shared<std::atomic<bool>>(false);
     QThread* guiThread = QThread::currentThread();
-    run = [gate, seen, onWorker, guiThread](OperatorPanel& panel, FirmwareImage&) {
+    run = [gate, seen, onWorker, guiThread](DeviceRunContext& context) {
+        OperatorPanel& panel = context.panel;
         *onWorker = QThread::currentThread() != guiThread;
         *seen = panel.captureOptions();
         panel.setBusyIndicator(true);
@@ -706,14 +722,15 @@ void WindowTest::upgradeRunOnWorker() {
 void WindowTest::rebootWaitThroughPanel() {
     auto closedSeen = std::make_shared<std::atomic<bool>>(false);
     auto shown = std::make_shared<QSemaphore>(0);
-    run = [closedSeen, shown](OperatorPanel& panel, FirmwareImage&) {
+    auto closed = std::make_shared<QSemaphore>(0);
+    run = [closedSeen, shown, closed](DeviceRunContext& context) {
+        OperatorPanel& panel = context.panel;
         panel.showRebootWait(10);
         panel.updateRebootWait(rebootWaitCaption(7, 10).toStdString(), 8, 11);
         shown->release();
-        // The engine polls the close box between its ticks.
-        for (int i = 0; i < 500 && !panel.rebootWaitClosedByOperator(); ++i) {
-            QThread::msleep(10);
-        }
+        // The engine polls the close box between its ticks; this one polls
+        // once the operator has closed it.
+        closed->tryAcquire(1, 10000);
         *closedSeen = panel.rebootWaitClosedByOperator();
         panel.closeRebootWait();
         return MessageRow::msgUpgradeOk;
@@ -736,6 +753,7 @@ void WindowTest::rebootWaitThroughPanel() {
     QVERIFY(wait->isEnabled());
     QVERIFY(wait->isModal());
     wait->close();  // the close box
+    closed->release();
     QVERIFY(finished.wait(5000));
     QVERIFY(*closedSeen);
     QVERIFY(window->rebootWaitWindow() == nullptr);
@@ -774,37 +792,23 @@ void WindowTest::rebootCountdownClosesAfterFirstTickPastTheEnd() {
     QCOMPARE(rebootWaitCaption(1234, 60).mid(38), QString("1234/060 Seconds"));
 }
 
+// The upgrade engine against the simulated device, on the virtual clock.
 void WindowTest::upgradeAgainstSimulatedDevice() {
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    config.rebootMs = 50;
+    device = std::make_unique<SimDevice>(config);
     run = defaultDeviceRun();
-    if (!run) {
-        QSKIP("this build has no upgrade engine");
-    }
-    QString bin = qEnvironmentVariable("FLASHMERE_BIN_DIR");
-    if (bin.isEmpty()) {
-        bin = QCoreApplication::applicationDirPath();
-    }
-    const QString devsim = bin + "/flashmere-devsim";
-    if (!QFileInfo(devsim).isExecutable()) {
-        QSKIP("no flashmere-devsim in this build");
-    }
-    QProcess device;
-    device.start(devsim, {"--tcp", "0", "--model", "8401", "--id", "3", "--reboot-ms", "50"});
-    QVERIFY(device.waitForStarted(5000));
-    QVERIFY(device.waitForReadyRead(5000));
-    const QString line = QString::fromUtf8(device.readLine()).trimmed();
-    QVERIFY2(line.startsWith("listening on "), qPrintable(line));
-    const QString address = line.mid(13);
-    const qsizetype colon = address.lastIndexOf(':');
-
     open();
-    window->useNetLink(address.left(colon), address.mid(colon + 1));
+    window->useNetLink("127.0.0.1", "5099");
     w<QScrollBar>("sbID")->setValue(3);
     window->chooseFirmwareFile(
         writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102")));
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
     QSignalSpy finished(window.get(), &TfrmModule::runFinished);
     window->btnAutoClick();
-    QVERIFY(finished.wait(60000));
+    QVERIFY(finished.wait(10000));
     QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgUpgradeOk);
     QCOMPARE(text("pnMsg"), QString("Upgrade ok."));
     QCOMPARE(window->lampColour(), QColor(255, 255, 0));
@@ -813,9 +817,11 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
     QVERIFY(window->isEnabled());
     QVERIFY(!rec.tones.empty());
     QCOMPARE(readStore().value(kValueType).toInt(-1), 1);
-    QCOMPARE(readStore().value(kValueNetPort).toString(), address.mid(colon + 1));
-    device.terminate();
-    QVERIFY(device.waitForFinished(5000));
+    QCOMPARE(readStore().value(kValueNetPort).toString(), QString("5099"));
+    // The whole image went in, and the device runs it.
+    QCOMPARE(device->runCount(), 1);
+    QVERIFY(device->pagesProgrammed() > 0);
+    QVERIFY(runClock.nowMs() > 0);
 }
 
 void WindowTest::cjkFontsExist() {

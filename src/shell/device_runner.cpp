@@ -1,0 +1,143 @@
+#include "shell/device_runner.h"
+
+#include <QMetaObject>
+#include <QThread>
+#include <utility>
+
+#include "link/qt_transport_factory.h"
+
+namespace flashmere {
+
+DeviceRun defaultDeviceRun() {
+    return [](DeviceRunContext& context) { return runUpgrade(context); };
+}
+
+std::unique_ptr<TransportFactory> defaultTransports() {
+    return std::make_unique<QtTransportFactory>();
+}
+
+DeviceRunner::DeviceRunner(OperatorPanel& panel, TransportSource transports, Clock& clock,
+                           std::function<void()> beforeEnd)
+    : panel_(panel),
+      transports_(std::move(transports)),
+      clock_(clock),
+      beforeEnd_(std::move(beforeEnd)) {}
+
+DeviceRunner::~DeviceRunner() {
+    if (worker_ != nullptr) {
+        worker_->wait();
+        delete worker_;
+        worker_ = nullptr;
+    }
+}
+
+std::unique_ptr<TransportFactory> DeviceRunner::openTransports() const {
+    std::unique_ptr<TransportFactory> transports;
+    if (transports_) {
+        transports = transports_();
+    }
+    return transports ? std::move(transports) : defaultTransports();
+}
+
+bool DeviceRunner::start(std::function<void()> work, std::function<void(bool)> done) {
+    if (running()) {
+        return false;
+    }
+    worker_ = QThread::create([this, work = std::move(work), done = std::move(done)] {
+        bool threw = false;
+        try {
+            work();
+        } catch (...) {
+            threw = true;
+        }
+        // Queued after every call the operation made through the panel, so
+        // the window has shown them all when done runs.
+        QMetaObject::invokeMethod(
+            &ends_, [this, done, threw] { end(done, threw); }, Qt::QueuedConnection);
+    });
+    worker_->setObjectName("deviceRun");
+    worker_->start();
+    return true;
+}
+
+void DeviceRunner::end(const std::function<void(bool)>& done, bool threw) {
+    if (beforeEnd_) {
+        beforeEnd_();
+    }
+    if (worker_ != nullptr) {
+        worker_->wait();
+        delete worker_;
+        worker_ = nullptr;
+    }
+    done(threw);
+}
+
+bool DeviceRunner::upgrade(DeviceRun run, FirmwareImage& image,
+                           std::function<void(MessageRow, bool)> done) {
+    auto result = std::make_shared<MessageRow>(MessageRow::msgConnectError);
+    return start(
+        [this, run = std::move(run), &image, result] {
+            auto transports = openTransports();
+            DeviceRunContext context{panel_, *transports, clock_, image};
+            *result = run(context);
+        },
+        [result, done = std::move(done)](bool threw) { done(*result, threw); });
+}
+
+bool DeviceRunner::query(const OperatorOptions& options, DeviceQuery query,
+                         std::function<void()> done) {
+    return start(
+        [this, options, query] {
+            auto transports = openTransports();
+            ServiceContext context{panel_, *transports, clock_, options};
+            runDeviceQuery(context, query);
+        },
+        [done = std::move(done)](bool) { done(); });
+}
+
+bool DeviceRunner::loadEraseImage(FirmwareImage& image, bool fromChosenFile,
+                                  std::function<void(bool)> done) {
+    auto loaded = std::make_shared<bool>(false);
+    return start(
+        [this, &image, fromChosenFile, loaded] {
+            // The image is read from the file now, whatever an earlier
+            // upgrade left in the page store.
+            if (fromChosenFile) {
+                const ImageLoad load = loadFirmwareImage(image);
+                if (!load.ok()) {
+                    panel_.setPnMsg(MessageRow::msgLoadFileError);
+                    panel_.setPnMsgReason(describeImageLoad(load, image.modelCode));
+                    return;
+                }
+            } else {
+                image.pageCount = 0;
+            }
+            *loaded = true;
+        },
+        [loaded, done = std::move(done)](bool threw) { done(!threw && *loaded); });
+}
+
+bool DeviceRunner::erase(const OperatorOptions& options, int eraseErrors, FirmwareImage& image,
+                         std::function<void(bool)> done) {
+    return start(
+        [this, options, eraseErrors, &image] {
+            auto transports = openTransports();
+            ServiceContext context{panel_, *transports, clock_, options, eraseErrors};
+            eraseDeviceBlocks(context, image);
+        },
+        std::move(done));
+}
+
+bool DeviceRunner::readBack(const OperatorOptions& options, std::uint16_t modelCode,
+                            std::string folder, std::function<void(const ReadBackResult&)> done) {
+    auto result = std::make_shared<ReadBackResult>();
+    return start(
+        [this, options, modelCode, folder = std::move(folder), result] {
+            auto transports = openTransports();
+            ServiceContext context{panel_, *transports, clock_, options};
+            *result = readBackDevice(context, modelCode, folder);
+        },
+        [result, done = std::move(done)](bool) { done(*result); });
+}
+
+}  // namespace flashmere

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "firmware/firmware_image.h"
+#include "link/clock.h"
+#include "link/transport.h"
+#include "service/service_functions.h"
+#include "upgrade/message_row.h"
+#include "upgrade/operator_panel.h"
+#include "upgrade/upgrade_run.h"
+
+class QThread;
+
+namespace flashmere {
+
+// The device operation behind the Upgrade button, given the panel, the links,
+// the clock and the image; it runs on a worker thread.
+using DeviceRun = std::function<MessageRow(DeviceRunContext& context)>;
+
+// Opens the device links of one operation. Called on the operation's worker
+// thread, which then owns the transports.
+using TransportSource = std::function<std::unique_ptr<TransportFactory>()>;
+
+// The upgrade engine.
+DeviceRun defaultDeviceRun();
+
+// Qt serial and TCP transports.
+std::unique_ptr<TransportFactory> defaultTransports();
+
+// The window's device operations: the upgrade, the three queries, the erase
+// and the read-back. Each runs on a worker thread and reaches the window only
+// through the panel; its done call comes on the runner's thread (the
+// window's) once the worker has ended, after every panel call the operation
+// made. One operation at a time: a start while one runs is refused.
+class DeviceRunner {
+  public:
+    // beforeEnd runs on the runner's thread before each done call (the
+    // window shows what its panel still holds back). Empty transports: Qt.
+    DeviceRunner(OperatorPanel& panel, TransportSource transports, Clock& clock,
+                 std::function<void()> beforeEnd = {});
+    // Waits for the running operation; its done call is dropped.
+    ~DeviceRunner();
+    DeviceRunner(const DeviceRunner&) = delete;
+    DeviceRunner& operator=(const DeviceRunner&) = delete;
+
+    // From the start of an operation until just before its done call.
+    bool running() const { return worker_ != nullptr; }
+
+    // Each returns false, and starts nothing, while an operation runs.
+    // done: threw is true when the operation ended with an exception.
+    bool upgrade(DeviceRun run, FirmwareImage& image,
+                 std::function<void(MessageRow result, bool threw)> done);
+    bool query(const OperatorOptions& options, DeviceQuery query, std::function<void()> done);
+    // The erase's first step: the image read anew from the chosen file when
+    // fromChosenFile (the erase covers its pages), else an empty image.
+    // loaded is false when the file could not be read (shown on the panel).
+    bool loadEraseImage(FirmwareImage& image, bool fromChosenFile,
+                        std::function<void(bool loaded)> done);
+    bool erase(const OperatorOptions& options, int eraseErrors, FirmwareImage& image,
+               std::function<void(bool threw)> done);
+    bool readBack(const OperatorOptions& options, std::uint16_t modelCode, std::string folder,
+                  std::function<void(const ReadBackResult& result)> done);
+
+  private:
+    bool start(std::function<void()> work, std::function<void(bool threw)> done);
+    void end(const std::function<void(bool threw)>& done, bool threw);
+    std::unique_ptr<TransportFactory> openTransports() const;
+
+    OperatorPanel& panel_;
+    TransportSource transports_;
+    Clock& clock_;
+    std::function<void()> beforeEnd_;
+    QThread* worker_ = nullptr;
+    // The receiver of the queued ends; a runner gone drops them.
+    QObject ends_;
+};
+
+}  // namespace flashmere
