@@ -9,9 +9,9 @@
 #include "firmware/firmware_image.h"
 #include "link/clock.h"
 #include "link/transport.h"
+#include "operator/message_row.h"
+#include "operator/operator_panel.h"
 #include "service/service_functions.h"
-#include "upgrade/message_row.h"
-#include "upgrade/operator_panel.h"
 #include "upgrade/upgrade_run.h"
 
 class QThread;
