@@ -17,8 +17,8 @@ enum class OnLostLink {
 // How one request is repeated until the device answers it.
 struct RetryPolicy {
     int attempts = 1;
-    std::int64_t pauseBeforeMs = 0;       // before every attempt
-    std::int64_t retryPauseMs = 0;        // after every failed attempt
+    std::int64_t pauseBeforeMs = 0;                      // before every attempt
+    std::int64_t retryPauseMs = 0;                       // after every failed attempt
     std::optional<ErrorCounter> counter = std::nullopt;  // raised by every failed attempt
     OnLostLink onLostLink = OnLostLink::EndAttempts;
 };

@@ -74,8 +74,8 @@ bool readPage(DeviceSession& s, int index) {
         pageRequestHead(static_cast<std::uint32_t>(index) * 256U, AddressForm::Bits24);
     s.pause(5);
     s.setCounter(ErrorCounter::edErrrV, 0);
-    const bool read =
-        sendWithRetries(s, kPageReadRetries, [&] { return s.exchange(serviceCommands().read, head); });
+    const bool read = sendWithRetries(s, kPageReadRetries,
+                                      [&] { return s.exchange(serviceCommands().read, head); });
     if (s.counter(ErrorCounter::edErrrV) > 0) {
         s.bumpErrorCounter(ErrorCounter::edErrrP);
     }

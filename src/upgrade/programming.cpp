@@ -148,8 +148,8 @@ StageResult programPagesBinary(DeviceSession& s) {
         if (p.tracePages) {
             s.panel.setEdtPage1(hexTrace(data));
         }
-        const bool done =
-            sendWithRetries(s, kPageRetries, [&] { return s.exchange(family->commands.program, request); });
+        const bool done = sendWithRetries(
+            s, kPageRetries, [&] { return s.exchange(family->commands.program, request); });
         if (!done && pageGivenUp(s, result, {i, address}, kStage, kNeverAcknowledged)) {
             return result;
         }
