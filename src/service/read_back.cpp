@@ -12,18 +12,19 @@
 #include "service/service_functions.h"
 #include "service/service_run.h"
 #include "upgrade/page_request.h"
+#include "upgrade/upgrade_stages.h"
 
 namespace flashmere {
 namespace {
 
 constexpr int kReadAttempts = 10;
 // Each page is asked for up to ten times, 100 ms before every request and
-// after every failure, each failure counted in edErrrV.
+// after every failure, each failure counted in edErrrV; a lost link ends the
+// attempts.
 constexpr RetryPolicy kPageReadRetries{.attempts = kReadAttempts,
                                        .pauseBeforeMs = 100,
                                        .retryPauseMs = 100,
-                                       .counter = ErrorCounter::edErrrV,
-                                       .onLostLink = OnLostLink::KeepTrying};
+                                       .counter = ErrorCounter::edErrrV};
 
 std::string bracketedLength(std::uint16_t length) {
     char text[16];
@@ -109,10 +110,11 @@ std::array<std::uint8_t, 256> listPage(DeviceSession& s, bool read, Listings& li
 }
 
 // Reads the pages into the dump and the listings; stops early only when the
-// dump can no longer be written.
+// dump can no longer be written. Once the link is lost no page is asked for:
+// the rest are listed as unanswered at once.
 void readPages(DeviceSession& s, OutputFile& dump, Listings& listings, ReadBackResult& result) {
     for (int i = 0; i < kReadBackPageCount; ++i) {
-        const bool read = readPage(s, i);
+        const bool read = !s.link.lost() && readPage(s, i);
         if (read) {
             ++result.pagesRead;
         } else {
@@ -151,11 +153,13 @@ ReadBackResult endWithFileError(DeviceSession& s, ReadBackResult result, const s
 void endWithFilesWritten(DeviceSession& s, ReadBackResult& result) {
     if (!result.unansweredPages.empty()) {
         result.outcome = ServiceOutcome::Incomplete;
+        const std::string why =
+            s.link.lost() ? " not read: " + linkLostReason(s, "the read-back")
+                          : " not answered in " + std::to_string(kReadAttempts) + " attempts";
         s.show(MessageRow::msgProgramError,
                pageList(result.unansweredPages) + " of " + std::to_string(kReadBackPageCount) +
-                   (result.unansweredPages.size() == 1 ? " was" : " were") + " not answered in " +
-                   std::to_string(kReadAttempts) +
-                   " attempts; the files hold FF 00 ... 00 in their place");
+                   (result.unansweredPages.size() == 1 ? " was" : " were") + why +
+                   "; the files hold FF 00 ... 00 in their place");
         s.failureSignal();
         return;
     }

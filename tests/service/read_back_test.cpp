@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -85,12 +86,15 @@ TEST(ReadBack, FilesHoldTheDevicePagesByteForByte) {
 // the virtual clock.
 class ServiceOnSim : public ::testing::Test {
   protected:
-    explicit ServiceOnSim(const std::vector<std::string>& faults = {})
-        : config(configWith(faults)) {}
-    static SimConfig configWith(const std::vector<std::string>& faults) {
+    explicit ServiceOnSim(const std::vector<std::string>& faults = {},
+                          int disconnectAfterFrames = 0)
+        : config(configWith(faults, disconnectAfterFrames)) {}
+    static SimConfig configWith(const std::vector<std::string>& faults,
+                                int disconnectAfterFrames) {
         SimConfig c;
         c.model = 0x8401;
         c.id = 3;
+        c.faults.disconnectAfterFrames = disconnectAfterFrames;
         for (const auto& text : faults) {
             c.faults.rules.push_back(*parseFaultRule(text));
         }
@@ -220,6 +224,33 @@ TEST_F(ReadBackOfASilentPage, WritesTheFilesWithThePageMarkedAndSaysSo) {
     // The dump is no firmware file.
     FirmwareImage image;
     EXPECT_FALSE(selectFirmwareFile((out / kReadBackDump).string(), image).accepted);
+}
+
+class ReadBackOverALostLink : public ServiceOnSim {
+  protected:
+    ReadBackOverALostLink() : ServiceOnSim({}, 30) {}
+};
+
+// The device closes the connection midway: the pages after it are not asked
+// for ten times each (minutes of pauses with nobody to answer) but listed as
+// unread at once, and the ending says the link was lost.
+TEST_F(ReadBackOverALostLink, EndsAtOnceWithTheRestListedUnread) {
+    const auto out = scratch.path() / "out";
+    ASSERT_TRUE(std::filesystem::create_directory(out));
+    const std::int64_t started = clock.nowMs();
+    const ReadBackResult result = readBackDevice(context, 0x8401, out.string());
+    const std::int64_t elapsed = clock.nowMs() - started;
+    ASSERT_EQ(result.outcome, ServiceOutcome::Incomplete) << result.error;
+    ASSERT_GT(result.pagesRead, 0);
+    ASSERT_LT(result.pagesRead, 90);
+    std::vector<int> rest(static_cast<std::size_t>(90 - result.pagesRead));
+    std::iota(rest.begin(), rest.end(), result.pagesRead);
+    EXPECT_EQ(result.unansweredPages, rest);
+    EXPECT_NE(panel.reason.find("not read: the link was lost during the read-back"),
+              std::string::npos)
+        << panel.reason;
+    EXPECT_LE(elapsed, result.pagesRead * (105 + 50) + 3000);
+    EXPECT_EQ(fileBytes(out / kReadBackDump).size(), 32u + 90u * 256u);
 }
 
 // A panel that puts a folder where the third file is to go once the first
