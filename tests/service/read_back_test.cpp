@@ -89,8 +89,7 @@ class ServiceOnSim : public ::testing::Test {
     explicit ServiceOnSim(const std::vector<std::string>& faults = {},
                           int disconnectAfterFrames = 0)
         : config(configWith(faults, disconnectAfterFrames)) {}
-    static SimConfig configWith(const std::vector<std::string>& faults,
-                                int disconnectAfterFrames) {
+    static SimConfig configWith(const std::vector<std::string>& faults, int disconnectAfterFrames) {
         SimConfig c;
         c.model = 0x8401;
         c.id = 3;
@@ -117,6 +116,16 @@ class ServiceOnSim : public ::testing::Test {
         }
         return addresses;
     }
+    // Reads the device back into a new folder `out`; the virtual time it took
+    // in `elapsedMs`.
+    ReadBackResult readBackIntoNewFolder() {
+        out = scratch.path() / "out";
+        EXPECT_TRUE(std::filesystem::create_directory(out));
+        const std::int64_t started = clock.nowMs();
+        ReadBackResult result = readBackDevice(context, 0x8401, out.string());
+        elapsedMs = clock.nowMs() - started;
+        return result;
+    }
     std::vector<const SimEvent*> requests() const {
         std::vector<const SimEvent*> found;
         for (const auto& e : device.transcript()) {
@@ -135,6 +144,8 @@ class ServiceOnSim : public ::testing::Test {
     RecordingPanel panel{options};
     ServiceContext context{panel, transports, clock, options};
     ScratchDir scratch;
+    std::filesystem::path out;
+    std::int64_t elapsedMs = 0;
 };
 
 // The lines of a CR LF text file; a bare CR or LF fails.
@@ -167,11 +178,7 @@ class ReadBackOfASilentPage : public ServiceOnSim {
 // the files are written with FF 00 ... 00 in its place and the run ends as
 // incomplete, naming the page.
 TEST_F(ReadBackOfASilentPage, WritesTheFilesWithThePageMarkedAndSaysSo) {
-    const auto out = scratch.path() / "out";
-    ASSERT_TRUE(std::filesystem::create_directory(out));
-    const std::int64_t started = clock.nowMs();
-    const ReadBackResult result = readBackDevice(context, 0x8401, out.string());
-    const std::int64_t elapsed = clock.nowMs() - started;
+    const ReadBackResult result = readBackIntoNewFolder();
     ASSERT_EQ(result.outcome, ServiceOutcome::Incomplete) << result.error;
     EXPECT_EQ(result.pagesRead, 89);
     EXPECT_EQ(result.unansweredPages, std::vector<int>{3});
@@ -186,8 +193,8 @@ TEST_F(ReadBackOfASilentPage, WritesTheFilesWithThePageMarkedAndSaysSo) {
     EXPECT_EQ(reads.size(), 99u);
     // Ten silences of more than a second each, and no more than ten times
     // the attempt's pauses and silence on top of the good pages.
-    EXPECT_GE(elapsed, 10 * 1001);
-    EXPECT_LE(elapsed, 10 * (100 + 1001 + 100 + 20) + 89 * (105 + 50) + 2000);
+    EXPECT_GE(elapsedMs, 10 * 1001);
+    EXPECT_LE(elapsedMs, 10 * (100 + 1001 + 100 + 20) + 89 * (105 + 50) + 2000);
 
     const std::string dump = fileBytes(out / kReadBackDump);
     ASSERT_EQ(dump.size(), 32u + 90u * 256u);
@@ -235,11 +242,7 @@ class ReadBackOverALostLink : public ServiceOnSim {
 // for ten times each (minutes of pauses with nobody to answer) but listed as
 // unread at once, and the ending says the link was lost.
 TEST_F(ReadBackOverALostLink, EndsAtOnceWithTheRestListedUnread) {
-    const auto out = scratch.path() / "out";
-    ASSERT_TRUE(std::filesystem::create_directory(out));
-    const std::int64_t started = clock.nowMs();
-    const ReadBackResult result = readBackDevice(context, 0x8401, out.string());
-    const std::int64_t elapsed = clock.nowMs() - started;
+    const ReadBackResult result = readBackIntoNewFolder();
     ASSERT_EQ(result.outcome, ServiceOutcome::Incomplete) << result.error;
     ASSERT_GT(result.pagesRead, 0);
     ASSERT_LT(result.pagesRead, 90);
@@ -249,7 +252,7 @@ TEST_F(ReadBackOverALostLink, EndsAtOnceWithTheRestListedUnread) {
     EXPECT_NE(panel.reason.find("not read: the link was lost during the read-back"),
               std::string::npos)
         << panel.reason;
-    EXPECT_LE(elapsed, result.pagesRead * (105 + 50) + 3000);
+    EXPECT_LE(elapsedMs, result.pagesRead * (105 + 50) + 3000);
     EXPECT_EQ(fileBytes(out / kReadBackDump).size(), 32u + 90u * 256u);
 }
 
@@ -270,7 +273,7 @@ class BlockingPanel : public RecordingPanel {
 // The third file cannot take its name at the end: the files that were in
 // the folder before are all still there, as they were.
 TEST_F(ServiceOnSim, AFailedReadBackKeepsTheFilesThatWereThere) {
-    const auto out = scratch.path() / "out";
+    out = scratch.path() / "out";
     ASSERT_TRUE(std::filesystem::create_directory(out));
     const auto writeFile = [](const std::filesystem::path& path, const std::string& bytes) {
         std::ofstream file(path, std::ios::binary);
