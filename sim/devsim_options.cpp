@@ -30,7 +30,7 @@ struct OptionTexts {
 };
 
 void addLinkOptions(CLI::App& app, DevsimOptions& options) {
-    auto* tcpOpt = app.add_option("--tcp", options.tcpSpec,
+    auto* tcpOpt = app.add_option("--tcp", options.tcpEndpoint,
                                   "serve TCP on [HOST:]PORT (port 0: any free port)");
     auto* ptyOpt =
         app.add_flag("--pty", options.usePty, "serve a new pseudo-terminal; prints its path");
@@ -314,7 +314,7 @@ std::optional<int> readOptions(const OptionTexts& texts, DevsimOptions& options)
             return devsimUsage(*problem);
         }
     }
-    if (options.tcpSpec.empty() && !options.usePty && options.serialPath.empty()) {
+    if (options.tcpEndpoint.empty() && !options.usePty && options.serialPath.empty()) {
         return devsimUsage("choose one of --tcp [HOST:]PORT, --pty or --serial PATH");
     }
     return std::nullopt;

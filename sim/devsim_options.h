@@ -10,9 +10,9 @@ namespace flashmere {
 
 // What flashmere-devsim was told to do.
 struct DevsimOptions {
-    std::string tcpSpec;     // [HOST:]PORT
-    bool usePty = false;     // serve a new pseudo-terminal
-    std::string serialPath;  // serve an existing serial port
+    std::string tcpEndpoint;  // [HOST:]PORT
+    bool usePty = false;      // serve a new pseudo-terminal
+    std::string serialPath;   // serve an existing serial port
     std::optional<LineMode> line;
     std::vector<SimConfig> devices;  // every device on the line
     std::string logPath;

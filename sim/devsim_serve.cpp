@@ -99,13 +99,13 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
-std::optional<int> openTcpListener(const std::string& spec, DevsimLink& link) {
+std::optional<int> openTcpListener(const std::string& endpoint, DevsimLink& link) {
     std::string host = "127.0.0.1";
-    std::string portText = spec;
-    const auto colon = spec.rfind(':');
+    std::string portText = endpoint;
+    const auto colon = endpoint.rfind(':');
     if (colon != std::string::npos) {
-        host = spec.substr(0, colon);
-        portText = spec.substr(colon + 1);
+        host = endpoint.substr(0, colon);
+        portText = endpoint.substr(colon + 1);
     }
     unsigned long port = 0;
     try {
@@ -325,10 +325,10 @@ sigset_t blockStopSignals() {
 }
 
 std::optional<int> openDevsimLink(const DevsimOptions& options, DevsimLink& link) {
-    link.tcp = !options.tcpSpec.empty();
+    link.tcp = !options.tcpEndpoint.empty();
     std::optional<int> failed;
     if (link.tcp) {
-        failed = openTcpListener(options.tcpSpec, link);
+        failed = openTcpListener(options.tcpEndpoint, link);
     } else if (options.usePty) {
         failed = openPty(link);
     } else {
