@@ -17,11 +17,12 @@ JSON with --json.
 import argparse
 import json
 import os
-import signal
 import subprocess
 import sys
 import tempfile
 import time
+
+from upgrade_bench import start_devsim, stop_process
 
 MODEL = "8401"
 PAGES = 16
@@ -34,22 +35,10 @@ class DevSim:
     def __init__(self, bin_dir, args):
         cmd = [os.path.join(bin_dir, "flashmere-devsim"), "--latency-ms", str(LATENCY_MS),
                "--reboot-ms", str(REBOOT_MS)] + args
-        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     text=True)
-        first = self.proc.stdout.readline().strip()
-        self.endpoint = first.split(" ")[-1]
-        if not (first.startswith("serial ") or first.startswith("listening on ")):
-            self.stop()
-            raise RuntimeError(f"flashmere-devsim said {first!r}")
+        self.proc, self.endpoint = start_devsim(cmd)
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
 
 
 def make_firmware(bin_dir, work):

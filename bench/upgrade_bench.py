@@ -75,6 +75,28 @@ def floor_of(bin_dir, fw, link):
     return json.loads(out)
 
 
+def start_devsim(cmd):
+    """Starts flashmere-devsim; returns the process and the endpoint its first line names."""
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    first = proc.stdout.readline().strip()
+    for prefix in ("serial ", "listening on "):
+        if first.startswith(prefix):
+            return proc, first[len(prefix):]
+    stop_process(proc)
+    raise RuntimeError(f"flashmere-devsim said {first!r}")
+
+
+def stop_process(proc):
+    """SIGTERM, then SIGKILL after 10 s."""
+    if proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 class DevSim:
     def __init__(self, bin_dir, work, model, link, tag):
         kind, line, _ = LINKS[link]
@@ -85,25 +107,10 @@ class DevSim:
         cmd += ["--pty"] if kind == "pty" else ["--tcp", "127.0.0.1:0"]
         if line:
             cmd += ["--line", line]
-        self.proc = subprocess.Popen(NICE + cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     text=True)
-        first = self.proc.stdout.readline().strip()
-        if first.startswith("serial "):
-            self.endpoint = first[len("serial "):]
-        elif first.startswith("listening on "):
-            self.endpoint = first[len("listening on "):]
-        else:
-            self.stop()
-            raise RuntimeError(f"flashmere-devsim said {first!r}")
+        self.proc, self.endpoint = start_devsim(NICE + cmd)
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
 
     def transcript(self):
         requests = replies = req_bytes = rep_bytes = send_only = 0
