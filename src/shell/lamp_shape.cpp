@@ -5,7 +5,9 @@
 namespace flashmere {
 
 LampShape::LampShape(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_TranslucentBackground);
+    // The lamp blinks while a run is busy. It paints its parent's background
+    // colour itself, so a blink does not lay out the parent's text anew.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void LampShape::setColour(const QColor& colour) {
@@ -17,6 +19,9 @@ void LampShape::setColour(const QColor& colour) {
 
 void LampShape::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    if (const QWidget* parent = parentWidget()) {
+        painter.fillRect(rect(), parent->palette().brush(parent->backgroundRole()));
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(colour_);

@@ -5,7 +5,8 @@
 
 namespace flashmere {
 
-// The status lamp: a filled circle with a thin outline.
+// The status lamp: a filled circle with a thin outline on its parent's
+// background colour.
 class LampShape : public QWidget {
     Q_OBJECT
   public:

@@ -24,6 +24,8 @@ constexpr std::int64_t kTraceIntervalMs = 250;
 
 WindowPanel::WindowPanel(TfrmModule& window, Clock& clock)
     : window_(&window),
+      programBar_(window.findChild<QProgressBar*>("pbProgram")),
+      verifyBar_(window.findChild<QProgressBar*>("pbVerify")),
       updates_(clock, armOnWindowThread(&WindowPanel::updates_)),
       traces_(clock, armOnWindowThread(&WindowPanel::traces_), kTraceIntervalMs) {}
 
@@ -108,28 +110,22 @@ void WindowPanel::setBusyIndicator(bool on) {
 }
 
 void WindowPanel::setProgramRange(int maximum) {
-    post([maximum](TfrmModule& w) {
-        w.findChild<QProgressBar*>("pbProgram")->setRange(0, std::max(maximum, 0));
-    });
+    post([bar = programBar_, maximum](TfrmModule&) { bar->setRange(0, std::max(maximum, 0)); });
 }
 
 void WindowPanel::setProgramPosition(int position) {
-    coalesce(updates_, UpdateCoalescer::ProgramBar, [position](TfrmModule& w) {
-        auto* bar = w.findChild<QProgressBar*>("pbProgram");
+    coalesce(updates_, UpdateCoalescer::ProgramBar, [bar = programBar_, position](TfrmModule&) {
         // A position past the end shows a full bar.
         bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
     });
 }
 
 void WindowPanel::setVerifyRange(int maximum) {
-    post([maximum](TfrmModule& w) {
-        w.findChild<QProgressBar*>("pbVerify")->setRange(0, std::max(maximum, 0));
-    });
+    post([bar = verifyBar_, maximum](TfrmModule&) { bar->setRange(0, std::max(maximum, 0)); });
 }
 
 void WindowPanel::setVerifyPosition(int position) {
-    coalesce(updates_, UpdateCoalescer::VerifyBar, [position](TfrmModule& w) {
-        auto* bar = w.findChild<QProgressBar*>("pbVerify");
+    coalesce(updates_, UpdateCoalescer::VerifyBar, [bar = verifyBar_, position](TfrmModule&) {
         bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
     });
 }

@@ -9,6 +9,8 @@
 #include "operator/operator_panel.h"
 #include "shell/update_coalescer.h"
 
+class QProgressBar;
+
 namespace flashmere {
 
 class TfrmModule;
@@ -76,6 +78,10 @@ class WindowPanel final : public OperatorPanel {
     void postRaw(std::function<void(TfrmModule&)> f);
 
     QPointer<TfrmModule> window_;
+    // Children of the window, looked up once: their updates come with every
+    // page. The calls reach them only while the window lives.
+    QProgressBar* programBar_;
+    QProgressBar* verifyBar_;
     std::mutex snapshotMutex_;
     OperatorOptions snapshot_;
     std::atomic<bool> rebootWaitClosed_{false};
