@@ -14,7 +14,7 @@ int clampWait(std::int64_t ms) {
 
 // A request is small; a peer that takes longer than this to accept it is gone.
 constexpr std::int64_t kWriteAllowanceMs = 5000;
-// Stale input is pulled from the system in at most this many reads per discard.
+// Stale input is dropped in at most this many rounds per discard.
 constexpr int kMaxDiscardRounds = 16;
 
 // Why a connection did not come up, with what to check.
@@ -49,7 +49,11 @@ std::unique_ptr<QtTcpTransport> QtTcpTransport::connect(const std::string& host,
                                                         std::int64_t connectTimeoutMs,
                                                         std::string* whyNot) {
     auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QString::fromStdString(host), port);
+    // Unbuffered: a request goes to the system in the write call itself. A
+    // buffered socket arms a write notifier for it and disarms it once
+    // written: two wake-ups of the thread's event loop for every request.
+    socket->connectToHost(QString::fromStdString(host), port,
+                          QIODevice::ReadWrite | QIODevice::Unbuffered);
     if (socket->waitForConnected(clampWait(connectTimeoutMs))) {
         // Requests and replies are small and strictly alternate.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -70,12 +74,12 @@ void QtTcpTransport::discardInput() {
     if (!socket_) {
         return;
     }
-    // Pull what the system holds for the socket, then drop it all.
+    // Drop what the system holds for the socket, round by round while more
+    // is there. Skipped, not read: readAll would build a copy of every byte.
     for (int round = 0; round < kMaxDiscardRounds && connected() && socket_->waitForReadyRead(0);
          ++round) {
+        socket_->skip(socket_->bytesAvailable());
     }
-    // Dropped where it lies: readAll would build a copy of every byte.
-    socket_->skip(socket_->bytesAvailable());
 }
 
 bool QtTcpTransport::write(std::span<const std::uint8_t> bytes) {
