@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <optional>
 
 #include "frontend/message_table.h"
@@ -88,6 +89,10 @@ bool writeValues(const QString& path, const QJsonObject& values) {
     if (path.isEmpty()) {
         return false;
     }
+    // A device operation stores its link from its own thread: one write at a
+    // time, so that no read-merge-write loses another's values.
+    static std::mutex writing;
+    const std::lock_guard lock(writing);
     StoreContent content = readStore(path);
     if (content.state == StoreState::Broken || !ownerMayWrite(path)) {
         return false;

@@ -60,7 +60,8 @@ class AppSettings {
     void loadSettings();
 
     // Writes TYPE (1 for NET, else 0), NetPort, NetIP, ComBaudRate and
-    // ComPortName. False when nothing could be stored.
+    // ComPortName. False when nothing could be stored. The store* calls may
+    // come from any thread: writes of the file are serialized.
     bool storeLinkSettings();
     // Writes LanguageFlag. False when nothing could be stored.
     bool storeLanguage();

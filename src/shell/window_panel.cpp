@@ -26,6 +26,7 @@ WindowPanel::WindowPanel(TfrmModule& window, Clock& clock)
     : window_(&window),
       programBar_(window.findChild<QProgressBar*>("pbProgram")),
       verifyBar_(window.findChild<QProgressBar*>("pbVerify")),
+      storePath_(window.settings().storePath()),
       updates_(clock, armOnWindowThread(&WindowPanel::updates_)),
       traces_(clock, armOnWindowThread(&WindowPanel::traces_), kTraceIntervalMs) {}
 
@@ -85,12 +86,19 @@ OperatorOptions WindowPanel::captureOptions() {
 }
 
 void WindowPanel::storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) {
-    post([linkKind, link](TfrmModule& w) {
+    const std::uint8_t kind = linkKind == kLinkNet ? kLinkNet : kLinkCom;
+    post([kind, link](TfrmModule& w) {
         AppSettings& settings = w.settings();
-        settings.linkKind = linkKind == kLinkNet ? kLinkNet : kLinkCom;
+        settings.linkKind = kind;
         settings.setLinkSettings(link);
-        settings.storeLinkSettings();
     });
+    // The file is written here, on the operation's thread: a write ends with
+    // a sync to disk (some 20 ms here, more on a slow disk) that would stop
+    // the window in the middle of the run.
+    AppSettings stored(storePath_);
+    stored.linkKind = kind;
+    stored.setLinkSettings(link);
+    stored.storeLinkSettings();
 }
 
 void WindowPanel::setPnMsg(MessageRow row) {

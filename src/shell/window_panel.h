@@ -82,6 +82,7 @@ class WindowPanel final : public OperatorPanel {
     // page. The calls reach them only while the window lives.
     QProgressBar* programBar_;
     QProgressBar* verifyBar_;
+    const QString storePath_;  // the settings file
     std::mutex snapshotMutex_;
     OperatorOptions snapshot_;
     std::atomic<bool> rebootWaitClosed_{false};

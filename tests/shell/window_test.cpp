@@ -667,8 +667,10 @@ void WindowTest::upgradeRunOnWorker() {
     auto gate = std::make_shared<QSemaphore>(0);
     auto seen = std::make_shared<OperatorOptions>();
     auto onWorker = std::make_shared<std::atomic<bool>>(false);
+    auto linkStored = std::make_shared<QSemaphore>(0);
+    auto storedBeforeWindowRan = std::make_shared<std::atomic<bool>>(false);
     QThread* guiThread = QThread::currentThread();
-    run = [gate, seen, onWorker, guiThread](DeviceRunContext& context) {
+    run = [=, this](DeviceRunContext& context) {
         OperatorPanel& panel = context.panel;
         *onWorker = QThread::currentThread() != guiThread;
         *seen = panel.captureOptions();
@@ -681,6 +683,10 @@ void WindowTest::upgradeRunOnWorker() {
         panel.setProgramPosition(9);
         panel.setEdtTX("05 00 ");
         panel.storeLinkSettings(kLinkNet, panel.captureOptions().link);
+        // The window's thread is held until now: the file was written here
+        // (its sync to disk would stop the window mid-run).
+        *storedBeforeWindowRan = readStore().value(kValueType).toInt(-1) == 1;
+        linkStored->release();
         panel.setPnMsg(MessageRow::msgUpgradeOk);
         panel.setBusyIndicator(false);
         panel.setLamp(LampColour::Yellow);
@@ -709,8 +715,10 @@ void WindowTest::upgradeRunOnWorker() {
     window->btnAutoClick();
 
     gate->release();
+    QVERIFY(linkStored->tryAcquire(1, 5000));
     QVERIFY(finished.wait(5000));
     QVERIFY(*onWorker);
+    QVERIFY(*storedBeforeWindowRan);
     QCOMPARE(seen->deviceId, 7);
     QCOMPARE(seen->linkKind, kLinkNet);
     QCOMPARE(seen->link.netIP, std::string("127.0.0.1"));
