@@ -1,12 +1,20 @@
 #include "shell/flat_progress_bar.h"
 
+#include <QEvent>
 #include <QPainter>
 
 namespace flashmere {
 
-FlatProgressBar::FlatProgressBar(QWidget* parent) : QProgressBar(parent) {
-    // The bar covers its whole rectangle: the window under it is not repainted.
-    setAttribute(Qt::WA_OpaquePaintEvent);
+FlatProgressBar::FlatProgressBar(QWidget* parent) : QProgressBar(parent) {}
+
+bool FlatProgressBar::event(QEvent* event) {
+    const bool handled = QProgressBar::event(event);
+    // The bar covers its whole rectangle: the window under it is not
+    // repainted. Set after the style's polish, which clears it for bars.
+    if (event->type() == QEvent::Polish) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    return handled;
 }
 
 void FlatProgressBar::paintEvent(QPaintEvent*) {

@@ -14,6 +14,7 @@ class FlatProgressBar : public QProgressBar {
     explicit FlatProgressBar(QWidget* parent = nullptr);
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 };
 

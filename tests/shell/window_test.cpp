@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
+#include <map>
 #include <memory>
 
 #include "frontend/app_settings.h"
@@ -73,6 +74,18 @@ class RecordingTone final : public TonePlayer {
 
   private:
     Recorder& r_;
+};
+
+// Counts the paint events each widget gets.
+class PaintCounter final : public QObject {
+  public:
+    std::map<QString, int> paints;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints[watched->objectName()];
+        }
+        return false;
+    }
 };
 
 }  // namespace
@@ -189,6 +202,7 @@ class WindowTest : public QObject {
     void settingsIntoWindow();
     void storedPortNotPresentStaysListed();
     void repaintsCoalesced();
+    void runUpdatesPaintOnlyTheirControls();
     void comToNetSwitchStoresAllFour();
     void upgradeRunOnWorker();
     void rebootWaitThroughPanel();
@@ -920,6 +934,24 @@ void WindowTest::repaintsCoalesced() {
     QCOMPARE(shown, 1000);
     updates.flush();
     QCOMPARE(shown, 1001);
+}
+
+// A bar step or a blink of the lamp comes many times a run: it paints the
+// control alone, not the window and the message bar under it.
+void WindowTest::runUpdatesPaintOnlyTheirControls() {
+    open();
+    auto* bar = w<QProgressBar>("pbProgram");
+    bar->setRange(0, 128);
+    PaintCounter counter;
+    QApplication::instance()->installEventFilter(&counter);
+    for (int value : {40, 80, 120}) {
+        bar->setValue(value);  // repaints at once
+    }
+    window->setLamp(LampColour::Yellow);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    QApplication::instance()->removeEventFilter(&counter);
+    QCOMPARE(counter.paints, (std::map<QString, int>{{"pbProgram", 3}, {"shComm", 1}}));
+    QCOMPARE(bar->value(), 120);
 }
 
 QTEST_MAIN(WindowTest)
