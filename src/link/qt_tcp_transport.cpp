@@ -113,13 +113,18 @@ std::size_t QtTcpTransport::readWaiting(std::span<std::uint8_t> out, std::int64_
     if (!socket_ || out.empty()) {
         return 0;
     }
-    // Bytes that came before a hang-up are still handed out.
-    if (socket_->bytesAvailable() == 0) {
-        if (!connected()) {
-            return 0;
-        }
+    // The reply is mostly there already: one read takes it, without asking
+    // first how much waits. Bytes that came before a hang-up are still
+    // handed out.
+    std::size_t got = readNow(out);
+    if (got == 0 && connected()) {
         socket_->waitForReadyRead(clampWait(timeoutMs));
+        got = readNow(out);
     }
+    return got;
+}
+
+std::size_t QtTcpTransport::readNow(std::span<std::uint8_t> out) {
     const qint64 got =
         socket_->read(reinterpret_cast<char*>(out.data()), static_cast<qint64>(out.size()));
     return got > 0 ? static_cast<std::size_t>(got) : 0;

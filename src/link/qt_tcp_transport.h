@@ -37,6 +37,8 @@ class QtTcpTransport final : public Transport {
 
   private:
     explicit QtTcpTransport(std::unique_ptr<QTcpSocket> socket);
+    // What the system holds for the socket, without waiting.
+    std::size_t readNow(std::span<std::uint8_t> out);
 
     std::unique_ptr<QTcpSocket> socket_;
 };
