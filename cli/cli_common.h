@@ -1,16 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-
-// CLI11 stays out of the headers (it is ~110k lines to preprocess): only
-// the .cpp files that define options include <CLI/CLI.hpp>.
-namespace CLI {
-class App;
-}  // namespace CLI
 
 namespace flashmere::cli {
 
@@ -48,18 +41,5 @@ std::string modelHex(std::uint16_t modelCode);
 // Why a path cannot be read as a file, for a message ("no such file", "is a
 // FIFO, not a regular file", ...).
 std::string unreadableReason(const std::string& path);
-
-// Where a subcommand's result lands: each registered command sets it from its
-// callback, runCli returns it.
-struct CommandOutcome {
-    int exitCode = 0;
-};
-
-// Makes `run` the callback of `command`; its result becomes the exit code.
-void attachRunner(CLI::App* command, CommandOutcome& outcome, std::function<int()> run);
-
-// Parses the command line and runs the chosen command. Help and version exit
-// 0; a parse error prints one line and exits with ExitCode::Usage.
-int runCli(CLI::App& app, CommandOutcome& outcome, int argc, char** argv);
 
 }  // namespace flashmere::cli

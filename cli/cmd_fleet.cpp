@@ -6,7 +6,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -40,21 +39,6 @@ std::atomic<int> interruptCount{0};
 void onInterrupt(int) {
     interruptCount.fetch_add(1);
 }
-
-struct FleetArgs {
-    std::string manifest;
-    std::string file;
-    int jobs = 8;
-    std::string report;
-    std::string resume;
-    std::string logs;
-    bool noVerify = false;
-    bool skipErrors = false;
-    bool noV4 = false;
-    bool sn = false;
-    std::string lang = "en";
-    bool json = false;
-};
 
 // One device's upgrade on its own worker thread, with its own panel and
 // transport factory; nothing it touches is shared with the other runs.
@@ -386,6 +370,8 @@ int Fleet::endFleet() {
     return code;
 }
 
+}  // namespace
+
 int runFleetCommand(const FleetArgs& args) {
     const auto language = languageIndexFromOption(args.lang);
     if (!language) {
@@ -446,40 +432,6 @@ int runFleetCommand(const FleetArgs& args) {
     const int code = fleet.run();
     sigaction(SIGINT, &previous, nullptr);
     return code;
-}
-
-}  // namespace
-
-void registerFleetCommand(CLI::App& app, CommandOutcome& outcome) {
-    auto args = std::make_shared<FleetArgs>();
-    CLI::App* command = app.add_subcommand(
-        "fleet", "Upgrade every device a CSV manifest names, devices on different links at once");
-    command->add_option("MANIFEST", args->manifest, "The manifest (.csv)")->required();
-    command->add_option("--file", args->file,
-                        "Firmware file for the rows whose file column is empty");
-    command->add_option("--jobs", args->jobs, "Devices upgraded at once, at most")
-        ->check(CLI::Range(1, 256))
-        ->default_val(8);
-    command->add_option("--report", args->report,
-                        "Report file (JSON; a .csv beside it), default fleet-report.json beside "
-                        "the manifest");
-    command->add_option("--resume", args->resume,
-                        "Skip the rows this earlier report has ended ok with the same file, link "
-                        "and ID");
-    command->add_option("--logs", args->logs, "Keep each device's frame trace in DIR/row-N.log");
-    command->add_flag("--no-verify", args->noVerify, "Do not read the pages back and compare");
-    command->add_flag("--skip-errors", args->skipErrors,
-                      "Go on with the next page when a page's attempts are used up");
-    command->add_flag("--no-v4", args->noV4, "Do not send the V4/V5/V6 wake-up frames");
-    command->add_flag("--sn", args->sn, "Send the S/N wake-up block");
-    command->add_option("--lang", args->lang, "Language of the messages: en, zh-CN or zh-TW")
-        ->default_val("en");
-    command->add_flag("--json", args->json, "The upgrades' events, each with its \"row\"");
-    command->footer(
-        "Exit codes: 0 every device ended Upgrade ok., 2 bad usage or bad manifest, "
-        "3 resume report unreadable, 5 log folder cannot be made, "
-        "20 at least one device did not end Upgrade ok.");
-    attachRunner(command, outcome, [args] { return runFleetCommand(*args); });
 }
 
 }  // namespace flashmere::cli

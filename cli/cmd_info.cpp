@@ -1,7 +1,5 @@
 // `info FILE`: what a firmware file holds and how the upgrade would treat it.
-#include <CLI/CLI.hpp>
 #include <iostream>
-#include <memory>
 #include <optional>
 
 #include "commands.h"
@@ -41,7 +39,10 @@ std::optional<Verdict> refusalOf(const ImageLoad& load, const FirmwareImage& ima
     return std::nullopt;
 }
 
-int runInfo(const std::string& path) {
+}  // namespace
+
+int runInfoCommand(const InfoArgs& args) {
+    const std::string& path = args.file;
     FirmwareImage image;
     const FileSelection selection = selectFirmwareFile(path, image);
     if (!selection.opened) {
@@ -90,19 +91,6 @@ int runInfo(const std::string& path) {
                                                       refusal->message + "): " + refusal->reason);
     }
     return static_cast<int>(ExitCode::Ok);
-}
-
-}  // namespace
-
-void registerInfoCommand(CLI::App& app, CommandOutcome& outcome) {
-    auto* command = app.add_subcommand(
-        "info", "Show the header, page layout and upgrade profile of a firmware file");
-    auto path = std::make_shared<std::string>();
-    command->add_option("FILE", *path, "Firmware file (.TVB)")->required();
-    command->footer(
-        "Exit codes: 0 the upgrade would take the file, 2 bad usage, 3 file unreadable, "
-        "4 file rejected, 6 the upgrade would refuse the file.");
-    attachRunner(command, outcome, [path] { return runInfo(*path); });
 }
 
 }  // namespace flashmere::cli

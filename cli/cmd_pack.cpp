@@ -1,8 +1,6 @@
 // `pack`: builds a firmware file from a plain body and the header fields.
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
-#include <memory>
 #include <vector>
 
 #include "commands.h"
@@ -14,14 +12,6 @@
 namespace flashmere::cli {
 
 namespace {
-
-struct PackOptions {
-    std::string model;
-    std::string name;
-    std::string version;
-    std::string body;
-    std::string out;
-};
 
 // Reads at most `limit` + 1 bytes, enough to tell a body that is too long.
 // Only a regular file is read: a FIFO or device would never end or wait.
@@ -39,7 +29,9 @@ std::optional<std::vector<std::uint8_t>> readBody(const std::string& path, std::
     return body;
 }
 
-int runPack(const PackOptions& o) {
+}  // namespace
+
+int runPackCommand(const PackArgs& o) {
     const auto model = parseModelCode(o.model);
     if (!model) {
         return fail(ExitCode::Usage, "--model \"" + o.model +
@@ -79,26 +71,6 @@ int runPack(const PackOptions& o) {
               << "\", version \"" << o.version << "\", " << body->size() << " bytes, " << pages
               << (pages == 1 ? " page\n" : " pages\n");
     return static_cast<int>(ExitCode::Ok);
-}
-
-}  // namespace
-
-void registerPackCommand(CLI::App& app, CommandOutcome& outcome) {
-    auto* command =
-        app.add_subcommand("pack", "Build a firmware file from a plain body and header fields");
-    auto o = std::make_shared<PackOptions>();
-    command->add_option("--model", o->model, "Model code, hexadecimal 0000-FFFF (e.g. 8401)")
-        ->required();
-    command->add_option("--name", o->name, "Firmware name, 1-12 printable ASCII characters")
-        ->required();
-    command->add_option("--version", o->version, "Firmware version, 0-4 printable ASCII characters")
-        ->required();
-    command->add_option("BODY", o->body, "File with the plain firmware bytes")->required();
-    command->add_option("OUT", o->out, "Firmware file to write (.TVB)")->required();
-    command->footer(
-        "Exit codes: 0 written, 2 bad usage or a body the upgrade would refuse, "
-        "3 body unreadable, 5 OUT cannot be written.");
-    attachRunner(command, outcome, [o] { return runPack(*o); });
 }
 
 }  // namespace flashmere::cli

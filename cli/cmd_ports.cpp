@@ -1,7 +1,5 @@
-#include <CLI/CLI.hpp>
 #include <QSerialPortInfo>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,25 +73,16 @@ void printTable(const std::vector<PortFacts>& ports) {
 
 }  // namespace
 
-void registerPortsCommand(CLI::App& app, CommandOutcome& outcome) {
-    auto json = std::make_shared<bool>(false);
-    CLI::App* command = app.add_subcommand(
-        "ports", "List the serial ports of this system (name, path, description, maker, USB id)");
-    command->add_flag("--json", *json, "One JSON array of port objects on stdout");
-    command->footer(
-        "Columns: name, path, description, manufacturer, USB vendor:product, serial number "
-        "(- where the system tells nothing). No ports is no error. Exit codes: 0, 2 bad usage.");
-    attachRunner(command, outcome, [json] {
-        ensureQtApplication();
-        const std::vector<PortFacts> ports = systemPorts();
-        if (*json) {
-            printJson(ports);
-        } else {
-            printTable(ports);
-        }
-        std::fflush(stdout);
-        return 0;
-    });
+int runPortsCommand(const PortsArgs& args) {
+    ensureQtApplication();
+    const std::vector<PortFacts> ports = systemPorts();
+    if (args.json) {
+        printJson(ports);
+    } else {
+        printTable(ports);
+    }
+    std::fflush(stdout);
+    return 0;
 }
 
 }  // namespace flashmere::cli

@@ -1,9 +1,7 @@
 // flashmere-cli scan: which device IDs answer on one link, and who they are.
 
-#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
-#include <memory>
 #include <set>
 #include <vector>
 
@@ -19,12 +17,6 @@ namespace flashmere::cli {
 namespace {
 
 constexpr int kMaxDeviceId = 9999;
-
-struct ScanArgs {
-    DeviceArgs device;
-    std::string ids = "0-31";
-    int timeoutMs = 300;
-};
 
 bool parseIdNumber(std::string_view text, int& value) {
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -88,6 +80,8 @@ void drawBar(std::size_t done, std::size_t total, std::size_t found) {
     std::fflush(stdout);
 }
 
+}  // namespace
+
 int runScanCommand(const ScanArgs& args) {
     std::string error;
     auto resolved = resolveDeviceOptions(args.device, error);
@@ -144,28 +138,6 @@ int runScanCommand(const ScanArgs& args) {
     }
     std::fflush(stdout);
     return 0;
-}
-
-}  // namespace
-
-void registerScanCommand(CLI::App& app, CommandOutcome& outcome) {
-    auto args = std::make_shared<ScanArgs>();
-    CLI::App* command = app.add_subcommand(
-        "scan", "Find the devices on a link: ask every ID who it is, changing nothing");
-    addDeviceOptions(command, args->device, false);
-    command
-        ->add_option("--ids", args->ids, "IDs to ask: ranges and lists such as 0-99 or 1,5,20-30")
-        ->default_val("0-31");
-    command
-        ->add_option("--timeout-ms", args->timeoutMs,
-                     "How long each request waits for its reply, in milliseconds")
-        ->check(CLI::Range(1, 60000))
-        ->default_val(300);
-    command->footer(
-        "Requests sent: binary 0x0001 and 0x0003, text AS1; all read-only.\n"
-        "Exit codes: 0 the scan ran (even when nothing answered), 2 bad usage, "
-        "10 Open communication port error!");
-    attachRunner(command, outcome, [args] { return runScanCommand(*args); });
 }
 
 }  // namespace flashmere::cli

@@ -1,7 +1,5 @@
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,13 +15,6 @@
 
 namespace flashmere::cli {
 namespace {
-
-struct ServiceArgs {
-    std::string what;  // query: sn, id or ver
-    std::string file;  // erase
-    std::string out = ".";
-    DeviceArgs device;
-};
 
 // Exit code of a read-back whose files were written with pages missing.
 constexpr int kReadBackIncomplete = 17;
@@ -91,7 +82,18 @@ std::optional<int> notReached(const ConsolePanel& panel, const ConsolePanel::Sty
     }
 }
 
-int runQuery(const ServiceArgs& args) {
+// ",\"unanswered\":[3,7]"
+std::string unansweredField(const std::vector<int>& pages) {
+    std::string list;
+    for (int page : pages) {
+        list += (list.empty() ? "" : ",") + std::to_string(page);
+    }
+    return ",\"unanswered\":[" + list + "]";
+}
+
+}  // namespace
+
+int runQueryCommand(const ServiceArgs& args) {
     DeviceQuery query;
     if (args.what == "sn") {
         query = DeviceQuery::SerialNumber;
@@ -127,7 +129,7 @@ int runQuery(const ServiceArgs& args) {
         });
 }
 
-int runErase(const ServiceArgs& args) {
+int runEraseCommand(const ServiceArgs& args) {
     FirmwareImage image;
     std::string cause;
     if (const int code = chooseFirmwareFile(args.file, image, &cause); code != 0) {
@@ -163,16 +165,7 @@ int runErase(const ServiceArgs& args) {
         });
 }
 
-// ",\"unanswered\":[3,7]"
-std::string unansweredField(const std::vector<int>& pages) {
-    std::string list;
-    for (int page : pages) {
-        list += (list.empty() ? "" : ",") + std::to_string(page);
-    }
-    return ",\"unanswered\":[" + list + "]";
-}
-
-int runReadback(const ServiceArgs& args) {
+int runReadbackCommand(const ServiceArgs& args) {
     std::error_code ec;
     if (!std::filesystem::is_directory(args.out, ec)) {
         return fail(ExitCode::CannotWrite, "--out " + oneLine(args.out) + " is not a folder");
@@ -198,40 +191,6 @@ int runReadback(const ServiceArgs& args) {
                               (where / kReadBackPages).string(),
                           unansweredField(result.unansweredPages));
         });
-}
-
-}  // namespace
-
-void registerServiceCommands(CLI::App& app, CommandOutcome& outcome) {
-    auto query = std::make_shared<ServiceArgs>();
-    CLI::App* q =
-        app.add_subcommand("query", "Send one query to device address 1 and show the reply");
-    q->add_option("WHAT", query->what, "sn (0x0001), id (0x0002) or ver (0x0003)")->required();
-    addDeviceOptions(q, query->device, false);
-    q->footer("Exit codes: 0 answered, 2 bad usage, 10 link not opened, 11 no reply.");
-    attachRunner(q, outcome, [query] { return runQuery(*query); });
-
-    auto erase = std::make_shared<ServiceArgs>();
-    CLI::App* e = app.add_subcommand(
-        "erase", "Erase the blocks of a model 8401 device that FILE's image covers");
-    e->add_option("FILE", erase->file, "Firmware file (.TVB) of model 8401")->required();
-    addDeviceOptions(e, erase->device);
-    e->footer(
-        "Exit codes: 0 erased, 2 bad usage, 3 file unreadable, 4 file rejected, "
-        "10 link not opened, 11 no answer, 12 PIN refused or not a model 8401 device, "
-        "15 an erase request failed twice.");
-    attachRunner(e, outcome, [erase] { return runErase(*erase); });
-
-    auto readback = std::make_shared<ServiceArgs>();
-    CLI::App* r = app.add_subcommand(
-        "readback", "Read the first 90 pages of a model 8401 device into three files");
-    addDeviceOptions(r, readback->device);
-    r->add_option("--out", readback->out, "Folder for the files (default: the current folder)");
-    r->footer(
-        "Exit codes: 0 read, 2 bad usage, 5 cannot write the files, 10 link not opened, "
-        "11 no answer, 12 PIN refused or not a model 8401 device, 17 read-back incomplete "
-        "(the files are written; pages were not answered).");
-    attachRunner(r, outcome, [readback] { return runReadback(*readback); });
 }
 
 }  // namespace flashmere::cli

@@ -1,6 +1,4 @@
-#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <memory>
 #include <optional>
 
 #include "commands.h"
@@ -14,15 +12,6 @@
 namespace flashmere::cli {
 namespace {
 
-struct UpgradeArgs {
-    std::string file;
-    DeviceArgs device;
-    bool noVerify = false;
-    bool skipErrors = false;
-    bool noV4 = false;
-    bool sn = false;
-};
-
 // The last JSON object of a run: its outcome, the message row when there is
 // one, and the reason beside it.
 void printJsonResult(int code, std::optional<MessageRow> row, const std::string& text,
@@ -35,6 +24,8 @@ void printJsonResult(int code, std::optional<MessageRow> row, const std::string&
                 reasonField.c_str(), code);
     std::fflush(stdout);
 }
+
+}  // namespace
 
 int runUpgradeCommand(const UpgradeArgs& args) {
     std::string error;
@@ -72,27 +63,6 @@ int runUpgradeCommand(const UpgradeArgs& args) {
         printJsonResult(code, outcome, textOf(outcome, style.languageIndex), panel.reason());
     }
     return code;
-}
-
-}  // namespace
-
-void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome) {
-    auto args = std::make_shared<UpgradeArgs>();
-    CLI::App* command = app.add_subcommand(
-        "upgrade", "Identify the device, write FILE into it, read it back and start it");
-    command->add_option("FILE", args->file, "Firmware file (.TVB)")->required();
-    addDeviceOptions(command, args->device);
-    command->add_flag("--no-verify", args->noVerify, "Do not read the pages back and compare");
-    command->add_flag("--skip-errors", args->skipErrors,
-                      "Go on with the next page when a page's attempts are used up");
-    command->add_flag("--no-v4", args->noV4, "Do not send the V4/V5/V6 wake-up frames");
-    command->add_flag("--sn", args->sn, "Send the S/N wake-up block");
-    command->footer(
-        "Exit codes: 0 Upgrade ok., 2 bad usage, 3 file unreadable, 4 file rejected, "
-        "10 Open communication port error!, 11 Connect device error!, 12 Model or PIN error!, "
-        "13 Firmware file type error! (device model differs), 14 Load firmware file error!, "
-        "15 Program/Download error!, 16 Verify error!");
-    attachRunner(command, outcome, [args] { return runUpgradeCommand(*args); });
 }
 
 }  // namespace flashmere::cli

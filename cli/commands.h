@@ -1,16 +1,80 @@
 #pragma once
 
-#include "cli_common.h"
+#include <string>
 
+#include "device_options.h"
+
+// The subcommands as plain functions of what their options hold. The options
+// themselves are registered in command_line.cpp, the one file that includes
+// CLI11 (it costs seconds to compile each time it is included).
 namespace flashmere::cli {
 
-// One registration function per subcommand, each in its own cmd_*.cpp.
-void registerInfoCommand(CLI::App& app, CommandOutcome& outcome);
-void registerPackCommand(CLI::App& app, CommandOutcome& outcome);
-void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome);
-void registerServiceCommands(CLI::App& app, CommandOutcome& outcome);
-void registerPortsCommand(CLI::App& app, CommandOutcome& outcome);
-void registerScanCommand(CLI::App& app, CommandOutcome& outcome);
-void registerFleetCommand(CLI::App& app, CommandOutcome& outcome);
+// Parses the command line and runs the chosen command; gives the exit code.
+// Help and version exit 0; a parse error prints one line and exits with
+// ExitCode::Usage.
+int runCommandLine(int argc, char** argv);
+
+struct InfoArgs {
+    std::string file;
+};
+int runInfoCommand(const InfoArgs& args);
+
+struct PackArgs {
+    std::string model;
+    std::string name;
+    std::string version;
+    std::string body;
+    std::string out;
+};
+int runPackCommand(const PackArgs& args);
+
+struct UpgradeArgs {
+    std::string file;
+    DeviceArgs device;
+    bool noVerify = false;
+    bool skipErrors = false;
+    bool noV4 = false;
+    bool sn = false;
+};
+int runUpgradeCommand(const UpgradeArgs& args);
+
+// query, erase and readback: each reads the fields it needs.
+struct ServiceArgs {
+    std::string what;  // query: sn, id or ver
+    std::string file;  // erase
+    std::string out = ".";
+    DeviceArgs device;
+};
+int runQueryCommand(const ServiceArgs& args);
+int runEraseCommand(const ServiceArgs& args);
+int runReadbackCommand(const ServiceArgs& args);
+
+struct PortsArgs {
+    bool json = false;
+};
+int runPortsCommand(const PortsArgs& args);
+
+struct ScanArgs {
+    DeviceArgs device;
+    std::string ids = "0-31";
+    int timeoutMs = 300;
+};
+int runScanCommand(const ScanArgs& args);
+
+struct FleetArgs {
+    std::string manifest;
+    std::string file;
+    int jobs = 8;
+    std::string report;
+    std::string resume;
+    std::string logs;
+    bool noVerify = false;
+    bool skipErrors = false;
+    bool noV4 = false;
+    bool sn = false;
+    std::string lang = "en";
+    bool json = false;
+};
+int runFleetCommand(const FleetArgs& args);
 
 }  // namespace flashmere::cli

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <QCoreApplication>
 #include <algorithm>
 #include <cctype>
@@ -69,34 +68,6 @@ std::string storedLinkText(const AppSettings& stored) {
 }
 
 }  // namespace
-
-void addDeviceOptions(CLI::App* command, DeviceArgs& args, bool withId) {
-    // An empty value (say, an unset shell variable) must not fall back to
-    // the stored link: that could reach another device than the one meant.
-    const CLI::Validator notEmpty(
-        [](std::string& value) { return value.empty() ? std::string("is empty") : std::string(); },
-        "NOT EMPTY");
-    auto* net = command->add_option("--net", args.net,
-                                    "Device on TCP: HOST[:PORT] (port 5003 when left out)");
-    auto* com = command->add_option("--com", args.com,
-                                    "Device on a serial port: a name such as ttyUSB0, or a path");
-    net->excludes(com)->check(notEmpty);
-    com->check(notEmpty);
-    command->add_option("--mode", args.mode, "Serial settings, e.g. \"19200,e,8,1\"")
-        ->needs(com)
-        ->check(notEmpty);
-    if (withId) {
-        command->add_option("--id", args.id, "Device ID, 0 to 9999")
-            ->check(CLI::Range(0, 9999))
-            ->default_val(0);
-    }
-    command->add_option("--pin", args.pin, "PIN, 1 to 4 hexadecimal digits (9174 sends none)")
-        ->default_val("9174");
-    command->add_option("--lang", args.lang, "Language of the messages: en, zh-CN or zh-TW")
-        ->default_val("en");
-    command->add_flag("--json", args.json, "One JSON object per event on stdout");
-    command->add_flag("--trace", args.traces, "Show every frame sent and the reply payloads");
-}
 
 std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std::string& error) {
     ResolvedOptions resolved;

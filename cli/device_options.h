@@ -24,8 +24,6 @@ struct DeviceArgs {
     bool traces = false;
 };
 
-void addDeviceOptions(CLI::App* command, DeviceArgs& args, bool withId = true);
-
 // The options a run starts from, or the reason the command line is unusable.
 struct ResolvedOptions {
     OperatorOptions options;
