@@ -5,7 +5,6 @@
 #include <QAudioSink>
 #include <QBuffer>
 #include <QMediaDevices>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -43,12 +42,7 @@ QByteArray sineSamples(int frequencyHz, int durationMs, int sampleRate) {
     return bytes;
 }
 
-QtTonePlayer::QtTonePlayer(QObject* parent) : QObject(parent) {
-    // The first look at the audio outputs loads the sound system's backend,
-    // some milliseconds. Taken once the event loop runs, it is not paid by
-    // the first tone, which ends the first run.
-    QTimer::singleShot(0, this, [] { QMediaDevices::defaultAudioOutput(); });
-}
+QtTonePlayer::QtTonePlayer(QObject* parent) : QObject(parent) {}
 
 QtTonePlayer::~QtTonePlayer() {
     stopCurrent();
