@@ -27,36 +27,51 @@ void UpdateCoalescer::set(Slot slot, Update update) {
 }
 
 void UpdateCoalescer::timerFlush() {
+    Pending due;
     {
         std::lock_guard lock(mutex_);
-        armed_ = false;
         everApplied_ = true;
         lastTimerFlushMs_ = clock_.nowMs();
+        std::swap(due, pending_);
+        // While updates keep coming the timer re-arms itself here, on the
+        // window's thread: set() then has nothing to arm, and a repaint
+        // costs the window one wake-up instead of two (the arming and the
+        // timer). The first tick that finds nothing pending ends the chain.
+        armed_ = anyPending(due);
     }
-    flush();
+    if (anyPending(due)) {
+        arm_(intervalMs_);
+        applyAll(due);
+    }
 }
 
 UpdateCoalescer::Update UpdateCoalescer::take() {
-    std::array<Update, kSlots> due;
+    Pending due;
     {
         std::lock_guard lock(mutex_);
         std::swap(due, pending_);
     }
-    if (std::none_of(due.begin(), due.end(), [](const Update& u) { return bool(u); })) {
+    if (!anyPending(due)) {
         return {};
     }
-    return [due = std::move(due)] {
-        for (const Update& update : due) {
-            if (update) {
-                update();
-            }
-        }
-    };
+    return [due = std::move(due)] { applyAll(due); };
 }
 
 void UpdateCoalescer::flush() {
     if (const Update due = take()) {
         due();
+    }
+}
+
+bool UpdateCoalescer::anyPending(const Pending& updates) {
+    return std::any_of(updates.begin(), updates.end(), [](const Update& u) { return bool(u); });
+}
+
+void UpdateCoalescer::applyAll(const Pending& updates) {
+    for (const Update& update : updates) {
+        if (update) {
+            update();
+        }
     }
 }
 

@@ -37,7 +37,8 @@ class UpdateCoalescer {
     // Keeps update as the latest of its slot, replacing one not yet applied,
     // and arms the timer unless it is armed.
     void set(Slot slot, Update update);
-    // The armed timer's end: applies what is pending.
+    // The armed timer's end, on the window's thread: applies what is
+    // pending, and arms the timer again when there was something.
     void timerFlush();
     // Takes what is pending as one update (empty when nothing is), for the
     // caller to apply before an update that must come after them (a message,
@@ -49,11 +50,15 @@ class UpdateCoalescer {
     void flush();
 
   private:
+    using Pending = std::array<Update, kSlots>;
+    static bool anyPending(const Pending& updates);
+    static void applyAll(const Pending& updates);
+
     Clock& clock_;
     Arm arm_;
     const std::int64_t intervalMs_;
     std::mutex mutex_;
-    std::array<Update, kSlots> pending_;
+    Pending pending_;
     bool armed_ = false;
     bool everApplied_ = false;
     std::int64_t lastTimerFlushMs_ = 0;

@@ -893,9 +893,12 @@ void WindowTest::toneWithoutSoundCard() {
 void WindowTest::repaintsCoalesced() {
     VirtualClock clock;
     std::int64_t due = -1;  // when the armed timer ends; -1: not armed
+    bool inTimer = false;
+    int armedBySet = 0;  // each is a wake-up of the window's thread of its own
     UpdateCoalescer updates(clock, [&](std::int64_t delay) {
         QVERIFY(due < 0);
         due = clock.nowMs() + delay;
+        armedBySet += inTimer ? 0 : 1;
     });
     int shown = -1;
     int applications = 0;
@@ -904,7 +907,9 @@ void WindowTest::repaintsCoalesced() {
         if (due >= 0 && clock.nowMs() >= due) {
             due = -1;
             timedAt.push_back(clock.nowMs());
+            inTimer = true;
             updates.timerFlush();
+            inTimer = false;
         }
     };
     for (int page = 0; page < 500; ++page) {
@@ -917,6 +922,7 @@ void WindowTest::repaintsCoalesced() {
         fireIfDue();
     }
     QVERIFY(applications >= 29 && applications <= 32);
+    QCOMPARE(armedBySet, 1);
     for (std::size_t i = 1; i < timedAt.size(); ++i) {
         QVERIFY(timedAt[i] - timedAt[i - 1] >= UpdateCoalescer::kDefaultIntervalMs);
     }
@@ -924,6 +930,9 @@ void WindowTest::repaintsCoalesced() {
     clock.advance(UpdateCoalescer::kDefaultIntervalMs);
     fireIfDue();
     QCOMPARE(shown, 499);
+    clock.advance(UpdateCoalescer::kDefaultIntervalMs);
+    fireIfDue();  // finds nothing: the chain ends
+    QCOMPARE(due, std::int64_t{-1});
 
     // What was pending when an ordered update came goes with it; what came
     // after stays behind it.
