@@ -109,6 +109,9 @@ int runQueryCommand(const ServiceArgs& args) {
         args.device, true,
         [&](ServiceContext& context, const ConsolePanel& panel, const ConsolePanel::Style& style) {
             const QueryResult result = runDeviceQuery(context, query);
+            if (!result.failure.empty()) {
+                context.panel.setPnMsgReason(result.failure);
+            }
             if (!result.linkOpened) {
                 return report(panel, style, 10, "cannot open the link to the device");
             }
@@ -116,12 +119,12 @@ int runQueryCommand(const ServiceArgs& args) {
             const std::string rx = hexTrace(result.replyPayload);
             if (style.json) {
                 std::printf(
-                    "{\"event\":\"query\",\"request\":%s,\"answered\":%s,"
+                    "{\"event\":\"query\",\"request\":%s,\"sent\":%s,\"answered\":%s,"
                     "\"reply\":%s}\n",
-                    jsonString(tx).c_str(), result.answered ? "true" : "false",
-                    jsonString(rx).c_str());
+                    jsonString(tx).c_str(), result.sent ? "true" : "false",
+                    result.answered ? "true" : "false", jsonString(rx).c_str());
             } else {
-                std::printf("TX: %s\nRX: %s\n", tx.c_str(),
+                std::printf("TX: %s%s\nRX: %s\n", tx.c_str(), result.sent ? "" : "(not sent)",
                             result.answered ? rx.c_str() : "(no reply)");
             }
             return result.answered ? report(panel, style, 0, "reply received")

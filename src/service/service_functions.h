@@ -33,9 +33,12 @@ enum class DeviceQuery : std::uint16_t {
 
 struct QueryResult {
     bool linkOpened = false;
+    bool sent = false;  // false when the TCP connection never came up
     bool answered = false;
-    std::vector<std::uint8_t> request;       // the frame sent
+    std::vector<std::uint8_t> request;       // the frame sent, or that would have been
     std::vector<std::uint8_t> replyPayload;  // the reply's payload when answered
+    // Without an answer: what was tried and what to check, for the operator.
+    std::string failure;
 };
 
 // Opens the link, sends one query, closes the link. The request shows in

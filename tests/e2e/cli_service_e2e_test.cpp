@@ -91,7 +91,12 @@ TEST_F(CliServiceTest, QueryWithoutAnAnswerAndBadUsage) {
     ProcessResult r = runCli({"query", "id", "--net", endpoint}, settings(), 30000);
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 11) << r.out.toStdString();
-    EXPECT_EQ(r.lines().last(), "no reply");
+    EXPECT_EQ(r.lines(), QStringList({"TX: 05 00 08 88 01 00 02 00 01 55 63 (not sent)",
+                                      "RX: (no reply)", "no reply"}));
+    // Not a silent device: the connection was refused, and stderr says so.
+    EXPECT_TRUE(
+        r.err.startsWith("flashmere-cli: cannot connect to " + endpoint + ": connection refused"))
+        << r.err.toStdString();
 
     for (const QStringList& bad :
          {QStringList{"query", "serial", "--net", "127.0.0.1:1"},
