@@ -12,21 +12,29 @@ std::string describeLink(const LinkChannel& link) {
     return s.comPortName + " (" + s.comBaudRate + ")";
 }
 
+std::string linkOpenFailure(const LinkChannel& link, bool opened, const std::string& target) {
+    const std::string what = describeLink(link) + (target.empty() ? "" : " for " + target);
+    const std::string& why = link.openFailure();
+    if (!opened) {
+        return "cannot open " + what + ": " +
+               (why.empty() ? std::string("the port did not open") : why);
+    }
+    return why.empty() ? std::string() : "cannot connect to " + what + ": " + why;
+}
+
 std::string linkFailureReason(const DeviceSession& session, MessageRow message) {
     const LinkChannel& link = session.link;
     const std::string id = "device ID " + std::to_string(session.deviceAddress());
-    const std::string where = describeLink(link);
-    const std::string& why = link.openFailure();
     if (message == MessageRow::msgOpenPortError) {
-        return "cannot open " + where + " for " + id + ": " +
-               (why.empty() ? std::string("the port did not open") : why);
+        return linkOpenFailure(link, false, id);
     }
     if (message != MessageRow::msgConnectError) {
         return {};
     }
-    if (!why.empty()) {
-        return "cannot connect to " + where + " for " + id + ": " + why;
+    if (std::string failed = linkOpenFailure(link, true, id); !failed.empty()) {
+        return failed;
     }
+    const std::string where = describeLink(link);
     if (link.bytesReceived() == 0) {
         return "no reply from " + id + " on " + where + " within " +
                std::to_string(kSilenceLimitMs) + " ms: is the ID right? try flashmere-cli scan" +

@@ -10,6 +10,12 @@ namespace flashmere {
 // "PORT (SETTINGS)" on a serial line.
 std::string describeLink(const LinkChannel& link);
 
+// Why a link did not come up, naming it and, when given, what it was for
+// ("cannot open ttyUSB0 (19200,e,8,1) for device ID 3: ..."; "cannot
+// connect to HOST:PORT: ..."). opened is what openLink() returned; empty when
+// the link is open and, over TCP, connected.
+std::string linkOpenFailure(const LinkChannel& link, bool opened, const std::string& target);
+
 // What to check after identification ended with "Open communication port
 // error!" or "Connect device error!": which link and device ID were tried and
 // why nothing came of them (the port or connection failed, or no byte came

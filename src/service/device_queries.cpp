@@ -14,10 +14,10 @@ constexpr std::uint16_t kQueryAddress = 1;
 
 // Why an opened link brought no answer to the query, and what to check.
 std::string unansweredReason(const LinkChannel& link) {
-    const std::string where = describeLink(link);
-    if (!link.openFailure().empty()) {
-        return "cannot connect to " + where + ": " + link.openFailure();
+    if (std::string failed = linkOpenFailure(link, true, ""); !failed.empty()) {
+        return failed;
     }
+    const std::string where = describeLink(link);
     if (link.lost()) {
         return where + ": " + link.lossNote();
     }
@@ -40,9 +40,7 @@ QueryResult runDeviceQuery(ServiceContext& context, DeviceQuery query) {
     LinkChannel link(context.transports, context.clock, context.panel);
     applyLinkOptions(link, context.options);
     if (!link.openLink()) {
-        const std::string& why = link.openFailure();
-        result.failure = "cannot open " + describeLink(link) + ": " +
-                         (why.empty() ? std::string("the port did not open") : why);
+        result.failure = linkOpenFailure(link, false, "");
         return result;
     }
     result.linkOpened = true;

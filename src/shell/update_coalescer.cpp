@@ -28,6 +28,7 @@ void UpdateCoalescer::set(Slot slot, Update update) {
 
 void UpdateCoalescer::timerFlush() {
     Pending due;
+    bool rearm = false;
     {
         std::lock_guard lock(mutex_);
         everApplied_ = true;
@@ -37,9 +38,10 @@ void UpdateCoalescer::timerFlush() {
         // window's thread: set() then has nothing to arm, and a repaint
         // costs the window one wake-up instead of two (the arming and the
         // timer). The first tick that finds nothing pending ends the chain.
-        armed_ = anyPending(due);
+        rearm = anyPending(due);
+        armed_ = rearm;
     }
-    if (anyPending(due)) {
+    if (rearm) {
         arm_(intervalMs_);
         applyAll(due);
     }
