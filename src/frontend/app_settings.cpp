@@ -1,14 +1,17 @@
 #include "frontend/app_settings.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -22,7 +25,14 @@ namespace {
 // A settings file is a few hundred bytes; anything far larger is not ours.
 constexpr qint64 kMaxStoreBytes = 1 << 20;
 
-enum class StoreState { Missing, Readable, Broken };
+// Broken: a file that is there and reads, but not as a store (cut short,
+// garbage, far too large). Unreadable: not a file, or one the user may not
+// read: left as it is.
+enum class StoreState { Missing, Readable, Broken, Unreadable };
+
+// One reader or writer of the file at a time in this process: a device
+// operation stores its link from its own thread.
+std::mutex storeAccess;
 
 struct StoreContent {
     StoreState state = StoreState::Missing;
@@ -35,14 +45,12 @@ StoreContent readStore(const QString& path) {
     if (!info.exists()) {
         return content;
     }
-    content.state = StoreState::Broken;
-    if (!info.isFile() || info.size() > kMaxStoreBytes) {
-        return content;
-    }
+    content.state = StoreState::Unreadable;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
         return content;
     }
+    content.state = StoreState::Broken;
     const QByteArray bytes = file.read(kMaxStoreBytes + 1);
     if (bytes.size() > kMaxStoreBytes) {
         return content;
@@ -50,6 +58,9 @@ StoreContent readStore(const QString& path) {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        return content;
+    }
+    if (doc.object().contains(kSettingsKey) && !doc.object().value(kSettingsKey).isObject()) {
         return content;
     }
     content.state = StoreState::Readable;
@@ -83,27 +94,64 @@ bool ownerMayWrite(const QString& path) {
     return info.isWritable() && (info.permissions() & QFileDevice::WriteOwner);
 }
 
+// "settings.json.damaged-20261208-214500", with "-2", "-3"... when taken.
+QString asideName(const QString& path) {
+    const QString base =
+        path + ".damaged-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    QString name = base;
+    for (int n = 2; QFileInfo::exists(name) && n < 1000; ++n) {
+        name = base + "-" + QString::number(n);
+    }
+    return name;
+}
+
+// Renames a damaged store out of the way, keeping its bytes, and leaves a
+// fresh empty one in its place. The new name of the damaged file, or empty
+// when it could not be moved (the store then stays as it was).
+QString setAside(const QString& path) {
+    const QString aside = asideName(path);
+    if (!QFile::rename(path, aside)) {
+        return {};
+    }
+    QSaveFile file(path);
+    QJsonObject root;
+    root.insert(kSettingsKey, QJsonObject());
+    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) {
+        file.commit();
+    }
+    return aside;
+}
+
+// The store as read, a damaged one set aside first (its new name into
+// *aside); call with storeAccess held.
+StoreContent readHealing(const QString& path, QString* aside) {
+    StoreContent content = readStore(path);
+    if (content.state == StoreState::Broken && ownerMayWrite(path)) {
+        const QString moved = setAside(path);
+        if (!moved.isEmpty()) {
+            *aside = moved;
+            content = readStore(path);
+        }
+    }
+    return content;
+}
+
 // Writes the given values into the key, keeping every other value and key of
-// the file. Nothing is written over a file that does not read as a store.
-bool writeValues(const QString& path, const QJsonObject& values) {
+// the file. A damaged store is set aside first (its new name into *aside);
+// nothing is written over one that cannot be read or is marked read-only.
+bool writeValues(const QString& path, const QJsonObject& values, QString* aside) {
     if (path.isEmpty()) {
         return false;
     }
-    // A device operation stores its link from its own thread: one write at a
-    // time, so that no read-merge-write loses another's values.
-    static std::mutex writing;
-    const std::lock_guard lock(writing);
-    StoreContent content = readStore(path);
-    if (content.state == StoreState::Broken || !ownerMayWrite(path)) {
+    // One write at a time, so that no read-merge-write loses another's values.
+    const std::lock_guard lock(storeAccess);
+    StoreContent content = readHealing(path, aside);
+    if (content.state == StoreState::Broken || content.state == StoreState::Unreadable ||
+        !ownerMayWrite(path)) {
         return false;
     }
-    QJsonObject key;
-    if (content.root.contains(kSettingsKey)) {
-        if (!content.root.value(kSettingsKey).isObject()) {
-            return false;
-        }
-        key = content.root.value(kSettingsKey).toObject();
-    }
+    QJsonObject key = content.root.value(kSettingsKey).toObject();
     for (auto it = values.begin(); it != values.end(); ++it) {
         key.insert(it.key(), it.value());
     }
@@ -159,10 +207,16 @@ void AppSettings::loadSettings() {
     comPortNameStored = false;
     readBackFolder.clear();
 
+    deviceId.reset();
+    recentFirmwareFiles.clear();
+
     if (storePath_.isEmpty()) {
         return;
     }
-    const StoreContent content = readStore(storePath_);
+    const StoreContent content = [this] {
+        const std::lock_guard lock(storeAccess);
+        return readHealing(storePath_, &damagedStoreSetAside);
+    }();
     if (content.state != StoreState::Readable) {
         return;
     }
@@ -177,6 +231,7 @@ void AppSettings::loadSettings() {
     if (const QJsonValue folder = key.value(kValueReadBackFolder); folder.isString()) {
         readBackFolder = folder.toString().toStdString();
     }
+    readDeviceIdAndRecentFiles(key);
 
     if (key.contains(kValueType)) {
         const auto type = asInt32(key.value(kValueType));
@@ -213,19 +268,58 @@ bool AppSettings::storeLinkSettings() {
     values.insert(kValueNetIP, qs(netIP));
     values.insert(kValueComBaudRate, qs(comBaudRate));
     values.insert(kValueComPortName, qs(comPortName));
-    return writeValues(storePath_, values);
+    if (deviceId) {
+        values.insert(kValueDeviceId, *deviceId);
+    }
+    return writeValues(storePath_, values, &damagedStoreSetAside);
 }
 
 bool AppSettings::storeLanguage() {
     QJsonObject values;
     values.insert(kValueLanguageFlag, qs(languageFlag));
-    return writeValues(storePath_, values);
+    return writeValues(storePath_, values, &damagedStoreSetAside);
 }
 
 bool AppSettings::storeReadBackFolder() {
     QJsonObject values;
     values.insert(kValueReadBackFolder, qs(readBackFolder));
-    return writeValues(storePath_, values);
+    return writeValues(storePath_, values, &damagedStoreSetAside);
+}
+
+bool AppSettings::storeRecentFirmwareFiles() {
+    QJsonArray files;
+    for (const std::string& file : recentFirmwareFiles) {
+        files.append(qs(file));
+    }
+    QJsonObject values;
+    values.insert(kValueRecentFirmwareFiles, files);
+    return writeValues(storePath_, values, &damagedStoreSetAside);
+}
+
+void AppSettings::rememberFirmwareFile(const std::string& path) {
+    std::erase(recentFirmwareFiles, path);
+    recentFirmwareFiles.insert(recentFirmwareFiles.begin(), path);
+    if (recentFirmwareFiles.size() > kRecentFirmwareFileCount) {
+        recentFirmwareFiles.resize(kRecentFirmwareFileCount);
+    }
+}
+
+// Outside the reading order of the link values, like the read-back folder:
+// each taken when it holds what it should, else ignored.
+void AppSettings::readDeviceIdAndRecentFiles(const QJsonObject& key) {
+    if (const auto id = asInt32(key.value(kValueDeviceId)); id && *id >= 0 && *id <= 9999) {
+        deviceId = *id;
+    }
+    for (const QJsonValue file : key.value(kValueRecentFirmwareFiles).toArray()) {
+        if (file.isString() && !file.toString().isEmpty() &&
+            recentFirmwareFiles.size() < kRecentFirmwareFileCount) {
+            std::string path = file.toString().toStdString();
+            if (std::find(recentFirmwareFiles.begin(), recentFirmwareFiles.end(), path) ==
+                recentFirmwareFiles.end()) {
+                recentFirmwareFiles.push_back(std::move(path));
+            }
+        }
+    }
 }
 
 void AppSettings::chooseLanguage(int index) {

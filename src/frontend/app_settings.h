@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/link_channel.h"
 
@@ -22,15 +26,22 @@ inline constexpr const char* kValueNetPort = "NetPort";
 inline constexpr const char* kValueLanguageFlag = "LanguageFlag";
 // The folder the read-back service last wrote its files into.
 inline constexpr const char* kValueReadBackFolder = "ReadBackFolder";
+// The device ID of the last link a device answered on (0..9999).
+inline constexpr const char* kValueDeviceId = "DeviceID";
+// The firmware files chosen last, newest first (at most 8 paths).
+inline constexpr const char* kValueRecentFirmwareFiles = "RecentFirmwareFiles";
+inline constexpr std::size_t kRecentFirmwareFileCount = 8;
 
 // The process's settings: how to reach the device and the language.
 //
 // The store is a JSON file (default: <config>/Flashmere/settings.json, or the
 // file named by FLASHMERE_SETTINGS_FILE, or the path given here) holding one
-// object under the key path with the named values. Reading never creates it;
-// writing replaces it atomically. Nothing here ever reports a failure to the
-// operator: an unreadable store reads as defaults, an unwritable one stores
-// nothing.
+// object under the key path with the named values. Reading never creates a
+// missing one; writing replaces it atomically. A damaged store (cut short,
+// garbage) is renamed aside with the time in its name and a fresh one
+// written, so that saving goes on; damagedStoreSetAside then names it, for
+// the operator to be told once. A store the user may not read or write is
+// left alone: it reads as defaults and stores nothing.
 class AppSettings {
   public:
     explicit AppSettings(QString storePath = {});
@@ -52,21 +63,33 @@ class AppSettings {
     // ReadBackFolder: where the read-back's folder dialog starts; empty until
     // the operator chose a folder once.
     std::string readBackFolder;
+    // DeviceID: stored with the link when set; empty when never stored.
+    std::optional<int> deviceId;
+    // RecentFirmwareFiles, newest first, as UTF-8 paths.
+    std::vector<std::string> recentFirmwareFiles;
+    // Where a damaged store was moved by the last load or store; empty when
+    // none was.
+    QString damagedStoreSetAside;
 
     // Defaults, then every value present in the store, in the order TYPE,
     // ComBaudRate, ComPortName, NetIP, NetPort, LanguageFlag. A value of the
     // wrong type stops the reading there; what was read before it stays.
-    // ReadBackFolder is read on its own: a wrong type leaves it empty.
+    // ReadBackFolder, DeviceID and RecentFirmwareFiles are read on their
+    // own: a wrong type leaves them empty.
     void loadSettings();
 
     // Writes TYPE (1 for NET, else 0), NetPort, NetIP, ComBaudRate and
-    // ComPortName. False when nothing could be stored. The store* calls may
+    // ComPortName, and DeviceID when set. False when nothing could be stored. The store* calls may
     // come from any thread: writes of the file are serialized.
     bool storeLinkSettings();
     // Writes LanguageFlag. False when nothing could be stored.
     bool storeLanguage();
     // Writes ReadBackFolder. False when nothing could be stored.
     bool storeReadBackFolder();
+    // Writes RecentFirmwareFiles. False when nothing could be stored.
+    bool storeRecentFirmwareFiles();
+    // Puts path first in the recent files, once, keeping at most 8.
+    void rememberFirmwareFile(const std::string& path);
 
     // The language menu: index 0..2 with its stored name.
     void chooseLanguage(int index);
@@ -80,6 +103,8 @@ class AppSettings {
     static QString defaultStorePath();
 
   private:
+    void readDeviceIdAndRecentFiles(const QJsonObject& key);
+
     QString storePath_;
 };
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -149,17 +150,37 @@ TEST_F(SettingsStoreTest, ReadBackFolderIsReadOnItsOwnAndKeptByOtherStores) {
     EXPECT_EQ(load().readBackFolder, "/tmp/out dir");
 }
 
-TEST_F(SettingsStoreTest, BrokenOrReadOnlyStoreIsLeftAlone) {
+// A store cut short or full of garbage would stop all saving: it is set
+// aside whole, under a name with the time, and a fresh one takes its place.
+TEST_F(SettingsStoreTest, DamagedStoreIsSetAsideAndSavingGoesOn) {
+    for (const QByteArray& damaged :
+         {QByteArray("{\"\\\\Software\\\\TOLVA\\\\Flashmere\": {\"NetP"),
+          QByteArray(300, '\xC3')}) {
+        writeRaw(damaged);
+        AppSettings s = load();
+        expectDefaults(s);
+        ASSERT_FALSE(s.damagedStoreSetAside.isEmpty());
+        EXPECT_TRUE(
+            QFileInfo(s.damagedStoreSetAside).fileName().startsWith("settings.json.damaged-"))
+            << s.damagedStoreSetAside.toStdString();
+        QFile aside(s.damagedStoreSetAside);
+        ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+        EXPECT_EQ(aside.readAll(), damaged);
+        s.chooseLanguage(2);
+        EXPECT_TRUE(s.storeLanguage());
+        EXPECT_EQ(load().languageIndex, 2);
+        EXPECT_TRUE(load().damagedStoreSetAside.isEmpty());  // told once
+    }
+    // Damaged while running: the next store sets it aside too.
+    AppSettings running = load();
     writeRaw("{broken");
-    AppSettings s(path());
-    s.chooseLanguage(2);
-    EXPECT_FALSE(s.storeLanguage());
-    EXPECT_FALSE(s.storeLinkSettings());
-    QFile file(path());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray("{broken"));
-    file.close();
+    running.deviceId = 12;
+    EXPECT_TRUE(running.storeLinkSettings());
+    EXPECT_FALSE(running.damagedStoreSetAside.isEmpty());
+    EXPECT_EQ(load().deviceId, std::optional<int>(12));
+}
 
+TEST_F(SettingsStoreTest, ReadOnlyStoreIsLeftAlone) {
     writeKey({{kValueLanguageFlag, "English"}});
     const QByteArray before = [&] {
         QFile f(path());
@@ -167,12 +188,34 @@ TEST_F(SettingsStoreTest, BrokenOrReadOnlyStoreIsLeftAlone) {
         return f.readAll();
     }();
     ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    AppSettings s(path());
+    s.chooseLanguage(2);
     EXPECT_FALSE(s.storeLanguage());
     QFile again(path());
     ASSERT_TRUE(again.open(QIODevice::ReadOnly));
     EXPECT_EQ(again.readAll(), before);
     // Reading a read-only store still works.
     EXPECT_EQ(load().languageFlag, "English");
+}
+
+// The ID and the recent files are untrusted values: taken only in range and
+// as strings, at most eight, no repeats.
+TEST_F(SettingsStoreTest, DeviceIdAndRecentFilesReadOnlyWhenSound) {
+    QJsonArray files{"/a.TVB", 7, "/b.TVB", "/a.TVB"};
+    for (int i = 0; i < 10; ++i) {
+        files.append(QString("/f%1.TVB").arg(i));
+    }
+    writeKey({{kValueDeviceId, 10000}, {kValueRecentFirmwareFiles, files}});
+    AppSettings s = load();
+    EXPECT_FALSE(s.deviceId.has_value());
+    ASSERT_EQ(s.recentFirmwareFiles.size(), kRecentFirmwareFileCount);
+    EXPECT_EQ(s.recentFirmwareFiles[0], "/a.TVB");
+    EXPECT_EQ(s.recentFirmwareFiles[1], "/b.TVB");
+    s.rememberFirmwareFile("/b.TVB");
+    EXPECT_EQ(s.recentFirmwareFiles[0], "/b.TVB");
+    EXPECT_EQ(s.recentFirmwareFiles[1], "/a.TVB");
+    EXPECT_TRUE(s.storeRecentFirmwareFiles());
+    EXPECT_EQ(load().recentFirmwareFiles, s.recentFirmwareFiles);
 }
 
 TEST_F(SettingsStoreTest, EnvironmentNamesTheStore) {
