@@ -7,6 +7,7 @@
 #include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
+#include "service/other_family.h"
 #include "upgrade/upgrade_run.h"
 
 namespace flashmere::cli {
@@ -57,6 +58,9 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     ConsolePanel panel(options, style);
     QtTransportFactory transports;
     DeviceRunContext context{panel, transports, systemClock(), image};
+    context.askOtherFamily = [&](const OperatorOptions& asked, std::uint16_t id) {
+        return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);
+    };
     const MessageRow outcome = runUpgrade(context);
     const int code = exitCodeFor(outcome);
     if (style.json) {

@@ -43,6 +43,10 @@ class ConsolePanel final : public OperatorPanel {
     void showRebootWait(int rebootSeconds) override;
     void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override;
     void closeRebootWait() override;
+    std::string noReplyAdvice(bool serialLink) const override {
+        return std::string("is --id right? (flashmere-cli scan lists the IDs that answer)") +
+               (serialLink ? "; are --com and --mode right?" : "");
+    }
 
     void setEdtTX(const std::string& text) override;
     void setEdtRX(const std::string& text) override;

@@ -67,6 +67,16 @@ std::string storedLinkText(const AppSettings& stored) {
     return "--com " + stored.comPortName + " --mode " + stored.comBaudRate;
 }
 
+void reportDamagedStore(const AppSettings& stored) {
+    if (!stored.damagedStoreSetAside.isEmpty()) {
+        std::fprintf(stderr,
+                     "%s: the settings file %s could not be read; it was kept as %s and a fresh "
+                     "one written\n",
+                     kProgramName, oneLine(stored.storePath().toStdString()).c_str(),
+                     oneLine(stored.damagedStoreSetAside.toStdString()).c_str());
+    }
+}
+
 }  // namespace
 
 std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std::string& error) {
@@ -84,9 +94,18 @@ std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std:
 
     AppSettings stored;
     stored.loadSettings();
+    reportDamagedStore(stored);
     if (args.net.empty() && args.com.empty()) {
         if (!stored.linkStored) {
             error = "no device link given: use --net HOST[:PORT] or --com PORT";
+            return std::nullopt;
+        }
+        // Refused here, naming where it came from, rather than by the link.
+        if (const std::string problem = netSettingsProblem(stored.linkSettings());
+            stored.linkKind == kLinkNet && !problem.empty()) {
+            error = "the stored link " + oneLine(storedLinkText(stored)) +
+                    " cannot be used: " + oneLine(problem) +
+                    "; give --net HOST[:PORT] or --com PORT";
             return std::nullopt;
         }
         std::fprintf(stderr, "%s: using the stored link %s\n", kProgramName,
@@ -133,7 +152,8 @@ int chooseFirmwareFile(const std::string& path, FirmwareImage& image, std::strin
         return 0;
     }
     const std::string text = selection.opened
-                                 ? oneLine(path) + ": " + textOf(MessageRow::msgFileTypeError, 0)
+                                 ? oneLine(path) + ": " + textOf(MessageRow::msgFileTypeError, 0) +
+                                       " (" + selection.refusal + ")"
                                  : "cannot open " + oneLine(path) + ": " + unreadableReason(path);
     if (cause != nullptr) {
         *cause = text;

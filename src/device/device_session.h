@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -12,6 +14,15 @@
 #include "operator/operator_panel.h"
 
 namespace flashmere {
+
+// What a read-only request in the other protocol family found at the ID.
+struct OtherFamilyAnswer {
+    std::string note;         // what answered, for the reason
+    bool otherModel = false;  // a device of a model other than the file's answered
+};
+// Asks the device ID once, read-only, in the protocol family that the file's
+// model does not use; empty when nothing answered there.
+using OtherFamilyCheck = std::function<std::optional<OtherFamilyAnswer>(std::uint16_t id)>;
 
 // The state one device operation works on: the open link, the window it
 // reports to, the options it read at its start and the firmware image.
@@ -27,6 +38,8 @@ class DeviceSession {
     Clock& clock;
     FirmwareImage& image;
     const OperatorOptions options;
+    // Asked when identification got no byte back; none: not asked.
+    OtherFamilyCheck askOtherFamily;
 
     // The device ID that every command carries (sbID); identification of the
     // text family moves it to the address the device reported.

@@ -37,16 +37,38 @@ void fillPanel(DeviceSession& s, DevicePanel panel, const std::string& text) {
     s.panel.setDevicePanel(panel, text);
 }
 
+// A connected link on which no byte came back: the device may speak the
+// other protocol family (a file for another model). Asked once, on a link of
+// its own, after this one is closed.
+void explainSilence(DeviceSession& s, MessageRow& message, std::string& reason) {
+    const bool silent =
+        message == MessageRow::msgConnectError && s.link.connected() && s.link.bytesReceived() == 0;
+    if (!silent || !s.askOtherFamily) {
+        return;
+    }
+    s.link.closeLink();
+    const auto answer = s.askOtherFamily(s.deviceAddress());
+    if (!answer) {
+        return;
+    }
+    if (answer->otherModel) {
+        message = MessageRow::msgFileTypeError;
+    }
+    reason = answer->note;
+}
+
 // Ends a failed identification: link closed, message, red lamp, low tone.
 // A link the system reported lost is a connection failure, whatever the
 // replies that did not come would have suggested; a link that never opened
-// or a device that never answered gets what to check.
+// or a device that never answered gets what to check, or what answered in
+// the other protocol family.
 bool fail(DeviceSession& s, MessageRow message, std::string reason = {}) {
     if (s.link.lost()) {
         message = MessageRow::msgConnectError;
         reason = "the link was lost during identification (" + s.link.lossNote() + ")";
     } else if (reason.empty()) {
         reason = linkFailureReason(s, message);
+        explainSilence(s, message, reason);
     }
     s.link.closeLink();
     if (reason.empty()) {

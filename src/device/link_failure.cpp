@@ -7,7 +7,9 @@ std::string describeLink(const LinkChannel& link) {
     if (link.isNet()) {
         const bool v6 = s.netIP.find(':') != std::string::npos;
         const std::string host = v6 ? "[" + s.netIP + "]" : s.netIP;
-        return host + ":" + std::to_string(tcpPortFor(s.netPort));
+        // The port as given when it is none: never a port that was not tried.
+        const auto port = parseTcpPort(s.netPort);
+        return host + ":" + (port ? std::to_string(*port) : s.netPort);
     }
     return s.comPortName + " (" + s.comBaudRate + ")";
 }
@@ -37,8 +39,8 @@ std::string linkFailureReason(const DeviceSession& session, MessageRow message) 
     const std::string where = describeLink(link);
     if (link.bytesReceived() == 0) {
         return "no reply from " + id + " on " + where + " within " +
-               std::to_string(kSilenceLimitMs) + " ms: is the ID right? try flashmere-cli scan" +
-               (link.isNet() ? "" : "; are the port and its settings right?");
+               std::to_string(kSilenceLimitMs) +
+               " ms: " + session.panel.noReplyAdvice(!link.isNet());
     }
     return where + " answered, but identification of " + id +
            " did not complete: is this the device's address, and the file for its model?";

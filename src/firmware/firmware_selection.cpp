@@ -33,6 +33,22 @@ std::optional<StoredStart> readStoredStart(const std::string& path) {
     return start;
 }
 
+// What the header's fault means for the operator.
+std::string describeRefusal(const FirmwareHeader& header, std::size_t storedSize) {
+    if (header.fault == HeaderFault::TooShort) {
+        return "the file holds " + std::to_string(storedSize) +
+               " bytes, fewer than the 32 of a firmware header: it is not a firmware file, or "
+               "it was cut short";
+    }
+    std::string shown;
+    for (const char c : header.headerMagic) {
+        const auto u = static_cast<unsigned char>(c);
+        shown += u >= 0x20 && u < 0x7F ? std::string(1, c) : "?";
+    }
+    return "its header does not start with \"" + std::string(kHeaderMagic) + "\" (it reads \"" +
+           shown + "\"): it is not a firmware file for this tool";
+}
+
 }  // namespace
 
 void beginFirmwareSelection(FirmwareImage& image) {
@@ -70,6 +86,7 @@ FileSelection selectFirmwareFile(const std::string& path, FirmwareImage& image) 
     image.modelCode = header.modelCode;
     image.headerMagic = header.headerMagic;
     if (!header.accepted()) {
+        selection.refusal = describeRefusal(header, start->size);
         return selection;
     }
     image.firmwareName = header.firmwareName;

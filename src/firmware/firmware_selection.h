@@ -18,6 +18,9 @@ struct FileSelection {
     std::string fileCaption;     // pnFile: the full path
     std::string nameCaption;     // pnFileName
     std::string versionCaption;  // pnFileVer
+    // Why an opened file's header was refused, for the reason beside the
+    // message; empty when accepted or not opened.
+    std::string refusal;
 };
 
 // Invalidates the previous choice before the open dialog runs: model code 0

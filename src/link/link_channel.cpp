@@ -29,6 +29,27 @@ std::uint16_t tcpPortFor(std::string_view netPort) {
     return static_cast<std::uint16_t>(value);
 }
 
+std::optional<std::uint16_t> parseTcpPort(std::string_view netPort) {
+    unsigned value = 0;
+    const char* end = netPort.data() + netPort.size();
+    const auto [ptr, ec] = std::from_chars(netPort.data(), end, value);
+    if (netPort.empty() || netPort.front() == '+' || ec != std::errc{} || ptr != end ||
+        value == 0 || value > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+std::string netSettingsProblem(const LinkSettings& settings) {
+    if (settings.netIP.find_first_not_of(" \t") == std::string::npos) {
+        return "no host given: the device's IP address or host name is empty";
+    }
+    if (!parseTcpPort(settings.netPort)) {
+        return "the TCP port \"" + settings.netPort + "\" is not a number from 1 to 65535";
+    }
+    return {};
+}
+
 LinkChannel::LinkChannel(TransportFactory& factory, Clock& clock, TraceSink& trace)
     : factory_(factory), clock_(clock), trace_(trace) {}
 
@@ -40,6 +61,12 @@ bool LinkChannel::openLink() {
     closeLink();
     openFailure_.clear();
     if (isNet()) {
+        // Refused before any connection: a guessed port would reach another
+        // service, and the reason would blame a port nobody gave.
+        if (std::string problem = netSettingsProblem(settings); !problem.empty()) {
+            openFailure_ = std::move(problem);
+            return false;
+        }
         transport_ = factory_.openTcp(settings.netIP, tcpPortFor(settings.netPort), kConnectWaitMs);
         connectedAtOpen_ = transport_ && transport_->connected();
         if (!connectedAtOpen_) {

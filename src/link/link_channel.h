@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,6 +29,12 @@ constexpr std::uint16_t kFallbackTcpPort = 4001;
 
 // The TCP port of a netPort text: a decimal number from 0 to 65535, or 4001.
 std::uint16_t tcpPortFor(std::string_view netPort);
+// A netPort text that is a TCP port a device can listen on: decimal digits
+// only, 1 to 65535; empty for anything else.
+std::optional<std::uint16_t> parseTcpPort(std::string_view netPort);
+// Why the TCP settings cannot be used (no host, a port that is no TCP port),
+// naming the value as given; empty when they can.
+std::string netSettingsProblem(const LinkSettings& settings);
 
 // The one link between the tool and a device, opened at the start of a device
 // operation and closed at its end. Not thread-safe: a device operation owns it
@@ -50,9 +57,11 @@ class LinkChannel {
     // many IDs waits less than an upgrade.
     std::int64_t silenceLimitMs = kSilenceLimitMs;
 
-    // Closes, then opens by linkKind. A serial port that cannot be opened
-    // gives false with nothing left open; a TCP link always gives true, and
-    // a connection that did not come up within 5000 ms fails every exchange.
+    // Closes, then opens by linkKind. A serial port that cannot be opened,
+    // or TCP settings without a host or with a port that is no TCP port,
+    // give false with nothing left open (never a guessed port); otherwise a
+    // TCP link gives true, and a connection that did not come up within
+    // 5000 ms fails every exchange.
     bool openLink();
     void closeLink();
     // Why the last openLink left no usable link (the serial port did not

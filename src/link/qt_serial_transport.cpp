@@ -73,7 +73,7 @@ std::string serialInUseNote(const std::string& portName) {
 
 std::string serialMissingNote(const std::string& portName) {
     return "no port " + shown(portName) +
-           " on this system: is the adapter plugged in? (flashmere-cli ports lists the ports)";
+           " on this system: is the adapter plugged in, and is the port name right?";
 }
 
 std::string applySerialMode(QSerialPort& port, const SerialMode& mode) {

@@ -21,8 +21,8 @@ constexpr int kMaxDiscardRounds = 16;
 std::string connectFailure(const QTcpSocket& socket, std::int64_t connectTimeoutMs) {
     switch (socket.error()) {
         case QAbstractSocket::ConnectionRefusedError:
-            return "connection refused: nothing listens on that port (is the device, or "
-                   "flashmere-devsim, running there? is the port right?)";
+            return "connection refused: nothing listens on that port (is the device running "
+                   "there? is the port right?)";
         case QAbstractSocket::HostNotFoundError:
             return "host name not found: check the name, or give the IP address";
         case QAbstractSocket::NetworkError:

@@ -70,6 +70,13 @@ class OperatorPanel : public TraceSink {
     virtual void closeRebootWait() = 0;
     // True once the operator closed the wait window early.
     virtual bool rebootWaitClosedByOperator() { return false; }
+
+    // What to check when no device answered at the ID, in this front end's
+    // words: the window names its boxes, the command line its options.
+    virtual std::string noReplyAdvice(bool serialLink) const {
+        return serialLink ? "is the ID right? are the port and its settings right?"
+                          : "is the ID right?";
+    }
 };
 
 }  // namespace flashmere

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "link/qt_transport_factory.h"
+#include "service/other_family.h"
 
 namespace flashmere {
 
@@ -79,6 +80,10 @@ bool DeviceRunner::upgrade(DeviceRun run, FirmwareImage& image,
         [this, run = std::move(run), &image, result] {
             auto transports = openTransports();
             DeviceRunContext context{panel_, *transports, clock_, image};
+            context.askOtherFamily = [this, &transports, &image](const OperatorOptions& options,
+                                                                 std::uint16_t id) {
+                return askOtherFamily(*transports, clock_, panel_, options, id, image.modelCode);
+            };
             *result = run(context);
         },
         [result, done = std::move(done)](bool threw) { done(*result, threw); });

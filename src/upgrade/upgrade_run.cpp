@@ -103,6 +103,11 @@ MessageRow runUpgrade(DeviceRunContext& context) {
     const OperatorOptions options = panel.captureOptions();
     LinkChannel link(context.transports, context.clock, panel);
     DeviceSession session(panel, link, context.clock, context.image, options);
+    if (context.askOtherFamily) {
+        session.askOtherFamily = [&context, options](std::uint16_t id) {
+            return context.askOtherFamily(options, id);
+        };
+    }
 
     panel.setBusyIndicator(true);
     for (ErrorCounter c : {ErrorCounter::edErrrE, ErrorCounter::edErrrP, ErrorCounter::edErrrV}) {

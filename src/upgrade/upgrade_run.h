@@ -1,5 +1,9 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+
+#include "device/device_session.h"
 #include "firmware/firmware_image.h"
 #include "link/clock.h"
 #include "link/transport.h"
@@ -15,6 +19,11 @@ struct DeviceRunContext {
     TransportFactory& transports;
     Clock& clock;
     FirmwareImage& image;
+    // Asked with the run's options when identification got no reply: what
+    // answers at the ID in the other protocol family. None: not asked.
+    std::function<std::optional<OtherFamilyAnswer>(const OperatorOptions& options,
+                                                   std::uint16_t id)>
+        askOtherFamily{};
 };
 
 // The whole upgrade behind the Upgrade button: identification, programming,

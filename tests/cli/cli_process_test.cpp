@@ -146,6 +146,32 @@ TEST(CliProcess, JsonRunThatFailsOnItsFileEndsWithAResult) {
     EXPECT_NE(run.out.find("\"exit\":3}"), std::string::npos) << run.out;
 }
 
+// The link stored by the window is checked like --net; a damaged settings
+// file is set aside and said once.
+TEST(CliProcess, StoredLinkThatCannotBeUsedIsRefusedNamingIt) {
+    ScratchDir dir;
+    const std::string store = dir.file("settings.json");
+    std::ofstream(store) << R"({"\\Software\\TOLVA\\Flashmere": )"
+                         << R"({"TYPE": 1, "NetIP": "127.0.0.1", "NetPort": "99999"}})";
+    qputenv("FLASHMERE_SETTINGS_FILE", QByteArray::fromStdString(store));
+    const CliRun run = runCli({"upgrade", dir.file("fw.TVB")});
+    EXPECT_EQ(run.exitCode, 2);
+    expectOneErrorLine(run,
+                       "the stored link --net 127.0.0.1:99999 cannot be used: the TCP port "
+                       "\"99999\" is not a number from 1 to 65535");
+
+    std::ofstream(store) << "{\"cut short";
+    const CliRun damaged = runCli({"upgrade", dir.file("fw.TVB")});
+    qunsetenv("FLASHMERE_SETTINGS_FILE");
+    EXPECT_EQ(damaged.exitCode, 2);
+    EXPECT_NE(damaged.err.find("the settings file " + store +
+                               " could not be read; it was kept as " + store + ".damaged-"),
+              std::string::npos)
+        << damaged.err;
+    EXPECT_EQ(runCli({"upgrade", dir.file("fw.TVB")}).err.find("could not be read"),
+              std::string::npos);
+}
+
 struct RoundTrip {
     const char* label;
     std::string model;

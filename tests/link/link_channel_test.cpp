@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame_builders.h"
@@ -234,6 +236,32 @@ TEST_F(LinkChannelTest, SerialPortThatCannotOpenLeavesNothingOpen) {
     link->closeLink();
     EXPECT_EQ(factory.closes, 1);
     EXPECT_FALSE(exchangeBinaryFrame(*link, 1, 1));
+}
+
+// A port that is no TCP port, or no host, is refused before any connection:
+// never a guessed port, and the reason names what was given.
+TEST_F(LinkChannelTest, TcpSettingsThatCannotBeUsedAreRefusedBeforeConnecting) {
+    link->linkKind = kLinkNet;
+    const std::pair<const char*, const char*> bad[] = {
+        {"99999", "\"99999\" is not a number from 1 to 65535"},
+        {"abc", "\"abc\""},
+        {"0", "\"0\""},
+        {"", "\"\" is not"},
+    };
+    for (const auto& [port, said] : bad) {
+        factory.last = nullptr;
+        link->settings.netPort = port;
+        EXPECT_FALSE(link->openLink()) << port;
+        EXPECT_EQ(factory.last, nullptr) << "a connection was tried to " << port;
+        EXPECT_NE(link->openFailure().find(said), std::string::npos) << link->openFailure();
+    }
+    link->settings.netPort = "5003";
+    link->settings.netIP = " ";
+    EXPECT_FALSE(link->openLink());
+    EXPECT_EQ(factory.last, nullptr);
+    EXPECT_NE(link->openFailure().find("no host given"), std::string::npos);
+    EXPECT_EQ(parseTcpPort("65535"), std::optional<std::uint16_t>(65535));
+    EXPECT_FALSE(parseTcpPort("+5").has_value());
 }
 
 TEST(TcpPortFor, DecimalTextOrTheFallback) {

@@ -426,7 +426,8 @@ TEST_F(FileDuringRun, ReplacedByAnotherModelAfterSelectionIsRefused) {
 struct StoreCase {
     const char* what;
     std::function<QString(const QTemporaryDir&)> make;
-    bool storeWrites;     // storeLinkSettings may write (the file reads as a store)
+    bool storeWrites;     // storeLinkSettings may write (the file reads as a store, or a
+                          // damaged one was set aside)
     const char* netPort;  // what loadSettings gives for NetPort (null: see the test)
     bool skipAsRoot = false;
 };
@@ -457,8 +458,8 @@ TEST_P(SettingsInput, ReadsAsDefaultsOrByTheRuleAndLosesNothing) {
     if (c.netPort) {
         EXPECT_EQ(settings.netPort, c.netPort);
     } else {
-        // Kept as text; the link turns a port that is no number into 4001.
-        EXPECT_EQ(tcpPortFor(settings.netPort), kFallbackTcpPort);
+        // Kept as text; the link refuses a port that is no number.
+        EXPECT_FALSE(parseTcpPort(settings.netPort).has_value());
     }
     EXPECT_TRUE(settings.linkKind == kLinkCom || settings.linkKind == kLinkNet);
     EXPECT_GE(settings.languageIndex, 0);
@@ -470,6 +471,10 @@ TEST_P(SettingsInput, ReadsAsDefaultsOrByTheRuleAndLosesNothing) {
     if (!c.storeWrites) {
         EXPECT_EQ(fileBytes(path), before) << "a store the tool cannot read was overwritten";
         return;
+    }
+    // A damaged store is kept whole under another name.
+    if (!settings.damagedStoreSetAside.isEmpty()) {
+        EXPECT_EQ(fileBytes(settings.damagedStoreSetAside), before);
     }
     // What was written reads back, and every other value of the file stays.
     AppSettings again(path);
@@ -486,12 +491,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StoreCase{"missing", [](const QTemporaryDir& d) { return d.filePath("settings.json"); },
                   true, "5003"},
-        StoreCase{"empty", [](const QTemporaryDir& d) { return store(d, ""); }, false, "5003"},
+        StoreCase{"empty", [](const QTemporaryDir& d) { return store(d, ""); }, true, "5003"},
         StoreCase{"broken_json",
                   [](const QTemporaryDir& d) {
                       return store(d, QByteArray(kKeyOpen) + R"({"NetPort": "6000")");
                   },
-                  false, "5003"},
+                  true, "5003"},
         StoreCase{"binary_junk",
                   [](const QTemporaryDir& d) { return store(d, QByteArray(300, '\xC3')); }, false,
                   "5003"},
@@ -500,16 +505,16 @@ INSTANTIATE_TEST_SUITE_P(
                       return store(d, QByteArray(kKeyOpen) + "{\"NetPort\": \"6000\", \"Pad\": \"" +
                                           QByteArray(3 << 20, 'p') + "\"}}");
                   },
-                  false, "5003"},
+                  true, "5003"},
         StoreCase{"a_folder",
                   [](const QTemporaryDir& d) {
                       fs::create_directory(d.filePath("settings.json").toStdString());
                       return d.filePath("settings.json");
                   },
-                  false, "5003"},
+                  true, "5003"},
         StoreCase{"key_not_an_object",
                   [](const QTemporaryDir& d) { return store(d, QByteArray(kKeyOpen) + "7}"); },
-                  false, "5003"},
+                  true, "5003"},
         StoreCase{"port_a_number",
                   [](const QTemporaryDir& d) {
                       return store(d, QByteArray(kKeyOpen) +
