@@ -1,23 +1,33 @@
 #include "shell/tfrmmodule.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QUrl>
 #include <algorithm>
 
 #include "firmware/firmware_selection.h"
 #include "frontend/id_entry.h"
 #include "frontend/message_table.h"
 #include "link/clock.h"
+#include "link/link_channel.h"
 #include "shell/language_font.h"
+#include "shell/reason_dialog.h"
+#include "shell/stoppable_transports.h"
 #include "shell/tfrmprogress.h"
 #include "shell/window_panel.h"
 #include "ui_tfrmmodule.h"
@@ -50,9 +60,13 @@ QString elidePathKeepingName(const QString& path, const QFontMetrics& metrics, i
 
 ShellHooks defaultShellHooks() {
     ShellHooks hooks;
-    hooks.chooseFirmwareFile = [](QWidget* parent) {
-        return QFileDialog::getOpenFileName(parent, QString(), QString(),
+    hooks.chooseFirmwareFile = [](QWidget* parent, const QString& startFolder) {
+        return QFileDialog::getOpenFileName(parent, QString(), startFolder,
                                             QStringLiteral("Firmware files (*.TVB)"));
+    };
+    hooks.showDetails = [](QWidget* parent, const QString& title, const QString& text) {
+        ReasonDialog dialog(title, text, kLanguageEnglish, parent);
+        dialog.exec();
     };
     hooks.showMessage = [](QWidget* parent, const QString& title, const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
@@ -88,7 +102,12 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     panel_ = std::make_unique<WindowPanel>(*this);
     // The last state of the coalesced bars and traces shows before an
     // operation's end does.
-    runner_ = std::make_unique<DeviceRunner>(*panel_, hooks_.transports, clock,
+    TransportSource stoppable = [inner = hooks_.transports, stop = stop_] {
+        std::unique_ptr<TransportFactory> transports = inner ? inner() : nullptr;
+        return std::make_unique<StoppableTransports>(
+            transports ? std::move(transports) : defaultTransports(), stop);
+    };
+    runner_ = std::make_unique<DeviceRunner>(*panel_, std::move(stoppable), clock,
                                              [this] { panel_->flushUpdates(); });
 
     // Client area 697 x 408 below the menu; not resizable, no maximise box.
@@ -124,14 +143,18 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     connect(ui->Button5, &QPushButton::clicked, this, &TfrmModule::Button5Click);
     connect(ui->Button6, &QPushButton::clicked, this, &TfrmModule::Button6Click);
     ui->pnFileVer->installEventFilter(this);
-    // The service buttons lie outside the visible area or are hidden: the
-    // keyboard does not reach them either.
-    for (QPushButton* service :
-         {ui->Button1, ui->Button2, ui->Button3, ui->Button4, ui->Button5, ui->Button6}) {
-        service->setFocusPolicy(Qt::NoFocus);
-    }
+    connect(this, &TfrmModule::runFinished, this, &TfrmModule::closeIfStopped);
+    connect(this, &TfrmModule::serviceFinished, this, &TfrmModule::closeIfStopped);
+    setUpKeyboardAndNames();
+
+    recentMenu_ = new QMenu(this);
+    recentMenu_->setObjectName("mnuRecentFiles");
+    ui->mnuFile->insertMenu(ui->mnuExit, recentMenu_);
+    ui->mnuFile->insertSeparator(ui->mnuExit);
+    connect(recentMenu_, &QMenu::aboutToShow, this, &TfrmModule::rebuildRecentFilesMenu);
 
     FormCreate();
+    rebuildRecentFilesMenu();
 }
 
 TfrmModule::~TfrmModule() {
@@ -168,6 +191,9 @@ void TfrmModule::FormCreate() {
     const int speed = findEntryIgnoringCase(speeds, qs(settings_.comBaudRate));
     ui->cmbBaudrate->setCurrentIndex(speed >= 0 ? speed : kBaudRate19200Even);
 
+    if (settings_.deviceId) {
+        ui->sbID->setValue(*settings_.deviceId);
+    }
     ui->edIP->setText(qs(settings_.netIP));
     ui->edPort->setText(qs(settings_.netPort));
     ui->pcPort->setCurrentWidget(settings_.linkKind == kLinkNet ? ui->tsNet : ui->tsCom);
@@ -212,12 +238,88 @@ void TfrmModule::FormShow() {
     setWindowTitle(qs(windowCaption(lang)));
     showCaptions();
     showMenuTexts();
+    showAccessibleNames();
     if (!filePath_.isEmpty()) {
         showFilePath(filePath_);  // the language's font takes another width
     }
 
     if (noteEnabled_) {
         tmrNote.start();
+    }
+    if (!settings_.damagedStoreSetAside.isEmpty() && !damagedSettingsTold_) {
+        damagedSettingsTold_ = true;
+        // After the window has come up, and after the note box when it shows.
+        QTimer::singleShot(noteEnabled_ ? 150 : 0, this, &TfrmModule::tellDamagedSettings);
+    }
+}
+
+void TfrmModule::tellDamagedSettings() {
+    if (hooks_.showMessage) {
+        hooks_.showMessage(
+            this, windowTitle(),
+            QStringLiteral("The settings file %1 could not be read (it was cut short or "
+                           "damaged). It was kept as %2, and a fresh one was written: the "
+                           "settings start from their defaults and are saved again.")
+                .arg(QDir::toNativeSeparators(settings_.storePath()),
+                     QDir::toNativeSeparators(settings_.damagedStoreSetAside)));
+    }
+}
+
+void TfrmModule::setUpKeyboardAndNames() {
+    // The service buttons and the trace boxes lie outside the visible area:
+    // hidden, they are neither Tab stops nor offered to assistive technology
+    // as controls to press. The service buttons still work through their
+    // handlers.
+    for (QWidget* outside : std::initializer_list<QWidget*>{ui->Button5, ui->Button6, ui->edtTX,
+                                                            ui->edtRX, ui->edtPage1, ui->edtPage}) {
+        outside->setVisible(false);
+        outside->setFocusPolicy(Qt::NoFocus);
+    }
+    for (QPushButton* service :
+         {ui->Button1, ui->Button2, ui->Button3, ui->Button4, ui->Button5, ui->Button6}) {
+        service->setFocusPolicy(Qt::NoFocus);
+    }
+    // Enter presses the focused button, as Space does.
+    for (QPushButton* button : {ui->btnSelect, ui->btnAuto, ui->btnComm19200, ui->btnComm115200}) {
+        button->installEventFilter(this);
+    }
+    // The message bar is a Tab stop: Enter or a click shows its details.
+    ui->pnMsg->setFocusPolicy(Qt::StrongFocus);
+    ui->pnMsg->setCursor(Qt::PointingHandCursor);
+    ui->pnMsg->installEventFilter(this);
+    setAcceptDrops(true);
+    // A file dropped on a text box is for the window, not the box's text.
+    for (QLineEdit* box : findChildren<QLineEdit*>()) {
+        box->setAcceptDrops(false);
+    }
+}
+
+void TfrmModule::showAccessibleNames() {
+    const auto label = [this](MessageRow row) { return textOf(row); };
+    ui->pnMsg->setAccessibleName(QStringLiteral("Message"));
+    ui->edIP->setAccessibleName(QStringLiteral("IP"));
+    ui->edPort->setAccessibleName(label(MessageRow::msgLabelPort));
+    ui->cmbPort->setAccessibleName(label(MessageRow::msgLabelPort));
+    ui->cmbBaudrate->setAccessibleName(label(MessageRow::msgLabelSpeed));
+    ui->edID->setAccessibleName(QStringLiteral("ID"));
+    ui->sbID->setAccessibleName(QStringLiteral("ID"));
+    ui->edPIN->setAccessibleName(label(MessageRow::msgLabelPin));
+    ui->pbProgram->setAccessibleName(ui->Panel1->text());
+    ui->pbVerify->setAccessibleName(ui->Panel2->text());
+    // Each value panel by what it shows, not by its shared hint.
+    const std::pair<QWidget*, const char*> panels[] = {
+        {ui->pnFile, "Firmware file"},
+        {ui->pnFileName, "Firmware name in the file"},
+        {ui->pnFileVer, "Firmware version in the file"},
+        {ui->pnDeviceModel, "Device model"},
+        {ui->pnDeviceSN, "Device serial number"},
+        {ui->pnDeviceID, "Device ID reported"},
+        {ui->pnDevicelName, "Device name"},
+        {ui->pnDeviceVER, "Device firmware version"},
+        {ui->pnDeviceISP, "Device boot loader version"},
+    };
+    for (const auto& [panel, name] : panels) {
+        panel->setAccessibleName(QString::fromUtf8(name));
     }
 }
 
@@ -327,15 +429,72 @@ void TfrmModule::sbIDChange() {
     }
 }
 
+// Text that is no ID from 0 to 9999 (a typo such as 12a, a sign, nothing)
+// never becomes an ID: the scroll bar keeps the last one, the box is marked
+// and the device operations refuse to start until it holds a number again.
 void TfrmModule::edIDChange() {
-    const int value = deviceIdFromText(ui->edID->text());
-    if (ui->sbID->value() != value) {
-        ui->sbID->setValue(value);
+    const QString typed = ui->edID->text();
+    const std::optional<int> value = parseIntegerText(typed);
+    if (!value || *value < 0 || *value > ui->sbID->maximum()) {
+        markIdBox(true);
+        return;
+    }
+    markIdBox(false);
+    if (ui->sbID->value() != *value) {
+        ui->sbID->setValue(*value);
     }
     const QString text = QString::number(ui->sbID->value());
-    if (ui->edID->text() != text) {
+    if (typed != text) {
         ui->edID->setText(text);
     }
+}
+
+void TfrmModule::markIdBox(bool on) {
+    idMarked_ = on;
+    const QString note =
+        on ? QStringLiteral("\u201C%1\u201D is not a device ID from 0 to 9999: the ID stays %2")
+                 .arg(ui->edID->text())
+                 .arg(ui->sbID->value())
+           : QString();
+    ui->edID->setStyleSheet(on ? QStringLiteral("QLineEdit { background: #ffb0b0; }") : QString());
+    ui->edID->setToolTip(note);
+    ui->edID->setAccessibleDescription(note);
+}
+
+QString TfrmModule::inputRefusal(bool withLink) const {
+    if (idMarked_) {
+        return QStringLiteral(
+                   "The ID box holds \u201C%1\u201D, which is not a device ID from 0 "
+                   "to 9999. Nothing was started: correct the ID box.")
+            .arg(ui->edID->text());
+    }
+    if (!withLink || ui->pcPort->currentWidget() != ui->tsNet) {
+        return {};
+    }
+    if (ui->edIP->text().trimmed().isEmpty()) {
+        return QStringLiteral(
+            "The IP box on the NET page is empty. Nothing was started: give "
+            "the device's IP address or host name.");
+    }
+    if (!parseTcpPort(ui->edPort->text().toStdString())) {
+        return QStringLiteral(
+                   "The Port box on the NET page holds \u201C%1\u201D, which is not a "
+                   "TCP port from 1 to 65535. Nothing was started: correct the Port "
+                   "box.")
+            .arg(ui->edPort->text());
+    }
+    return {};
+}
+
+bool TfrmModule::refusedByInputs(bool withLink) {
+    const QString refusal = inputRefusal(withLink);
+    if (refusal.isEmpty()) {
+        return false;
+    }
+    if (hooks_.showMessage) {
+        hooks_.showMessage(this, windowTitle(), refusal);
+    }
+    return true;
 }
 
 bool TfrmModule::eventFilter(QObject* watched, QEvent* event) {
@@ -343,7 +502,30 @@ bool TfrmModule::eventFilter(QObject* watched, QEvent* event) {
         pnFileVerDblClick();
         return true;
     }
+    const bool enter = event->type() == QEvent::KeyPress &&
+                       (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter);
+    if (watched == ui->pnMsg &&
+        (enter || (event->type() == QEvent::MouseButtonRelease &&
+                   static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton))) {
+        showReasonDetails();
+        return true;
+    }
+    if (enter) {
+        if (auto* button = qobject_cast<QPushButton*>(watched); button && button->isEnabled()) {
+            button->click();
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmModule::showReasonDetails() {
+    const QString text = reason_.isEmpty() ? ui->pnMsg->text()
+                                           : ui->pnMsg->text() + QStringLiteral("\n\n") + reason_;
+    if (hooks_.showDetails) {
+        hooks_.showDetails(this, windowTitle(), text);
+    }
 }
 
 void TfrmModule::pnFileVerDblClick() {
@@ -394,6 +576,8 @@ void TfrmModule::setPnMsg(MessageRow row) {
 }
 
 void TfrmModule::setPnMsgReason(const QString& reason) {
+    reason_ = reason;
+    ui->pnMsg->setAccessibleDescription(reason);
     // Escaped inside a paragraph, so a reason quoting device text stays
     // plain text and wraps.
     ui->pnMsg->setToolTip(reason.isEmpty() ? QString() : "<p>" + reason.toHtmlEscaped() + "</p>");
@@ -503,11 +687,101 @@ void TfrmModule::btnSelectClick() {
     ui->btnAuto->setEnabled(false);
     fileAccepted_ = false;
     beginFirmwareSelection(image_);
-    const QString path = hooks_.chooseFirmwareFile ? hooks_.chooseFirmwareFile(this) : QString();
+    // The dialog opens in the folder of the last firmware file chosen.
+    QString startFolder;
+    if (!settings_.recentFirmwareFiles.empty()) {
+        const QFileInfo last(qs(settings_.recentFirmwareFiles.front()));
+        if (last.dir().exists()) {
+            startFolder = last.absolutePath();
+        }
+    }
+    const QString path =
+        hooks_.chooseFirmwareFile ? hooks_.chooseFirmwareFile(this, startFolder) : QString();
     if (path.isEmpty()) {
         return;
     }
     selectFile(path);
+}
+
+void TfrmModule::takeFirmwareFile(const QString& path) {
+    if (busy_ || deviceOperationRunning()) {
+        return;
+    }
+    ui->pnID->setVisible(true);
+    ui->pnSpeed->setVisible(true);
+    ui->pnSpeed->setEnabled(true);
+    ui->btnAuto->setEnabled(false);
+    fileAccepted_ = false;
+    beginFirmwareSelection(image_);
+    selectFile(path);
+}
+
+QString TfrmModule::dropRefusal(const QList<QUrl>& urls) {
+    if (urls.size() != 1) {
+        return QStringLiteral("Drop one firmware file (*.TVB) at a time; %1 were dropped.")
+            .arg(urls.size());
+    }
+    const QUrl& url = urls.front();
+    if (!url.isLocalFile()) {
+        return QStringLiteral(
+                   "%1 is not a file on this computer: only a firmware file (*.TVB) "
+                   "can be dropped here.")
+            .arg(url.toDisplayString());
+    }
+    const QFileInfo file(url.toLocalFile());
+    if (file.suffix().compare(QStringLiteral("TVB"), Qt::CaseInsensitive) != 0) {
+        return QStringLiteral(
+                   "%1 is not a firmware file (*.TVB): only a firmware file can be "
+                   "dropped here.")
+            .arg(QDir::toNativeSeparators(file.filePath()));
+    }
+    if (!file.isFile()) {
+        return QStringLiteral("%1 is not a file that can be read.")
+            .arg(QDir::toNativeSeparators(file.filePath()));
+    }
+    return {};
+}
+
+void TfrmModule::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TfrmModule::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    const QString refusal = dropRefusal(urls);
+    if (!refusal.isEmpty()) {
+        event->ignore();
+        if (hooks_.showMessage) {
+            hooks_.showMessage(this, windowTitle(), refusal);
+        }
+        return;
+    }
+    event->acceptProposedAction();
+    takeFirmwareFile(urls.front().toLocalFile());
+}
+
+void TfrmModule::rebuildRecentFilesMenu() {
+    recentMenu_->clear();
+    recentMenu_->setTitle(windowText(WindowText::RecentFiles, settings_.languageIndex));
+    if (settings_.recentFirmwareFiles.empty()) {
+        recentMenu_->addAction(windowText(WindowText::NoRecentFiles, settings_.languageIndex))
+            ->setEnabled(false);
+        return;
+    }
+    int number = 1;
+    for (const std::string& stored : settings_.recentFirmwareFiles) {
+        const QString path = qs(stored);
+        // "&1 /folder/FILE.TVB"; an & of the path shows as itself.
+        QString caption = QDir::toNativeSeparators(path);
+        caption.replace('&', QStringLiteral("&&"));
+        QAction* action =
+            recentMenu_->addAction(QStringLiteral("&%1 %2").arg(number++).arg(caption));
+        // A file gone since stays listed, greyed.
+        action->setEnabled(QFileInfo(path).isFile());
+        connect(action, &QAction::triggered, this, [this, path] { takeFirmwareFile(path); });
+    }
 }
 
 void TfrmModule::chooseFirmwareFile(const QString& path) {
@@ -537,6 +811,12 @@ void TfrmModule::selectFile(const QString& path) {
     ui->pnFileVer->setText(qs(selection.versionCaption));
     if (selection.opened) {
         setPnMsg(selection.accepted ? MessageRow::msgRunConnect : MessageRow::msgFileTypeError);
+        setPnMsgReason(qs(selection.refusal));
+    }
+    if (selection.accepted) {
+        settings_.rememberFirmwareFile(path.toStdString());
+        settings_.storeRecentFirmwareFiles();
+        rebuildRecentFilesMenu();
     }
     fileAccepted_ = selection.accepted;
     ui->btnAuto->setEnabled(selection.accepted);
@@ -551,7 +831,7 @@ void TfrmModule::showFilePath(const QString& path) {
 }
 
 void TfrmModule::btnAutoClick() {
-    if (busy_ || deviceOperationRunning() || !hooks_.runDevice) {
+    if (busy_ || deviceOperationRunning() || !hooks_.runDevice || refusedByInputs(true)) {
         return;
     }
     panel_->setSnapshot(captureOptions());
@@ -571,13 +851,46 @@ void TfrmModule::finishRun(MessageRow result) {
 }
 
 void TfrmModule::closeEvent(QCloseEvent* event) {
-    // A device operation owns the link until it ends; the window stays.
+    // A device operation owns the link until it ends: the window stays,
+    // unless the operator stops the operation, and closes once it ended.
     if (busy_ || deviceOperationRunning()) {
         event->ignore();
+        askToStopRun();
         return;
     }
     closeRebootWait();
     QMainWindow::closeEvent(event);
+}
+
+void TfrmModule::askToStopRun() {
+    if (stop_->load() || !hooks_.confirm) {
+        return;
+    }
+    const OperatorOptions options = panel_->captureOptions();
+    const QString text =
+        QStringLiteral(
+            "Device ID %1 on %2 is being worked on.\n\nStop now and close the window? "
+            "The device stays in its boot loader, without a program to run, until "
+            "it is upgraded again.")
+            .arg(options.deviceId)
+            .arg(qs(serviceLinkText(options)));
+    // No parent: the window is disabled during the run, and so would be a
+    // box it owns.
+    if (!hooks_.confirm(nullptr, QStringLiteral("Stop the running operation?"), text)) {
+        return;
+    }
+    closeWhenIdle_ = true;
+    if (busy_ || deviceOperationRunning()) {
+        stop_->store(true);
+    } else {
+        closeIfStopped();  // it ended while the question was open
+    }
+}
+
+void TfrmModule::closeIfStopped() {
+    if (closeWhenIdle_) {
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void TfrmModule::setDeviceControlsEnabled(bool on) {
@@ -602,7 +915,7 @@ void TfrmModule::setDeviceControlsEnabled(bool on) {
 // The queries do not disable the window, but while their exchange runs no
 // other device operation can start: the controls that start one are off.
 void TfrmModule::runQuery(int button, DeviceQuery query) {
-    if (busy_ || deviceOperationRunning()) {
+    if (busy_ || deviceOperationRunning() || refusedByInputs(true)) {
         return;
     }
     // captureLinkSettings: the active link page, nothing stored.
@@ -632,7 +945,7 @@ void TfrmModule::Button4Click() {}
 // the link as stored (not taken from the link page), once the operator has
 // confirmed what goes where.
 void TfrmModule::Button5Click() {
-    if (busy_ || deviceOperationRunning()) {
+    if (busy_ || deviceOperationRunning() || refusedByInputs(false)) {
         return;
     }
     const OperatorOptions options = storedOptions();
@@ -667,7 +980,8 @@ bool TfrmModule::eraseConfirmed(const OperatorOptions& options) {
                              .arg(qs(serviceLinkText(options)))
                              .arg(blocks.count)
                              .arg(address(blocks.firstAddress), address(blocks.lastAddress));
-    return hooks_.confirm && hooks_.confirm(this, ui->Button5->text(), text);
+    return hooks_.confirm &&
+           hooks_.confirm(this, QStringLiteral("Erase the device's program?"), text);
 }
 
 void TfrmModule::runErase(const OperatorOptions& options, int eraseErrors) {
@@ -707,7 +1021,7 @@ void TfrmModule::reportReadBackFailure(const QString& folder, const QString& rea
 // Reads the first 90 pages of a model 8401 device into three files in a
 // folder the operator chooses, with the link as stored.
 void TfrmModule::Button6Click() {
-    if (busy_ || deviceOperationRunning()) {
+    if (busy_ || deviceOperationRunning() || refusedByInputs(false)) {
         return;
     }
     const QString folder =

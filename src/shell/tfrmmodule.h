@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -24,7 +25,11 @@
 namespace Ui {
 class TfrmModule;
 }
+class QDragEnterEvent;
+class QDropEvent;
 class QFontMetrics;
+class QMenu;
+class QUrl;
 class QWidget;
 
 namespace flashmere {
@@ -33,8 +38,11 @@ class WindowPanel;
 
 // What the window asks of its surroundings; tests replace each part.
 struct ShellHooks {
-    // The open dialog: the chosen path, or an empty text when cancelled.
-    std::function<QString(QWidget* parent)> chooseFirmwareFile;
+    // The open dialog, opened at startFolder (empty: the home folder): the
+    // chosen path, or an empty text when cancelled.
+    std::function<QString(QWidget* parent, const QString& startFolder)> chooseFirmwareFile;
+    // The message bar's message and reason as text to select and copy.
+    std::function<void(QWidget* parent, const QString& title, const QString& text)> showDetails;
     // A modal message box with an OK button only.
     std::function<void(QWidget* parent, const QString& title, const QString& text)> showMessage;
     // A modal question before an irreversible step: true when the operator
@@ -86,8 +94,12 @@ class TfrmModule : public QMainWindow {
     // The operations the device operations use.
     QString textOf(MessageRow row) const;
     void setPnMsg(MessageRow row);
-    // Shown as the message bar's tooltip: why the message came about.
+    // Why the message came about: the message bar's tooltip, and with the
+    // message in the details a click on (or Enter at) the bar shows.
     void setPnMsgReason(const QString& reason);
+    const QString& pnMsgReason() const { return reason_; }
+    // The details of the message bar: its message and reason.
+    void showReasonDetails();
     void setLamp(LampColour colour);
     QColor lampColour() const;
     void setBusyIndicator(bool on);
@@ -114,6 +126,13 @@ class TfrmModule : public QMainWindow {
     void useLanguage(int languageIndex);
     void useNetLink(const QString& host, const QString& port);
     void chooseFirmwareFile(const QString& path);
+    // Takes a firmware file as the select button does after its dialog (a
+    // dropped file, a recent file).
+    void takeFirmwareFile(const QString& path);
+    // The File menu's recent firmware files, newest first.
+    QMenu* recentFilesMenu() const { return recentMenu_; }
+    // True while the ID box holds text that is no device ID.
+    bool idBoxMarked() const { return idMarked_; }
     // The note box after FormShow (off for screenshots and timing runs).
     void setNoteEnabled(bool on) { noteEnabled_ = on; }
 
@@ -156,9 +175,32 @@ class TfrmModule : public QMainWindow {
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void FormCreate();
+    // Keyboard and assistive technology: no stops outside the visible area,
+    // Enter presses the focused button, the message bar opens its details.
+    void setUpKeyboardAndNames();
+    // The names assistive technology reads, from the labels beside them.
+    void showAccessibleNames();
+    void rebuildRecentFilesMenu();
+    // Marks the ID box while its text is no device ID (the ID stays).
+    void markIdBox(bool on);
+    // Why the window's inputs cannot start a device operation, naming the
+    // box to correct; empty when they can. The link page is checked when
+    // withLink.
+    QString inputRefusal(bool withLink) const;
+    // Refuses with the reason in a message box; true when refused.
+    bool refusedByInputs(bool withLink);
+    // The close box during a device operation: asks whether to stop it.
+    void askToStopRun();
+    void closeIfStopped();
+    // Once per start: the damaged settings file that was set aside.
+    void tellDamagedSettings();
+    // A dropped file's refusal: why it cannot be taken; empty to take it.
+    static QString dropRefusal(const QList<QUrl>& urls);
     void chooseLanguage(int index);
     // The texts of the labels, buttons, tabs and menus in the language.
     void showCaptions();
@@ -198,6 +240,14 @@ class TfrmModule : public QMainWindow {
     std::vector<std::pair<QPointer<QWidget>, bool>> deviceControls_;
     bool noteEnabled_ = true;
     QString filePath_;  // the chosen file, whole
+    QString reason_;    // beside the message bar's message
+    bool idMarked_ = false;
+    QMenu* recentMenu_ = nullptr;
+    // Set when the operator stops a running operation by closing the
+    // window; the operation's links read it.
+    std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
+    bool closeWhenIdle_ = false;
+    bool damagedSettingsTold_ = false;
 };
 
 }  // namespace flashmere

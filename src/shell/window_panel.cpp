@@ -87,10 +87,13 @@ OperatorOptions WindowPanel::captureOptions() {
 
 void WindowPanel::storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) {
     const std::uint8_t kind = linkKind == kLinkNet ? kLinkNet : kLinkCom;
-    post([kind, link](TfrmModule& w) {
+    // The ID the operator gave is remembered with the link it answered on.
+    const int deviceId = captureOptions().deviceId;
+    post([kind, link, deviceId](TfrmModule& w) {
         AppSettings& settings = w.settings();
         settings.linkKind = kind;
         settings.setLinkSettings(link);
+        settings.deviceId = deviceId;
     });
     // The file is written here, on the operation's thread: a write ends with
     // a sync to disk (some 20 ms here, more on a slow disk) that would stop
@@ -98,6 +101,7 @@ void WindowPanel::storeLinkSettings(std::uint8_t linkKind, const LinkSettings& l
     AppSettings stored(storePath_);
     stored.linkKind = kind;
     stored.setLinkSettings(link);
+    stored.deviceId = deviceId;
     stored.storeLinkSettings();
 }
 
@@ -196,6 +200,12 @@ void WindowPanel::updateRebootWait(const std::string& caption, int barPosition, 
 
 void WindowPanel::closeRebootWait() {
     post([](TfrmModule& w) { w.closeRebootWait(); });
+}
+
+std::string WindowPanel::noReplyAdvice(bool serialLink) const {
+    return std::string("check the ID box") + (serialLink
+                                                  ? ", and the Port and Speed of the COM page"
+                                                  : ", and the IP and Port boxes of the NET page");
 }
 
 bool WindowPanel::rebootWaitClosedByOperator() {

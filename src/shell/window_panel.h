@@ -57,6 +57,7 @@ class WindowPanel final : public OperatorPanel {
     void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override;
     void closeRebootWait() override;
     bool rebootWaitClosedByOperator() override;
+    std::string noReplyAdvice(bool serialLink) const override;
 
     void setEdtTX(const std::string& text) override;
     void setEdtRX(const std::string& text) override;

@@ -196,7 +196,7 @@ class ServiceWindowTest : public QObject {
 
     TfrmModule& open() {
         ShellHooks hooks;
-        hooks.chooseFirmwareFile = [this](QWidget*) { return nextFile; };
+        hooks.chooseFirmwareFile = [this](QWidget*, const QString&) { return nextFile; };
         hooks.showMessage = [this](QWidget*, const QString& title, const QString& text) {
             messages << title + "|" + text;
         };
@@ -395,8 +395,11 @@ void ServiceWindowTest::noSecondOperationWhileAQueryWaits() {
     window->Button5Click();
     window->Button6Click();
     QVERIFY(folderStarts.isEmpty());
+    // Closing asks first; answered no, the query goes on.
+    answer = false;
     window->close();
     QVERIFY(window->isVisible());
+    QVERIFY(questions.last().startsWith("Stop the running operation?|Device ID 0 on"));
 
     gate.release();
     QVERIFY(finished.wait(10000));
@@ -445,10 +448,11 @@ void ServiceWindowTest::eraseLoadsTheChosenFileAndCountsARetry() {
     gate.release();
     QVERIFY(finished.wait(10000));
     QVERIFY(window->isEnabled());
-    QCOMPARE(questions,
-             QStringList({"ZENTA_FIRMWARE_ERASE|Erase device ID 3 on TCP " + host + ":" + port +
-                          ":\n2 blocks of 1024 bytes at 0x0000 to 0x0400?\n\n"
-                          "Its program is gone until a firmware file is programmed again."}));
+    QCOMPARE(
+        questions,
+        QStringList({"Erase the device's program?|Erase device ID 3 on TCP " + host + ":" + port +
+                     ":\n2 blocks of 1024 bytes at 0x0000 to 0x0400?\n\n"
+                     "Its program is gone until a firmware file is programmed again."}));
     QCOMPARE(window->image().pageCount, 5);
     QCOMPARE(requestAddresses(*device, 0x603B),
              (std::vector<std::uint32_t>{0x00000000, 0x00000400, 0x00000400}));

@@ -3,19 +3,24 @@
 #include "sim_transport.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -23,6 +28,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 #include <atomic>
 #include <map>
@@ -34,10 +40,13 @@
 #include "link/virtual_clock.h"
 #include "shell/lamp_shape.h"
 #include "shell/language_font.h"
+#include "shell/reason_dialog.h"
+#include "shell/stoppable_transports.h"
 #include "shell/tfrmmodule.h"
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
 #include "shell/update_coalescer.h"
+#include "upgrade/upgrade_run.h"
 
 using namespace flashmere;
 
@@ -62,7 +71,11 @@ QByteArray firmwareFile(const QByteArray& magic, quint16 model, const QByteArray
 }
 
 struct Recorder {
-    QStringList messages;  // "title|text"
+    QStringList messages;      // "title|text"
+    QStringList details;       // the message bar's details shown
+    QStringList questions;     // "title|text" of each question asked
+    bool answer = false;       // to every question
+    QStringList startFolders;  // where the open dialog started
     QString nextFile;
     std::vector<std::pair<int, int>> tones;
 };
@@ -130,7 +143,17 @@ class WindowTest : public QObject {
 
     TfrmModule& open(bool show = true) {
         ShellHooks hooks;
-        hooks.chooseFirmwareFile = [this](QWidget*) { return rec.nextFile; };
+        hooks.chooseFirmwareFile = [this](QWidget*, const QString& startFolder) {
+            rec.startFolders << startFolder;
+            return rec.nextFile;
+        };
+        hooks.showDetails = [this](QWidget*, const QString&, const QString& text) {
+            rec.details << text;
+        };
+        hooks.confirm = [this](QWidget*, const QString& title, const QString& text) {
+            rec.questions << title + "|" + text;
+            return rec.answer;
+        };
         hooks.showMessage = [this](QWidget*, const QString& title, const QString& text) {
             rec.messages << title + "|" + text;
         };
@@ -210,6 +233,14 @@ class WindowTest : public QObject {
     void upgradeAgainstSimulatedDevice();
     void cjkFontsExist();
     void toneWithoutSoundCard();
+    void idTypoRefusesTheRunAndTheIdIsRemembered();
+    void damagedSettingsSetAsideAndToldOnce();
+    void reasonDetailsSelectableAndCopied();
+    void otherProtocolFamilyAnswerNamed();
+    void netBoxesRefusedBeforeConnecting();
+    void keyboardAndAccessibleNames();
+    void closingMidRunAsksAndStops();
+    void firmwareFolderDropAndRecentFiles();
 };
 
 void WindowTest::controls_data() {
@@ -308,19 +339,19 @@ void WindowTest::controls_data() {
          "clientArea",
          {731, 352, 202, 49},
          "ZENTA_FIRMWARE_ERASE",
-         true,
+         false,
          true},
         {"Button6",
          "QPushButton",
          "clientArea",
          {730, 300, 202, 49},
          "ZENTA_FIRMWARE_READ",
-         true,
+         false,
          true},
-        {"edtTX", "QLineEdit", "clientArea", {10, 416, 1376, 24}, "", true, true},
-        {"edtRX", "QLineEdit", "clientArea", {10, 447, 1376, 24}, "", true, true},
-        {"edtPage1", "QLineEdit", "clientArea", {10, 479, 1376, 24}, "", true, true},
-        {"edtPage", "QLineEdit", "clientArea", {10, 511, 1376, 24}, "", true, true},
+        {"edtTX", "QLineEdit", "clientArea", {10, 416, 1376, 24}, "", false, true},
+        {"edtRX", "QLineEdit", "clientArea", {10, 447, 1376, 24}, "", false, true},
+        {"edtPage1", "QLineEdit", "clientArea", {10, 479, 1376, 24}, "", false, true},
+        {"edtPage", "QLineEdit", "clientArea", {10, 511, 1376, 24}, "", false, true},
     };
     for (const Row& r : rows) {
         QTest::newRow(r.name) << r.name << r.kind << r.parent << r.place << r.content << r.shown
@@ -405,14 +436,15 @@ void WindowTest::idEntry_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<int>("position");
+    // Text that is no ID stays as typed, marked, and the ID stays 5.
     QTest::newRow("leading zeros") << "0042"
                                    << "42" << 42;
     QTest::newRow("negative") << "-5"
-                              << "0" << 0;
+                              << "-5" << 5;
     QTest::newRow("trailing letter") << "7x"
-                                     << "0" << 0;
+                                     << "7x" << 5;
     QTest::newRow("mixed") << "12a"
-                           << "0" << 0;
+                           << "12a" << 5;
     QTest::newRow("dollar hex pasted") << "$1F"
                                        << "31" << 31;
     QTest::newRow("0x hex pasted") << "0x1F"
@@ -422,7 +454,7 @@ void WindowTest::idEntry_data() {
     QTest::newRow("five characters cut to four") << "12345"
                                                  << "1234" << 1234;
     QTest::newRow("empty") << ""
-                           << "0" << 0;
+                           << "" << 5;
     QTest::newRow("blank first") << " 8"
                                  << "8" << 8;
     QTest::newRow("hex past the end") << "$FFF"
@@ -438,6 +470,8 @@ void WindowTest::idEntry() {
     w<QLineEdit>("edID")->setText(typed);
     QCOMPARE(w<QLineEdit>("edID")->text(), shown);
     QCOMPARE(w<QScrollBar>("sbID")->value(), position);
+    QCOMPARE(window->idBoxMarked(), position == 5);
+    QCOMPARE(w<QLineEdit>("edID")->toolTip().isEmpty(), position != 5);
 }
 
 void WindowTest::idEntryTyped() {
@@ -446,8 +480,9 @@ void WindowTest::idEntryTyped() {
     auto* sb = w<QScrollBar>("sbID");
     ed->clear();
     QTest::keyClicks(ed, "12a");
-    QCOMPARE(ed->text(), QString("0"));
-    QCOMPARE(sb->value(), 0);
+    QCOMPARE(ed->text(), QString("12a"));
+    QCOMPARE(sb->value(), 12);
+    QVERIFY(window->idBoxMarked());
     ed->clear();
     QTest::keyClicks(ed, "99999");
     QCOMPARE(ed->text(), QString("9999"));
@@ -456,10 +491,12 @@ void WindowTest::idEntryTyped() {
     sb->triggerAction(QAbstractSlider::SliderPageStepAdd);
     QCOMPARE(sb->value(), 10);
     QCOMPARE(ed->text(), QString("10"));
-    // Typed key by key, a lone $ is already no number.
+    QVERIFY(!window->idBoxMarked());
+    // Typed key by key, "$1" is already the number 1 and "1F" none.
     ed->clear();
     QTest::keyClicks(ed, "$1F");
-    QCOMPARE(ed->text(), QString("0"));
+    QCOMPARE(ed->text(), QString("1F"));
+    QCOMPARE(sb->value(), 1);
     QCOMPARE(parseIntegerText(u"+12"), 12);
     QCOMPARE(parseIntegerText(u"-$10"), -16);
     QVERIFY(!parseIntegerText(u"42 ").has_value());
@@ -722,9 +759,10 @@ void WindowTest::upgradeRunOnWorker() {
     QVERIFY(!window->findChild<QMenuBar*>("mnuMain")->isEnabled());
     QVERIFY(QApplication::overrideCursor() != nullptr);
     QVERIFY(window->busyIndicatorRunning());
-    // The close box does nothing while the run owns the link.
+    // The close box asks first; answered no, the run goes on.
     window->close();
     QVERIFY(window->isVisible());
+    QCOMPARE(rec.questions.size(), 1);
     // A second click cannot start a second run.
     window->btnAutoClick();
 
@@ -961,6 +999,251 @@ void WindowTest::runUpdatesPaintOnlyTheirControls() {
     QApplication::instance()->removeEventFilter(&counter);
     QCOMPARE(counter.paints, (std::map<QString, int>{{"pbProgram", 3}, {"shComm", 1}}));
     QCOMPARE(bar->value(), 120);
+}
+
+// 12a must never flash device 0 (or any device): the ID stays, the run is
+// refused while the box holds no number; the ID that answered is kept.
+void WindowTest::idTypoRefusesTheRunAndTheIdIsRemembered() {
+    int runs = 0;
+    run = [&runs](DeviceRunContext& context) {
+        ++runs;
+        context.panel.storeLinkSettings(kLinkNet, context.panel.captureOptions().link);
+        return MessageRow::msgUpgradeOk;
+    };
+    open();
+    window->chooseFirmwareFile(
+        writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2")));
+    auto* ed = w<QLineEdit>("edID");
+    ed->selectAll();
+    QTest::keyClicks(ed, "12a");
+    QCOMPARE(w<QScrollBar>("sbID")->value(), 12);
+    window->btnAutoClick();
+    QCOMPARE(runs, 0);
+    QCOMPARE(rec.messages.size(), 1);
+    QVERIFY(rec.messages[0].contains("ID box holds \u201C12a\u201D"));
+    QTest::keyClick(ed, Qt::Key_Backspace);
+    QVERIFY(!window->idBoxMarked());
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(runs, 1);
+    QCOMPARE(readStore().value(kValueDeviceId).toInt(-1), 12);
+    open(false);
+    QCOMPARE(w<QScrollBar>("sbID")->value(), 12);
+    QCOMPARE(text("edID"), QString("12"));
+}
+
+void WindowTest::damagedSettingsSetAsideAndToldOnce() {
+    QFile cut(storePath());
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write(R"({"\\Software\\TOLVA\\Flashmere": {"LanguageFlag": "Chin)");
+    cut.close();
+    open();
+    const auto notices = [this] { return rec.messages.filter("could not be read"); };
+    QTRY_COMPARE(notices().size(), 1);
+    QVERIFY(notices()[0].contains(storePath()));
+    QVERIFY(notices()[0].contains("settings.json.damaged-"));
+    window->mnuTraditionalClick();
+    QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("ChineseBIG5"));
+    QTRY_COMPARE(rec.messages.size(), 3);  // the note box again, not the notice
+    QCOMPARE(notices().size(), 1);
+    QCOMPARE(QDir(dir.path()).entryList({"settings.json.damaged-*"}).size(), 1);
+}
+
+// The reason of a refused file: shown as selectable text on a click or on
+// Enter at the message bar, with a Copy button.
+void WindowTest::reasonDetailsSelectableAndCopied() {
+    open();
+    window->chooseFirmwareFile(writeFile("notes.TVB", QByteArray(600, 'x')));
+    QCOMPARE(text("pnMsg"), QString("Firmware file type error!"));
+    QVERIFY(window->pnMsgReason().contains("does not start with \"TOLVA-V7\""));
+    QTest::mouseClick(w<QLabel>("pnMsg"), Qt::LeftButton);
+    QCOMPARE(rec.details.size(), 1);
+    QCOMPARE(rec.details[0], "Firmware file type error!\n\n" + window->pnMsgReason());
+    w<QLabel>("pnMsg")->setFocus();
+    QTest::keyClick(w<QLabel>("pnMsg"), Qt::Key_Return);
+    QCOMPARE(rec.details.size(), 2);
+    window->chooseFirmwareFile(writeFile("short.TVB", QByteArray(10, 'x')));
+    QVERIFY(window->pnMsgReason().contains("fewer than the 32"));
+
+    ReasonDialog dialog("Flashmere", rec.details[0], kLanguageEnglish);
+    QVERIFY(dialog.textBox()->isReadOnly());
+    QVERIFY(dialog.textBox()->textInteractionFlags() & Qt::TextSelectableByMouse);
+    QTest::mouseClick(dialog.copyButton(), Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), rec.details[0]);
+}
+
+// An 8801 file (text protocol) against an 8401 device: the binary request
+// that the identification did not send finds the device and says so.
+void WindowTest::otherProtocolFamilyAnswerNamed() {
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    device = std::make_unique<SimDevice>(config);
+    run = defaultDeviceRun();
+    open();
+    window->useNetLink("127.0.0.1", "5099");
+    w<QScrollBar>("sbID")->setValue(3);
+    window->chooseFirmwareFile(
+        writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8801, "FWTEXT      0102")));
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgFileTypeError);
+    QVERIFY2(window->pnMsgReason().startsWith(
+                 "a device of model 8401 answered at ID 3; the file is for model 8801"),
+             qPrintable(window->pnMsgReason()));
+    QCOMPARE(device->pagesProgrammed(), 0U);
+}
+
+void WindowTest::netBoxesRefusedBeforeConnecting() {
+    int runs = 0;
+    run = [&runs](DeviceRunContext&) {
+        ++runs;
+        return MessageRow::msgUpgradeOk;
+    };
+    open();
+    window->chooseFirmwareFile(
+        writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2")));
+    const std::pair<QString, QString> bad[] = {
+        {"127.0.0.1", "99999"}, {"127.0.0.1", "abc"}, {"127.0.0.1", ""}, {"  ", "5003"}};
+    for (const auto& [host, port] : bad) {
+        window->useNetLink(host, port);
+        window->btnAutoClick();
+    }
+    QCOMPARE(runs, 0);
+    QCOMPARE(rec.messages.size(), 4);
+    QVERIFY(rec.messages[0].contains("Port box on the NET page holds \u201C99999\u201D"));
+    QVERIFY(rec.messages[1].contains("\u201Cabc\u201D"));
+    QVERIFY(rec.messages[3].contains("IP box on the NET page is empty"));
+    QVERIFY(!rec.messages.join(' ').contains("4001"));
+}
+
+void WindowTest::keyboardAndAccessibleNames() {
+    open();
+    // Tab from the Upgrade button round the window: only visible stops.
+    w<QPushButton>("btnSelect")->setFocus();
+    for (int i = 0; i < 40; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        QVERIFY(focus != nullptr);
+        QVERIFY2(focus->isVisible(), qPrintable(focus->objectName()));
+        QVERIFY2(QRect(QPoint(0, 0), w<QWidget>("clientArea")->size())
+                     .contains(focus->mapTo(w<QWidget>("clientArea"), QPoint(0, 0))),
+                 qPrintable(focus->objectName()));
+    }
+    // Enter presses the focused button.
+    rec.nextFile.clear();
+    w<QPushButton>("btnSelect")->setFocus();
+    QTest::keyClick(w<QPushButton>("btnSelect"), Qt::Key_Return);
+    QCOMPARE(rec.startFolders.size(), 1);
+
+    const auto name = [](QWidget* widget) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+        return face != nullptr ? face->text(QAccessible::Name) : QString();
+    };
+    const std::pair<const char*, const char*> names[] = {
+        {"edIP", "IP"},
+        {"edPort", "Port"},
+        {"edID", "ID"},
+        {"sbID", "ID"},
+        {"edPIN", "PIN"},
+        {"pbProgram", "Program/Download"},
+        {"pbVerify", "Verify check"},
+        {"pnDeviceModel", "Device model"},
+        {"pnDeviceSN", "Device serial number"},
+        {"pnDeviceISP", "Device boot loader version"}};
+    for (const auto& [control, expected] : names) {
+        QCOMPARE(name(w<QWidget>(control)), QString(expected));
+    }
+    for (const char* outside : {"Button5", "Button6", "edtTX", "edtPage"}) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w<QWidget>(outside));
+        QVERIFY2(face->state().invisible, outside);
+    }
+}
+
+// The close box mid-run: asked, answered yes, the run ends at its next
+// exchange with a reason of its own, and the window closes.
+void WindowTest::closingMidRunAsksAndStops() {
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    device = std::make_unique<SimDevice>(config);
+    auto gate = std::make_shared<QSemaphore>(0);
+    run = [gate](DeviceRunContext& context) {
+        gate->tryAcquire(1, 10000);
+        return runUpgrade(context);
+    };
+    open();
+    window->useNetLink("127.0.0.1", "5099");
+    w<QScrollBar>("sbID")->setValue(3);
+    window->chooseFirmwareFile(
+        writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102")));
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    rec.answer = true;
+    window->close();
+    QCOMPARE(rec.questions.size(), 1);
+    QVERIFY(rec.questions[0].contains("Device ID 3 on TCP 127.0.0.1:5099"));
+    QVERIFY(rec.questions[0].contains("boot loader"));
+    QVERIFY(window->isVisible());
+    gate->release();
+    QVERIFY(finished.wait(10000));
+    const auto result = finished.at(0).at(0).value<MessageRow>();
+    QVERIFY(result != MessageRow::msgUpgradeOk);
+    QVERIFY2(window->pnMsgReason().contains(kStoppedByOperator), qPrintable(window->pnMsgReason()));
+    QCOMPARE(device->pagesProgrammed(), 0U);
+    QTRY_VERIFY(!window->isVisible());
+}
+
+void WindowTest::firmwareFolderDropAndRecentFiles() {
+    open();
+    QDir(dir.path()).mkpath("fw");
+    QStringList files;
+    for (int i = 0; i < 9; ++i) {
+        files << writeFile(QString("fw/F%1.TVB").arg(i),
+                           firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2"));
+    }
+    rec.nextFile = files[0];
+    window->btnSelectClick();
+    QCOMPARE(rec.startFolders.last(), QString());  // nothing chosen before: home
+    rec.nextFile.clear();
+    window->btnSelectClick();
+    QCOMPARE(rec.startFolders.last(), dir.filePath("fw"));
+
+    const auto drop = [this](const QList<QUrl>& urls) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent event(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &event);
+    };
+    drop({QUrl::fromLocalFile(writeFile("readme.txt", "hello"))});
+    drop({QUrl::fromLocalFile(files[1]), QUrl::fromLocalFile(files[2])});
+    QCOMPARE(rec.messages.size(), 2);
+    QVERIFY(rec.messages[0].contains("not a firmware file (*.TVB)"));
+    QVERIFY(!w<QPushButton>("btnAuto")->isEnabled());
+    drop({QUrl::fromLocalFile(files[1])});
+    QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
+    QCOMPARE(w<QLabel>("pnFile")->toolTip(), files[1]);
+
+    for (int i = 2; i < 9; ++i) {
+        window->chooseFirmwareFile(files[i]);
+    }
+    QFile::remove(files[4]);
+    QMenu* recent = window->recentFilesMenu();
+    emit recent->aboutToShow();
+    const QList<QAction*> actions = recent->actions();
+    QCOMPARE(actions.size(), 8);  // F8 newest .. F1; F0 fell off
+    QVERIFY(actions[0]->text().endsWith("F8.TVB"));
+    QVERIFY(actions[7]->text().endsWith("F1.TVB"));
+    QVERIFY(!actions[4]->isEnabled());  // F4, gone
+    actions[6]->trigger();              // F2
+    QCOMPARE(w<QLabel>("pnFile")->toolTip(), files[2]);
+    QCOMPARE(readStore().value(kValueRecentFirmwareFiles).toArray().first().toString(), files[2]);
 }
 
 QTEST_MAIN(WindowTest)
