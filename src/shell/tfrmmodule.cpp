@@ -246,14 +246,17 @@ void TfrmModule::FormShow() {
     if (noteEnabled_) {
         tmrNote.start();
     }
-    if (!settings_.damagedStoreSetAside.isEmpty() && !damagedSettingsTold_) {
-        damagedSettingsTold_ = true;
-        // After the window has come up, and after the note box when it shows.
-        QTimer::singleShot(noteEnabled_ ? 150 : 0, this, &TfrmModule::tellDamagedSettings);
+    if (!noteEnabled_) {
+        // Once the window has come up; else after the note box.
+        QTimer::singleShot(0, this, &TfrmModule::tellDamagedSettings);
     }
 }
 
 void TfrmModule::tellDamagedSettings() {
+    if (settings_.damagedStoreSetAside.isEmpty() || damagedSettingsTold_) {
+        return;
+    }
+    damagedSettingsTold_ = true;
     if (hooks_.showMessage) {
         hooks_.showMessage(
             this, windowTitle(),
@@ -377,6 +380,7 @@ void TfrmModule::tmrNoteTimer() {
     if (hooks_.showMessage) {
         hooks_.showMessage(this, textOf(MessageRow::msgNoteTitle), textOf(MessageRow::msgNoteText));
     }
+    tellDamagedSettings();
 }
 
 void TfrmModule::mnuAboutClick() {
