@@ -63,6 +63,9 @@ struct FaultCase {
     std::function<void(SimConfig&, const Plan&)> apply;
     bool skipError = false;
     bool verify = true;
+    // The link's writes fail from this request frame on (the device never
+    // hears the attempts, so its transcript cannot count them).
+    std::function<int(const Plan&)> writesFailFrom = nullptr;
 };
 
 FaultRule rule(FaultTarget target, std::uint32_t index, const char* source,
@@ -163,6 +166,9 @@ const std::vector<FaultCase>& faultCases() {
                  rule(FaultTarget::Read, pageOf(p), "read:N:short=99", FaultAction::Short, 99));
          },
          true},
+        // Skip error cannot pass over a page that never left.
+        {"skip: writes fail mid-programming", Expect::ProgramError, false,
+         [](SimConfig&, const Plan&) {}, true, true, disconnectIntoProgramming},
     };
     return cases;
 }
@@ -216,7 +222,8 @@ class FaultMatrix {
         config.seed = seed;
         config.rebootMs = 500;
         fault.apply(config, plan);
-        return runWith(config, runOptions, image, plan, fault.expect);
+        const int writesFailFrom = fault.writesFailFrom ? fault.writesFailFrom(plan) : -1;
+        return runWith(config, runOptions, image, plan, fault.expect, writesFailFrom);
     }
 
   private:
@@ -251,12 +258,13 @@ class FaultMatrix {
     }
 
     RunResult runWith(const SimConfig& config, const OperatorOptions& runOptions,
-                      FirmwareImage& image, const Plan& plan, Expect expect) {
+                      FirmwareImage& image, const Plan& plan, Expect expect, int writesFailFrom) {
         RunResult r;
         const std::uint8_t linkKind = runOptions.linkKind;
         SimDevice device(config);
         VirtualClock clock;
         SimTransportFactory factory(device, clock);
+        factory.writesBeforeFailure = writesFailFrom;
         RecordingPanel panel(runOptions);
         DeviceRunContext context{panel, factory, clock, image};
 
@@ -341,6 +349,17 @@ class FaultMatrix {
         if (r.elapsedMs > r.boundMs) {
             fail("took " + std::to_string(r.elapsedMs) + " ms, bound " + std::to_string(r.boundMs) +
                  " ms");
+        }
+        if (writesFailFrom >= 0) {
+            // Failed writes end the page at once with the link's words; the
+            // device never heard them, so its transcript counts nothing.
+            if (panel.reason.find("could not be written") == std::string::npos) {
+                fail("the reason does not name the failed write: " + panel.reason);
+            }
+            if (panel.counter(ErrorCounter::edErrrE) + panel.counter(ErrorCounter::edErrrP) == 0) {
+                fail("the failed writes were not counted as failed attempts");
+            }
+            return r;
         }
         // The counters equal the failed attempts of the transcript.
         const Ledger ledger = readLedger(ledgerEventsOf(device));
