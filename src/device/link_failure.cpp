@@ -46,7 +46,8 @@ std::string linkFailureReason(const DeviceSession& session, MessageRow message) 
     }
     if (link.framesAccepted() == 0 && link.noisyExchanges() > 0) {
         return noiseOnTheLine(link) + " of " + id +
-               ": is another device or program sending on this line?";
+               ": is another device or program sending on this line?" +
+               (link.isNet() ? "" : " are the port's settings right?");
     }
     if (link.bytesReceived() == 0) {
         return "no reply from " + id + " on " + where + " within " +

@@ -25,7 +25,8 @@ std::string unansweredReason(const LinkChannel& link) {
         return where + ": " + link.lossNote();
     }
     if (link.framesAccepted() == 0 && link.noisyExchanges() > 0) {
-        return noiseOnTheLine(link) + ": is another device or program sending on this line?";
+        return noiseOnTheLine(link) + ": is another device or program sending on this line?" +
+               (link.isNet() ? "" : " are the port's settings right?");
     }
     if (link.bytesReceived() == 0) {
         // Devices answer a query to address 1 whatever their ID: silence is
