@@ -27,15 +27,11 @@ bool DeviceProbe::open() {
 
 // A reply came, but damaged (a bad check value, a start byte lost) or cut
 // short: the device is likely there, so it is asked again.
-bool DeviceProbe::askAgain(int asked) {
+bool DeviceProbe::askAgain(int asked) const {
     const ExchangeEnd end = link_.lastEnd();
     const bool damaged =
         end == ExchangeEnd::Damaged || end == ExchangeEnd::Cut || end == ExchangeEnd::Noise;
-    if (!damaged || asked >= kAsksPerRequest) {
-        return false;
-    }
-    ++repeatedAsks_;
-    return true;
+    return damaged && asked < kAsksPerRequest;
 }
 
 bool DeviceProbe::askBinary(std::uint16_t id, std::uint16_t command) {

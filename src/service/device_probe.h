@@ -53,19 +53,16 @@ class DeviceProbe {
     const std::string& openFailure() const { return openFailure_; }
     std::optional<ProbeAnswer> probe(std::uint16_t id);
     void close();
-    // Requests asked again after a damaged or cut reply, since the start.
-    int repeatedAsks() const { return repeatedAsks_; }
 
   private:
     std::optional<ProbeAnswer> probeBinary(std::uint16_t id);
     std::optional<ProbeAnswer> probeText(std::uint16_t id);
     bool askBinary(std::uint16_t id, std::uint16_t command);
     bool askText(std::uint16_t id);
-    bool askAgain(int asked);
+    bool askAgain(int asked) const;
 
     LinkChannel link_;
     std::string openFailure_;
-    int repeatedAsks_ = 0;
 };
 
 }  // namespace flashmere
