@@ -64,7 +64,8 @@ struct FaultCase {
     bool skipError = false;
     bool verify = true;
     // The link's writes fail from this request frame on (the device never
-    // hears the attempts, so its transcript cannot count them).
+    // hears the attempts, so its transcript cannot count them); Skip error
+    // cannot pass over a page that never left.
     std::function<int(const Plan&)> writesFailFrom = nullptr;
 };
 
@@ -166,7 +167,6 @@ const std::vector<FaultCase>& faultCases() {
                  rule(FaultTarget::Read, pageOf(p), "read:N:short=99", FaultAction::Short, 99));
          },
          true},
-        // Skip error cannot pass over a page that never left.
         {"skip: writes fail mid-programming", Expect::ProgramError, false,
          [](SimConfig&, const Plan&) {}, true, true, disconnectIntoProgramming},
     };
@@ -351,14 +351,7 @@ class FaultMatrix {
                  " ms");
         }
         if (writesFailFrom >= 0) {
-            // Failed writes end the page at once with the link's words; the
-            // device never heard them, so its transcript counts nothing.
-            if (panel.reason.find("could not be written") == std::string::npos) {
-                fail("the reason does not name the failed write: " + panel.reason);
-            }
-            if (panel.counter(ErrorCounter::edErrrE) + panel.counter(ErrorCounter::edErrrP) == 0) {
-                fail("the failed writes were not counted as failed attempts");
-            }
+            checkFailedWrites(panel, fail);
             return r;
         }
         // The counters equal the failed attempts of the transcript.
@@ -371,6 +364,19 @@ class FaultMatrix {
             fail(why);
         }
         return r;
+    }
+
+    // Failed writes end the page at once with the link's words, each
+    // counted as a failed attempt; the device never heard them, so its
+    // transcript counts nothing.
+    template <typename Fail>
+    static void checkFailedWrites(const RecordingPanel& panel, const Fail& fail) {
+        if (panel.reason.find("could not be written") == std::string::npos) {
+            fail("the reason does not name the failed write: " + panel.reason);
+        }
+        if (panel.counter(ErrorCounter::edErrrE) + panel.counter(ErrorCounter::edErrrP) == 0) {
+            fail("the failed writes were not counted as failed attempts");
+        }
     }
 
     bool memoryEqualsImage(const SimDevice& device, const FirmwareImage& image) const {
