@@ -100,8 +100,10 @@ int runScanCommand(const ScanArgs& args) {
     QtTransportFactory transports;
     DeviceProbe probe(transports, systemClock(), trace, resolved->options, args.timeoutMs);
     if (!probe.open()) {
-        return fail(static_cast<ExitCode>(exitCodeFor(MessageRow::msgOpenPortError)),
-                    textOf(MessageRow::msgOpenPortError, resolved->languageIndex));
+        // As an upgrade says it: the message, then what to check.
+        trace.setPnMsg(MessageRow::msgOpenPortError);
+        trace.setPnMsgReason(probe.openFailure());
+        return exitCodeFor(MessageRow::msgOpenPortError);
     }
     std::vector<ProbeAnswer> found;
     for (std::size_t i = 0; i < ids->size(); ++i) {

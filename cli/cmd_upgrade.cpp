@@ -14,15 +14,15 @@ namespace flashmere::cli {
 namespace {
 
 // The last JSON object of a run: its outcome, the message row when there is
-// one, and the reason beside it.
+// one, the reason beside it, and whether the pages were read back equal.
 void printJsonResult(int code, std::optional<MessageRow> row, const std::string& text,
-                     const std::string& reason) {
+                     const std::string& reason, bool verified = false) {
     const std::string rowField =
         row ? ",\"row\":" + std::to_string(static_cast<int>(*row)) : std::string();
     const std::string reasonField = reason.empty() ? "" : ",\"reason\":" + jsonString(reason);
-    std::printf("{\"event\":\"result\",\"ok\":%s%s,\"text\":%s%s,\"exit\":%d}\n",
+    std::printf("{\"event\":\"result\",\"ok\":%s%s,\"text\":%s%s,\"verified\":%s,\"exit\":%d}\n",
                 code == 0 ? "true" : "false", rowField.c_str(), jsonString(text).c_str(),
-                reasonField.c_str(), code);
+                reasonField.c_str(), verified ? "true" : "false", code);
     std::fflush(stdout);
 }
 
@@ -61,10 +61,11 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     context.askOtherFamily = [&](const OperatorOptions& asked, std::uint16_t id) {
         return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);
     };
-    const MessageRow outcome = runUpgrade(context);
-    const int code = exitCodeFor(outcome);
+    const UpgradeResult result = upgradeDevice(context);
+    const int code = exitCodeFor(result.message);
     if (style.json) {
-        printJsonResult(code, outcome, textOf(outcome, style.languageIndex), panel.reason());
+        printJsonResult(code, result.message, textOf(result.message, style.languageIndex),
+                        panel.reason(), result.verified);
     }
     return code;
 }

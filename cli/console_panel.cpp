@@ -1,11 +1,13 @@
 #include "console_panel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
 
 #include "frontend/message_table.h"
+#include "link/crc.h"
 
 namespace flashmere {
 namespace {
@@ -344,17 +346,36 @@ void ConsolePanel::closeRebootWait() {
     }
 }
 
-void ConsolePanel::setEdtTX(const std::string& text) {
-    if (style_.traces && !text.empty()) {
-        endInPlaceLine();
-        std::fprintf(style_.json ? stderr : out_, "TX: %s\n", consoleText(text).c_str());
+// "21:07:45.123 UTC TX: 05 00 08 ...": the time of day the frame left or
+// came, counted from the system clock without the platform's calendar calls.
+void ConsolePanel::traceLine(const char* direction, const std::string& text) {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const auto ofDay = ms % (24LL * 3600 * 1000);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02lld:%02lld:%02lld.%03lld UTC",
+                  static_cast<long long>(ofDay / 3600000),
+                  static_cast<long long>(ofDay / 60000 % 60),
+                  static_cast<long long>(ofDay / 1000 % 60), static_cast<long long>(ofDay % 1000));
+    endInPlaceLine();
+    std::FILE* out = style_.json ? stderr : out_;
+    std::fprintf(out, "%s %s: %s\n", stamp, direction, consoleText(text).c_str());
+    std::fflush(out);
+}
+
+void ConsolePanel::wireSent(std::span<const std::uint8_t> frame) {
+    if (style_.traces) {
+        traceLine("TX", hexTrace(frame));
     }
 }
 
-void ConsolePanel::setEdtRX(const std::string& text) {
-    if (style_.traces && !text.empty()) {
-        endInPlaceLine();
-        std::fprintf(style_.json ? stderr : out_, "RX: %s\n", consoleText(text).c_str());
+void ConsolePanel::wireReceived(std::span<const std::uint8_t> bytes, const std::string& ending) {
+    if (style_.traces) {
+        std::string text = hexTrace(bytes);
+        if (!ending.empty()) {
+            text += "(" + ending + ")";
+        }
+        traceLine("RX", text);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,7 +19,7 @@ class ConsolePanel final : public OperatorPanel {
         int languageIndex = 0;
         bool json = false;
         bool terminal = false;  // redraw bars in place
-        bool traces = false;    // print edtTX/edtRX
+        bool traces = false;    // print every frame sent and received, with its time
     };
 
     ConsolePanel(const OperatorOptions& options, Style style, std::FILE* out = stdout);
@@ -48,8 +49,12 @@ class ConsolePanel final : public OperatorPanel {
                (serialLink ? "; are --com and --mode right?" : "");
     }
 
-    void setEdtTX(const std::string& text) override;
-    void setEdtRX(const std::string& text) override;
+    // The window's TX and RX boxes show a part of the traffic; the console
+    // traces all of it, from the wire.
+    void setEdtTX(const std::string&) override {}
+    void setEdtRX(const std::string&) override {}
+    void wireSent(std::span<const std::uint8_t> frame) override;
+    void wireReceived(std::span<const std::uint8_t> bytes, const std::string& ending) override;
     void linkNote(const std::string& text) override;
 
     // A service command's own words: the stage it shows for row instead of
@@ -75,6 +80,7 @@ class ConsolePanel final : public OperatorPanel {
     void bar(Bar& b, int position, int maximum);
     void endInPlaceLine();
     void jsonEvent(const std::string& fields);
+    void traceLine(const char* direction, const std::string& text);
 
     OperatorOptions options_;
     Style style_;

@@ -225,6 +225,19 @@ void FleetPanel::setEdtTX(const std::string& text) {
     }
 }
 
+// The row's log traces every frame from the wire, as upgrade --trace does.
+void FleetPanel::wireSent(std::span<const std::uint8_t> frame) {
+    if (log_) {
+        log_->wireSent(frame);
+    }
+}
+
+void FleetPanel::wireReceived(std::span<const std::uint8_t> bytes, const std::string& ending) {
+    if (log_) {
+        log_->wireReceived(bytes, ending);
+    }
+}
+
 void FleetPanel::setEdtRX(const std::string& text) {
     if (log_) {
         log_->setEdtRX(text);

@@ -60,6 +60,8 @@ class FleetPanel final : public OperatorPanel {
     void closeRebootWait() override;
     void setEdtTX(const std::string& text) override;
     void setEdtRX(const std::string& text) override;
+    void wireSent(std::span<const std::uint8_t> frame) override;
+    void wireReceived(std::span<const std::uint8_t> bytes, const std::string& ending) override;
     void linkNote(const std::string& text) override;
 
   private:

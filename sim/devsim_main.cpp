@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     if (const auto code = openDevsimLink(options, link)) {
         return *code;
     }
-    int exitCode = serveDevsim(*bus, link, log, options.exitAfterRun, waitMask);
+    int exitCode = serveDevsim(*bus, link, log, options, waitMask);
     log.flush(*bus);
     if (!options.dumpPath.empty() && !writeDevsimDump(options.dumpPath, *bus)) {
         std::cerr << "flashmere-devsim: cannot write the dump file " << options.dumpPath << "\n";

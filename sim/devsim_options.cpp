@@ -93,6 +93,9 @@ void addOutputOptions(CLI::App& app, DevsimOptions& options) {
     app.add_option("--dump", options.dumpPath,
                    "write the program memory to this file at exit; several devices: to "
                    "ID.bin in this folder");
+    app.add_option("--chatter", options.chatterMs,
+                   "one stray byte every MS ms on the line, asked or not: a noisy line")
+        ->check(CLI::Range(1, 60000));
     app.add_flag("--exit-after-run", options.exitAfterRun,
                  "exit once a program was started and its reboot ended");
 }

@@ -18,6 +18,8 @@ struct DevsimOptions {
     std::string logPath;
     std::string dumpPath;
     bool exitAfterRun = false;
+    // One stray byte every chatterMs on the line, asked or not (0: none).
+    int chatterMs = 0;
 };
 
 // Reads the command line into options. Returns the exit code when the

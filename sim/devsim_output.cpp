@@ -21,23 +21,23 @@ bool DevsimLog::open(const std::string& path) {
     return static_cast<bool>(file_);
 }
 
-void DevsimLog::flush(const SimBus& bus) {
-    if (!file_.is_open()) {
-        return;
-    }
-    written_.resize(bus.size(), 0);
+void DevsimLog::flush(SimBus& bus) {
     for (std::size_t i = 0; i < bus.size(); ++i) {
-        const auto& device = bus.device(i);
-        const auto& events = device.transcript();
-        for (; written_[i] < events.size(); ++written_[i]) {
-            std::string line = toJsonLine(events[written_[i]]);
-            if (bus.size() > 1) {
-                line.insert(1, "\"device\":" + std::to_string(device.config().id) + ",");
+        SimDevice& device = bus.device(i);
+        if (file_.is_open()) {
+            for (const SimEvent& event : device.transcript()) {
+                std::string line = toJsonLine(event);
+                if (bus.size() > 1) {
+                    line.insert(1, "\"device\":" + std::to_string(device.config().id) + ",");
+                }
+                file_ << line << '\n';
             }
-            file_ << line << '\n';
         }
+        device.forgetTranscript();
     }
-    file_.flush();
+    if (file_.is_open()) {
+        file_.flush();
+    }
 }
 
 bool writeDevsimDump(const std::string& path, const SimBus& bus) {

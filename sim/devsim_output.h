@@ -14,12 +14,12 @@ class DevsimLog {
   public:
     // False when the file cannot be written.
     bool open(const std::string& path);
-    // Writes the events that came since the last call.
-    void flush(const SimBus& bus);
+    // Writes the events that came since the last call (when a file is open)
+    // and makes the devices forget them: the process keeps no history.
+    void flush(SimBus& bus);
 
   private:
     std::ofstream file_;
-    std::vector<std::size_t> written_;
 };
 
 // The program memory at exit. One device: path is its file. Several: path is

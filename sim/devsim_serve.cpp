@@ -179,9 +179,14 @@ std::optional<int> openSerialPort(const std::string& path, const std::optional<L
 // reports a peer that hung up (and came back) in the transcript.
 class DevsimServer {
   public:
-    DevsimServer(SimBus& bus, DevsimLink& link, DevsimLog& log, bool exitAfterRun,
+    DevsimServer(SimBus& bus, DevsimLink& link, DevsimLog& log, const DevsimOptions& options,
                  const sigset_t& waitMask)
-        : bus_(bus), link_(link), log_(log), exitAfterRun_(exitAfterRun), waitMask_(waitMask) {}
+        : bus_(bus),
+          link_(link),
+          log_(log),
+          exitAfterRun_(options.exitAfterRun),
+          chatterMs_(options.chatterMs),
+          waitMask_(waitMask) {}
 
     int run();
 
@@ -190,11 +195,15 @@ class DevsimServer {
     void acceptClient();
     bool readLink();
     bool deliverDue(bool closeClient);
+    void chatter(std::int64_t now);
 
     SimBus& bus_;
     DevsimLink& link_;
     DevsimLog& log_;
     const bool exitAfterRun_;
+    const std::int64_t chatterMs_;
+    std::int64_t nextChatterMs_ = 0;
+    std::uint64_t chatterCount_ = 0;
     const sigset_t waitMask_;
     bool hungUp_ = false;  // the pty or serial port reports its peer gone
     std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(4096);
@@ -224,6 +233,7 @@ int DevsimServer::run() {
             closeClient = readLink();
         }
         closeClient = deliverDue(closeClient);
+        chatter(nowMs());
         if (closeClient && link_.linkFd >= 0) {
             ::close(link_.linkFd);
             link_.linkFd = -1;
@@ -242,7 +252,24 @@ std::int64_t DevsimServer::waitMsAt(std::int64_t now) const {
     if (exitAfterRun_ && bus_.runCount() > 0) {
         waitMs = 10;  // the reboot end is not an output: look again soon
     }
+    if (chatterMs_ > 0) {
+        waitMs = std::clamp<std::int64_t>(nextChatterMs_ - now, 0, waitMs);
+    }
     return waitMs;
+}
+
+// The stray bytes alternate between the start bytes of the two reply frames
+// (0x06 binary, 0x03 text): every exchange sees a reply begin that never
+// ends, the hardest chatter for a host to bound.
+void DevsimServer::chatter(std::int64_t now) {
+    if (chatterMs_ <= 0 || now < nextChatterMs_) {
+        return;
+    }
+    nextChatterMs_ = now + chatterMs_;
+    if (link_.linkFd >= 0) {
+        const std::uint8_t stray = chatterCount_++ % 2 == 0 ? 0x06 : 0x03;
+        writeAll(link_.linkFd, {stray});
+    }
 }
 
 void DevsimServer::acceptClient() {
@@ -338,12 +365,12 @@ std::optional<int> openDevsimLink(const DevsimOptions& options, DevsimLink& link
     return failed;
 }
 
-int serveDevsim(SimBus& bus, DevsimLink& link, DevsimLog& log, bool exitAfterRun,
+int serveDevsim(SimBus& bus, DevsimLink& link, DevsimLog& log, const DevsimOptions& options,
                 const sigset_t& waitMask) {
     if (link.linkFd >= 0) {
         bus.linkOpened(nowMs());
     }
-    return DevsimServer(bus, link, log, exitAfterRun, waitMask).run();
+    return DevsimServer(bus, link, log, options, waitMask).run();
 }
 
 }  // namespace flashmere

@@ -29,8 +29,9 @@ sigset_t blockStopSignals();
 std::optional<int> openDevsimLink(const DevsimOptions& options, DevsimLink& link);
 
 // Serves the line until SIGTERM or SIGINT (or, with exitAfterRun, until the
-// started program's reboot ended). Returns the exit code.
-int serveDevsim(SimBus& bus, DevsimLink& link, DevsimLog& log, bool exitAfterRun,
+// started program's reboot ended); with chatterMs, sends one stray byte that
+// often. Returns the exit code.
+int serveDevsim(SimBus& bus, DevsimLink& link, DevsimLog& log, const DevsimOptions& options,
                 const sigset_t& waitMask);
 
 }  // namespace flashmere

@@ -42,7 +42,11 @@ class SimDevice {
     std::vector<SimOutput> takeDue(std::int64_t nowMs);
     std::optional<std::int64_t> nextDueMs() const;
 
+    // The events since the device was made, or since forgetTranscript().
     const std::vector<SimEvent>& transcript() const { return transcript_; }
+    // Drops the events kept so far: a process that serves for days writes
+    // them out (or not) and forgets them, so its memory stays bounded.
+    void forgetTranscript() { transcript_.clear(); }
     std::span<const std::uint8_t> memory() const { return memory_; }
     std::vector<std::uint8_t> readMemory(std::uint32_t address, std::size_t n) const;
     void writeMemory(std::uint32_t address, std::span<const std::uint8_t> bytes);

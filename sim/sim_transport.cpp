@@ -50,8 +50,17 @@ bool SimTransport::write(std::span<const std::uint8_t> bytes) {
     if (!connected()) {
         return false;
     }
+    const int limit = factory_.writesBeforeFailure;
+    if (limit >= 0 && factory_.writes_ >= limit) {
+        return false;
+    }
+    ++factory_.writes_;
     factory_.device_.receive(bytes, factory_.clock_.nowMs());
     return true;
+}
+
+std::string SimTransport::writeFailure() const {
+    return connected() ? "Resource temporarily unavailable" : "the link is closed";
 }
 
 void SimTransport::waitUntil(std::int64_t targetMs) {

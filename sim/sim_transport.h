@@ -25,6 +25,7 @@ class SimTransport final : public Transport {
     bool connected() const override;
     void discardInput() override;
     bool write(std::span<const std::uint8_t> bytes) override;
+    std::string writeFailure() const override;
     std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override;
     void close() override;
 
@@ -48,6 +49,9 @@ class SimTransportFactory final : public TransportFactory {
     // The TCP peer never accepts: openTcp waits its timeout and gives a
     // transport that is not connected.
     bool tcpNeverConnects = false;
+    // After this many writes every write fails, the link staying up (a port
+    // whose driver takes nothing more); negative: writes never fail.
+    int writesBeforeFailure = -1;
 
     std::unique_ptr<Transport> openSerial(const std::string& portName,
                                           const std::string& modeString, TraceSink& trace) override;
@@ -73,6 +77,7 @@ class SimTransportFactory final : public TransportFactory {
     int tcpOpens_ = 0;
     int failedOpens_ = 0;
     int closes_ = 0;
+    int writes_ = 0;
     std::string lastPortName_;
     std::uint16_t lastPort_ = 0;
 };

@@ -14,6 +14,12 @@ std::string describeLink(const LinkChannel& link) {
     return s.comPortName + " (" + s.comBaudRate + ")";
 }
 
+std::string noiseOnTheLine(const LinkChannel& link) {
+    return "noise on the line " + describeLink(link) + ": " + std::to_string(link.bytesReceived()) +
+           " bytes in " + std::to_string(link.noisyExchanges()) +
+           " requests, none of them a reply frame";
+}
+
 std::string linkOpenFailure(const LinkChannel& link, bool opened, const std::string& target) {
     const std::string what = describeLink(link) + (target.empty() ? "" : " for " + target);
     const std::string& why = link.openFailure();
@@ -37,6 +43,14 @@ std::string linkFailureReason(const DeviceSession& session, MessageRow message) 
         return failed;
     }
     const std::string where = describeLink(link);
+    if (link.lastEnd() == ExchangeEnd::WriteFailed) {
+        return where + ": " + link.writeFailure();
+    }
+    if (link.framesAccepted() == 0 && link.noisyExchanges() > 0) {
+        return noiseOnTheLine(link) + " of " + id +
+               ": is another device or program sending on this line?" +
+               (link.isNet() ? "" : " are the port's settings right?");
+    }
     if (link.bytesReceived() == 0) {
         return "no reply from " + id + " on " + where + " within " +
                std::to_string(kSilenceLimitMs) +

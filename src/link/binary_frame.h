@@ -35,6 +35,7 @@ class BinaryCollector final : public FrameCollector {
   public:
     explicit BinaryCollector(ReplyFrame& frame) : frame_(frame) {}
     CollectResult feed(std::uint8_t byte) override;
+    bool frameBegun() const override { return started_; }
 
   private:
     CollectResult complete();

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/clock.h"
 #include "link/reply_frame.h"
@@ -26,6 +27,23 @@ struct LinkSettings {
 constexpr std::int64_t kSilenceLimitMs = 1000;
 constexpr std::int64_t kConnectWaitMs = 5000;
 constexpr std::uint16_t kFallbackTcpPort = 4001;
+
+// How a request and its reply ended.
+enum class ExchangeEnd : std::uint8_t {
+    Answered,     // a complete frame with a valid (or unflagged) check value
+    NoLink,       // no connected link: nothing was sent
+    WriteFailed,  // the request could not be written
+    Silent,       // not a byte within the silence limit
+    Noise,        // bytes came, none of them the start of a reply frame
+    Damaged,      // a complete frame whose check value is wrong
+    Cut,          // a frame began, then the silence limit passed
+    Overrun,      // bytes were still coming when the exchange's deadline passed
+    LinkLost,     // the system reported the link lost during the wait
+};
+
+// How an exchange ended, for logs: empty for a reply, else e.g. "no reply
+// within 1000 ms".
+std::string describeEnd(ExchangeEnd end, std::int64_t silenceLimitMs);
 
 // The TCP port of a netPort text: a decimal number from 0 to 65535, or 4001.
 std::uint16_t tcpPortFor(std::string_view netPort);
@@ -84,11 +102,28 @@ class LinkChannel {
     // One request and its reply: discards stale input, sends, then hands
     // every received byte to the collector until it reports a complete frame
     // or more than silenceLimitMs pass without a byte. Fails at once, sending
-    // nothing, when no connected link exists.
+    // nothing, when no connected link exists, and at once when the request
+    // could not be written. Whatever comes, the exchange ends by
+    // replyDeadlineMs() after the request left: bytes that keep coming (a
+    // chattering line) restart the silence count but never that deadline.
     bool transact(std::span<const std::uint8_t> request, FrameCollector& collector);
+
+    // The longest an exchange waits after its request left: the silence
+    // limit plus twice that for the reply to come in, or on a slow serial
+    // line the time a full reply buffer takes at its speed, if longer.
+    std::int64_t replyDeadlineMs() const;
 
     // Sends a frame that gets no reply.
     void sendRaw(std::span<const std::uint8_t> frame);
+
+    // How the last exchange ended, and, when a write failed, what the system
+    // said ("the request could not be written: ...").
+    ExchangeEnd lastEnd() const { return lastEnd_; }
+    const std::string& writeFailure() const { return writeFailure_; }
+    // Exchanges since construction that got a complete, valid frame, and
+    // those that ended with bytes that formed none (noise or overrun).
+    std::uint64_t framesAccepted() const { return framesAccepted_; }
+    std::uint64_t noisyExchanges() const { return noisyExchanges_; }
 
     Clock& clock() { return clock_; }
     TraceSink& trace() { return trace_; }
@@ -107,6 +142,16 @@ class LinkChannel {
     std::string openFailure_;
     std::uint64_t bytesSent_ = 0;
     std::uint64_t bytesReceived_ = 0;
+    std::uint64_t framesAccepted_ = 0;
+    std::uint64_t noisyExchanges_ = 0;
+    ExchangeEnd lastEnd_ = ExchangeEnd::NoLink;
+    std::string writeFailure_;
+    std::vector<std::uint8_t> received_;  // this exchange's bytes, for the wire trace
+
+    bool send(std::span<const std::uint8_t> frame);
+    bool finish(ExchangeEnd end);
+    ExchangeEnd endOfWait(const FrameCollector& collector, bool bytesCame,
+                          std::int64_t deadline) const;
 };
 
 // A binary request to a device address; true for a complete reply whose CRC

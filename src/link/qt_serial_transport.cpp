@@ -180,8 +180,18 @@ void QtSerialTransport::discardInput() {
     }
 }
 
+bool QtSerialTransport::writeFailed(std::string why) {
+    if (port_ && port_->error() != QSerialPort::NoError) {
+        why += " (" + port_->errorString().toStdString() + ")";
+    }
+    writeFailure_ = std::move(why);
+    closeOnFatalError();
+    return false;
+}
+
 bool QtSerialTransport::write(std::span<const std::uint8_t> bytes) {
     if (!connected()) {
+        writeFailure_ = "the port is closed";
         return false;
     }
     if (bytes.empty()) {
@@ -190,8 +200,8 @@ bool QtSerialTransport::write(std::span<const std::uint8_t> bytes) {
     const qint64 queued = port_->write(reinterpret_cast<const char*>(bytes.data()),
                                        static_cast<qint64>(bytes.size()));
     if (queued != static_cast<qint64>(bytes.size())) {
-        closeOnFatalError();
-        return false;
+        return writeFailed("the port took " + std::to_string(std::max<qint64>(queued, 0)) + " of " +
+                           std::to_string(bytes.size()) + " bytes");
     }
     QElapsedTimer timer;
     timer.start();
@@ -199,8 +209,8 @@ bool QtSerialTransport::write(std::span<const std::uint8_t> bytes) {
     while (port_->bytesToWrite() > 0) {
         const std::int64_t left = allowance - timer.elapsed();
         if (left <= 0 || !port_->waitForBytesWritten(clampWait(left))) {
-            closeOnFatalError();
-            return false;
+            return writeFailed("the port did not send " + std::to_string(bytes.size()) +
+                               " bytes within " + std::to_string(allowance) + " ms");
         }
     }
     return true;

@@ -35,6 +35,7 @@ class QtSerialTransport final : public Transport {
     std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override;
     void close() override;
     std::string lossNote() const override { return lossNote_; }
+    std::string writeFailure() const override { return writeFailure_; }
 
   private:
     explicit QtSerialTransport(std::unique_ptr<QSerialPort> port);
@@ -43,8 +44,11 @@ class QtSerialTransport final : public Transport {
     // clears any other error. True when the port was closed.
     bool closeOnFatalError();
 
+    bool writeFailed(std::string why);
+
     std::unique_ptr<QSerialPort> port_;
     std::string lossNote_;
+    std::string writeFailure_;
 };
 
 // The note for a serial port the user may not open (its device file is not

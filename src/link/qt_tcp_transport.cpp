@@ -82,9 +82,17 @@ void QtTcpTransport::discardInput() {
     }
 }
 
+bool QtTcpTransport::writeFailed(std::string why) {
+    if (socket_ && socket_->error() != QAbstractSocket::UnknownSocketError) {
+        why += " (" + socket_->errorString().toStdString() + ")";
+    }
+    writeFailure_ = std::move(why);
+    return false;
+}
+
 bool QtTcpTransport::write(std::span<const std::uint8_t> bytes) {
     if (!connected()) {
-        return false;
+        return writeFailed("the connection is closed");
     }
     if (bytes.empty()) {
         return true;
@@ -92,7 +100,8 @@ bool QtTcpTransport::write(std::span<const std::uint8_t> bytes) {
     const qint64 queued = socket_->write(reinterpret_cast<const char*>(bytes.data()),
                                          static_cast<qint64>(bytes.size()));
     if (queued != static_cast<qint64>(bytes.size())) {
-        return false;
+        return writeFailed("the system took " + std::to_string(std::max<qint64>(queued, 0)) +
+                           " of " + std::to_string(bytes.size()) + " bytes");
     }
     // The system takes a small request at once: hand it over without first
     // polling for room, and wait only for what it could not take.
@@ -102,11 +111,12 @@ bool QtTcpTransport::write(std::span<const std::uint8_t> bytes) {
     while (socket_->bytesToWrite() > 0) {
         const std::int64_t left = kWriteAllowanceMs - timer.elapsed();
         if (left <= 0 || !socket_->waitForBytesWritten(clampWait(left))) {
-            return false;
+            return writeFailed("the peer took nothing within " + std::to_string(kWriteAllowanceMs) +
+                               " ms");
         }
     }
     // A failed write aborts the socket, which also empties its buffer.
-    return connected();
+    return connected() || writeFailed("the connection closed while writing");
 }
 
 std::size_t QtTcpTransport::readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) {

@@ -34,13 +34,17 @@ class QtTcpTransport final : public Transport {
     std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override;
     void close() override;
     std::string lossNote() const override;
+    std::string writeFailure() const override { return writeFailure_; }
 
   private:
     explicit QtTcpTransport(std::unique_ptr<QTcpSocket> socket);
     // What the system holds for the socket, without waiting.
     std::size_t readNow(std::span<std::uint8_t> out);
 
+    bool writeFailed(std::string why);
+
     std::unique_ptr<QTcpSocket> socket_;
+    std::string writeFailure_;
 };
 
 }  // namespace flashmere

@@ -59,6 +59,8 @@ class FrameCollector {
   public:
     virtual ~FrameCollector() = default;
     virtual CollectResult feed(std::uint8_t byte) = 0;
+    // A frame's start byte has come: what follows is a reply, not noise.
+    virtual bool frameBegun() const { return false; }
 };
 
 }  // namespace flashmere

@@ -25,6 +25,7 @@ class TextCollector final : public FrameCollector {
   public:
     explicit TextCollector(ReplyFrame& frame) : frame_(frame) {}
     CollectResult feed(std::uint8_t byte) override;
+    bool frameBegun() const override { return started_; }
 
   private:
     bool checkCrc() const;

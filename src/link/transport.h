@@ -25,6 +25,9 @@ class Transport {
 
     // Writes the whole buffer; returns false when the backend could not.
     virtual bool write(std::span<const std::uint8_t> bytes) = 0;
+    // Why the last write returned false, in the system's words; empty when
+    // the backend keeps no such words.
+    virtual std::string writeFailure() const { return {}; }
 
     // Blocks until at least one byte is waiting or timeoutMs has passed, then
     // copies at most out.size() waiting bytes into out. Returns the number of
@@ -49,6 +52,12 @@ class TraceSink {
     // Something the operator should know about the link, e.g. a serial
     // settings string that did not parse.
     virtual void linkNote(const std::string& text) = 0;
+    // Every frame as it went over the line, for logs: each request as it was
+    // written, and what came back for it (the reply, or the bytes that came
+    // before the exchange ended, with how it ended when not with a reply).
+    virtual void wireSent(std::span<const std::uint8_t> /*frame*/) {}
+    virtual void wireReceived(std::span<const std::uint8_t> /*bytes*/,
+                              const std::string& /*ending*/) {}
 };
 
 // A TraceSink that drops everything.

@@ -4,6 +4,7 @@
 
 #include "device/device_protocol.h"
 #include "device/device_session.h"
+#include "device/link_failure.h"
 #include "link/link_channel.h"
 
 namespace flashmere {
@@ -16,7 +17,43 @@ DeviceProbe::DeviceProbe(TransportFactory& transports, Clock& clock, TraceSink& 
 }
 
 bool DeviceProbe::open() {
-    return link_.openLink() && link_.connected();
+    const bool opened = link_.openLink();
+    openFailure_ = linkOpenFailure(link_, opened, "");
+    if (opened && !link_.connected() && openFailure_.empty()) {
+        openFailure_ = "cannot connect to " + describeLink(link_);
+    }
+    return opened && link_.connected();
+}
+
+// A reply came, but damaged (a bad check value, a start byte lost) or cut
+// short: the device is likely there, so it is asked again.
+bool DeviceProbe::askAgain(int asked) const {
+    const ExchangeEnd end = link_.lastEnd();
+    const bool damaged =
+        end == ExchangeEnd::Damaged || end == ExchangeEnd::Cut || end == ExchangeEnd::Noise;
+    return damaged && asked < kAsksPerRequest;
+}
+
+bool DeviceProbe::askBinary(std::uint16_t id, std::uint16_t command) {
+    for (int asked = 1;; ++asked) {
+        if (exchangeBinaryFrame(link_, id, command) && link_.reply.codeWord == command) {
+            return true;
+        }
+        if (!askAgain(asked)) {
+            return false;
+        }
+    }
+}
+
+bool DeviceProbe::askText(std::uint16_t id) {
+    for (int asked = 1;; ++asked) {
+        if (exchangeTextCommand(link_, addressPrefix(id) + "AS1")) {
+            return true;
+        }
+        if (!askAgain(asked)) {
+            return false;
+        }
+    }
 }
 
 void DeviceProbe::close() {
@@ -32,7 +69,7 @@ std::optional<ProbeAnswer> DeviceProbe::probe(std::uint16_t id) {
 
 std::optional<ProbeAnswer> DeviceProbe::probeBinary(std::uint16_t id) {
     const ReplyFrame& reply = link_.reply;
-    if (!exchangeBinaryFrame(link_, id, kHelloCommand) || reply.codeWord != kHelloCommand) {
+    if (!askBinary(id, kHelloCommand)) {
         return std::nullopt;
     }
     ProbeAnswer answer;
@@ -50,8 +87,7 @@ std::optional<ProbeAnswer> DeviceProbe::probeBinary(std::uint16_t id) {
                   unsigned{replyWord(reply, 4)});
     answer.serial = serial;
 
-    if (exchangeBinaryFrame(link_, id, kNameAndVersionsCommand) &&
-        reply.codeWord == kNameAndVersionsCommand && reply.payloadLength == 16) {
+    if (askBinary(id, kNameAndVersionsCommand) && reply.payloadLength == 16) {
         answer.name = replyText(reply, 0, 12);
         answer.version = hexWord(replyWord(reply, 12));
         answer.isp = hexWord(replyWord(reply, 14));
@@ -61,8 +97,7 @@ std::optional<ProbeAnswer> DeviceProbe::probeBinary(std::uint16_t id) {
 
 std::optional<ProbeAnswer> DeviceProbe::probeText(std::uint16_t id) {
     const ReplyFrame& reply = link_.reply;
-    if (!exchangeTextCommand(link_, addressPrefix(id) + "AS1") || reply.payloadLength != 28 ||
-        reply.address != id) {
+    if (!askText(id) || reply.payloadLength != 28 || reply.address != id) {
         return std::nullopt;
     }
     ProbeAnswer answer;

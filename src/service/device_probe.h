@@ -33,7 +33,12 @@ struct ProbeAnswer {
 // number, name, version). None of them changes a device's state. Each
 // request waits at most replyWaitMs for its reply; an answer counts only when
 // it names the ID that was asked, so a device that answers any address is
-// found once, at its own ID.
+// found once, at its own ID. A request whose reply came damaged or cut short
+// is asked again, up to kAsksPerRequest times in all; a request met by
+// silence (or by bytes still coming at its deadline: a chattering line) is
+// asked once, so that a scan of many absent IDs stays short.
+constexpr int kAsksPerRequest = 3;
+
 class DeviceProbe {
   public:
     DeviceProbe(TransportFactory& transports, Clock& clock, TraceSink& trace,
@@ -42,16 +47,22 @@ class DeviceProbe {
     DeviceProbe& operator=(const DeviceProbe&) = delete;
 
     // Opens the link; false when the port cannot be opened or the TCP
-    // connection does not come up.
+    // connection does not come up, and openFailure() then tells why, in the
+    // words of an upgrade's reason line.
     bool open();
+    const std::string& openFailure() const { return openFailure_; }
     std::optional<ProbeAnswer> probe(std::uint16_t id);
     void close();
 
   private:
     std::optional<ProbeAnswer> probeBinary(std::uint16_t id);
     std::optional<ProbeAnswer> probeText(std::uint16_t id);
+    bool askBinary(std::uint16_t id, std::uint16_t command);
+    bool askText(std::uint16_t id);
+    bool askAgain(int asked) const;
 
     LinkChannel link_;
+    std::string openFailure_;
 };
 
 }  // namespace flashmere

@@ -18,8 +18,15 @@ std::string unansweredReason(const LinkChannel& link) {
         return failed;
     }
     const std::string where = describeLink(link);
+    if (link.lastEnd() == ExchangeEnd::WriteFailed) {
+        return where + ": " + link.writeFailure();
+    }
     if (link.lost()) {
         return where + ": " + link.lossNote();
+    }
+    if (link.framesAccepted() == 0 && link.noisyExchanges() > 0) {
+        return noiseOnTheLine(link) + ": is another device or program sending on this line?" +
+               (link.isNet() ? "" : " are the port's settings right?");
     }
     if (link.bytesReceived() == 0) {
         // Devices answer a query to address 1 whatever their ID: silence is

@@ -33,7 +33,7 @@ enum class DeviceQuery : std::uint16_t {
 
 struct QueryResult {
     bool linkOpened = false;
-    bool sent = false;  // false when the TCP connection never came up
+    bool sent = false;  // false when the link never came up or the write failed
     bool answered = false;
     std::vector<std::uint8_t> request;       // the frame sent, or that would have been
     std::vector<std::uint8_t> replyPayload;  // the reply's payload when answered

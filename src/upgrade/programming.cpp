@@ -74,9 +74,13 @@ std::optional<std::string> eraseBlock(DeviceSession& s, const ModelFamily& famil
         }
         s.pause(p.eraseRetryPauseMs);
         if (!s.exchange(family.commands.erase, head)) {
-            return s.link.lost()
-                       ? linkLostReason(s, kStage)
-                       : "the erase of " + describePages({page}) + " was never acknowledged";
+            if (s.link.lost()) {
+                return linkLostReason(s, kStage);
+            }
+            const std::string erase = "the erase of " + describePages({page});
+            return s.link.lastEnd() == ExchangeEnd::WriteFailed
+                       ? erase + " was not sent: " + s.link.writeFailure()
+                       : erase + " was never acknowledged";
         }
     }
     s.pause(50);

@@ -46,6 +46,11 @@ bool pageGivenUp(DeviceSession& s, StageResult& result, PageRef page, const char
         result = stageFailed(linkLostReason(s, stage));
         return true;
     }
+    if (s.link.lastEnd() == ExchangeEnd::WriteFailed) {
+        // Nothing reached the device: Skip error cannot pass such a page over.
+        result = stageFailed(describePages({page}) + " " + failure + ": " + s.link.writeFailure());
+        return true;
+    }
     if (!s.options.skipError) {
         result = stageFailed(describePages({page}) + " " + failure);
         return true;
@@ -55,9 +60,14 @@ bool pageGivenUp(DeviceSession& s, StageResult& result, PageRef page, const char
 }
 
 std::string startUnanswered(const DeviceSession& s, const char* request, const char* stage) {
-    return s.link.lost()
-               ? linkLostReason(s, stage)
-               : std::string("the device did not answer the ") + request + " that starts " + stage;
+    if (s.link.lost()) {
+        return linkLostReason(s, stage);
+    }
+    if (s.link.lastEnd() == ExchangeEnd::WriteFailed) {
+        return std::string("the ") + request + " that starts " + stage +
+               " was not sent: " + s.link.writeFailure();
+    }
+    return std::string("the device did not answer the ") + request + " that starts " + stage;
 }
 
 }  // namespace flashmere

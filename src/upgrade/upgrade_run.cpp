@@ -24,8 +24,15 @@ void verificationFailed(DeviceSession& s, const std::string& reason) {
     s.link.closeLink();
 }
 
+// Without Verify nothing read the pages back: the success says so.
+constexpr const char* kNotVerified = "not verified: Verify was off, the pages were not read back";
+
 void upgradeSucceeded(DeviceSession& s) {
-    s.show(MessageRow::msgUpgradeOk);
+    if (s.options.verify) {
+        s.show(MessageRow::msgUpgradeOk);
+    } else {
+        s.show(MessageRow::msgUpgradeOk, kNotVerified);
+    }
     s.successSignal();
     s.link.closeLink();
 }
@@ -98,7 +105,7 @@ MessageRow runStages(DeviceSession& s) {
 
 }  // namespace
 
-MessageRow runUpgrade(DeviceRunContext& context) {
+UpgradeResult upgradeDevice(DeviceRunContext& context) {
     OperatorPanel& panel = context.panel;
     const OperatorOptions options = panel.captureOptions();
     LinkChannel link(context.transports, context.clock, panel);
@@ -122,11 +129,16 @@ MessageRow runUpgrade(DeviceRunContext& context) {
     panel.setVerifyPosition(0);
 
     if (!connectAndIdentify(session)) {
-        return session.lastMessage();
+        return {session.lastMessage(), false};
     }
     const MessageRow outcome = runStages(session);
     link.closeLink();
-    return outcome;
+    // Verification ends the run unless every page read back equal.
+    return {outcome, outcome == MessageRow::msgUpgradeOk && options.verify};
+}
+
+MessageRow runUpgrade(DeviceRunContext& context) {
+    return upgradeDevice(context).message;
 }
 
 }  // namespace flashmere

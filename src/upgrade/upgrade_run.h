@@ -26,9 +26,20 @@ struct DeviceRunContext {
         askOtherFamily{};
 };
 
+// How an upgrade ended.
+struct UpgradeResult {
+    // The row of the final message: msgUpgradeOk on success, otherwise the
+    // failure message shown.
+    MessageRow message = MessageRow::msgSelectFile;
+    // Every page was read back and equal to the image. False for a run with
+    // Verify off, whose "Upgrade ok." says so in its reason.
+    bool verified = false;
+};
+
 // The whole upgrade behind the Upgrade button: identification, programming,
-// verification, start and reboot wait. Returns the row of the final message:
-// msgUpgradeOk on success, otherwise the failure message shown.
+// verification, start and reboot wait.
+UpgradeResult upgradeDevice(DeviceRunContext& context);
+// The same, giving only the final message's row.
 MessageRow runUpgrade(DeviceRunContext& context);
 
 }  // namespace flashmere

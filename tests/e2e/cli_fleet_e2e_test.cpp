@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -75,6 +77,29 @@ TEST(CliScan, FindsTheThreeDevicesOfAPtyBusAndNothingElseAnswers) {
     EXPECT_GT(requests, 0);
 }
 
+// Replies damaged twice in a row, binary and text, still find their
+// devices (the third ask gets through); a connection that does not come up
+// says why, as an upgrade does.
+TEST(CliScan, AsksAgainAfterDamagedRepliesAndSaysWhyTheLinkFailed) {
+    QTemporaryDir dir;
+    SimProcess bus(dir, "bus");
+    ASSERT_TRUE(bus.start({"--pty", "--model", "8401", "--id", "3", "--device", "8801:12",
+                           "--fault", "cmd:0001:corrupt=2@3", "--fault", "text:AS1:corrupt=2@12"}));
+    const ProcessResult r = runCli({"scan", "--com", bus.endpoint(), "--mode", "115200,n,8,1",
+                                    "--ids", "2-3,12", "--timeout-ms", "150"},
+                                   dir.filePath("settings.json"), 30000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.lines().last(), "2 devices found on 3 IDs") << r.out.toStdString();
+
+    const ProcessResult refused =
+        runCli({"scan", "--net", "127.0.0.1:1"}, dir.filePath("settings.json"), 30000);
+    EXPECT_EQ(refused.exitCode, 10);
+    EXPECT_EQ(refused.lines().last(), "Open communication port error!");
+    EXPECT_TRUE(refused.err.contains("cannot connect to 127.0.0.1:1: connection refused"))
+        << refused.err.toStdString();
+}
+
 // Two binary and one text device, one on TCP and two on a pty bus; the bus's
 // binary device damages its three replies to page 1, so that row fails.
 TEST(CliFleet, OneFaultyDeviceFailsOnlyItsRowAndResumeRerunsOnlyThatRow) {
@@ -98,8 +123,19 @@ TEST(CliFleet, OneFaultyDeviceFailsOnlyItsRowAndResumeRerunsOnlyThatRow) {
                             .arg(tcp.endpoint(), bus.endpoint()));
     const QString settings = dir.filePath("settings.json");
 
-    const ProcessResult first = runCli({"fleet", manifest, "--jobs", "4"}, settings, 120000);
+    const ProcessResult first = runCli(
+        {"fleet", manifest, "--jobs", "4", "--logs", dir.filePath("logs")}, settings, 120000);
     ASSERT_TRUE(first.finished);
+    // The rows' logs hold the replies too, with their times, on the serial
+    // bus and for the text protocol as well.
+    for (const auto& [row, reply] : {std::pair{5, "06 "}, std::pair{6, "03 "}}) {
+        QFile log(dir.filePath(QString("logs/row-%1.log").arg(row)));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly)) << row;
+        const QString text = QString::fromUtf8(log.readAll());
+        const QRegularExpression rx(QString(R"(\d\d:\d\d:\d\d\.\d{3} UTC RX: %1)").arg(reply));
+        EXPECT_TRUE(text.contains(rx)) << row << text.left(2000).toStdString();
+        EXPECT_TRUE(text.contains(" UTC TX: ")) << row;
+    }
     EXPECT_EQ(first.exitCode, 20) << first.out.toStdString() << first.err.toStdString();
     const QJsonArray devices =
         readJson(dir.filePath("fleet-report.json")).value("devices").toArray();

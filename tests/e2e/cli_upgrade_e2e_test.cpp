@@ -64,6 +64,13 @@ TEST_P(CliUpgradeTest, UpgradesTheSimulatedDeviceAndItsMemoryEqualsTheImage) {
     ASSERT_FALSE(r.lines().isEmpty());
     EXPECT_EQ(r.lines().last(), "Upgrade ok.");
     EXPECT_TRUE(r.out.contains("Verify ok."));
+    // Without Verify the same success says that nothing was read back.
+    const ProcessResult unverified =
+        runCli(args + QStringList{"--no-verify", "--json"}, settings(), 60000);
+    EXPECT_EQ(unverified.exitCode, 0) << unverified.err.toStdString();
+    EXPECT_TRUE(unverified.lines().last().contains(
+        R"("text":"Upgrade ok.","reason":"not verified: Verify was off, the pages were not read back","verified":false)"))
+        << unverified.out.toStdString();
 
     const auto memory = sim.stopAndDump();
     ASSERT_GE(memory.size(), c.base + body.size());
@@ -135,13 +142,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     15,
                     "Program/Download error!"},
-        FailureCase{"json_events",
-                    0x8401,
-                    {"--model", "8401", "--fault", "corrupt-page:0"},
-                    {"--json"},
-                    16,
-                    R"({"event":"result","ok":false,"row":23,"text":"Verify error!",)"
-                    R"("reason":"page 0 (0x0000) read back different","exit":16})"},
+        FailureCase{
+            "json_events",
+            0x8401,
+            {"--model", "8401", "--fault", "corrupt-page:0"},
+            {"--json"},
+            16,
+            R"({"event":"result","ok":false,"row":23,"text":"Verify error!",)"
+            R"("reason":"page 0 (0x0000) read back different","verified":false,"exit":16})"},
         // A text-protocol file against a binary device: silence in the
         // file's protocol, the device named from the other one (some 11 s).
         FailureCase{"text_file_binary_device",
@@ -151,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
                     13,
                     R"({"event":"result","ok":false,"row":15,"text":"Firmware file type error!",)"
                     R"("reason":"a device of model 8401 answered at ID 0; the file is for model )"
-                    R"x(8801 (text protocol)","exit":13})x"},
+                    R"x(8801 (text protocol)","verified":false,"exit":13})x"},
         FailureCase{"chinese_messages",
                     0x8401,
                     {"--model", "8400"},

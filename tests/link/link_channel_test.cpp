@@ -124,8 +124,10 @@ TEST_F(LinkChannelTest, SilenceOfUpTo1000MsBetweenPiecesIsAllowed) {
     };
     for (const Case c : {Case{999, true}, Case{1000, true}, Case{1001, false}}) {
         openCom();
+        // Two pieces: the whole reply still comes within the exchange's
+        // deadline of three silence limits.
         const Bytes reply = binaryReply(0x0003, {1, 2, 3, 4});
-        fake->replies.push_back(piecesOf(reply, 4, kPause + c.gap, c.gap));
+        fake->replies.push_back(piecesOf(reply, 8, kPause + c.gap, c.gap));
         const std::int64_t start = clock.nowMs();
         EXPECT_EQ(exchangeBinaryFrame(*link, 1, 0x0003), c.ok) << c.gap;
         if (!c.ok) {
@@ -151,6 +153,51 @@ TEST_F(LinkChannelTest, NoReplyFailsAfterTheSilenceLimit) {
     ASSERT_EQ(fake->written.size(), 1U);
     EXPECT_EQ(fake->written[0], buildTextRequest("01AS"));
     EXPECT_FALSE(link->lost()) << "a silent device keeps its link";
+}
+
+// A peer that sends a byte every 300 ms, whatever is asked: frame starts of
+// both protocols that never complete, or junk that starts nothing. Either
+// way the exchange ends by its deadline, not when the chatter stops.
+TEST_F(LinkChannelTest, AChatteringLineEndsTheExchangeByItsDeadline) {
+    for (const std::uint8_t first : {std::uint8_t{0x06}, std::uint8_t{0x55}}) {
+        for (const auto kind : {kLinkCom, kLinkNet}) {
+            kind == kLinkNet ? openNet() : openCom();
+            const std::int64_t start = clock.nowMs();
+            for (int i = 1; i <= 200; ++i) {
+                fake->incoming.push_back(
+                    {start + 300 * i, {i % 2 == 1 ? first : std::uint8_t{0x03}}});
+            }
+            EXPECT_EQ(link->replyDeadlineMs(), 3000);
+            EXPECT_FALSE(exchangeBinaryFrame(*link, 1, 0x0001));
+            const std::int64_t pause = kind == kLinkNet ? 5 : 10;
+            EXPECT_EQ(clock.nowMs() - start, pause + 3000) << int{first} << "/" << int{kind};
+            EXPECT_EQ(link->lastEnd(), ExchangeEnd::Overrun);
+        }
+    }
+    EXPECT_EQ(link->framesAccepted(), 0U);
+    // A slow serial line gets the time a full reply buffer takes at its speed.
+    link->settings.comBaudRate = "1200,e,8,1";
+    link->linkKind = kLinkCom;
+    EXPECT_EQ(link->replyDeadlineMs(), 1000 + 1500 * 11 * 1000 / 1200);
+}
+
+// A write the transport refuses ends the exchange at once, with its words;
+// nothing counts as sent.
+TEST_F(LinkChannelTest, AFailedWriteFailsTheExchangeAtOnceWithTheLinksReason) {
+    for (const auto kind : {kLinkCom, kLinkNet}) {
+        kind == kLinkNet ? openNet() : openCom();
+        fake->writeFails = true;
+        fake->writeError = "Resource temporarily unavailable";
+        fake->replies.push_back({{20, binaryReply(0x0003, {1})}});
+        const std::int64_t start = clock.nowMs();
+        EXPECT_FALSE(exchangeBinaryFrame(*link, 1, 0x0003));
+        EXPECT_EQ(clock.nowMs(), start) << "no wait for a reply to a request never sent";
+        EXPECT_EQ(link->lastEnd(), ExchangeEnd::WriteFailed);
+        EXPECT_EQ(link->writeFailure(),
+                  "the request could not be written: Resource temporarily unavailable");
+        EXPECT_TRUE(sendFixedBlock(*link));
+        EXPECT_EQ(link->bytesSent(), 0U);
+    }
 }
 
 TEST_F(LinkChannelTest, HangUpEndsTheWaitAtOnce) {

@@ -229,6 +229,55 @@ TEST(LinkLoss, APseudoTerminalClosedMidProgrammingEndsTheRunAtOnce) {
     EXPECT_EQ(cli.state(), QProcess::NotRunning);
 }
 
+// A line where no device answers while a peer sends a stray byte every
+// 300 ms (the start bytes of both reply frames in turn, so that every reply
+// seems to begin and never ends): the upgrade ends "Connect device error!"
+// within the bound of identification's six hello requests at 3 s each,
+// with a reason that names the noise. Before each exchange had a deadline
+// this run never ended.
+class ChatteringLine : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ChatteringLine, EndsConnectDeviceErrorWithinItsBound) {
+    constexpr std::int64_t kBoundMs = 6 * 3110 + 600 + 3000;  // requests, pauses, start-up
+    const bool pty = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256);
+    SimProcess sim(dir);
+    QStringList simArgs = pty ? QStringList{"--pty"} : QStringList{"--tcp", "127.0.0.1:0"};
+    simArgs << "--model"
+            << "8401"
+            << "--silent-first"
+            << "1000000"
+            << "--chatter"
+            << "300";
+    ASSERT_TRUE(sim.start(simArgs));
+    QStringList args{"upgrade", file, "--json"};
+    if (pty) {
+        args << "--com" << sim.endpoint() << "--mode"
+             << "115200,n,8,1";
+    } else {
+        args << "--net" << sim.endpoint();
+    }
+    const ProcessResult r = runCli(args, dir.filePath("settings.json"), 3 * kBoundMs);
+    ASSERT_TRUE(r.finished) << "flashmere-cli hung on a chattering line";
+    const CliEvents events = readCliEvents(r.lines());
+    EXPECT_EQ(r.exitCode, 11) << r.out.toStdString();
+    EXPECT_EQ(events.resultText, "Connect device error!");
+    EXPECT_TRUE(r.out.contains("\"reason\":\"noise on the line ")) << r.out.toStdString();
+    EXPECT_LE(r.elapsedMs, kBoundMs);
+    // One line for scripts/fault-matrix.sh.
+    std::printf("MATRIX\tchatter\t8401\t%s\t1\t%s\t0\t%d\t%lld\n", pty ? "pty" : "tcp",
+                qPrintable(events.resultText), HasFailure() ? 1 : 0,
+                static_cast<long long>(r.elapsedMs));
+    std::fflush(stdout);
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, ChatteringLine, ::testing::Values(false, true),
+                         [](const auto& param) {
+                             return param.param ? "chatter_pty" : "chatter_tcp";
+                         });
+
 // One real run per transport, through both programs: a dropped TCP link
 // mid-programming and short read replies on a pseudo-terminal. Every other
 // fault runs in-process on the virtual clock (fault_matrix_test); the whole

@@ -63,6 +63,10 @@ struct FaultCase {
     std::function<void(SimConfig&, const Plan&)> apply;
     bool skipError = false;
     bool verify = true;
+    // The link's writes fail from this request frame on (the device never
+    // hears the attempts, so its transcript cannot count them); Skip error
+    // cannot pass over a page that never left.
+    std::function<int(const Plan&)> writesFailFrom = nullptr;
 };
 
 FaultRule rule(FaultTarget target, std::uint32_t index, const char* source,
@@ -163,6 +167,8 @@ const std::vector<FaultCase>& faultCases() {
                  rule(FaultTarget::Read, pageOf(p), "read:N:short=99", FaultAction::Short, 99));
          },
          true},
+        {"skip: writes fail mid-programming", Expect::ProgramError, false,
+         [](SimConfig&, const Plan&) {}, true, true, disconnectIntoProgramming},
     };
     return cases;
 }
@@ -216,7 +222,8 @@ class FaultMatrix {
         config.seed = seed;
         config.rebootMs = 500;
         fault.apply(config, plan);
-        return runWith(config, runOptions, image, plan, fault.expect);
+        const int writesFailFrom = fault.writesFailFrom ? fault.writesFailFrom(plan) : -1;
+        return runWith(config, runOptions, image, plan, fault.expect, writesFailFrom);
     }
 
   private:
@@ -251,12 +258,13 @@ class FaultMatrix {
     }
 
     RunResult runWith(const SimConfig& config, const OperatorOptions& runOptions,
-                      FirmwareImage& image, const Plan& plan, Expect expect) {
+                      FirmwareImage& image, const Plan& plan, Expect expect, int writesFailFrom) {
         RunResult r;
         const std::uint8_t linkKind = runOptions.linkKind;
         SimDevice device(config);
         VirtualClock clock;
         SimTransportFactory factory(device, clock);
+        factory.writesBeforeFailure = writesFailFrom;
         RecordingPanel panel(runOptions);
         DeviceRunContext context{panel, factory, clock, image};
 
@@ -342,6 +350,10 @@ class FaultMatrix {
             fail("took " + std::to_string(r.elapsedMs) + " ms, bound " + std::to_string(r.boundMs) +
                  " ms");
         }
+        if (writesFailFrom >= 0) {
+            checkFailedWrites(panel, fail);
+            return r;
+        }
         // The counters equal the failed attempts of the transcript.
         const Ledger ledger = readLedger(ledgerEventsOf(device));
         const CounterTriple tool{panel.counter(ErrorCounter::edErrrE),
@@ -352,6 +364,19 @@ class FaultMatrix {
             fail(why);
         }
         return r;
+    }
+
+    // Failed writes end the page at once with the link's words, each
+    // counted as a failed attempt; the device never heard them, so its
+    // transcript counts nothing.
+    template <typename Fail>
+    static void checkFailedWrites(const RecordingPanel& panel, const Fail& fail) {
+        if (panel.reason.find("could not be written") == std::string::npos) {
+            fail("the reason does not name the failed write: " + panel.reason);
+        }
+        if (panel.counter(ErrorCounter::edErrrE) + panel.counter(ErrorCounter::edErrrP) == 0) {
+            fail("the failed writes were not counted as failed attempts");
+        }
     }
 
     bool memoryEqualsImage(const SimDevice& device, const FirmwareImage& image) const {

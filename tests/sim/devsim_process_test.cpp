@@ -16,6 +16,7 @@
 #include <chrono>
 #include <string>
 
+#include "devsim_output.h"
 #include "sim_test_util.h"
 #include "tests/support/process_harness.h"
 
@@ -104,6 +105,29 @@ TEST(DevsimProcess, ServesTcpAndWritesItsDumpAndLogOnSigterm) {
     EXPECT_TRUE(log.contains(R"("event":"request","kind":"binary","address":3,"command":"0x0001")"))
         << log.toStdString();
     EXPECT_TRUE(log.contains(R"("text":"03Zx73")")) << log.toStdString();
+}
+
+// The process writes each turn's events out and keeps none: however long
+// it serves, its transcript holds only what came since the last turn, and
+// the log still gets every event.
+TEST(DevsimLog, WritesTheNewEventsAndTheDevicesForgetThem) {
+    QTemporaryDir dir;
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    SimBus bus({config});
+    DevsimLog log;
+    ASSERT_TRUE(log.open(dir.filePath("log.jsonl").toStdString()));
+    for (int turn = 0; turn < 3; ++turn) {
+        bus.receive(binaryRequest(3, 0x0001), 1000 * turn);
+        bus.takeDue(1000 * turn + 500);
+        EXPECT_FALSE(bus.device(0).transcript().empty());
+        log.flush(bus);
+        EXPECT_TRUE(bus.device(0).transcript().empty()) << turn;
+    }
+    const QByteArray text = fileBytes(dir.filePath("log.jsonl"));
+    EXPECT_EQ(text.count(R"("event":"request")"), 3) << text.toStdString();
+    EXPECT_EQ(text.count(R"("event":"reply")"), 3) << text.toStdString();
 }
 
 TEST(DevsimProcess, ServesAPseudoTerminal) {

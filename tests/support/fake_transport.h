@@ -41,6 +41,10 @@ class FakeTransport final : public Transport {
     int* closeCount = nullptr;  // outlives the transport
     WriteHandler onWrite;
     std::string lossText;  // what lossNote() says; empty: the link's own words
+    // Every write fails while connected, with these words (a port that
+    // takes nothing, a socket the system refuses).
+    bool writeFails = false;
+    std::string writeError = "the system refused the bytes";
 
     // Bytes from the far end, afterMs from now.
     void deliver(Bytes bytes, std::int64_t afterMs = 0) {
@@ -58,6 +62,10 @@ class FakeTransport final : public Transport {
     }
     bool write(std::span<const std::uint8_t> bytes) override {
         if (!isConnected) {
+            return false;
+        }
+        if (writeFails) {
+            events.push_back("write failed");
             return false;
         }
         events.push_back("write");
@@ -97,6 +105,7 @@ class FakeTransport final : public Transport {
         }
     }
     std::string lossNote() const override { return lossText; }
+    std::string writeFailure() const override { return writeFails ? writeError : ""; }
 
   private:
     VirtualClock& clock_;
