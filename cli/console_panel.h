@@ -19,6 +19,10 @@ class ConsolePanel final : public OperatorPanel {
         bool json = false;
         bool terminal = false;  // redraw bars in place
         bool traces = false;    // print edtTX/edtRX
+        // The manifest row of a fleet's device: every JSON event and error
+        // line names it ("row" first; a message's own row is then
+        // "message_row"). 0 outside a fleet.
+        int fleetRow = 0;
     };
 
     ConsolePanel(const OperatorOptions& options, Style style, std::FILE* out = stdout);
@@ -71,6 +75,7 @@ class ConsolePanel final : public OperatorPanel {
     void bar(Bar& b, int position, int maximum);
     void endInPlaceLine();
     void jsonEvent(const std::string& fields);
+    void errorLine(const std::string& text);
 
     OperatorOptions options_;
     Style style_;
