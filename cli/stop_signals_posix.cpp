@@ -26,7 +26,12 @@ void installStopSignals() {
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     for (int i = 0; i < 3; ++i) {
-        sigaction(kStopSignals[i], &action, &previous[i]);
+        // A signal ignored by whoever started the run stays ignored: nohup
+        // (SIGHUP), a shell's background job (SIGINT).
+        sigaction(kStopSignals[i], nullptr, &previous[i]);
+        if (previous[i].sa_handler != SIG_IGN) {
+            sigaction(kStopSignals[i], &action, nullptr);
+        }
     }
     // A reader of stdout that went away (an ssh session closed, a pipe's
     // reader ended) must not end the run before its report is written: the
