@@ -29,11 +29,13 @@ bool parsePort(std::string_view text, std::string& port) {
     return true;
 }
 
-// A host name or address: letters, digits and . - _ (names, IPv4), : and %
-// (IPv6 with its zone); a space or a control character is none of these.
+// A host name or address: letters (names in other scripts as UTF-8),
+// digits and . - _ (names, IPv4), : and % (IPv6 with its zone); a space, a
+// control character or other ASCII punctuation is none of these.
 bool isHostText(const std::string& host) {
     return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 0x80 || std::isalnum(u) != 0 ||
                std::string_view(".-_:%").find(c) != std::string_view::npos;
     });
 }
