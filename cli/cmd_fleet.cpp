@@ -113,6 +113,7 @@ class Fleet {
     int drawnLines_ = 0;
     int seenStops_ = 0;
     bool reportFailed_ = false;  // a write failed: nothing new starts, exit 5
+    bool anyStarted_ = false;
 };
 
 std::string Fleet::label(const FleetRow& row) const {
@@ -129,7 +130,8 @@ bool Fleet::saveReport() {
     if (!reportFailed_) {
         clearRunning();
         writeLine(stderr, std::string(kProgramName) + ": " + error +
-                              "; no new device starts, the running ones finish");
+                              (anyStarted_ ? "; no new device starts, the running ones finish"
+                                           : "; no device was touched"));
     }
     reportFailed_ = true;
     return false;
@@ -189,6 +191,7 @@ void Fleet::start(std::size_t index) {
                                               args_.json ? stdout : nullptr,
                                               openRowLog(args_.logs, row.row));
     run->startedMs = systemClock().nowMs();
+    anyStarted_ = true;
     busyLinks_.insert(row.linkKey);
     DeviceRun* self = run.get();
     run->thread.reset(QThread::create([this, self, &row] {
@@ -439,7 +442,7 @@ void Fleet::printSummary(const std::vector<std::size_t>& notOk, int code) {
     writeLine(stdout, "fleet: " + std::to_string(rows().size() - notOk.size()) + " of " +
                           std::to_string(rows().size()) + " devices ok" +
                           (report_.interrupted ? " (interrupted)" : "") + "; report " +
-                          reportPath_ + (reportFailed_ ? " (not written whole)" : ""));
+                          reportPath_ + (reportFailed_ ? " (its last write failed)" : ""));
     if (!resumed.empty()) {
         writeLine(stdout, "  skipped, ok in the earlier report: row" +
                               std::string(resumed.size() > 1 ? "s " : " ") +
