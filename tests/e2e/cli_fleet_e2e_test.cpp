@@ -293,7 +293,7 @@ TEST(CliFleet, AFileSwappedBetweenRowsIsNamedPerRow) {
     }
     SimProcess sim(dir);
     ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "0", "--id", "1",
-                           "--reboot-ms", "500"}));
+                           "--reboot-ms", "1000"}));
     const QString manifest = dir.filePath("site.csv");
     writeText(manifest, QString("net,id,file\n%1,0,fw.TVB\n%1,1,fw.TVB\n").arg(sim.endpoint()));
     const QString settings = dir.filePath("settings.json");
