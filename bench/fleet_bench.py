@@ -80,7 +80,7 @@ def fleet(bin_dir, work, rows, tag, jobs):
     manifest = os.path.join(work, f"{tag}.csv")
     write_manifest(manifest, rows)
     wall, code, cpu, rss = timed(bin_dir, work, ["fleet", manifest, "--jobs", str(jobs),
-                                                 "--report", os.path.join(work, f"{tag}.json")],
+                                                 "--report", os.path.join(work, f"{tag}-report.json")],
                                  tag)
     if code != 0:
         raise RuntimeError(f"fleet {tag} ended with exit {code}")

@@ -1,17 +1,16 @@
 // flashmere-cli fleet: every device of a manifest upgraded in one run,
 // devices on different links at once, devices that share a link in turn.
+// The report on disk is the truth at every instant: a row is "running"
+// there before its device is touched.
 
-#include <pthread.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
+#include <QCryptographicHash>
 #include <QThread>
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -19,13 +18,17 @@
 
 #include "commands.h"
 #include "device_options.h"
+#include "firmware/file_path.h"
 #include "firmware/firmware_selection.h"
 #include "fleet_manifest.h"
+#include "fleet_outputs.h"
 #include "fleet_panel.h"
 #include "fleet_report.h"
 #include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
+#include "stop_signals.h"
+#include "terminal_size.h"
 #include "upgrade/upgrade_run.h"
 
 namespace flashmere::cli {
@@ -34,11 +37,26 @@ namespace {
 // Not every device ended "Upgrade ok." (cli/EXIT_CODES.md).
 constexpr int kFleetNotAllOk = 20;
 
-std::atomic<int> interruptCount{0};
+// The SHA-256 of the bytes an upgrade loaded, so the report names the image
+// the device was given even when the file is replaced between rows.
+class LoadedHash final : public ImageLoadObserver {
+  public:
+    void loadStarted() override {
+        hash_.reset();
+        hex_.clear();
+    }
+    void bytesRead(std::span<const std::uint8_t> bytes) override {
+        hash_.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    }
+    void loadEnded(bool ok) override {
+        hex_ = ok ? hash_.result().toHex().toStdString() : std::string();
+    }
+    const std::string& hex() const { return hex_; }
 
-void onInterrupt(int) {
-    interruptCount.fetch_add(1);
-}
+  private:
+    QCryptographicHash hash_{QCryptographicHash::Sha256};
+    std::string hex_;
+};
 
 // One device's upgrade on its own worker thread, with its own panel and
 // transport factory; nothing it touches is shared with the other runs.
@@ -48,6 +66,7 @@ struct DeviceRun {
     std::unique_ptr<QThread> thread;
     std::int64_t startedMs = 0;
     MessageRow outcome = MessageRow::msgConnecting;
+    std::string loadedSha256;
     bool finished = false;  // guarded by Fleet::mutex_
 };
 
@@ -68,16 +87,19 @@ class Fleet {
 
   private:
     const std::vector<FleetRow>& rows() const { return *report_.rows; }
-    bool startNext();
+    bool saveReport();
+    void startBatch();
     void start(std::size_t index);
     void collectFinished();
     void finish(DeviceRun& run);
-    void saveReport();
+    [[noreturn]] void stopAtOnce();
+    void waitForNews();
     std::string label(const FleetRow& row) const;
     void printDone(const FleetRow& row, const FleetOutcome& o);
     void drawRunning();
     void clearRunning();
     int endFleet();
+    void printSummary(const std::vector<std::size_t>& notOk, int code);
 
     const FleetArgs& args_;
     int languageIndex_;
@@ -89,8 +111,9 @@ class Fleet {
     std::mutex mutex_;
     std::condition_variable wake_;
     int drawnLines_ = 0;
-    int seenInterrupts_ = 0;
-    bool reportErrorShown_ = false;
+    int seenStops_ = 0;
+    bool reportFailed_ = false;  // a write failed: nothing new starts, exit 5
+    bool anyStarted_ = false;
 };
 
 std::string Fleet::label(const FleetRow& row) const {
@@ -99,62 +122,93 @@ std::string Fleet::label(const FleetRow& row) const {
     return "row " + std::to_string(row.row) + " " + oneLine(who);
 }
 
-void Fleet::saveReport() {
+bool Fleet::saveReport() {
     const std::string error = writeFleetReport(reportPath_, report_);
-    if (!error.empty() && !reportErrorShown_) {
-        reportErrorShown_ = true;
-        writeLine(stderr, std::string(kProgramName) + ": " + error);
+    if (error.empty()) {
+        return true;
+    }
+    if (!reportFailed_) {
+        clearRunning();
+        writeLine(stderr, std::string(kProgramName) + ": " + error +
+                              (anyStarted_ ? "; no new device starts, the running ones finish"
+                                           : "; no device was touched"));
+    }
+    reportFailed_ = true;
+    return false;
+}
+
+// Marks the rows that can start now "running" on disk, then starts them:
+// after a crash the report names every device that may have been touched.
+void Fleet::startBatch() {
+    std::vector<std::size_t> picked;
+    std::set<std::string> links = busyLinks_;
+    for (std::size_t i = 0; i < rows().size(); ++i) {
+        if (static_cast<int>(running_.size() + picked.size()) >= args_.jobs) {
+            break;
+        }
+        if (report_.outcomes[i].state == FleetState::Pending &&
+            links.insert(rows()[i].linkKey).second) {
+            picked.push_back(i);
+        }
+    }
+    if (picked.empty()) {
+        return;
+    }
+    const std::string now = isoTimeNow();
+    for (const std::size_t i : picked) {
+        report_.outcomes[i].state = FleetState::Running;
+        report_.outcomes[i].started = now;
+    }
+    if (!saveReport()) {
+        for (const std::size_t i : picked) {
+            report_.outcomes[i] = FleetOutcome{};
+        }
+        return;
+    }
+    for (const std::size_t i : picked) {
+        start(i);
     }
 }
 
-// Starts the first pending row whose link is free; false when none can start.
-bool Fleet::startNext() {
-    for (std::size_t i = 0; i < rows().size(); ++i) {
-        if (report_.outcomes[i].state == FleetState::Pending &&
-            !busyLinks_.count(rows()[i].linkKey)) {
-            start(i);
-            return true;
-        }
+std::FILE* openRowLog(const std::string& folder, int row) {
+    if (folder.empty()) {
+        return nullptr;
     }
-    return false;
+    const std::string path = rowLogPath(folder, row);
+    std::FILE* log = openFile(path, "w");
+    if (log == nullptr) {
+        writeLine(stderr, std::string(kProgramName) + ": cannot write " + oneLine(path) + ": " +
+                              std::strerror(errno));
+    }
+    return log;
 }
 
 void Fleet::start(std::size_t index) {
     const FleetRow& row = rows()[index];
     auto run = std::make_unique<DeviceRun>();
     run->index = index;
-    std::FILE* log = nullptr;
-    if (!args_.logs.empty()) {
-        const std::string path = args_.logs + "/row-" + std::to_string(row.row) + ".log";
-        log = std::fopen(path.c_str(), "w");
-        if (log == nullptr) {
-            writeLine(stderr, std::string(kProgramName) + ": cannot write " + path);
-        }
-    }
     run->panel = std::make_unique<FleetPanel>(row.options, row.row, languageIndex_,
-                                              args_.json ? stdout : nullptr, log);
+                                              args_.json ? stdout : nullptr,
+                                              openRowLog(args_.logs, row.row));
     run->startedMs = systemClock().nowMs();
-    report_.outcomes[index].state = FleetState::Running;
+    anyStarted_ = true;
     busyLinks_.insert(row.linkKey);
     DeviceRun* self = run.get();
     run->thread.reset(QThread::create([this, self, &row] {
         FirmwareImage image;
+        LoadedHash loaded;
+        image.loadObserver = &loaded;
         selectFirmwareFile(row.filePath, image);
         QtTransportFactory transports;
         DeviceRunContext context{*self->panel, transports, systemClock(), image};
         const MessageRow outcome = runUpgrade(context);
         std::lock_guard lock(mutex_);
         self->outcome = outcome;
+        self->loadedSha256 = loaded.hex();
         self->finished = true;
         wake_.notify_all();
     }));
-    // Ctrl-C goes to the fleet's own thread, never into a device's run.
-    sigset_t interrupt, previous;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
-    run->thread->start();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    startWithoutStopSignals([&] { run->thread->start(); });
     running_.push_back(std::move(run));
 }
 
@@ -166,6 +220,8 @@ void Fleet::finish(DeviceRun& run) {
     o.state = FleetState::Done;
     o.exit = exitCodeFor(run.outcome);
     o.ok = o.exit == 0;
+    o.verified = o.ok && row.options.verify;
+    o.loadedSha256 = run.loadedSha256;
     o.message = textOf(run.outcome, languageIndex_);
     o.reason = view.reason;
     o.seconds = static_cast<double>(systemClock().nowMs() - run.startedMs) / 1000.0;
@@ -183,7 +239,8 @@ void Fleet::printDone(const FleetRow& row, const FleetOutcome& o) {
         writeLine(stdout, "{\"row\":" + std::to_string(row.row) +
                               ",\"event\":\"device-result\",\"ok\":" + (o.ok ? "true" : "false") +
                               ",\"exit\":" + std::to_string(o.exit) + ",\"text\":" +
-                              jsonString(o.message) + ",\"reason\":" + jsonString(o.reason) + "}");
+                              jsonString(o.message) + ",\"reason\":" + jsonString(o.reason) +
+                              ",\"verified\":" + (o.verified ? "true" : "false") + "}");
         return;
     }
     char seconds[32];
@@ -228,39 +285,40 @@ void Fleet::clearRunning() {
     }
 }
 
-// The terminal's width; lines drawn in place must not wrap, or moving back
-// up over them would miss.
-std::size_t terminalColumns() {
-    winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
-        return size.ws_col - 1U;
-    }
-    return 79;
+// A running device's line: name, stage and bar.
+std::string runningLine(const std::string& label, const FleetDeviceView& view) {
+    constexpr int kWidth = 20;
+    const int filled =
+        view.maximum > 0 ? std::min(view.position, view.maximum) * kWidth / view.maximum : 0;
+    char bar[128];
+    std::snprintf(bar, sizeof bar, "%-7s [%s%s] %d/%d", view.bar.c_str(),
+                  std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                  std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(),
+                  view.position, view.maximum);
+    return label + "  " + view.stage + "  " + (view.maximum > 0 ? bar : "");
 }
 
-// On a terminal: a line per running device (name, stage, bar) and a summary.
+// On a terminal: a line per running device and a summary, redrawn in place.
+// Lines must neither wrap nor pass the terminal's height, or moving back up
+// over them would miss and the display would scroll.
 void Fleet::drawRunning() {
     if (!terminal_) {
         return;
     }
     clearRunning();
-    const std::size_t columns = terminalColumns();
+    const TerminalSize size = terminalSize();
+    const auto columns = static_cast<std::size_t>(std::max(size.columns - 1, 1));
+    const std::size_t room = static_cast<std::size_t>(std::max(size.rows - 2, 1));
+    const std::size_t shown = running_.size() <= room ? running_.size() : room - 1;
     std::string block;
-    int lines = 0;
-    for (const auto& run : running_) {
-        const FleetDeviceView view = run->panel->view();
-        constexpr int kWidth = 20;
-        const int filled =
-            view.maximum > 0 ? std::min(view.position, view.maximum) * kWidth / view.maximum : 0;
-        char bar[128];
-        std::snprintf(bar, sizeof bar, "%-7s [%s%s] %d/%d", view.bar.c_str(),
-                      std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                      std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(),
-                      view.position, view.maximum);
-        const std::string line =
-            label(rows()[run->index]) + "  " + view.stage + "  " + (view.maximum > 0 ? bar : "");
-        block += line.substr(0, columns) + "\n";
-        ++lines;
+    for (std::size_t i = 0; i < shown; ++i) {
+        const DeviceRun& run = *running_[i];
+        block += runningLine(label(rows()[run.index]), run.panel->view()).substr(0, columns) + "\n";
+    }
+    if (shown < running_.size()) {
+        block += ("  ... and " + std::to_string(running_.size() - shown) + " more running")
+                     .substr(0, columns) +
+                 "\n";
     }
     int ok = 0, failed = 0, pending = 0;
     for (const auto& o : report_.outcomes) {
@@ -271,51 +329,63 @@ void Fleet::drawRunning() {
     char summary[160];
     std::snprintf(summary, sizeof summary, "fleet: %d ok, %d failed, %zu running, %d waiting%s", ok,
                   failed, running_.size(), pending,
-                  interruptCount.load() > 0 ? " (interrupted: no new device starts)" : "");
+                  seenStops_ > 0 || reportFailed_ ? " (stopping: no new device starts)" : "");
     block += std::string(summary).substr(0, columns) + "\n";
     std::fputs(block.c_str(), stdout);
     std::fflush(stdout);
-    drawnLines_ = lines + 1;
+    drawnLines_ = static_cast<int>(std::count(block.begin(), block.end(), '\n'));
+}
+
+// A second Ctrl-C, SIGTERM or SIGHUP: the report is written a last time with
+// the running rows "interrupted", and the process ends without waiting. The
+// devices stay in their loaders; a later run upgrades them again.
+void Fleet::stopAtOnce() {
+    report_.interrupted = true;
+    for (auto& run : running_) {
+        report_.outcomes[run->index].state = FleetState::Interrupted;
+    }
+    const int code = endFleet();
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+void Fleet::waitForNews() {
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, std::chrono::milliseconds(200), [this] {
+        return stopRequests() != seenStops_ ||
+               std::any_of(running_.begin(), running_.end(),
+                           [](const auto& r) { return r->finished; });
+    });
 }
 
 int Fleet::run() {
-    saveReport();
+    if (!saveReport()) {
+        return static_cast<int>(ExitCode::CannotWrite);  // no device was touched
+    }
     bool stopping = false;
     for (;;) {
         collectFinished();
-        seenInterrupts_ = interruptCount.load();
-        if (seenInterrupts_ >= 2) {
-            // The runs still going are left where they are: the device stays
-            // in its loader and a later run upgrades it again.
-            report_.interrupted = true;
-            for (auto& run : running_) {
-                report_.outcomes[run->index].state = FleetState::Interrupted;
-            }
-            const int code = endFleet();
-            std::fflush(nullptr);
-            std::_Exit(code);
+        seenStops_ = stopRequests();
+        if (seenStops_ >= 2) {
+            stopAtOnce();
         }
-        if (seenInterrupts_ == 1 && !stopping) {
-            stopping = true;
+        if (seenStops_ == 1 && !stopping) {
             clearRunning();
             writeLine(stderr, std::string(kProgramName) +
                                   ": interrupted: no new device starts; the running ones finish "
                                   "(Ctrl-C again to stop at once)");
         }
-        while (!stopping && static_cast<int>(running_.size()) < args_.jobs && startNext()) {
+        stopping = seenStops_ > 0 || reportFailed_;
+        if (!stopping) {
+            startBatch();
         }
         if (running_.empty()) {
             break;
         }
         drawRunning();
-        std::unique_lock lock(mutex_);
-        wake_.wait_for(lock, std::chrono::milliseconds(200), [this] {
-            return interruptCount.load() != seenInterrupts_ ||
-                   std::any_of(running_.begin(), running_.end(),
-                               [](const auto& r) { return r->finished; });
-        });
+        waitForNews();
     }
-    if (stopping) {
+    if (seenStops_ > 0) {
         report_.interrupted = true;
     }
     return endFleet();
@@ -336,24 +406,48 @@ int Fleet::endFleet() {
             notOk.push_back(i);
         }
     }
-    const int code = notOk.empty() ? 0 : kFleetNotAllOk;
-    if (args_.json) {
-        std::string rowsText;
-        for (const std::size_t i : notOk) {
-            rowsText += (rowsText.empty() ? "" : ",") + std::to_string(rows()[i].row);
+    const int code = reportFailed_   ? static_cast<int>(ExitCode::CannotWrite)
+                     : notOk.empty() ? 0
+                                     : kFleetNotAllOk;
+    printSummary(notOk, code);
+    return code;
+}
+
+// "3, 6, 9": the manifest rows of these outcomes.
+std::string rowNumbers(const std::vector<FleetRow>& rows, const std::vector<std::size_t>& which) {
+    std::string text;
+    for (const std::size_t i : which) {
+        text += (text.empty() ? "" : ", ") + std::to_string(rows[i].row);
+    }
+    return text;
+}
+
+void Fleet::printSummary(const std::vector<std::size_t>& notOk, int code) {
+    std::vector<std::size_t> resumed;
+    for (std::size_t i = 0; i < report_.outcomes.size(); ++i) {
+        if (report_.outcomes[i].state == FleetState::Resumed) {
+            resumed.push_back(i);
         }
+    }
+    if (args_.json) {
         writeLine(stdout,
-                  "{\"event\":\"result\",\"ok\":" + std::string(notOk.empty() ? "true" : "false") +
-                      ",\"devices\":" + std::to_string(rows().size()) + ",\"not_ok\":[" + rowsText +
+                  "{\"event\":\"result\",\"ok\":" + std::string(code == 0 ? "true" : "false") +
+                      ",\"devices\":" + std::to_string(rows().size()) + ",\"not_ok\":[" +
+                      rowNumbers(rows(), notOk) + "],\"resumed\":[" + rowNumbers(rows(), resumed) +
                       "],\"interrupted\":" + (report_.interrupted ? "true" : "false") +
                       ",\"report\":" + jsonString(reportPath_) +
                       ",\"exit\":" + std::to_string(code) + "}");
-        return code;
+        return;
     }
     writeLine(stdout, "fleet: " + std::to_string(rows().size() - notOk.size()) + " of " +
                           std::to_string(rows().size()) + " devices ok" +
                           (report_.interrupted ? " (interrupted)" : "") + "; report " +
-                          reportPath_);
+                          reportPath_ + (reportFailed_ ? " (its last write failed)" : ""));
+    if (!resumed.empty()) {
+        writeLine(stdout, "  skipped, ok in the earlier report: row" +
+                              std::string(resumed.size() > 1 ? "s " : " ") +
+                              rowNumbers(rows(), resumed));
+    }
     for (const std::size_t i : notOk) {
         const FleetOutcome& o = report_.outcomes[i];
         std::string line = "  not ok: " + label(rows()[i]) + ": ";
@@ -367,6 +461,79 @@ int Fleet::endFleet() {
         }
         writeLine(stdout, line);
     }
+}
+
+std::optional<FleetManifest> checkedManifest(const FleetArgs& args, int languageIndex) {
+    FleetDefaults defaults;
+    defaults.file = args.file;
+    defaults.languageIndex = languageIndex;
+    defaults.verify = !args.noVerify;
+    defaults.skipErrors = args.skipErrors;
+    defaults.v4 = !args.noV4;
+    defaults.sn = args.sn;
+    FleetManifest manifest = loadFleetManifest(args.manifest, defaults);
+    if (manifest.problems.empty()) {
+        return manifest;
+    }
+    for (const std::string& line : describeProblems(manifest.problems)) {
+        writeLine(stderr, std::string(kProgramName) + ": " + oneLine(args.manifest) + ": " + line);
+    }
+    return std::nullopt;
+}
+
+std::string reportPathFor(const FleetArgs& args) {
+    if (!args.report.empty()) {
+        return args.report;
+    }
+    return utf8FromPath(pathFromUtf8(args.manifest).parent_path() / "fleet-report.json");
+}
+
+// Rows an earlier report ended ok with the same link, ID and file, and that
+// were read back then if this run reads back.
+void takeEarlierRows(Fleet& fleet, const std::vector<FleetRow>& rows,
+                     const std::map<std::string, FleetOutcome>& earlier) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const FleetRow& row = rows[i];
+        const auto found =
+            earlier.find(resumeKey(row.linkColumn, row.linkText, row.id, row.sha256));
+        if (found != earlier.end() && (found->second.verified || !row.options.verify)) {
+            fleet.report().outcomes[i] = found->second;
+        }
+    }
+}
+
+int runChecked(const FleetArgs& args, const FleetManifest& manifest, int languageIndex) {
+    const std::string reportPath = reportPathFor(args);
+    if (const std::string clash =
+            outputClash({reportPath, args.logs}, args.manifest, manifest.rows);
+        !clash.empty()) {
+        return fail(ExitCode::Usage, clash);
+    }
+    std::map<std::string, FleetOutcome> earlier;
+    if (!args.resume.empty()) {
+        std::string error;
+        earlier = readOkRows(args.resume, error);
+        if (!error.empty()) {
+            return fail(ExitCode::FileUnreadable, error);
+        }
+    }
+    ReportLock lock(reportPath);
+    if (const std::string error = lock.acquire(); !error.empty()) {
+        return fail(ExitCode::CannotWrite, error);
+    }
+    if (!args.logs.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(pathFromUtf8(args.logs), ec);
+        if (ec || !std::filesystem::is_directory(pathFromUtf8(args.logs))) {
+            return fail(ExitCode::CannotWrite, "cannot make the log folder " + oneLine(args.logs) +
+                                                   (ec ? ": " + ec.message() : std::string()));
+        }
+    }
+    Fleet fleet(args, manifest.rows, languageIndex, reportPath);
+    takeEarlierRows(fleet, manifest.rows, earlier);
+    installStopSignals();
+    const int code = fleet.run();
+    restoreStopSignals();
     return code;
 }
 
@@ -378,60 +545,18 @@ int runFleetCommand(const FleetArgs& args) {
         return fail(ExitCode::Usage,
                     "--lang \"" + oneLine(args.lang) + "\" is not one of en, zh-CN, zh-TW");
     }
-    FleetDefaults defaults;
-    defaults.file = args.file;
-    defaults.languageIndex = *language;
-    defaults.verify = !args.noVerify;
-    defaults.skipErrors = args.skipErrors;
-    defaults.v4 = !args.noV4;
-    defaults.sn = args.sn;
-    const FleetManifest manifest = loadFleetManifest(args.manifest, defaults);
-    if (!manifest.problems.empty()) {
-        for (const auto& problem : manifest.problems) {
-            writeLine(stderr, std::string(kProgramName) + ": " + oneLine(args.manifest) + ": " +
-                                  describe(problem));
-        }
+    if (!args.deviceOption.empty()) {
+        return fail(ExitCode::Usage,
+                    args.deviceOption +
+                        " is no option of fleet: each device's link, ID and PIN come from its "
+                        "manifest row (columns net or com, mode, id, pin)");
+    }
+    ensureQtApplication();  // host names of the manifest are looked up
+    const std::optional<FleetManifest> manifest = checkedManifest(args, *language);
+    if (!manifest) {
         return static_cast<int>(ExitCode::Usage);
     }
-    std::string reportPath = args.report;
-    if (reportPath.empty()) {
-        const auto folder = std::filesystem::path(args.manifest).parent_path();
-        reportPath = (folder / "fleet-report.json").string();
-    }
-    std::map<std::string, FleetOutcome> earlier;
-    if (!args.resume.empty()) {
-        std::string error;
-        earlier = readOkRows(args.resume, error);
-        if (!error.empty()) {
-            return fail(ExitCode::FileUnreadable, error);
-        }
-    }
-    if (!args.logs.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(args.logs, ec);
-        if (ec || !std::filesystem::is_directory(args.logs)) {
-            return fail(ExitCode::CannotWrite, "cannot make the log folder " + oneLine(args.logs));
-        }
-    }
-
-    ensureQtApplication();
-    Fleet fleet(args, manifest.rows, *language, reportPath);
-    for (std::size_t i = 0; i < manifest.rows.size(); ++i) {
-        const FleetRow& row = manifest.rows[i];
-        const auto found =
-            earlier.find(resumeKey(row.linkColumn, row.linkText, row.id, row.sha256));
-        if (found != earlier.end()) {
-            fleet.report().outcomes[i] = found->second;
-        }
-    }
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    sigaction(SIGINT, &action, &previous);
-    const int code = fleet.run();
-    sigaction(SIGINT, &previous, nullptr);
-    return code;
+    return runChecked(args, *manifest, *language);
 }
 
 }  // namespace flashmere::cli

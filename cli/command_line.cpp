@@ -197,9 +197,18 @@ void registerFleetCommand(CLI::App& app, CommandOutcome& outcome) {
     command->add_option("--lang", args->lang, "Language of the messages: en, zh-CN or zh-TW")
         ->default_val("en");
     command->add_flag("--json", args->json, "The upgrades' events, each with its \"row\"");
+    // Taken only to be refused with a word on where links come from.
+    for (const char* name : {"--net", "--com", "--mode", "--id", "--pin"}) {
+        command
+            ->add_option_function<std::string>(
+                name, [args, name](const std::string&) { args->deviceOption = name; })
+            ->group("");
+    }
     command->footer(
-        "Exit codes: 0 every device ended Upgrade ok., 2 bad usage or bad manifest, "
-        "3 resume report unreadable, 5 log folder cannot be made, "
+        "Each row of the manifest names its device's link (net or com column), ID and PIN.\n"
+        "Exit codes: 0 every device ended Upgrade ok., 2 bad usage, bad manifest, or a report "
+        "or log that would be one of the run's own files, 3 resume report unreadable, "
+        "5 the report or the log folder cannot be written (or another run holds the report), "
         "20 at least one device did not end Upgrade ok.");
     attachRunner(command, outcome, [args] { return runFleetCommand(*args); });
 }

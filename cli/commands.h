@@ -74,6 +74,9 @@ struct FleetArgs {
     bool sn = false;
     std::string lang = "en";
     bool json = false;
+    // A device option (--net, --com, ...) given to fleet, which refuses it:
+    // the manifest names each device's link.
+    std::string deviceOption;
 };
 int runFleetCommand(const FleetArgs& args);
 

@@ -170,9 +170,21 @@ std::string jsonString(std::string_view text) {
 ConsolePanel::ConsolePanel(const OperatorOptions& options, Style style, std::FILE* out)
     : options_(options), style_(style), out_(out) {}
 
+// One call writes the whole line: the runs of a fleet share stdout, and a
+// stream call is never interleaved with another thread's.
 void ConsolePanel::jsonEvent(const std::string& fields) {
-    std::fprintf(out_, "{%s}\n", fields.c_str());
+    const std::string row =
+        style_.fleetRow > 0 ? "\"row\":" + std::to_string(style_.fleetRow) + "," : "";
+    const std::string line = "{" + row + fields + "}\n";
+    std::fwrite(line.data(), 1, line.size(), out_);
     std::fflush(out_);
+}
+
+void ConsolePanel::errorLine(const std::string& text) {
+    const std::string row =
+        style_.fleetRow > 0 ? "row " + std::to_string(style_.fleetRow) + ": " : "";
+    const std::string line = "flashmere-cli: " + row + consoleText(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 void ConsolePanel::endInPlaceLine() {
@@ -201,8 +213,9 @@ void ConsolePanel::setPnMsg(MessageRow row) {
         return;
     }
     if (style_.json) {
-        jsonEvent("\"event\":\"message\",\"row\":" + std::to_string(static_cast<int>(row)) +
-                  ",\"text\":" + jsonString(text));
+        const char* key = style_.fleetRow > 0 ? "message_row" : "row";
+        jsonEvent("\"event\":\"message\",\"" + std::string(key) +
+                  "\":" + std::to_string(static_cast<int>(row)) + ",\"text\":" + jsonString(text));
         return;
     }
     endInPlaceLine();
@@ -220,7 +233,7 @@ void ConsolePanel::setPnMsgReason(const std::string& reason) {
     }
     // A script reading the JSON events sees the reason on stderr too, as
     // every other failure of the tool.
-    std::fprintf(stderr, "flashmere-cli: %s\n", consoleText(reason).c_str());
+    errorLine(reason);
 }
 
 void ConsolePanel::setLamp(LampColour colour) {
@@ -381,7 +394,7 @@ void ConsolePanel::wireReceived(std::span<const std::uint8_t> bytes, const std::
 
 void ConsolePanel::linkNote(const std::string& text) {
     endInPlaceLine();
-    std::fprintf(stderr, "flashmere-cli: %s\n", consoleText(text).c_str());
+    errorLine(text);
 }
 
 }  // namespace flashmere

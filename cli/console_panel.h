@@ -20,6 +20,10 @@ class ConsolePanel final : public OperatorPanel {
         bool json = false;
         bool terminal = false;  // redraw bars in place
         bool traces = false;    // print every frame sent and received, with its time
+        // The manifest row of a fleet's device: every JSON event and error
+        // line names it ("row" first; a message's own row is then
+        // "message_row"). 0 outside a fleet.
+        int fleetRow = 0;
     };
 
     ConsolePanel(const OperatorOptions& options, Style style, std::FILE* out = stdout);
@@ -81,6 +85,7 @@ class ConsolePanel final : public OperatorPanel {
     void endInPlaceLine();
     void jsonEvent(const std::string& fields);
     void traceLine(const char* direction, const std::string& text);
+    void errorLine(const std::string& text);
 
     OperatorOptions options_;
     Style style_;

@@ -29,6 +29,17 @@ bool parsePort(std::string_view text, std::string& port) {
     return true;
 }
 
+// A host name or address: letters (names in other scripts as UTF-8),
+// digits and . - _ (names, IPv4), : and % (IPv6 with its zone); a space, a
+// control character or other ASCII punctuation is none of these.
+bool isHostText(const std::string& host) {
+    return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 0x80 || std::isalnum(u) != 0 ||
+               std::string_view(".-_:%").find(c) != std::string_view::npos;
+    });
+}
+
 // "host", "host:port", "[v6]" or "[v6]:port".
 bool splitNet(const std::string& text, std::string& host, std::string& port) {
     port = kDefaultNetPort;
@@ -39,17 +50,18 @@ bool splitNet(const std::string& text, std::string& host, std::string& port) {
         }
         host = text.substr(1, close - 1);
         if (close + 1 == text.size()) {
-            return true;
+            return isHostText(host);
         }
-        return text[close + 1] == ':' && parsePort(std::string_view(text).substr(close + 2), port);
+        return isHostText(host) && text[close + 1] == ':' &&
+               parsePort(std::string_view(text).substr(close + 2), port);
     }
     const auto colon = text.find(':');
     if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
         host = text;  // a bare IPv6 address has several colons and no port
-        return !host.empty();
+        return isHostText(host);
     }
     host = text.substr(0, colon);
-    return !host.empty() && parsePort(std::string_view(text).substr(colon + 1), port);
+    return isHostText(host) && parsePort(std::string_view(text).substr(colon + 1), port);
 }
 
 // The PIN as the device takes it: 1 to 4 hexadecimal digits.
@@ -119,7 +131,9 @@ std::optional<ResolvedOptions> resolveDeviceOptions(const DeviceArgs& args, std:
     if (!args.net.empty()) {
         o.linkKind = kLinkNet;
         if (!splitNet(args.net, o.link.netIP, o.link.netPort)) {
-            error = "--net \"" + oneLine(args.net) + "\" is not HOST[:PORT] with a port 1-65535";
+            error = "--net \"" + oneLine(args.net) +
+                    "\" is not HOST[:PORT]: a host name (letters, digits, . - _) or address "
+                    "and a port 1-65535";
             return std::nullopt;
         }
     } else if (!args.com.empty()) {

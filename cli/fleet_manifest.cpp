@@ -9,9 +9,17 @@
 #include <map>
 
 #include "firmware/firmware_selection.h"
+#include "link_identity.h"
 
 namespace flashmere::cli {
 namespace {
+
+// The PIN as the device takes it: 1 to 4 hexadecimal digits.
+bool isPinText(const std::string& text) {
+    return !text.empty() && text.size() <= 4 && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
 
 constexpr const char* kColumns[] = {"net", "com", "mode", "id", "pin", "file", "name"};
 
@@ -106,8 +114,9 @@ class Checker {
         bool ok = checkLink(c, args, out);
         ok = checkId(c, out) && ok;
         args.id = out.id;
-        if (args.pin.size() > 4) {
-            problem(row, c.column("pin"), "pin", "a PIN has at most 4 characters");
+        if (!isPinText(args.pin)) {
+            problem(row, c.column("pin"), "pin",
+                    "\"" + oneLine(args.pin) + "\" is not a PIN of 1 to 4 hexadecimal digits");
             ok = false;
         }
         ok = checkFile(c, out) && ok;
@@ -117,8 +126,13 @@ class Checker {
         std::string error;
         const auto resolved = resolveDeviceOptions(args, error);
         if (!resolved) {
-            problem(row, c.column(args.mode.empty() ? out.linkColumn : "mode"),
-                    args.mode.empty() ? out.linkColumn : "mode", error);
+            // The column is named already; the option the text starts with
+            // ("--net ...") is no option of a manifest.
+            const std::string column = error.starts_with("--mode ") ? "mode" : out.linkColumn;
+            if (error.starts_with("--")) {
+                error.erase(0, error.find(' ') + 1);
+            }
+            problem(row, c.column(column), column, error);
             return;
         }
         out.options = resolved->options;
@@ -126,9 +140,7 @@ class Checker {
         out.options.skipError = defaults_.skipErrors;
         out.options.v4 = defaults_.v4;
         out.options.sn = defaults_.sn;
-        out.linkKey = out.linkColumn == "net"
-                          ? "net " + out.options.link.netIP + ":" + out.options.link.netPort
-                          : "com " + out.options.link.comPortName;
+        out.linkKey = links_.keyOf(out.options);
         checkSameDevice(c, out);
         result.rows.push_back(std::move(out));
     }
@@ -242,6 +254,7 @@ class Checker {
     FleetDefaults defaults_;
     Header header_;
     FirmwareImage scratch_;
+    LinkNames links_;
 };
 
 }  // namespace
@@ -305,6 +318,38 @@ std::string describe(const ManifestProblem& problem) {
         where += ": ";
     }
     return where + problem.text;
+}
+
+std::vector<std::string> describeProblems(const std::vector<ManifestProblem>& problems) {
+    constexpr std::size_t kRowsNamed = 5;
+    std::vector<std::string> lines;
+    std::map<std::string, std::size_t> lineOf;  // what went wrong -> its line
+    std::vector<std::vector<int>> alsoIn;       // per line: the other rows
+    for (const ManifestProblem& p : problems) {
+        const std::string what = std::to_string(p.column) + "\n" + p.columnName + "\n" + p.text;
+        const auto [known, added] = lineOf.emplace(what, lines.size());
+        if (added || p.row == 0) {
+            lines.push_back(describe(p));
+            alsoIn.emplace_back();
+        } else {
+            alsoIn[known->second].push_back(p.row);
+        }
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::vector<int>& rows = alsoIn[i];
+        if (rows.empty()) {
+            continue;
+        }
+        std::string named;
+        for (std::size_t r = 0; r < std::min(rows.size(), kRowsNamed); ++r) {
+            named += (r == 0 ? "" : ", ") + std::to_string(rows[r]);
+        }
+        if (rows.size() > kRowsNamed) {
+            named += " and " + std::to_string(rows.size() - kRowsNamed) + " more";
+        }
+        lines[i] += " (the same in row" + std::string(rows.size() > 1 ? "s " : " ") + named + ")";
+    }
+    return lines;
 }
 
 std::string fileSha256(const std::string& path) {

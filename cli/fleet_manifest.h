@@ -56,6 +56,11 @@ FleetManifest loadFleetManifest(const std::string& path, const FleetDefaults& de
 // "row 3, column 2 (id): ..."
 std::string describe(const ManifestProblem& problem);
 
+// Every problem as a line, in order; a problem that many rows share (a
+// --file that is missing, a file named by every row) once, with the other
+// rows it holds for.
+std::vector<std::string> describeProblems(const std::vector<ManifestProblem>& problems);
+
 // SHA-256 of a file as lower-case hex; empty when it cannot be read.
 std::string fileSha256(const std::string& path);
 

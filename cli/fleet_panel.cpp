@@ -12,56 +12,12 @@ std::mutex& outputLock() {
     return lock;
 }
 
-// A stream whose JSON lines get the device's row as their first field.
-struct RowTagger {
-    std::FILE* out;
-    int row;
-    std::string pending;
-};
-
-ssize_t tagWrite(void* cookie, const char* data, size_t size) {
-    auto* tagger = static_cast<RowTagger*>(cookie);
-    tagger->pending.append(data, size);
-    for (auto end = tagger->pending.find('\n'); end != std::string::npos;
-         end = tagger->pending.find('\n')) {
-        std::string line = tagger->pending.substr(0, end);
-        tagger->pending.erase(0, end + 1);
-        if (!line.empty() && line.front() == '{') {
-            // "row" names the manifest row here; a message event's own row
-            // number (the message) moves to "message_row".
-            if (const auto own = line.find(",\"row\":"); own != std::string::npos) {
-                line.replace(own, 7, ",\"message_row\":");
-            }
-            line.insert(1, "\"row\":" + std::to_string(tagger->row) + ",");
-        }
-        writeLine(tagger->out, line);
-    }
-    return static_cast<ssize_t>(size);
-}
-
-int tagClose(void* cookie) {
-    delete static_cast<RowTagger*>(cookie);
-    return 0;
-}
-
-std::FILE* openRowTagger(std::FILE* out, int row) {
-    cookie_io_functions_t functions{};
-    functions.write = tagWrite;
-    functions.close = tagClose;
-    auto* tagger = new RowTagger{out, row, {}};
-    std::FILE* stream = fopencookie(tagger, "w", functions);
-    if (stream == nullptr) {
-        delete tagger;
-    }
-    return stream;
-}
-
 }  // namespace
 
 void writeLine(std::FILE* out, const std::string& line) {
     std::lock_guard lock(outputLock());
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fputc('\n', out);
+    const std::string whole = line + "\n";  // one call: see ConsolePanel's JSON events
+    std::fwrite(whole.data(), 1, whole.size(), out);
     std::fflush(out);
 }
 
@@ -69,13 +25,11 @@ FleetPanel::FleetPanel(const OperatorOptions& options, int row, int languageInde
                        std::FILE* jsonOut, std::FILE* logFile)
     : options_(options), row_(row), languageIndex_(languageIndex), logFile_(logFile) {
     if (jsonOut != nullptr) {
-        jsonStream_ = openRowTagger(jsonOut, row);
-    }
-    if (jsonStream_ != nullptr) {
         ConsolePanel::Style style;
         style.languageIndex = languageIndex;
         style.json = true;
-        json_ = std::make_unique<ConsolePanel>(options, style, jsonStream_);
+        style.fleetRow = row;
+        json_ = std::make_unique<ConsolePanel>(options, style, jsonOut);
     }
     if (logFile_ != nullptr) {
         ConsolePanel::Style style;
@@ -88,9 +42,6 @@ FleetPanel::FleetPanel(const OperatorOptions& options, int row, int languageInde
 FleetPanel::~FleetPanel() {
     json_.reset();
     log_.reset();
-    if (jsonStream_ != nullptr) {
-        std::fclose(jsonStream_);
-    }
     if (logFile_ != nullptr) {
         std::fclose(logFile_);
     }

@@ -27,8 +27,8 @@ struct FleetDeviceView {
 // The operator panel of one device of a fleet. Every run has its own: the
 // options come from its manifest row, what it shows is kept for the report
 // under a lock (the run's worker writes, the fleet's thread reads), and it is
-// passed on to the upgrade's JSON events (tagged with the row) and to the
-// row's log file when those are asked for.
+// passed on to the upgrade's JSON events (each with the row as a field) and
+// to the row's log file when those are asked for.
 class FleetPanel final : public OperatorPanel {
   public:
     // jsonOut: stdout for --json (may be null); logFile: the row's trace log
@@ -79,7 +79,6 @@ class FleetPanel final : public OperatorPanel {
     OperatorOptions options_;
     int row_;
     int languageIndex_;
-    std::FILE* jsonStream_ = nullptr;
     std::FILE* logFile_ = nullptr;
     std::unique_ptr<ConsolePanel> json_;
     std::unique_ptr<ConsolePanel> log_;

@@ -1,15 +1,12 @@
 #include "fleet_report.h"
 
-#include <unistd.h>
-
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <chrono>
+#include <QSaveFile>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
 
 #include "console_panel.h"
 
@@ -42,12 +39,23 @@ std::string secondsText(double seconds) {
     return text;
 }
 
+// The hash of what a finished row's device was given (empty when the run
+// loaded nothing); until then, of the file as the manifest check read it.
+const std::string& sha256Of(const FleetRow& row, const FleetOutcome& o) {
+    return hasExit(o) ? o.loadedSha256 : row.sha256;
+}
+
+std::string jsonOrNull(const std::string& text) {
+    return text.empty() ? std::string("null") : jsonString(text);
+}
+
 std::string deviceJson(const FleetRow& row, const FleetOutcome& o) {
-    std::string j = "{\"row\":" + std::to_string(row.row) + ",\"name\":" + jsonString(row.name) +
-                    ",\"" + row.linkColumn + "\":" + jsonString(row.linkText) +
-                    ",\"id\":" + std::to_string(row.id) + ",\"file\":" + jsonString(row.fileText) +
-                    ",\"sha256\":\"" + row.sha256 + "\",\"state\":\"" + stateName(o.state) +
-                    "\",\"ok\":" + (o.ok ? "true" : "false");
+    std::string j =
+        "{\"row\":" + std::to_string(row.row) + ",\"name\":" + jsonString(row.name) + ",\"" +
+        row.linkColumn + "\":" + jsonString(row.linkText) + ",\"id\":" + std::to_string(row.id) +
+        ",\"file\":" + jsonString(row.fileText) + ",\"sha256\":" + jsonOrNull(sha256Of(row, o)) +
+        ",\"state\":\"" + stateName(o.state) + "\",\"started\":" + jsonOrNull(o.started) +
+        ",\"ok\":" + (o.ok ? "true" : "false") + ",\"verified\":" + (o.verified ? "true" : "false");
     j += ",\"exit\":" + (hasExit(o) ? std::to_string(o.exit) : std::string("null"));
     j += ",\"message\":" +
          jsonString(o.state == FleetState::Interrupted ? "interrupted" : o.message);
@@ -79,8 +87,8 @@ std::string csvCell(std::string text) {
 
 std::string csvText(const FleetReport& report) {
     std::string out =
-        "row,name,link,address,id,file,sha256,state,ok,exit,message,reason,seconds,"
-        "erase_errors,program_errors,verify_errors,model,version,serial\n";
+        "row,name,link,address,id,file,sha256,state,started,ok,verified,exit,message,reason,"
+        "seconds,erase_errors,program_errors,verify_errors,model,version,serial\n";
     for (std::size_t i = 0; i < report.outcomes.size(); ++i) {
         const FleetRow& row = (*report.rows)[i];
         const FleetOutcome& o = report.outcomes[i];
@@ -91,9 +99,11 @@ std::string csvText(const FleetReport& report) {
             row.linkText,
             std::to_string(row.id),
             row.fileText,
-            row.sha256,
+            sha256Of(row, o),
             stateName(o.state),
+            o.started,
             o.ok ? "true" : "false",
+            o.verified ? "true" : "false",
             hasExit(o) ? std::to_string(o.exit) : "",
             o.state == FleetState::Interrupted ? "interrupted" : o.message,
             o.reason,
@@ -112,22 +122,32 @@ std::string csvText(const FleetReport& report) {
     return out;
 }
 
-bool writeAtomically(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::remove(temporary.c_str());
-            return false;
-        }
+// Empty when written, else the system's reason.
+std::string writeAtomically(const std::string& path, const std::string& text) {
+    QSaveFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.commit()) {
+        const std::string reason = file.errorString().toStdString();
+        return reason.empty() ? "the write failed" : reason;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
+    return {};
+}
+
+// Why a lock file cannot be made: the system's reason, as a file of that
+// name fails to open (a file that was not there is removed again).
+std::string lockFileProblem(const std::string& path) {
+    QFile probe(QString::fromStdString(path));
+    const bool existed = probe.exists();
+    if (!probe.open(QIODevice::Append)) {
+        return probe.errorString().toStdString();
     }
-    return true;
+    probe.close();
+    if (!existed) {
+        probe.remove();
+    }
+    return "cannot lock " + oneLine(path);
 }
 
 }  // namespace
@@ -151,12 +171,12 @@ std::string writeFleetReport(const std::string& jsonPath, const FleetReport& rep
         j += (i == 0 ? "\n" : ",\n") + deviceJson((*report.rows)[i], report.outcomes[i]);
     }
     j += "\n]}\n";
-    if (!writeAtomically(jsonPath, j)) {
-        return "cannot write the report " + jsonPath;
+    if (const std::string reason = writeAtomically(jsonPath, j); !reason.empty()) {
+        return "cannot write the report " + oneLine(jsonPath) + ": " + reason;
     }
     const std::string csv = csvPathFor(jsonPath);
-    if (!writeAtomically(csv, csvText(report))) {
-        return "cannot write the report " + csv;
+    if (const std::string reason = writeAtomically(csv, csvText(report)); !reason.empty()) {
+        return "cannot write the report " + oneLine(csv) + ": " + reason;
     }
     return {};
 }
@@ -191,6 +211,9 @@ std::map<std::string, FleetOutcome> readOkRows(const std::string& path, std::str
         o.exit = 0;
         o.message = d.value("message").toString().toStdString();
         o.seconds = d.value("seconds").toDouble();
+        o.started = d.value("started").toString().toStdString();
+        o.loadedSha256 = d.value("sha256").toString().toStdString();
+        o.verified = d.value("verified").toBool(false);
         const QJsonObject device = d.value("device").toObject();
         o.model = device.value("model").toString().toStdString();
         o.version = device.value("version").toString().toStdString();
@@ -202,12 +225,36 @@ std::map<std::string, FleetOutcome> readOkRows(const std::string& path, std::str
 }
 
 std::string isoTimeNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
+}
+
+ReportLock::ReportLock(const std::string& reportPath)
+    : lock_(std::make_unique<QLockFile>(QString::fromStdString(pathFor(reportPath)))),
+      reportPath_(reportPath) {
+    // Only a holder that no longer runs makes a lock stale, never its age:
+    // a fleet may run for days.
+    lock_->setStaleLockTime(0);
+}
+
+ReportLock::~ReportLock() = default;
+
+std::string ReportLock::pathFor(const std::string& reportPath) {
+    return reportPath + ".lock";
+}
+
+std::string ReportLock::acquire() {
+    if (lock_->tryLock(0)) {
+        return {};
+    }
+    const std::string report = oneLine(reportPath_);
+    qint64 pid = 0;
+    QString host, program;
+    if (lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(&pid, &host, &program)) {
+        return "the report " + report + " belongs to another run: process " + std::to_string(pid) +
+               " (" + oneLine(program.toStdString()) + " on " + oneLine(host.toStdString()) +
+               ") holds " + oneLine(pathFor(reportPath_)) + "; give this run its own --report";
+    }
+    return "cannot write the report " + report + ": " + lockFileProblem(pathFor(reportPath_));
 }
 
 }  // namespace flashmere::cli

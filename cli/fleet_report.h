@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QLockFile>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +20,10 @@ struct FleetOutcome {
     int exit = 0;         // meaningful for Done and Resumed
     std::string message;  // the run's last message
     std::string reason;
+    std::string started;  // ISO 8601, UTC: when the row's device was first touched
+    // Of the bytes the run loaded for the device; empty when it loaded none.
+    std::string loadedSha256;
+    bool verified = false;  // ended ok with every page read back and compared
     double seconds = 0;
     int counters[3] = {0, 0, 0};  // erase, program, verify
     std::string model;
@@ -36,7 +42,7 @@ struct FleetReport {
 
 // Writes REPORT.json and REPORT.csv beside it, each under a temporary name
 // renamed over the old file, so a reader never sees half a report. Empty on
-// success, else why the write failed.
+// success, else which file failed and the system's reason.
 std::string writeFleetReport(const std::string& jsonPath, const FleetReport& report);
 
 // The CSV file that goes with a JSON report path.
@@ -52,5 +58,26 @@ std::string resumeKey(const std::string& linkColumn, const std::string& linkText
 
 // The current time as ISO 8601 UTC.
 std::string isoTimeNow();
+
+// A report belongs to one run: REPORT.lock, held while the run lives, names
+// its process. The lock of a process that no longer runs (killed, crashed)
+// is taken over, whatever its age.
+class ReportLock {
+  public:
+    explicit ReportLock(const std::string& reportPath);
+    ~ReportLock();
+    ReportLock(const ReportLock&) = delete;
+    ReportLock& operator=(const ReportLock&) = delete;
+
+    // Empty when this run holds the lock now, else why it cannot (another
+    // run's process ID, or the system's reason).
+    std::string acquire();
+
+    static std::string pathFor(const std::string& reportPath);
+
+  private:
+    std::unique_ptr<QLockFile> lock_;
+    std::string reportPath_;
+};
 
 }  // namespace flashmere::cli

@@ -352,7 +352,10 @@ bool readLoaderReport(DeviceSession& s, DeviceReport& report) {
 bool failStep(DeviceSession& s, const StepResult& step) {
     switch (step.outcome) {
         case StepOutcome::Refused:
-            return fail(s, MessageRow::msgModelOrPinError);
+            return fail(s, MessageRow::msgModelOrPinError,
+                        "the device answered the hello request without its model: it refused "
+                        "the PIN " +
+                            s.options.pinText);
         case StepOutcome::Mismatch:
             return fail(s, MessageRow::msgFileTypeError, step.mismatch);
         case StepOutcome::Passed:

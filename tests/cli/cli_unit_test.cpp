@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cli_common.h"
 #include "console_panel.h"
+#include "fleet_panel.h"
+#include "link_identity.h"
 #include "profile_names.h"
 
 namespace flashmere::cli {
@@ -131,6 +137,59 @@ TEST(ConsoleBars, CountPagesDone) {
     EXPECT_EQ(text.rfind("program 1/8\n", 0), 0u) << text;
     EXPECT_NE(text.find("program 8/8\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("9/8"), std::string::npos) << text;
+}
+
+// A fleet device's JSON events carry its manifest row as a field of their
+// own; text that looks like a row field stays as it came.
+TEST(FleetJson, TheRowIsAFieldAndTextIsNeverRewritten) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    {
+        FleetPanel panel(OperatorOptions{}, 4, 0, out, nullptr);
+        panel.setPnMsgReason(R"(name "a,"row":9")");
+        panel.setPnMsg(MessageRow::msgUpgradeOk);
+    }
+    std::rewind(out);
+    std::string text(1024, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), out));
+    std::fclose(out);
+    const auto lines = QString::fromStdString(text).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << text;
+    const QJsonObject reason = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    EXPECT_EQ(reason.value("row").toInt(), 4) << text;
+    EXPECT_EQ(reason.value("text").toString(), R"(name "a,"row":9")") << text;
+    const QJsonObject message = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+    EXPECT_EQ(message.value("row").toInt(), 4) << text;
+    EXPECT_EQ(message.value("message_row").toInt(), static_cast<int>(MessageRow::msgUpgradeOk));
+}
+
+// One link written several ways is one link: rows on it run in turn and one
+// device on it cannot be named twice.
+TEST(FleetLinks, OneDeviceUnderEverySpellingIsOneLink) {
+    QTemporaryDir dir;
+    const std::string link = dir.filePath("port").toStdString();
+    std::filesystem::create_symlink("/dev/null", link);
+    LinkNames names;
+    const auto com = [&](const std::string& port) {
+        OperatorOptions o;
+        o.linkKind = kLinkCom;
+        o.link.comPortName = port;
+        return names.keyOf(o);
+    };
+    const auto net = [&](const std::string& host, const std::string& port) {
+        OperatorOptions o;
+        o.linkKind = kLinkNet;
+        o.link.netIP = host;
+        o.link.netPort = port;
+        return names.keyOf(o);
+    };
+    EXPECT_EQ(com("null"), com("/dev/null"));
+    EXPECT_EQ(com(link), com("/dev/null"));
+    EXPECT_EQ(com("ttyS0"), com("/dev/ttyS0"));
+    EXPECT_NE(com("ttyS0"), com("ttyS1"));
+    EXPECT_EQ(net("localhost", "5003"), net("127.0.0.1", "5003"));
+    EXPECT_EQ(net("127.0.0.1", "5003"), net("LOCALHOST", "5003"));
+    EXPECT_NE(net("127.0.0.1", "5003"), net("127.0.0.1", "5004"));
 }
 
 }  // namespace

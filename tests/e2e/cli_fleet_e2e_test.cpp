@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
-
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <filesystem>
 
 #include "tests/support/process_harness.h"
 #include "tests/support/transcript.h"
@@ -38,6 +40,43 @@ void writeText(const QString& path, const QString& text) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(text.toUtf8());
 }
+
+QString sha256Of(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(
+                     QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex())
+               : QString();
+}
+
+QStringList fieldOfRows(const QJsonObject& report, const QString& field) {
+    QStringList values;
+    for (const QJsonValue& v : report.value("devices").toArray()) {
+        values << v.toObject().value(field).toVariant().toString();
+    }
+    return values;
+}
+
+// A fleet run that goes on while the test watches its devices.
+class FleetProcess {
+  public:
+    FleetProcess(const QStringList& args, const QString& settings) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("FLASHMERE_SETTINGS_FILE", settings);
+        process.setProcessEnvironment(env);
+        process.start(binDir() + "/flashmere-cli", args);
+    }
+    ~FleetProcess() {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    // Its exit code once ended by itself within timeoutMs, else -1.
+    int waitForExit(int timeoutMs) {
+        const bool ended = process.waitForFinished(timeoutMs);
+        return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    QProcess process;
+};
 
 bool holdsImage(const std::vector<std::uint8_t>& memory, const std::vector<std::uint8_t>& image) {
     return memory.size() >= image.size() && std::equal(image.begin(), image.end(), memory.begin());
@@ -113,14 +152,17 @@ TEST(CliFleet, OneFaultyDeviceFailsOnlyItsRowAndResumeRerunsOnlyThatRow) {
     SimProcess bus(dir, "bus");
     ASSERT_TRUE(bus.start({"--pty", "--model", "8401", "--id", "2", "--device", "8801:5",
                            "--reboot-ms", "300", "--fault", "program:1:corrupt=3@2"}));
+    // The bus under two names: rows on it must still run in turn.
+    const QString busLink = dir.filePath("bus-port");
+    std::filesystem::create_symlink(bus.endpoint().toStdString(), busLink.toStdString());
     const QString manifest = dir.filePath("site.csv");
     writeText(manifest, QString("# site A\n"
                                 "name,net,com,mode,id,file\n"
                                 "reader,%1,,,,fw8401.TVB\n"
                                 "\n"
                                 "bus reader,,%2,\"115200,n,8,1\",2,fw8401.TVB\n"
-                                "bus text,,%2,\"115200,n,8,1\",5,fw8801.TVB\n")
-                            .arg(tcp.endpoint(), bus.endpoint()));
+                                "bus text,,%3,\"115200,n,8,1\",5,fw8801.TVB\n")
+                            .arg(tcp.endpoint(), bus.endpoint(), busLink));
     const QString settings = dir.filePath("settings.json");
 
     const ProcessResult first = runCli(
@@ -150,6 +192,15 @@ TEST(CliFleet, OneFaultyDeviceFailsOnlyItsRowAndResumeRerunsOnlyThatRow) {
     }
     EXPECT_EQ(ends, QStringList({"3:0:1", "5:15:0", "6:0:1"})) << first.out.toStdString();
     EXPECT_EQ(devices[1].toObject().value("counters").toObject().value("program").toInt(), 3);
+    // Rows on one bus run in turn: its devices' requests never interleave.
+    QList<int> turns;
+    for (const QJsonObject& e : transcriptEvents(bus.logPath(), "request")) {
+        const int address = e.value("address").toInt(-1);
+        if ((address == 2 || address == 5) && (turns.isEmpty() || turns.last() != address)) {
+            turns << address;
+        }
+    }
+    EXPECT_EQ(turns.size(), 2) << first.err.toStdString();
     const int tcpPrograms = programRequests(tcp);
     const int textPrograms = programRequests(bus, 5);
     EXPECT_GT(tcpPrograms, 0);
@@ -206,8 +257,141 @@ TEST(CliFleet, BadManifestsNameRowAndColumnAndTouchNoDevice) {
         EXPECT_TRUE(rows.err.contains(where)) << where << "\n" << rows.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("fleet-report.json")));
+
+    // One device under two spellings; a row without a file said once for
+    // all rows alike; a PIN cell blamed on its own column; a host name with
+    // a space; links given on the command line.
+    const QString port = net.section(':', 1);
+    writeText(dir.filePath("more.csv"), QString("net,id,pin,file\n"
+                                                "%1,3,,fw8401.TVB\n"
+                                                "localhost:%2,3,,fw8401.TVB\n"
+                                                "%1,4,zz,fw8401.TVB\n"
+                                                "host name:%2,5,,fw8401.TVB\n"
+                                                "%1,6,,\n%1,7,,\n%1,8,,\n")
+                                            .arg(net, port));
+    const ProcessResult more = runCli({"fleet", dir.filePath("more.csv")}, settings, 30000);
+    EXPECT_EQ(more.exitCode, 2);
+    for (const char* where :
+         {"row 3, column 2 (id): row 2 already upgrades the device", "row 4, column 3 (pin)",
+          "row 5, column 1 (net)", "row 6, column 4 (file)"}) {
+        EXPECT_TRUE(more.err.contains(where)) << where << "\n" << more.err.toStdString();
+    }
+    EXPECT_EQ(more.err.count("no firmware file"), 1) << more.err.toStdString();
+    const ProcessResult linkGiven =
+        runCli({"fleet", dir.filePath("more.csv"), "--net", net}, settings, 30000);
+    EXPECT_EQ(linkGiven.exitCode, 2);
+    EXPECT_TRUE(linkGiven.err.contains("come from its manifest row"))
+        << linkGiven.err.toStdString();
+
+    // A report that would overwrite the manifest, the firmware file or its
+    // own CSV is refused; one that cannot be written gives the reason.
+    const QString good = dir.filePath("good.csv");
+    writeText(good, "net,id,file\n" + net + ",0,fw8401.TVB\n");
+    const QByteArray firmware = [&] {
+        QFile f(dir.filePath("fw8401.TVB"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    for (const QString& report : {good, dir.filePath("fw8401.TVB"), dir.filePath("out.csv")}) {
+        const ProcessResult r = runCli({"fleet", good, "--report", report}, settings, 30000);
+        EXPECT_EQ(r.exitCode, 2) << report.toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("never writes over its own files")) << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("out.csv")));
+    QFile fw(dir.filePath("fw8401.TVB"));
+    ASSERT_TRUE(fw.open(QIODevice::ReadOnly));
+    EXPECT_EQ(fw.readAll(), firmware);
+    const ProcessResult nowhere =
+        runCli({"fleet", good, "--report", dir.filePath("no-folder/r.json")}, settings, 30000);
+    EXPECT_EQ(nowhere.exitCode, 5);
+    EXPECT_TRUE(nowhere.err.contains("No such file or directory")) << nowhere.err.toStdString();
+
     sim.stop();
     EXPECT_TRUE(transcriptEvents(sim.logPath(), "link-opened").empty());
+}
+
+// The firmware file is replaced while the first device reboots: each row
+// names the bytes its device was given, and a resume trusts only the row
+// whose hash is that of the file now.
+TEST(CliFleet, AFileSwappedBetweenRowsIsNamedPerRow) {
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256);
+    QFile original(file);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    QByteArray changed = original.readAll();
+    original.close();
+    changed[40] = static_cast<char>(changed[40] ^ 0x5A);  // a body byte: same header
+    const QString before = sha256Of(file);
+    {
+        QFile f(dir.filePath("new.TVB"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(changed);
+    }
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "0", "--id", "1",
+                           "--reboot-ms", "1000"}));
+    const QString manifest = dir.filePath("site.csv");
+    writeText(manifest, QString("net,id,file\n%1,0,fw.TVB\n%1,1,fw.TVB\n").arg(sim.endpoint()));
+    const QString settings = dir.filePath("settings.json");
+
+    FleetProcess run({"fleet", manifest}, settings);
+    ASSERT_TRUE(waitForTranscriptEvent(sim.logPath(), "reboot", 60000));
+    std::filesystem::rename(dir.filePath("new.TVB").toStdString(), file.toStdString());
+    EXPECT_EQ(run.waitForExit(60000), 0) << run.process.readAllStandardError().toStdString();
+    const QString after = sha256Of(file);
+    ASSERT_NE(before, after);
+    const QString report = dir.filePath("fleet-report.json");
+    EXPECT_EQ(fieldOfRows(readJson(report), "sha256"), QStringList({before, after}));
+
+    const ProcessResult again = runCli({"fleet", manifest, "--resume", report}, settings, 60000);
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_EQ(fieldOfRows(readJson(report), "state"), QStringList({"done", "resumed"}));
+    EXPECT_TRUE(again.out.contains("skipped, ok in the earlier report: row 3"))
+        << again.out.toStdString();
+}
+
+// kill -9 mid-run: the report on disk names the device being upgraded, and
+// the lock the killed run left is taken over. While a run holds the report a
+// second run on it is refused with the holder's process ID. SIGTERM ends a
+// run with a last report.
+TEST(CliFleet, KilledRunsLeaveTheTruthAndOneReportBelongsToOneRun) {
+    QTemporaryDir dir;
+    ASSERT_FALSE(makeFirmware(dir, "fw.TVB", 0x8401, 4 * 256).isEmpty());
+    SimProcess hall1(dir, "hall1");
+    SimProcess hall2(dir, "hall2");
+    for (SimProcess* sim : {&hall1, &hall2}) {
+        ASSERT_TRUE(sim->start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "0", "--id", "1",
+                                "--reboot-ms", "300"}));
+    }
+    writeText(dir.filePath("hall1.csv"),
+              QString("net,id,file\n%1,0,fw.TVB\n%1,1,fw.TVB\n").arg(hall1.endpoint()));
+    writeText(dir.filePath("hall2.csv"),
+              QString("net,id,file\n%1,0,fw.TVB\n%1,1,fw.TVB\n").arg(hall2.endpoint()));
+    const QString settings = dir.filePath("settings.json");
+    const QString report = dir.filePath("fleet-report.json");
+
+    {
+        FleetProcess first({"fleet", dir.filePath("hall1.csv")}, settings);
+        ASSERT_TRUE(waitForTranscriptEvent(hall1.logPath(), "request", 30000));
+        const ProcessResult second = runCli({"fleet", dir.filePath("hall2.csv")}, settings, 30000);
+        EXPECT_EQ(second.exitCode, 5);
+        EXPECT_TRUE(second.err.contains("process " + QString::number(first.process.processId())))
+            << second.err.toStdString();
+        first.process.kill();
+        ASSERT_TRUE(first.process.waitForFinished(5000));
+    }
+    const QJsonObject killed = readJson(report);
+    EXPECT_EQ(fieldOfRows(killed, "state"), QStringList({"running", "pending"}));
+    EXPECT_FALSE(fieldOfRows(killed, "started").first().isEmpty());
+    EXPECT_TRUE(transcriptEvents(hall2.logPath(), "request").empty());
+
+    FleetProcess third({"fleet", dir.filePath("hall2.csv")}, settings);
+    ASSERT_TRUE(waitForTranscriptEvent(hall2.logPath(), "request", 30000));
+    third.process.terminate();
+    EXPECT_EQ(third.waitForExit(10000), 20);
+    const QJsonObject ended = readJson(report);
+    EXPECT_TRUE(ended.value("interrupted").toBool());
+    EXPECT_FALSE(ended.value("finished").isNull());
+    EXPECT_EQ(fieldOfRows(ended, "state"), QStringList({"interrupted", "interrupted"}));
 }
 
 }  // namespace

@@ -91,6 +91,7 @@ struct FailureCase {
     QStringList cliOptions;
     int exitCode;
     const char* lastLine;
+    const char* reason = nullptr;  // a part of the reason line, when one is due
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -115,6 +116,9 @@ TEST_P(CliFailureTest, EndsWithTheStagesMessageAndItsExitCode) {
     ASSERT_FALSE(r.lines().isEmpty());
     EXPECT_EQ(r.lines().last(), c.lastLine);
     EXPECT_FALSE(r.out.contains("Upgrade ok."));
+    if (c.reason != nullptr) {
+        EXPECT_TRUE(r.err.contains(c.reason)) << r.err.toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -127,7 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--model", "8401", "--pin", "1234"},
                     {},
                     12,
-                    "Model or PIN error!"},
+                    "Model or PIN error!",
+                    "refused the PIN 9174"},
         FailureCase{"corrupted_page",
                     0x8401,
                     {"--model", "8401", "--fault", "corrupt-page:2"},
@@ -174,6 +179,7 @@ TEST(CliUsage, BadLinkOptionsAreRefusedBeforeAnythingIsSent) {
     const QString settings = dir.filePath("settings.json");
     for (const QStringList& bad :
          {QStringList{"--net", "127.0.0.1:99999"}, QStringList{"--net", "host:port"},
+          QStringList{"--net", "host name"},
           QStringList{"--com", "ttyUSB0", "--mode", "19200,x,8,1"},
           QStringList{"--net", "127.0.0.1", "--id", "10000"},
           QStringList{"--net", "127.0.0.1", "--pin", "12345"},

@@ -119,7 +119,7 @@ TEST_F(IdentificationTest, EachFailureShowsItsMessageWithRedLampAndClosedLink) {
                  return d.healthyBinary(r);
              };
          },
-         MessageRow::msgModelOrPinError},
+         MessageRow::msgModelOrPinError, 0, "refused the PIN 9174"},
         {"other known model",
          [](FakeDevice& d) {
              d.onBinary = [&d](const R& r, int) -> std::optional<std::vector<std::uint8_t>> {

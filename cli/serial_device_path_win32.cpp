@@ -1,0 +1,18 @@
+#include <algorithm>
+#include <cctype>
+
+#include "serial_device_path.h"
+
+namespace flashmere::cli {
+
+std::string serialDevicePath(const std::string& portName) {
+    std::string name = portName;
+    if (name.starts_with("\\\\.\\")) {
+        name.erase(0, 4);
+    }
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return name;
+}
+
+}  // namespace flashmere::cli

@@ -1,0 +1,18 @@
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "terminal_size.h"
+
+namespace flashmere::cli {
+
+TerminalSize terminalSize() {
+    TerminalSize size;
+    winsize window{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &window) == 0) {
+        size.columns = window.ws_col > 1 ? window.ws_col : size.columns;
+        size.rows = window.ws_row > 1 ? window.ws_row : size.rows;
+    }
+    return size;
+}
+
+}  // namespace flashmere::cli
