@@ -32,6 +32,9 @@ struct FirmwareImage {
     // 4096 slots of 260 bytes, allocated once; page i lives in slot i.
     std::unique_ptr<std::array<std::array<std::uint8_t, kPageSlotSize>, kPageSlots>> pages;
     std::int32_t pageCount = 0;
+    // SHA-256 of every byte the last load read (the whole file, header
+    // included), as lower-case hex; empty until a load succeeds.
+    std::string loadedSha256;
 
     // The first `size` bytes of slot i (size at most kPageSlotSize).
     std::span<const std::uint8_t> page(int i, int size) const;
