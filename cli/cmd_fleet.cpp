@@ -24,6 +24,7 @@
 #include "fleet_panel.h"
 #include "fleet_report.h"
 #include "frontend/message_table.h"
+#include "history_hook.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "upgrade/upgrade_run.h"
@@ -141,8 +142,10 @@ void Fleet::start(std::size_t index) {
         FirmwareImage image;
         selectFirmwareFile(row.filePath, image);
         QtTransportFactory transports;
-        DeviceRunContext context{*self->panel, transports, systemClock(), image};
+        RecordedRun recorded = recordedRun(*self->panel, "fleet", "upgrade", row.linkText);
+        DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
         const MessageRow outcome = runUpgrade(context);
+        recordRun(recorded, &image, exitCodeFor(outcome));
         std::lock_guard lock(mutex_);
         self->outcome = outcome;
         self->finished = true;

@@ -5,6 +5,7 @@
 #include "console_panel.h"
 #include "device_options.h"
 #include "frontend/message_table.h"
+#include "history_hook.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "upgrade/upgrade_run.h"
@@ -56,9 +57,11 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     const ConsolePanel::Style style = consoleStyleFor(args.device, resolved->languageIndex);
     ConsolePanel panel(options, style);
     QtTransportFactory transports;
-    DeviceRunContext context{panel, transports, systemClock(), image};
+    RecordedRun recorded = recordedRun(panel, "cli", "upgrade", linkAsGiven(args.device));
+    DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
     const MessageRow outcome = runUpgrade(context);
     const int code = exitCodeFor(outcome);
+    recordRun(recorded, &image, code);
     if (style.json) {
         printJsonResult(code, outcome, textOf(outcome, style.languageIndex), panel.reason());
     }
