@@ -17,6 +17,7 @@
 #include "frontend/id_entry.h"
 #include "frontend/message_table.h"
 #include "link/clock.h"
+#include "shell/history_dialog.h"
 #include "shell/language_font.h"
 #include "shell/tfrmprogress.h"
 #include "shell/window_panel.h"
@@ -90,6 +91,7 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     // operation's end does.
     runner_ = std::make_unique<DeviceRunner>(*panel_, hooks_.transports, clock,
                                              [this] { panel_->flushUpdates(); });
+    runner_->keepHistory(RunHistory::besideSettings(settings_.storePath()));
 
     // Client area 697 x 408 below the menu; not resizable, no maximise box.
     ui->clientArea->setFixedSize(697, 408);
@@ -106,6 +108,8 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     connect(&tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
     connect(&tmrNote, &QTimer::timeout, this, &TfrmModule::tmrNoteTimer);
 
+    addHistoryMenuEntry(*ui->mnuFile, *this, settings_.storePath(),
+                        [this] { return settings_.languageIndex; });
     connect(ui->mnuAbout, &QAction::triggered, this, &TfrmModule::mnuAboutClick);
     connect(ui->mnuExit, &QAction::triggered, this, &TfrmModule::mnuExitClick);
     connect(ui->mnuEnglish, &QAction::triggered, this, &TfrmModule::mnuEnglishClick);
