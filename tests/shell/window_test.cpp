@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
@@ -22,6 +23,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
@@ -32,6 +34,7 @@
 #include "frontend/id_entry.h"
 #include "frontend/message_table.h"
 #include "link/virtual_clock.h"
+#include "shell/history_dialog.h"
 #include "shell/lamp_shape.h"
 #include "shell/language_font.h"
 #include "shell/tfrmmodule.h"
@@ -828,6 +831,7 @@ void WindowTest::rebootCountdownClosesAfterFirstTickPastTheEnd() {
 
 // The upgrade engine against the simulated device, on the virtual clock.
 void WindowTest::upgradeAgainstSimulatedDevice() {
+    QFile::remove(dir.filePath("history.jsonl"));  // the runs of the tests before
     SimConfig config;
     config.model = 0x8401;
     config.id = 3;
@@ -856,6 +860,33 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
     QCOMPARE(device->runCount(), 1);
     QVERIFY(device->pagesProgrammed() > 0);
     QVERIFY(runClock.nowMs() > 0);
+
+    // The run is in the history beside the settings: File > History… shows
+    // it, the filter narrows the table, and the export writes what it shows.
+    auto* entry = window->findChild<QAction*>("mnuHistory");
+    QVERIFY(entry != nullptr);
+    QVERIFY(w<QMenu>("mnuFile")->actions().indexOf(entry) >= 0);
+    HistoryDialog history(RunHistory::besideSettings(storePath()), kLanguageEnglish);
+    QCOMPARE(history.rowsShown(), 1);
+    const QString shown = history.table()->model()->index(0, 9).data().toString();
+    QCOMPARE(shown, QString("12345678"));  // the serial number the device gave
+    history.filterBox()->setText("no such run");
+    QCOMPARE(history.rowsShown(), 0);
+    history.filterBox()->setText("upgrade OK.");
+    QCOMPARE(history.rowsShown(), 1);
+    const QString csv = dir.filePath("history.csv");
+    history.chooseCsvFile = [csv](QWidget*) { return csv; };
+    QVERIFY(QMetaObject::invokeMethod(history.findChild<QPushButton*>("exportCsv"), "click"));
+    QFile exported(csv);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = exported.readAll().split('\n');
+    QCOMPARE(lines.size(), 3);  // the header, the run, the end of the last line
+    QVERIFY(lines[1].contains(",window,upgrade,net,127.0.0.1:5099,,3,8401,"));
+    QVERIFY(lines[1].contains(",Upgrade ok.,0,"));
+    QFile firmware(dir.filePath("FW.TVB"));
+    QVERIFY(firmware.open(QIODevice::ReadOnly));
+    QVERIFY(lines[1].contains(
+        QCryptographicHash::hash(firmware.readAll(), QCryptographicHash::Sha256).toHex()));
 }
 
 void WindowTest::cjkFontsExist() {
