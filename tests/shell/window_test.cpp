@@ -34,6 +34,7 @@
 #include "frontend/id_entry.h"
 #include "frontend/message_table.h"
 #include "link/virtual_clock.h"
+#include "shell/device_runner.h"
 #include "shell/history_dialog.h"
 #include "shell/lamp_shape.h"
 #include "shell/language_font.h"
@@ -41,6 +42,7 @@
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
 #include "shell/update_coalescer.h"
+#include "tests/support/recording_panel.h"
 
 using namespace flashmere;
 
@@ -211,6 +213,7 @@ class WindowTest : public QObject {
     void rebootWaitThroughPanel();
     void rebootCountdownClosesAfterFirstTickPastTheEnd();
     void upgradeAgainstSimulatedDevice();
+    void unwritableHistoryToldOnceBesideTheReason();
     void cjkFontsExist();
     void toneWithoutSoundCard();
 };
@@ -887,6 +890,37 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
     QVERIFY(firmware.open(QIODevice::ReadOnly));
     QVERIFY(lines[1].contains(
         QCryptographicHash::hash(firmware.readAll(), QCryptographicHash::Sha256).toHex()));
+}
+
+// A history whose folder cannot be made: the run ends as it would have, and
+// the first run says so after its own reason; the next says nothing more.
+void WindowTest::unwritableHistoryToldOnceBesideTheReason() {
+    QFile blocker(dir.filePath("blocker"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    flashmere::testing::RecordingPanel panel;
+    DeviceRunner runner(panel, {}, runClock);
+    runner.keepHistory(RunHistory(dir.filePath("blocker/history")));
+    FirmwareImage image;
+    const DeviceRun ok = [](DeviceRunContext& c) {
+        c.panel.setPnMsg(MessageRow::msgUpgradeOk);
+        c.panel.setPnMsgReason("all pages acknowledged");
+        return MessageRow::msgUpgradeOk;
+    };
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::optional<MessageRow> result;
+        QVERIFY(runner.upgrade(ok, image, [&](MessageRow row, bool) { result = row; }));
+        QTRY_VERIFY(result.has_value());
+        QCOMPARE(*result, MessageRow::msgUpgradeOk);
+        const QString reason = QString::fromStdString(panel.reason);
+        if (attempt == 0) {
+            QVERIFY2(reason.startsWith("all pages acknowledged\nthe run was not written to the "
+                                       "history"),
+                     qPrintable(reason));
+        } else {
+            QCOMPARE(reason, QString("all pages acknowledged"));
+        }
+    }
 }
 
 void WindowTest::cjkFontsExist() {
