@@ -5,8 +5,9 @@
 namespace flashmere {
 
 QString stationUser() {
-    wchar_t name[257];
-    DWORD size = sizeof name / sizeof name[0];
+    constexpr DWORD kRoom = 257;  // the longest user name and its null
+    wchar_t name[kRoom];
+    DWORD size = kRoom;
     if (!::GetUserNameW(name, &size) || size == 0) {
         return qEnvironmentVariable("USERNAME");
     }
