@@ -3,7 +3,6 @@
 // The report on disk is the truth at every instant: a row is "running"
 // there before its device is touched.
 
-#include <QCryptographicHash>
 #include <QThread>
 #include <algorithm>
 #include <cerrno>
@@ -25,6 +24,7 @@
 #include "fleet_panel.h"
 #include "fleet_report.h"
 #include "frontend/message_table.h"
+#include "history_hook.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "stop_signals.h"
@@ -37,27 +37,6 @@ namespace {
 // Not every device ended "Upgrade ok." (cli/EXIT_CODES.md).
 constexpr int kFleetNotAllOk = 20;
 
-// The SHA-256 of the bytes an upgrade loaded, so the report names the image
-// the device was given even when the file is replaced between rows.
-class LoadedHash final : public ImageLoadObserver {
-  public:
-    void loadStarted() override {
-        hash_.reset();
-        hex_.clear();
-    }
-    void bytesRead(std::span<const std::uint8_t> bytes) override {
-        hash_.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    }
-    void loadEnded(bool ok) override {
-        hex_ = ok ? hash_.result().toHex().toStdString() : std::string();
-    }
-    const std::string& hex() const { return hex_; }
-
-  private:
-    QCryptographicHash hash_{QCryptographicHash::Sha256};
-    std::string hex_;
-};
-
 // One device's upgrade on its own worker thread, with its own panel and
 // transport factory; nothing it touches is shared with the other runs.
 struct DeviceRun {
@@ -66,6 +45,7 @@ struct DeviceRun {
     std::unique_ptr<QThread> thread;
     std::int64_t startedMs = 0;
     MessageRow outcome = MessageRow::msgConnecting;
+    bool verified = false;
     std::string loadedSha256;
     bool finished = false;  // guarded by Fleet::mutex_
 };
@@ -196,15 +176,16 @@ void Fleet::start(std::size_t index) {
     DeviceRun* self = run.get();
     run->thread.reset(QThread::create([this, self, &row] {
         FirmwareImage image;
-        LoadedHash loaded;
-        image.loadObserver = &loaded;
         selectFirmwareFile(row.filePath, image);
         QtTransportFactory transports;
-        DeviceRunContext context{*self->panel, transports, systemClock(), image};
-        const MessageRow outcome = runUpgrade(context);
+        RecordedRun recorded = recordedRun(*self->panel, "fleet", "upgrade", row.linkText);
+        DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
+        const UpgradeResult result = upgradeDevice(context);
+        recordRun(recorded, &image, exitCodeFor(result.message));
         std::lock_guard lock(mutex_);
-        self->outcome = outcome;
-        self->loadedSha256 = loaded.hex();
+        self->outcome = result.message;
+        self->verified = result.verified;
+        self->loadedSha256 = image.loadedSha256;
         self->finished = true;
         wake_.notify_all();
     }));
@@ -220,7 +201,7 @@ void Fleet::finish(DeviceRun& run) {
     o.state = FleetState::Done;
     o.exit = exitCodeFor(run.outcome);
     o.ok = o.exit == 0;
-    o.verified = o.ok && row.options.verify;
+    o.verified = run.verified;
     o.loadedSha256 = run.loadedSha256;
     o.message = textOf(run.outcome, languageIndex_);
     o.reason = view.reason;

@@ -8,6 +8,7 @@
 #include "console_panel.h"
 #include "device_options.h"
 #include "frontend/message_table.h"
+#include "history_hook.h"
 #include "link/clock.h"
 #include "link/crc.h"
 #include "link/qt_transport_factory.h"
@@ -21,9 +22,11 @@ constexpr int kReadBackIncomplete = 17;
 
 // Runs one service function with the console as its window: the stages and
 // bars under the service's own names. A command that prints its own trace
-// (query) keeps the console from printing it a second time.
+// (query) keeps the console from printing it a second time. An operation
+// named is recorded in the history, with the image when it has one.
 template <typename Work>
-int withService(const DeviceArgs& device, bool ownTrace, Work work) {
+int withService(const DeviceArgs& device, bool ownTrace, Work work, const char* operation = nullptr,
+                const FirmwareImage* image = nullptr) {
     std::string error;
     auto resolved = resolveDeviceOptions(device, error);
     if (!resolved) {
@@ -36,8 +39,15 @@ int withService(const DeviceArgs& device, bool ownTrace, Work work) {
     ConsolePanel panel(resolved->options, panelStyle);
     panel.nameBars("erase", "read");
     QtTransportFactory transports;
-    ServiceContext context{panel, transports, systemClock(), resolved->options};
-    return work(context, panel, style);
+    RecordedRun recorded =
+        recordedRun(panel, "cli", operation ? operation : "", linkAsGiven(device));
+    recorded.recorder().noteOptions(resolved->options);
+    ServiceContext context{recorded.panel(), transports, systemClock(), resolved->options};
+    const int code = work(context, panel, style);
+    if (operation != nullptr) {
+        recordRun(recorded, image, code);
+    }
+    return code;
 }
 
 // Prints the outcome as the last line (or the last JSON object) and gives
@@ -165,7 +175,8 @@ int runEraseCommand(const ServiceArgs& args) {
             return result.outcome == ServiceOutcome::Done
                        ? report(panel, style, 0, "erased " + blocks)
                        : report(panel, style, 15, "erase failed after " + blocks);
-        });
+        },
+        "erase", &image);
 }
 
 int runReadbackCommand(const ServiceArgs& args) {
@@ -193,7 +204,8 @@ int runReadbackCommand(const ServiceArgs& args) {
                               (where / kReadBackLines).string() + ", " +
                               (where / kReadBackPages).string(),
                           unansweredField(result.unansweredPages));
-        });
+        },
+        "readback");
 }
 
 }  // namespace flashmere::cli

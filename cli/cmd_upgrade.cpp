@@ -5,6 +5,7 @@
 #include "console_panel.h"
 #include "device_options.h"
 #include "frontend/message_table.h"
+#include "history_hook.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "service/other_family.h"
@@ -57,12 +58,14 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     const ConsolePanel::Style style = consoleStyleFor(args.device, resolved->languageIndex);
     ConsolePanel panel(options, style);
     QtTransportFactory transports;
-    DeviceRunContext context{panel, transports, systemClock(), image};
+    RecordedRun recorded = recordedRun(panel, "cli", "upgrade", linkAsGiven(args.device));
+    DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
     context.askOtherFamily = [&](const OperatorOptions& asked, std::uint16_t id) {
         return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);
     };
     const UpgradeResult result = upgradeDevice(context);
     const int code = exitCodeFor(result.message);
+    recordRun(recorded, &image, code);
     if (style.json) {
         printJsonResult(code, result.message, textOf(result.message, style.languageIndex),
                         panel.reason(), result.verified);

@@ -145,6 +145,24 @@ void registerServiceCommands(CLI::App& app, CommandOutcome& outcome) {
     attachRunner(r, outcome, [readback] { return runReadbackCommand(*readback); });
 }
 
+void registerHistoryCommand(CLI::App& app, CommandOutcome& outcome) {
+    auto args = std::make_shared<HistoryArgs>();
+    auto* command = app.add_subcommand(
+        "history", "List the recorded upgrade, erase and read-back runs, newest first");
+    auto* json = command->add_flag("--json", args->json, "One JSON object per run");
+    command->add_flag("--csv", args->csv, "Comma-separated values with a header line")
+        ->excludes(json);
+    command->add_option("--since", args->since,
+                        "Only runs that started at or after DATE (2026-12-01) or an ISO 8601 time");
+    command->add_option("--serial", args->serial, "Only runs on the device of this serial number");
+    command->add_option("--id", args->id, "Only runs that addressed this device ID")
+        ->check(CLI::Range(0, 9999));
+    command->footer(
+        "The history is history.jsonl beside the settings file. Exit codes: 0, 2 bad usage, "
+        "3 the history cannot be read.");
+    attachRunner(command, outcome, [args] { return runHistoryCommand(*args); });
+}
+
 void registerPortsCommand(CLI::App& app, CommandOutcome& outcome) {
     auto args = std::make_shared<PortsArgs>();
     CLI::App* command = app.add_subcommand(
@@ -244,6 +262,7 @@ void registerProgram(CLI::App& app, CommandOutcome& outcome) {
     registerPortsCommand(app, outcome);
     registerScanCommand(app, outcome);
     registerFleetCommand(app, outcome);
+    registerHistoryCommand(app, outcome);
 }
 
 // "info, pack, ...": the commands registered on app, in their order.

@@ -80,4 +80,14 @@ struct FleetArgs {
 };
 int runFleetCommand(const FleetArgs& args);
 
+// The history of runs, newest first; the filters all apply at once.
+struct HistoryArgs {
+    bool json = false;
+    bool csv = false;
+    std::string since;   // a date or an ISO 8601 time; empty: every run
+    std::string serial;  // empty: every device
+    int id = -1;         // -1: every ID
+};
+int runHistoryCommand(const HistoryArgs& args);
+
 }  // namespace flashmere::cli

@@ -10,6 +10,7 @@
 
 #include "firmware/firmware_selection.h"
 #include "frontend/app_settings.h"
+#include "frontend/exit_codes.h"
 #include "frontend/message_table.h"
 #include "link/serial_mode.h"
 
@@ -176,26 +177,7 @@ int chooseFirmwareFile(const std::string& path, FirmwareImage& image, std::strin
 }
 
 int exitCodeFor(MessageRow outcome) {
-    switch (outcome) {
-        case MessageRow::msgUpgradeOk:
-            return 0;
-        case MessageRow::msgOpenPortError:
-            return 10;
-        case MessageRow::msgConnectError:
-            return 11;
-        case MessageRow::msgModelOrPinError:
-            return 12;
-        case MessageRow::msgFileTypeError:
-            return 13;
-        case MessageRow::msgLoadFileError:
-            return 14;
-        case MessageRow::msgProgramError:
-            return 15;
-        case MessageRow::msgVerifyError:
-            return 16;
-        default:
-            return static_cast<int>(ExitCode::Internal);
-    }
+    return upgradeExitCode(outcome);
 }
 
 void ensureQtApplication() {

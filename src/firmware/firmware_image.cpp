@@ -9,6 +9,7 @@
 #include "firmware/firmware_header.h"
 #include "firmware/page_layout.h"
 #include "firmware/regular_file.h"
+#include "firmware/sha256.h"
 
 namespace flashmere {
 
@@ -21,23 +22,14 @@ void blankPages(FirmwareImage& image) {
     }
 }
 
-// fread that shows what it read to the image's observer.
-std::size_t readBytes(const FirmwareImage& image, std::uint8_t* into, std::size_t size,
-                      std::FILE* file) {
-    const std::size_t got = std::fread(into, 1, size, file);
-    if (image.loadObserver != nullptr && got > 0) {
-        image.loadObserver->bytesRead(std::span<const std::uint8_t>(into, got));
-    }
-    return got;
-}
-
 // Reads the body into the slots, page after page up to the limit.
-std::int32_t fillPages(FirmwareImage& image, std::FILE* file, PageLayout layout) {
+std::int32_t fillPages(FirmwareImage& image, std::FILE* file, PageLayout layout, Sha256& hash) {
     const auto pageSize = static_cast<std::size_t>(layout.pageSize);
     std::int32_t filled = 0;
     while (filled < layout.pageLimit) {
         auto& slot = (*image.pages)[static_cast<std::size_t>(filled)];
-        const std::size_t got = readBytes(image, slot.data(), pageSize, file);
+        const std::size_t got = std::fread(slot.data(), 1, pageSize, file);
+        hash.add(slot.data(), got);
         if (got > 0) {
             ++filled;
         }
@@ -50,10 +42,11 @@ std::int32_t fillPages(FirmwareImage& image, std::FILE* file, PageLayout layout)
 
 // Counts the bytes after the page limit while they are all 0xFF; false at
 // the first other byte, which the device would never receive.
-bool countErasedTail(const FirmwareImage& image, std::FILE* file, std::uint64_t& count) {
+bool countErasedTail(std::FILE* file, std::uint64_t& count, Sha256& hash) {
     std::array<std::uint8_t, 4096> chunk;
     for (;;) {
-        const std::size_t got = readBytes(image, chunk.data(), chunk.size(), file);
+        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
+        hash.add(chunk.data(), got);
         const auto end = chunk.begin() + static_cast<std::ptrdiff_t>(got);
         if (std::find_if(chunk.begin(), end, [](std::uint8_t b) { return b != 0xFF; }) != end) {
             return false;
@@ -83,14 +76,16 @@ ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
     // Selection read the header; a file that no longer starts with it was
     // cut or replaced since, and is not what the operator chose.
     HeaderBytes header{};
-    const std::size_t headerRead = readBytes(image, header.data(), header.size(), file);
+    const std::size_t headerRead = std::fread(header.data(), 1, header.size(), file);
+    Sha256 hash;
+    hash.add(header.data(), headerRead);
     if (std::ferror(file) == 0 && (headerRead < header.size() || header != *image.selectedHeader)) {
         load.failure = LoadFailure::HeaderChanged;
         return load;
     }
-    const std::int32_t filled = fillPages(image, file, pageLayoutFor(image.modelCode));
+    const std::int32_t filled = fillPages(image, file, pageLayoutFor(image.modelCode), hash);
     const bool tailErased =
-        std::ferror(file) == 0 && countErasedTail(image, file, load.ignoredBytes);
+        std::ferror(file) == 0 && countErasedTail(file, load.ignoredBytes, hash);
     if (std::ferror(file) != 0) {
         // A body that could not be read whole must not pass for a short one.
         load.failure = LoadFailure::ReadError;
@@ -101,6 +96,7 @@ ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
         load.failure = LoadFailure::EmptyBody;
     } else {
         image.pageCount = filled;
+        image.loadedSha256 = hash.hex();
     }
     return load;
 }
@@ -133,18 +129,13 @@ std::span<const std::uint8_t> FirmwareImage::page(int i, int size) const {
 ImageLoad loadFirmwareImage(FirmwareImage& image) {
     blankPages(image);
     image.pageCount = 0;
+    image.loadedSha256.clear();
     ImageLoad load;
     load.capacity = static_cast<std::uint64_t>(largestImageBytes(pageLayoutFor(image.modelCode)));
-    if (image.loadObserver != nullptr) {
-        image.loadObserver->loadStarted();
-    }
     load = readImage(image, load);
     if (!load.ok()) {
         blankPages(image);
         image.pageCount = 0;
-    }
-    if (image.loadObserver != nullptr) {
-        image.loadObserver->loadEnded(load.ok());
     }
     return load;
 }

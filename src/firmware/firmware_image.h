@@ -15,18 +15,6 @@ namespace flashmere {
 constexpr int kPageSlots = 4096;
 constexpr int kPageSlotSize = 260;
 
-// Sees the bytes a load reads from the file, in the order read, so that a
-// caller can name the very image a device was given (by its hash, say)
-// even when the file changes between loads.
-class ImageLoadObserver {
-  public:
-    virtual ~ImageLoadObserver() = default;
-    virtual void loadStarted() = 0;
-    virtual void bytesRead(std::span<const std::uint8_t> bytes) = 0;
-    // ok: the load went through and its pages are what was read.
-    virtual void loadEnded(bool ok) = 0;
-};
-
 // The chosen firmware file: its header fields and the page store.
 struct FirmwareImage {
     FirmwareImage();
@@ -44,9 +32,9 @@ struct FirmwareImage {
     // 4096 slots of 260 bytes, allocated once; page i lives in slot i.
     std::unique_ptr<std::array<std::array<std::uint8_t, kPageSlotSize>, kPageSlots>> pages;
     std::int32_t pageCount = 0;
-
-    // Told about every load of this image when set; not owned.
-    ImageLoadObserver* loadObserver = nullptr;
+    // SHA-256 of every byte the last load read (the whole file, header
+    // included), as lower-case hex; empty until a load succeeds.
+    std::string loadedSha256;
 
     // The first `size` bytes of slot i (size at most kPageSlotSize).
     std::span<const std::uint8_t> page(int i, int size) const;

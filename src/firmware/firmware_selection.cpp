@@ -55,6 +55,7 @@ void beginFirmwareSelection(FirmwareImage& image) {
     image.modelCode = 0;
     image.firmwareFileName.clear();
     image.selectedHeader.reset();
+    image.loadedSha256.clear();
 }
 
 std::optional<FirmwareHeader> readFirmwareHeader(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <QThread>
 #include <utility>
 
+#include "frontend/exit_codes.h"
 #include "link/qt_transport_factory.h"
 #include "service/other_family.h"
 
@@ -73,18 +74,37 @@ void DeviceRunner::end(const std::function<void(bool)>& done, bool threw) {
     done(threw);
 }
 
+std::unique_ptr<RecordedRun> DeviceRunner::recordedRun(const char* operation) {
+    return std::make_unique<RecordedRun>(panel_, history_.value_or(RunHistory(QString())),
+                                         QStringLiteral("window"), QString::fromLatin1(operation));
+}
+
+void DeviceRunner::recordEnd(RecordedRun& run, const FirmwareImage* image, int exitCode) {
+    if (!history_) {
+        return;
+    }
+    const QString warning = run.finish(image, exitCode);
+    if (!warning.isEmpty()) {
+        const std::string& reason = run.recorder().reason();
+        panel_.setPnMsgReason((reason.empty() ? "" : reason + "\n") + warning.toStdString());
+    }
+}
+
 bool DeviceRunner::upgrade(DeviceRun run, FirmwareImage& image,
                            std::function<void(MessageRow, bool)> done) {
     auto result = std::make_shared<MessageRow>(MessageRow::msgConnectError);
     return start(
         [this, run = std::move(run), &image, result] {
             auto transports = openTransports();
-            DeviceRunContext context{panel_, *transports, clock_, image};
+            const auto recorded = recordedRun("upgrade");
+            image.loadedSha256.clear();  // the hash of this run's load, if it loads
+            DeviceRunContext context{recorded->panel(), *transports, clock_, image};
             context.askOtherFamily = [this, &transports, &image](const OperatorOptions& options,
                                                                  std::uint16_t id) {
                 return askOtherFamily(*transports, clock_, panel_, options, id, image.modelCode);
             };
             *result = run(context);
+            recordEnd(*recorded, &image, upgradeExitCode(*result));
         },
         [result, done = std::move(done)](bool threw) { done(*result, threw); });
 }
@@ -127,8 +147,11 @@ bool DeviceRunner::erase(const OperatorOptions& options, int eraseErrors, Firmwa
     return start(
         [this, options, eraseErrors, &image] {
             auto transports = openTransports();
-            ServiceContext context{panel_, *transports, clock_, options, eraseErrors};
-            eraseDeviceBlocks(context, image);
+            const auto recorded = recordedRun("erase");
+            recorded->recorder().noteOptions(options);
+            ServiceContext context{recorded->panel(), *transports, clock_, options, eraseErrors};
+            const EraseResult result = eraseDeviceBlocks(context, image);
+            recordEnd(*recorded, &image, serviceExitCode(result.outcome));
         },
         std::move(done));
 }
@@ -139,8 +162,11 @@ bool DeviceRunner::readBack(const OperatorOptions& options, std::uint16_t modelC
     return start(
         [this, options, modelCode, folder = std::move(folder), result] {
             auto transports = openTransports();
-            ServiceContext context{panel_, *transports, clock_, options};
+            const auto recorded = recordedRun("readback");
+            recorded->recorder().noteOptions(options);
+            ServiceContext context{recorded->panel(), *transports, clock_, options};
             *result = readBackDevice(context, modelCode, folder);
+            recordEnd(*recorded, nullptr, serviceExitCode(result->outcome));
         },
         [result, done = std::move(done)](bool) { done(*result); });
 }

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "firmware/firmware_image.h"
+#include "frontend/run_recorder.h"
 #include "link/clock.h"
 #include "link/transport.h"
 #include "operator/message_row.h"
@@ -48,6 +50,10 @@ class DeviceRunner {
     DeviceRunner(const DeviceRunner&) = delete;
     DeviceRunner& operator=(const DeviceRunner&) = delete;
 
+    // Every upgrade, erase and read-back from now on is recorded in this
+    // history; without it none is.
+    void keepHistory(RunHistory history) { history_ = std::move(history); }
+
     // From the start of an operation until just before its done call.
     bool running() const { return worker_ != nullptr; }
 
@@ -70,11 +76,17 @@ class DeviceRunner {
     bool start(std::function<void()> work, std::function<void(bool threw)> done);
     void end(const std::function<void(bool threw)>& done, bool threw);
     std::unique_ptr<TransportFactory> openTransports() const;
+    // The run recorded, in front of the window's panel.
+    std::unique_ptr<RecordedRun> recordedRun(const char* operation);
+    // Writes the record of an ended run; a history that cannot be written is
+    // told once, beside the run's reason.
+    void recordEnd(RecordedRun& run, const FirmwareImage* image, int exitCode);
 
     OperatorPanel& panel_;
     TransportSource transports_;
     Clock& clock_;
     std::function<void()> beforeEnd_;
+    std::optional<RunHistory> history_;
     QThread* worker_ = nullptr;
     // The receiver of the queued ends; a runner gone drops them.
     QObject ends_;

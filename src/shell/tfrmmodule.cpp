@@ -25,6 +25,7 @@
 #include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/link_channel.h"
+#include "shell/history_dialog.h"
 #include "shell/language_font.h"
 #include "shell/reason_dialog.h"
 #include "shell/stoppable_transports.h"
@@ -109,6 +110,7 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     };
     runner_ = std::make_unique<DeviceRunner>(*panel_, std::move(stoppable), clock,
                                              [this] { panel_->flushUpdates(); });
+    runner_->keepHistory(RunHistory::besideSettings(settings_.storePath()));
 
     // Client area 697 x 408 below the menu; not resizable, no maximise box.
     ui->clientArea->setFixedSize(697, 408);
@@ -125,6 +127,8 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     connect(&tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
     connect(&tmrNote, &QTimer::timeout, this, &TfrmModule::tmrNoteTimer);
 
+    addHistoryMenuEntry(*ui->mnuFile, *this, settings_.storePath(),
+                        [this] { return settings_.languageIndex; });
     connect(ui->mnuAbout, &QAction::triggered, this, &TfrmModule::mnuAboutClick);
     connect(ui->mnuExit, &QAction::triggered, this, &TfrmModule::mnuExitClick);
     connect(ui->mnuEnglish, &QAction::triggered, this, &TfrmModule::mnuEnglishClick);

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
-#include <QRegularExpression>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <filesystem>
 
@@ -219,6 +219,10 @@ TEST(CliFleet, OneFaultyDeviceFailsOnlyItsRowAndResumeRerunsOnlyThatRow) {
     EXPECT_EQ(programRequests(tcp), tcpPrograms);
     EXPECT_EQ(programRequests(bus, 5), textPrograms);
     EXPECT_TRUE(QFile::exists(dir.filePath("fleet-report.csv")));
+    // The history holds a record per device run: three, then the one rerun.
+    const ProcessResult history = runCli({"history", "--csv"}, settings, 10000);
+    EXPECT_EQ(history.out.count(",fleet,upgrade,"), 4) << history.out.toStdString();
+    EXPECT_EQ(history.out.count(",Program/Download error!,15,"), 1) << history.out.toStdString();
 
     EXPECT_TRUE(holdsImage(tcp.stopAndDump(), binaryBody));
     bus.stop();

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
@@ -27,6 +28,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
@@ -38,6 +40,8 @@
 #include "frontend/id_entry.h"
 #include "frontend/message_table.h"
 #include "link/virtual_clock.h"
+#include "shell/device_runner.h"
+#include "shell/history_dialog.h"
 #include "shell/lamp_shape.h"
 #include "shell/language_font.h"
 #include "shell/reason_dialog.h"
@@ -46,6 +50,7 @@
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
 #include "shell/update_coalescer.h"
+#include "tests/support/recording_panel.h"
 #include "upgrade/upgrade_run.h"
 
 using namespace flashmere;
@@ -232,6 +237,7 @@ class WindowTest : public QObject {
     void rebootWaitThroughPanel();
     void rebootCountdownClosesAfterFirstTickPastTheEnd();
     void upgradeAgainstSimulatedDevice();
+    void unwritableHistoryToldOnceBesideTheReason();
     void cjkFontsExist();
     void toneWithoutSoundCard();
     void idTypoRefusesTheRunAndTheIdIsRemembered();
@@ -867,6 +873,7 @@ void WindowTest::rebootCountdownClosesAfterFirstTickPastTheEnd() {
 
 // The upgrade engine against the simulated device, on the virtual clock.
 void WindowTest::upgradeAgainstSimulatedDevice() {
+    QFile::remove(dir.filePath("history.jsonl"));  // the runs of the tests before
     SimConfig config;
     config.model = 0x8401;
     config.id = 3;
@@ -895,6 +902,64 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
     QCOMPARE(device->runCount(), 1);
     QVERIFY(device->pagesProgrammed() > 0);
     QVERIFY(runClock.nowMs() > 0);
+
+    // The run is in the history beside the settings: File > History… shows
+    // it, the filter narrows the table, and the export writes what it shows.
+    auto* entry = window->findChild<QAction*>("mnuHistory");
+    QVERIFY(entry != nullptr);
+    QVERIFY(w<QMenu>("mnuFile")->actions().indexOf(entry) >= 0);
+    HistoryDialog history(RunHistory::besideSettings(storePath()), kLanguageEnglish);
+    QCOMPARE(history.rowsShown(), 1);
+    const QString shown = history.table()->model()->index(0, 9).data().toString();
+    QCOMPARE(shown, QString("12345678"));  // the serial number the device gave
+    history.filterBox()->setText("no such run");
+    QCOMPARE(history.rowsShown(), 0);
+    history.filterBox()->setText("upgrade OK.");
+    QCOMPARE(history.rowsShown(), 1);
+    const QString csv = dir.filePath("history.csv");
+    history.chooseCsvFile = [csv](QWidget*) { return csv; };
+    QVERIFY(QMetaObject::invokeMethod(history.findChild<QPushButton*>("exportCsv"), "click"));
+    QFile exported(csv);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = exported.readAll().split('\n');
+    QCOMPARE(lines.size(), 3);  // the header, the run, the end of the last line
+    QVERIFY(lines[1].contains(",window,upgrade,net,127.0.0.1:5099,,3,8401,"));
+    QVERIFY(lines[1].contains(",Upgrade ok.,0,"));
+    QFile firmware(dir.filePath("FW.TVB"));
+    QVERIFY(firmware.open(QIODevice::ReadOnly));
+    QVERIFY(lines[1].contains(
+        QCryptographicHash::hash(firmware.readAll(), QCryptographicHash::Sha256).toHex()));
+}
+
+// A history whose folder cannot be made: the run ends as it would have, and
+// the first run says so after its own reason; the next says nothing more.
+void WindowTest::unwritableHistoryToldOnceBesideTheReason() {
+    QFile blocker(dir.filePath("blocker"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    flashmere::testing::RecordingPanel panel;
+    DeviceRunner runner(panel, {}, runClock);
+    runner.keepHistory(RunHistory(dir.filePath("blocker/history")));
+    FirmwareImage image;
+    const DeviceRun ok = [](DeviceRunContext& c) {
+        c.panel.setPnMsg(MessageRow::msgUpgradeOk);
+        c.panel.setPnMsgReason("all pages acknowledged");
+        return MessageRow::msgUpgradeOk;
+    };
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::optional<MessageRow> result;
+        QVERIFY(runner.upgrade(ok, image, [&](MessageRow row, bool) { result = row; }));
+        QTRY_VERIFY(result.has_value());
+        QCOMPARE(*result, MessageRow::msgUpgradeOk);
+        const QString reason = QString::fromStdString(panel.reason);
+        if (attempt == 0) {
+            QVERIFY2(reason.startsWith("all pages acknowledged\nthe run was not written to the "
+                                       "history"),
+                     qPrintable(reason));
+        } else {
+            QCOMPARE(reason, QString("all pages acknowledged"));
+        }
+    }
 }
 
 void WindowTest::cjkFontsExist() {

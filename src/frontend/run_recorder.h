@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "firmware/firmware_image.h"
+#include "frontend/run_history.h"
+#include "operator/operator_panel.h"
+
+namespace flashmere {
+
+// An operator panel in front of another: every call goes on to it unchanged,
+// and what the run shows that the history keeps (the options it ran with,
+// the device panels, the last message and its reason, the error counters) is
+// noted on the way. Read what it noted after the run, on the run's thread.
+class RunRecorder final : public OperatorPanel {
+  public:
+    explicit RunRecorder(OperatorPanel& inner) : inner_(inner) {}
+
+    // The options of a run that does not ask the panel for them (the
+    // service functions are given theirs).
+    void noteOptions(const OperatorOptions& options) { options_ = options; }
+
+    const std::optional<OperatorOptions>& options() const { return options_; }
+    const std::string& devicePanel(DevicePanel panel) const {
+        return panels_[static_cast<std::size_t>(panel)];
+    }
+    const std::optional<MessageRow>& lastMessage() const { return message_; }
+    const std::string& reason() const { return reason_; }
+    int counter(ErrorCounter counter) const { return counters_[static_cast<std::size_t>(counter)]; }
+
+    OperatorOptions captureOptions() override;
+    void storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) override {
+        inner_.storeLinkSettings(linkKind, link);
+    }
+    void setPnMsg(MessageRow row) override;
+    void setPnMsgReason(const std::string& reason) override;
+    void setLamp(LampColour colour) override { inner_.setLamp(colour); }
+    void setBusyIndicator(bool on) override { inner_.setBusyIndicator(on); }
+    void setProgramRange(int maximum) override { inner_.setProgramRange(maximum); }
+    void setProgramPosition(int position) override { inner_.setProgramPosition(position); }
+    void setVerifyRange(int maximum) override { inner_.setVerifyRange(maximum); }
+    void setVerifyPosition(int position) override { inner_.setVerifyPosition(position); }
+    void setErrorCounter(ErrorCounter counter, int value) override;
+    void setEdtPage(const std::string& text) override { inner_.setEdtPage(text); }
+    void setEdtPage1(const std::string& text) override { inner_.setEdtPage1(text); }
+    void setDevicePanel(DevicePanel panel, const std::string& text) override;
+    void setSbID(int position) override { inner_.setSbID(position); }
+    void tone(int frequencyHz, int durationMs) override { inner_.tone(frequencyHz, durationMs); }
+    void showRebootWait(int rebootSeconds) override { inner_.showRebootWait(rebootSeconds); }
+    void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override {
+        inner_.updateRebootWait(caption, barPosition, barMaximum);
+    }
+    void closeRebootWait() override { inner_.closeRebootWait(); }
+    bool rebootWaitClosedByOperator() override { return inner_.rebootWaitClosedByOperator(); }
+    void setEdtTX(const std::string& text) override { inner_.setEdtTX(text); }
+    void setEdtRX(const std::string& text) override { inner_.setEdtRX(text); }
+    void linkNote(const std::string& text) override { inner_.linkNote(text); }
+    void wireSent(std::span<const std::uint8_t> frame) override { inner_.wireSent(frame); }
+    void wireReceived(std::span<const std::uint8_t> bytes, const std::string& ending) override {
+        inner_.wireReceived(bytes, ending);
+    }
+    std::string noReplyAdvice(bool serialLink) const override {
+        return inner_.noReplyAdvice(serialLink);
+    }
+
+  private:
+    OperatorPanel& inner_;
+    std::optional<OperatorOptions> options_;
+    std::array<std::string, 6> panels_;
+    std::optional<MessageRow> message_;
+    std::string reason_;
+    std::array<int, 3> counters_{};
+};
+
+// One run of a front end as the history gets it: the panel to run with (a
+// recorder in front of the front end's own), the start time, and the record
+// written when the run has ended.
+class RecordedRun {
+  public:
+    // frontEnd: "window", "cli" or "fleet"; operation: "upgrade", "erase" or
+    // "readback". address: the link as the user wrote it (an option, a
+    // manifest cell); empty: the record names the link from the options the
+    // run used.
+    RecordedRun(OperatorPanel& panel, RunHistory history, QString frontEnd, QString operation,
+                std::string address = {});
+    RecordedRun(const RecordedRun&) = delete;
+    RecordedRun& operator=(const RecordedRun&) = delete;
+
+    OperatorPanel& panel() { return recorder_; }
+    RunRecorder& recorder() { return recorder_; }
+
+    // The record of the run that has ended with this exit code; image: the
+    // firmware file it ran with, or null.
+    RunRecord record(const FirmwareImage* image, int exitCode) const;
+    // Appends the record. Empty when it was written, or when a failure was
+    // told before in this process; else the one warning to show.
+    QString finish(const FirmwareImage* image, int exitCode);
+
+  private:
+    RunRecorder recorder_;
+    RunHistory history_;
+    QString frontEnd_;
+    QString operation_;
+    std::string address_;
+    QDateTime started_;
+    QElapsedTimer elapsed_;
+};
+
+}  // namespace flashmere

@@ -1,0 +1,198 @@
+#include "shell/history_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSortFilterProxyModel>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <array>
+
+namespace flashmere {
+namespace {
+
+// The dialog's own words in English, Simplified and Traditional Chinese.
+enum class Word { Menu, Title, Filter, Export, Close, Count, Damaged };
+QString wordOf(Word word, int languageIndex) {
+    static const std::array<std::array<const char*, 3>, 7> words = {{
+        {"History\u2026", "\u5386\u53f2\u8bb0\u5f55\u2026", "\u6b77\u53f2\u8a18\u9304\u2026"},
+        {"History", "\u5386\u53f2\u8bb0\u5f55", "\u6b77\u53f2\u8a18\u9304"},
+        {"Filter", "\u7b5b\u9009", "\u7be9\u9078"},
+        {"Export CSV\u2026", "\u5bfc\u51fa CSV\u2026", "\u532f\u51fa CSV\u2026"},
+        {"Close", "\u5173\u95ed", "\u95dc\u9589"},
+        {"%1 of %2 runs", "%1 / %2", "%1 / %2"},
+        {"%1 damaged lines skipped", "%1 damaged lines skipped", "%1 damaged lines skipped"},
+    }};
+    const int language = languageIndex >= 0 && languageIndex < 3 ? languageIndex : 0;
+    return QString::fromUtf8(words[static_cast<std::size_t>(word)][language]);
+}
+
+const QStringList& columnNames() {
+    static const QStringList names = {"Time",           "User",    "Front end", "Run",
+                                      "Link",           "ID",      "Model",     "Device name",
+                                      "Device version", "Serial",  "File",      "File version",
+                                      "SHA-256",        "Message", "Exit",      "Reason",
+                                      "Errors (E/P/V)", "Seconds", "Station",   "File path"};
+    return names;
+}
+
+QList<QStandardItem*> rowItems(const RunRecord& r) {
+    const QStringList cells = {
+        r.time,
+        r.user,
+        r.frontEnd,
+        r.operation,
+        r.address + (r.mode.isEmpty() ? QString() : " " + r.mode),
+        QString::number(r.id),
+        r.deviceModel,
+        r.deviceName,
+        r.deviceVersion,
+        r.deviceSerial,
+        r.fileName,
+        r.fileVersion,
+        r.fileSha256,
+        r.message,
+        QString::number(r.exit),
+        r.reason,
+        QStringLiteral("%1/%2/%3").arg(r.counters[0]).arg(r.counters[1]).arg(r.counters[2]),
+        QString::number(r.seconds, 'f', 1),
+        r.station,
+        r.filePath};
+    QList<QStandardItem*> items;
+    for (const QString& cell : cells) {
+        auto* item = new QStandardItem(printableText(cell));
+        item->setEditable(false);
+        items << item;
+    }
+    return items;
+}
+
+}  // namespace
+
+HistoryDialog::HistoryDialog(RunHistory history, int languageIndex, QWidget* parent)
+    : QDialog(parent),
+      history_(std::move(history)),
+      languageIndex_(languageIndex),
+      model_(new QStandardItemModel(this)),
+      proxy_(new QSortFilterProxyModel(this)),
+      table_(new QTableView(this)),
+      filter_(new QLineEdit(this)),
+      status_(new QLabel(this)) {
+    setWindowTitle(wordOf(Word::Title, languageIndex));
+    resize(900, 480);
+    proxy_->setSourceModel(model_);
+    proxy_->setFilterKeyColumn(-1);
+    proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    table_->setModel(proxy_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->verticalHeader()->hide();
+    table_->setAccessibleName(wordOf(Word::Title, languageIndex));
+    filter_->setPlaceholderText(wordOf(Word::Filter, languageIndex));
+    filter_->setAccessibleName(wordOf(Word::Filter, languageIndex));
+    filter_->setClearButtonEnabled(true);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        proxy_->setFilterFixedString(text);
+        showCount();
+    });
+
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* exportButton =
+        buttons->addButton(wordOf(Word::Export, languageIndex), QDialogButtonBox::ActionRole);
+    exportButton->setObjectName("exportCsv");
+    buttons->addButton(wordOf(Word::Close, languageIndex), QDialogButtonBox::RejectRole);
+    connect(exportButton, &QPushButton::clicked, this, &HistoryDialog::exportClicked);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(filter_);
+    layout->addWidget(table_);
+    layout->addWidget(status_);
+    layout->addWidget(buttons);
+
+    chooseCsvFile = [](QWidget* owner) {
+        return QFileDialog::getSaveFileName(owner, QString(), QStringLiteral("history.csv"),
+                                            QStringLiteral("CSV files (*.csv)"));
+    };
+    reload();
+}
+
+void HistoryDialog::reload() {
+    const HistoryContent content = history_.read();
+    model_->clear();
+    model_->setHorizontalHeaderLabels(columnNames());
+    records_.assign(content.records.rbegin(), content.records.rend());
+    for (const RunRecord& record : records_) {
+        model_->appendRow(rowItems(record));
+    }
+    damagedLines_ = content.damagedLines;
+    readError_ = content.error;
+    table_->resizeColumnsToContents();
+    showCount();
+}
+
+int HistoryDialog::rowsShown() const {
+    return proxy_->rowCount();
+}
+
+void HistoryDialog::showCount() {
+    QString text =
+        wordOf(Word::Count, languageIndex_).arg(proxy_->rowCount()).arg(model_->rowCount());
+    if (damagedLines_ > 0) {
+        text += "; " + wordOf(Word::Damaged, languageIndex_).arg(damagedLines_);
+    }
+    if (!readError_.isEmpty()) {
+        text += "; " + readError_;
+    }
+    status_->setText(text + " \u2014 " + history_.filePath());
+}
+
+QString HistoryDialog::exportCsv(const QString& path) {
+    QByteArray bytes = historyCsvHeader();
+    for (int row = 0; row < proxy_->rowCount(); ++row) {
+        const auto source =
+            static_cast<std::size_t>(proxy_->mapToSource(proxy_->index(row, 0)).row());
+        if (source < records_.size()) {
+            bytes += historyCsvRow(records_[source]);
+        }
+    }
+    QSaveFile file(path);
+    QString problem;
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        problem = QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString());
+        status_->setText(problem);
+    }
+    return problem;
+}
+
+void HistoryDialog::exportClicked() {
+    const QString path = chooseCsvFile ? chooseCsvFile(this) : QString();
+    if (!path.isEmpty()) {
+        exportCsv(path);
+    }
+}
+
+void addHistoryMenuEntry(QMenu& fileMenu, QWidget& window, QString settingsPath,
+                         std::function<int()> languageIndex) {
+    auto* action = new QAction(&fileMenu);
+    action->setObjectName("mnuHistory");
+    const QList<QAction*> entries = fileMenu.actions();
+    fileMenu.insertAction(entries.isEmpty() ? nullptr : entries.last(), action);
+    const auto caption = [action, languageIndex] {
+        action->setText(wordOf(Word::Menu, languageIndex()));
+    };
+    caption();
+    QObject::connect(&fileMenu, &QMenu::aboutToShow, action, caption);
+    QObject::connect(action, &QAction::triggered, &window, [&window, settingsPath, languageIndex] {
+        HistoryDialog dialog(RunHistory::besideSettings(settingsPath), languageIndex(), &window);
+        dialog.exec();
+    });
+}
+
+}  // namespace flashmere

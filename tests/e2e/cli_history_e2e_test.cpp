@@ -1,0 +1,135 @@
+// The history through flashmere-cli: what an upgrade records, the listing and
+// its filters, and a history that cannot be written.
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "frontend/run_history.h"
+#include "tests/support/process_harness.h"
+
+namespace flashmere::testing {
+namespace {
+
+QString sha256Of(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+}
+
+// An upgrade of the simulated device leaves one record: the serial number the
+// device gave, the hash of the file's bytes, the outcome.
+TEST(CliHistory, AnUpgradeIsRecordedWithTheIdentifiedSerialAndTheFileHash) {
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 4 * 256);
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "2",
+                           "--serial-number", "00C0FFEE", "--reboot-ms", "300"}));
+    const QString settings = dir.filePath("settings.json");
+    const ProcessResult run =
+        runCli({"upgrade", file, "--net", sim.endpoint(), "--id", "2"}, settings, 60000);
+    ASSERT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+
+    const ProcessResult listed = runCli({"history", "--json"}, settings, 10000);
+    ASSERT_EQ(listed.exitCode, 0) << listed.err.toStdString();
+    ASSERT_EQ(listed.lines().size(), 1) << listed.out.toStdString();
+    const QJsonObject r = QJsonDocument::fromJson(listed.lines()[0].toUtf8()).object();
+    EXPECT_EQ(r.value("front_end").toString(), "cli");
+    EXPECT_EQ(r.value("operation").toString(), "upgrade");
+    EXPECT_EQ(r.value("address").toString(), sim.endpoint());
+    EXPECT_EQ(r.value("id").toInt(), 2);
+    EXPECT_EQ(r.value("device").toObject().value("serial").toString(), "00C0FFEE");
+    EXPECT_EQ(r.value("device").toObject().value("model").toString(), "8401");
+    EXPECT_EQ(r.value("file").toObject().value("sha256").toString(), sha256Of(file));
+    EXPECT_EQ(r.value("file").toObject().value("path").toString(), file);
+    EXPECT_EQ(r.value("message").toString(), "Upgrade ok.");
+    EXPECT_EQ(r.value("exit").toInt(), 0);
+    EXPECT_GT(r.value("seconds").toDouble(), 0.0);
+}
+
+RunRecord record(const char* time, int id, const char* serial, int exit) {
+    RunRecord r;
+    r.time = time;
+    r.frontEnd = "cli";
+    r.operation = "upgrade";
+    r.address = "10.0.0.7:4001";
+    r.id = id;
+    r.deviceSerial = serial;
+    r.exit = exit;
+    r.message = exit == 0 ? "Upgrade ok." : "Verify error!";
+    r.reason = "=formula, \"quoted\"";
+    return r;
+}
+
+// Newest first; --since, --serial and --id narrow it, together; a damaged
+// line is skipped and counted on stderr.
+TEST(CliHistory, ListsNewestFirstAndFilters) {
+    QTemporaryDir dir;
+    const RunHistory history(dir.path());
+    ASSERT_EQ(history.append(record("2026-11-30T23:00:00+00:00", 1, "00000001", 0)), "");
+    ASSERT_EQ(history.append(record("2026-12-02T08:00:00+01:00", 2, "0000000A", 16)), "");
+    {
+        QFile file(history.filePath());
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("{\"time\":\"garbled\n");
+    }
+    ASSERT_EQ(history.append(record("2026-12-03T08:00:00+01:00", 1, "0000000a", 0)), "");
+    const QString settings = dir.filePath("settings.json");
+    const auto ids = [&](const QStringList& options) {
+        const ProcessResult r = runCli(QStringList{"history", "--json"} + options, settings, 10000);
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        QStringList seen;
+        for (const QString& line : r.lines()) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            seen << o.value("time").toString().left(10) + "/" +
+                        QString::number(o.value("id").toInt());
+        }
+        return seen;
+    };
+    EXPECT_EQ(ids({}), QStringList({"2026-12-03/1", "2026-12-02/2", "2026-11-30/1"}));
+    EXPECT_EQ(ids({"--since", "2026-12-02"}), QStringList({"2026-12-03/1", "2026-12-02/2"}));
+    EXPECT_EQ(ids({"--serial", "0000000A"}), QStringList({"2026-12-03/1", "2026-12-02/2"}));
+    EXPECT_EQ(ids({"--id", "1"}), QStringList({"2026-12-03/1", "2026-11-30/1"}));
+    EXPECT_EQ(ids({"--id", "1", "--serial", "0000000a"}), QStringList({"2026-12-03/1"}));
+
+    const ProcessResult table = runCli({"history"}, settings, 10000);
+    EXPECT_EQ(table.exitCode, 0);
+    EXPECT_TRUE(table.err.contains("1 damaged line")) << table.err.toStdString();
+    ASSERT_GE(table.lines().size(), 4);
+    EXPECT_TRUE(table.lines()[0].startsWith("TIME")) << table.out.toStdString();
+    EXPECT_TRUE(table.lines()[1].startsWith("2026-12-03")) << table.out.toStdString();
+
+    const ProcessResult csv = runCli({"history", "--csv", "--id", "2"}, settings, 10000);
+    ASSERT_EQ(csv.lines().size(), 2) << csv.out.toStdString();
+    EXPECT_TRUE(csv.lines()[0].startsWith("time,user,station,front_end,"));
+    EXPECT_TRUE(csv.lines()[1].contains(",16,\"'=formula, \"\"quoted\"\"\","))
+        << csv.out.toStdString();
+
+    EXPECT_EQ(runCli({"history", "--since", "yesterday"}, settings, 10000).exitCode, 2);
+    EXPECT_EQ(runCli({"history", "--csv", "--json"}, settings, 10000).exitCode, 2);
+}
+
+// The settings folder cannot be made (a file is in the way): the upgrade
+// still ends "Upgrade ok." with exit 0, and says once that the history was
+// not written.
+TEST(CliHistory, AHistoryThatCannotBeWrittenDoesNotFailTheUpgrade) {
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath("blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256);
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "300"}));
+    const ProcessResult run = runCli({"upgrade", file, "--net", sim.endpoint()},
+                                     dir.filePath("blocker/settings.json"), 60000);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.lines().last(), "Upgrade ok.");
+    EXPECT_EQ(run.err.count("not written to the history"), 1) << run.err.toStdString();
+}
+
+}  // namespace
+}  // namespace flashmere::testing
