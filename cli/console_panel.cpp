@@ -7,7 +7,7 @@
 
 #include "frontend/message_table.h"
 
-namespace flashmere {
+namespace flashmere::cli {
 namespace {
 
 const char* panelName(DevicePanel panel) {
@@ -363,4 +363,4 @@ void ConsolePanel::linkNote(const std::string& text) {
     std::fprintf(stderr, "flashmere-cli: %s\n", consoleText(text).c_str());
 }
 
-}  // namespace flashmere
+}  // namespace flashmere::cli
