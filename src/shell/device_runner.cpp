@@ -4,6 +4,7 @@
 #include <QThread>
 #include <utility>
 
+#include "frontend/worker_thread.h"
 #include "link/qt_transport_factory.h"
 
 namespace flashmere {
@@ -43,7 +44,7 @@ bool DeviceRunner::start(std::function<void()> work, std::function<void(bool)> d
     if (running()) {
         return false;
     }
-    worker_ = QThread::create([this, work = std::move(work), done = std::move(done)] {
+    worker_ = new WorkerThread([this, work = std::move(work), done = std::move(done)] {
         bool threw = false;
         try {
             work();
