@@ -24,6 +24,7 @@
 #include "fleet_panel.h"
 #include "fleet_report.h"
 #include "frontend/message_table.h"
+#include "frontend/worker_thread.h"
 #include "history_hook.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
@@ -174,7 +175,7 @@ void Fleet::start(std::size_t index) {
     anyStarted_ = true;
     busyLinks_.insert(row.linkKey);
     DeviceRun* self = run.get();
-    run->thread.reset(QThread::create([this, self, &row] {
+    run->thread.reset(new WorkerThread([this, self, &row] {
         FirmwareImage image;
         selectFirmwareFile(row.filePath, image);
         QtTransportFactory transports;

@@ -9,7 +9,7 @@
 #include "frontend/message_table.h"
 #include "link/crc.h"
 
-namespace flashmere {
+namespace flashmere::cli {
 namespace {
 
 const char* panelName(DevicePanel panel) {
@@ -397,4 +397,4 @@ void ConsolePanel::linkNote(const std::string& text) {
     errorLine(text);
 }
 
-}  // namespace flashmere
+}  // namespace flashmere::cli

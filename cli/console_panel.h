@@ -8,7 +8,7 @@
 
 #include "operator/operator_panel.h"
 
-namespace flashmere {
+namespace flashmere::cli {
 
 // The operator panel of the command line: every pnMsg text as a line in the
 // chosen language, progress bars and the reboot countdown redrawn in place
@@ -111,4 +111,4 @@ std::string consoleText(std::string_view text);
 // gives it); valid UTF-8 stays as it is.
 std::string jsonString(std::string_view text);
 
-}  // namespace flashmere
+}  // namespace flashmere::cli

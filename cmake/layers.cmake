@@ -39,9 +39,22 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
   list(JOIN layer_checked_files "\n" layer_file_list)
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/layers.files CONTENT "${layer_file_list}\n")
   set(layer_stamp ${CMAKE_BINARY_DIR}/layers.checked)
+  # The folder above QtCore/ among Qt Core's include folders: the check looks
+  # up there which module a class header such as <QWidget> belongs to.
+  set(layer_qt_headers "")
+  if(TARGET Qt6::Core)
+    get_target_property(qt_core_includes Qt6::Core INTERFACE_INCLUDE_DIRECTORIES)
+    foreach(dir IN LISTS qt_core_includes)
+      if(dir MATCHES "^(.+)/QtCore$" AND IS_DIRECTORY "${dir}")
+        set(layer_qt_headers "${CMAKE_MATCH_1}")
+        break()
+      endif()
+    endforeach()
+  endif()
   add_custom_command(
     OUTPUT ${layer_stamp}
     COMMAND ${CMAKE_COMMAND} -DFLASHMERE_SOURCE_DIR=${PROJECT_SOURCE_DIR} -DSTAMP=${layer_stamp}
+            -DQT_HEADERS=${layer_qt_headers}
             -P ${PROJECT_SOURCE_DIR}/cmake/check_layers.cmake
     DEPENDS ${layer_checked_files} ${CMAKE_BINARY_DIR}/layers.files
             ${PROJECT_SOURCE_DIR}/cmake/layers.cmake

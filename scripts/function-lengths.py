@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Lists the longest function bodies in C++ sources, in lines from the opening to the closing brace.
 
-Usage: scripts/function-lengths.py src cli sim   (folders or files)
-A lambda counts with the function that holds it."""
+Usage: scripts/function-lengths.py [--max N] src cli sim   (folders or files)
+A lambda counts with the function that holds it. With --max N it lists every
+function longer than N lines and exits 1 when there is one (CI: --max 80)."""
 import re, sys, pathlib
 
 def strip(text):
@@ -50,8 +51,19 @@ def functions(path):
                 results.append((b - a + 1, f'{path}:{a}', name))
     return results
 
-files = [p for arg in sys.argv[1:] for p in (sorted(pathlib.Path(arg).rglob('*.cpp')) if pathlib.Path(arg).is_dir() else [pathlib.Path(arg)])]
+args = sys.argv[1:]
+limit = 80
+enforce = args[:1] == ['--max']
+if enforce:
+    limit = int(args[1])
+    args = args[2:]
+files = [p for arg in args for p in (sorted(pathlib.Path(arg).rglob('*.cpp')) if pathlib.Path(arg).is_dir() else [pathlib.Path(arg)])]
 allf = sorted((f for p in files for f in functions(p)), reverse=True)
 for n, where, name in allf[:15]:
     print(f'{n:5d}  {name:40s} {where}')
-print(f'functions over 80 lines: {sum(1 for f in allf if f[0] > 80)}')
+over = [f for f in allf if f[0] > limit]
+print(f'functions over {limit} lines: {len(over)}')
+if enforce and over:
+    for n, where, name in over:
+        print(f'too long: {where}: {name} has {n} lines (at most {limit})', file=sys.stderr)
+    sys.exit(1)

@@ -12,7 +12,7 @@ linux_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   xvfb xauth fonts-wqy-microhei socat
   clang libclang-rt-14-dev clang-format
-  desktop-file-utils valgrind dpkg-dev file
+  desktop-file-utils valgrind dpkg-dev file python3
 )
 windows_packages=(g++-mingw-w64-x86-64-posix wine64 libgtest-dev)
 

@@ -124,8 +124,11 @@ std::optional<int> openTcpListener(const std::string& endpoint, DevsimLink& link
         return devsimUsage("--tcp needs a numeric IPv4 host, e.g. 127.0.0.1");
     }
     link.listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    setsockopt(link.listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (link.listenFd >= 0) {
+        // Lets a restart take the port again at once; the listen works without it.
+        const int one = 1;
+        setsockopt(link.listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     if (link.listenFd < 0 ||
         ::bind(link.listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(link.listenFd, 4) != 0) {

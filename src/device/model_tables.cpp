@@ -76,26 +76,28 @@ std::optional<std::string> programmingRefusal(std::uint16_t model, int pageCount
     if (isTextFamily(model)) {
         return std::nullopt;
     }
-    char code[8];
-    std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(model));
     const ModelFamily* family = loaderFamilyFor(model);
+    char text[192];
     if (!family) {
-        return "model " + std::string(code) + " has no programming command codes";
+        std::snprintf(text, sizeof text, "model 0x%04X has no programming command codes",
+                      unsigned{model});
+        return text;
     }
     const ProgramProfile& profile = *family->programming;
-    if (profile.form != AddressForm::Bits16 || pageCount <= 0) {
-        return std::nullopt;
-    }
     const auto pageSize = static_cast<std::uint32_t>(family->layout.pageSize);
     const std::uint32_t lastAddress =
-        profile.baseAddress + static_cast<std::uint32_t>(pageCount - 1) * pageSize;
-    if (lastAddress <= 0xFFFF) {
+        profile.baseAddress + static_cast<std::uint32_t>(std::max(pageCount - 1, 0)) * pageSize;
+    if (profile.form != AddressForm::Bits16 || lastAddress <= 0xFFFF) {
         return std::nullopt;
     }
+    // Wrapping would overwrite the first pages.
     const std::uint32_t pagesThatFit = (0xFFFF - profile.baseAddress) / pageSize + 1;
-    return std::to_string(pageCount) + " pages do not fit the 16-bit addresses of model " + code +
-           ": it takes at most " + std::to_string(pagesThatFit) + " pages of " +
-           std::to_string(pageSize) + " bytes";
+    std::snprintf(text, sizeof text,
+                  "the image's last page would need address 0x%X, beyond the 16-bit addresses "
+                  "of model 0x%04X: it takes at most %u pages of %u bytes",
+                  static_cast<unsigned>(lastAddress), unsigned{model},
+                  static_cast<unsigned>(pagesThatFit), static_cast<unsigned>(pageSize));
+    return text;
 }
 
 // A family that cannot be programmed gets no start request either.

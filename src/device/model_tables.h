@@ -42,7 +42,8 @@ const ModelFamily* loaderFamilyFor(std::uint16_t model);
 // Why programming cannot take an image of `pageCount` pages for the model,
 // or empty when it can: a binary model without command codes, or a last page
 // whose address the row's 16-bit form cannot carry (wrapping would overwrite
-// the first pages). The upgrade, `pack` and `info` judge files by it.
+// the first pages). The one rule: the upgrade refuses an image by it before
+// programming, and `pack` and `info` judge files by it.
 std::optional<std::string> programmingRefusal(std::uint16_t model, int pageCount);
 
 // The run request that starts the new program, and the reboot wait after it.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "frontend/exit_codes.h"
+#include "frontend/worker_thread.h"
 #include "link/qt_transport_factory.h"
 #include "service/other_family.h"
 
@@ -45,7 +46,7 @@ bool DeviceRunner::start(std::function<void()> work, std::function<void(bool)> d
     if (running()) {
         return false;
     }
-    worker_ = QThread::create([this, work = std::move(work), done = std::move(done)] {
+    worker_ = new WorkerThread([this, work = std::move(work), done = std::move(done)] {
         bool threw = false;
         try {
             work();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/device_protocol.h"
+#include "device/model_tables.h"
 #include "device/request_retries.h"
 #include "link/crc.h"
 #include "upgrade/page_request.h"
@@ -31,32 +32,6 @@ bool eraseDue(const ProgramProfile& p, int pageIndex) {
             return pageIndex == 0 || pageIndex % 2 == 1;
     }
     return false;
-}
-
-// Why the image cannot be programmed with the model's profile; none when
-// it can.
-std::optional<std::string> imageRefusal(const FirmwareImage& image, const ModelFamily* family) {
-    if (!family) {
-        char reason[96];
-        std::snprintf(reason, sizeof reason, "model 0x%04X has no programming commands",
-                      unsigned{image.modelCode});
-        return reason;
-    }
-    const ProgramProfile& p = *family->programming;
-    const int pageSize = family->layout.pageSize;
-    // The 16-bit form cannot carry addresses above 0xFFFF: such an image is
-    // not for this device, and wrapping would overwrite its first pages.
-    const std::uint32_t lastAddress =
-        p.baseAddress + static_cast<std::uint32_t>(std::max(image.pageCount - 1, 0) * pageSize);
-    if (p.form == AddressForm::Bits16 && lastAddress > 0xFFFF) {
-        char reason[128];
-        std::snprintf(reason, sizeof reason,
-                      "the image's last page would need address 0x%X, beyond the 16-bit "
-                      "addresses of model 0x%04X",
-                      static_cast<unsigned>(lastAddress), unsigned{image.modelCode});
-        return reason;
-    }
-    return std::nullopt;
 }
 
 // Erases the block that starts at the page, retried once; why the stage
@@ -121,10 +96,10 @@ StageResult programPagesText(DeviceSession& s) {
 }
 
 StageResult programPagesBinary(DeviceSession& s) {
-    const ModelFamily* family = loaderFamilyFor(s.image.modelCode);
-    if (const auto refusal = imageRefusal(s.image, family)) {
+    if (const auto refusal = programmingRefusal(s.image.modelCode, s.image.pageCount)) {
         return stageFailed(*refusal);
     }
+    const ModelFamily* family = loaderFamilyFor(s.image.modelCode);
     const ProgramProfile& p = *family->programming;
     const int pageSize = family->layout.pageSize;
     const int pageCount = s.image.pageCount;

@@ -236,6 +236,17 @@ TEST(ModelFamily, NoCodeInTwoRows) {
     EXPECT_TRUE(modelFamilies().back().codes.empty());
 }
 
+// Programming erases before page i when i mod the interval is 0: a row that
+// erases every Nth page and leaves N at its default 0 would divide by zero.
+TEST(ModelFamily, EveryRowThatErasesEveryNthPageNamesItsInterval) {
+    for (const ModelFamily& family : modelFamilies()) {
+        if (const ProgramProfile* p = family.programming;
+            p && p->eraseRule == EraseRule::EveryNth) {
+            EXPECT_GT(p->eraseInterval, 0) << p->name;
+        }
+    }
+}
+
 // The names `info` prints say what their profile does: a name that promises
 // another erase interval or address form than its row is caught here.
 TEST(ModelFamily, ProfileNamesSayWhatDiffers) {

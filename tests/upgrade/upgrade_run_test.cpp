@@ -465,7 +465,7 @@ TEST_F(UpgradeRunTest, ImagesBeyondTheSixteenBitAddressFormAreRefusedBeforeProgr
     EXPECT_EQ(run(), MessageRow::msgProgramError);
     EXPECT_EQ(panel.reason,
               "the image's last page would need address 0x10000, beyond the 16-bit addresses of "
-              "model 0x0131");
+              "model 0x0131: it takes at most 207 pages of 256 bytes");
     EXPECT_TRUE(device->binary(0x003B).empty());
     EXPECT_TRUE(device->binary(0x0039).empty());
     EXPECT_EQ(panel.counter(ErrorCounter::edErrrP), 0);
