@@ -1,11 +1,6 @@
 // flashmere-cli fleet: every device of a manifest upgraded in one run,
 // devices on different links at once, devices that share a link in turn.
 
-#include <pthread.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -19,6 +14,7 @@
 
 #include "commands.h"
 #include "device_options.h"
+#include "firmware/file_path.h"
 #include "firmware/firmware_selection.h"
 #include "fleet_manifest.h"
 #include "fleet_panel.h"
@@ -26,6 +22,7 @@
 #include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
+#include "terminal.h"
 #include "upgrade/upgrade_run.h"
 
 namespace flashmere::cli {
@@ -36,7 +33,7 @@ constexpr int kFleetNotAllOk = 20;
 
 std::atomic<int> interruptCount{0};
 
-void onInterrupt(int) {
+void onInterrupt() {
     interruptCount.fetch_add(1);
 }
 
@@ -126,7 +123,7 @@ void Fleet::start(std::size_t index) {
     std::FILE* log = nullptr;
     if (!args_.logs.empty()) {
         const std::string path = args_.logs + "/row-" + std::to_string(row.row) + ".log";
-        log = std::fopen(path.c_str(), "w");
+        log = openFile(path, "wb");
         if (log == nullptr) {
             writeLine(stderr, std::string(kProgramName) + ": cannot write " + path);
         }
@@ -149,12 +146,7 @@ void Fleet::start(std::size_t index) {
         wake_.notify_all();
     }));
     // Ctrl-C goes to the fleet's own thread, never into a device's run.
-    sigset_t interrupt, previous;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
-    run->thread->start();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    startThreadOutsideInterrupts([&] { run->thread->start(); });
     running_.push_back(std::move(run));
 }
 
@@ -231,11 +223,8 @@ void Fleet::clearRunning() {
 // The terminal's width; lines drawn in place must not wrap, or moving back
 // up over them would miss.
 std::size_t terminalColumns() {
-    winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
-        return size.ws_col - 1U;
-    }
-    return 79;
+    const std::size_t columns = terminalColumnCount();
+    return columns > 1 ? columns - 1 : 79;
 }
 
 // On a terminal: a line per running device (name, stage, bar) and a summary.
@@ -395,8 +384,8 @@ int runFleetCommand(const FleetArgs& args) {
     }
     std::string reportPath = args.report;
     if (reportPath.empty()) {
-        const auto folder = std::filesystem::path(args.manifest).parent_path();
-        reportPath = (folder / "fleet-report.json").string();
+        const auto folder = pathFromUtf8(args.manifest).parent_path();
+        reportPath = utf8FromPath(folder / "fleet-report.json");
     }
     std::map<std::string, FleetOutcome> earlier;
     if (!args.resume.empty()) {
@@ -408,8 +397,8 @@ int runFleetCommand(const FleetArgs& args) {
     }
     if (!args.logs.empty()) {
         std::error_code ec;
-        std::filesystem::create_directories(args.logs, ec);
-        if (ec || !std::filesystem::is_directory(args.logs)) {
+        std::filesystem::create_directories(pathFromUtf8(args.logs), ec);
+        if (ec || !std::filesystem::is_directory(pathFromUtf8(args.logs))) {
             return fail(ExitCode::CannotWrite, "cannot make the log folder " + oneLine(args.logs));
         }
     }
@@ -424,14 +413,8 @@ int runFleetCommand(const FleetArgs& args) {
             fleet.report().outcomes[i] = found->second;
         }
     }
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    sigaction(SIGINT, &action, &previous);
-    const int code = fleet.run();
-    sigaction(SIGINT, &previous, nullptr);
-    return code;
+    const InterruptHandler interrupts(onInterrupt);
+    return fleet.run();
 }
 
 }  // namespace flashmere::cli

@@ -1,7 +1,5 @@
 #include "device_options.h"
 
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <algorithm>
 #include <cctype>
@@ -12,6 +10,7 @@
 #include "frontend/app_settings.h"
 #include "frontend/message_table.h"
 #include "link/serial_mode.h"
+#include "terminal.h"
 
 namespace flashmere::cli {
 namespace {
@@ -171,10 +170,6 @@ void ensureQtApplication() {
         static char* argv[] = {name, nullptr};
         static QCoreApplication app(argc, argv);
     }
-}
-
-bool stdoutIsTerminal() {
-    return ::isatty(STDOUT_FILENO) == 1;
 }
 
 }  // namespace flashmere::cli

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "frontend/message_table.h"
+#include "line_stream.h"
 
 namespace flashmere::cli {
 namespace {
@@ -12,48 +13,21 @@ std::mutex& outputLock() {
     return lock;
 }
 
-// A stream whose JSON lines get the device's row as their first field.
-struct RowTagger {
-    std::FILE* out;
-    int row;
-    std::string pending;
-};
-
-ssize_t tagWrite(void* cookie, const char* data, size_t size) {
-    auto* tagger = static_cast<RowTagger*>(cookie);
-    tagger->pending.append(data, size);
-    for (auto end = tagger->pending.find('\n'); end != std::string::npos;
-         end = tagger->pending.find('\n')) {
-        std::string line = tagger->pending.substr(0, end);
-        tagger->pending.erase(0, end + 1);
-        if (!line.empty() && line.front() == '{') {
-            // "row" names the manifest row here; a message event's own row
-            // number (the message) moves to "message_row".
-            if (const auto own = line.find(",\"row\":"); own != std::string::npos) {
-                line.replace(own, 7, ",\"message_row\":");
-            }
-            line.insert(1, "\"row\":" + std::to_string(tagger->row) + ",");
+// The device's row as the first field of each JSON line.
+std::string withRow(std::string line, int row) {
+    if (!line.empty() && line.front() == '{') {
+        // "row" names the manifest row here; a message event's own row
+        // number (the message) moves to "message_row".
+        if (const auto own = line.find(",\"row\":"); own != std::string::npos) {
+            line.replace(own, 7, ",\"message_row\":");
         }
-        writeLine(tagger->out, line);
+        line.insert(1, "\"row\":" + std::to_string(row) + ",");
     }
-    return static_cast<ssize_t>(size);
-}
-
-int tagClose(void* cookie) {
-    delete static_cast<RowTagger*>(cookie);
-    return 0;
+    return line;
 }
 
 std::FILE* openRowTagger(std::FILE* out, int row) {
-    cookie_io_functions_t functions{};
-    functions.write = tagWrite;
-    functions.close = tagClose;
-    auto* tagger = new RowTagger{out, row, {}};
-    std::FILE* stream = fopencookie(tagger, "w", functions);
-    if (stream == nullptr) {
-        delete tagger;
-    }
-    return stream;
+    return openLineStream([out, row](std::string line) { writeLine(out, withRow(line, row)); });
 }
 
 }  // namespace
@@ -89,7 +63,7 @@ FleetPanel::~FleetPanel() {
     json_.reset();
     log_.reset();
     if (jsonStream_ != nullptr) {
-        std::fclose(jsonStream_);
+        closeLineStream(jsonStream_);
     }
     if (logFile_ != nullptr) {
         std::fclose(logFile_);

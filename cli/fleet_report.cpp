@@ -1,17 +1,16 @@
 #include "fleet_report.h"
 
-#include <unistd.h>
-
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 
 #include "console_panel.h"
+#include "firmware/file_path.h"
 
 namespace flashmere::cli {
 namespace {
@@ -113,18 +112,22 @@ std::string csvText(const FleetReport& report) {
 }
 
 bool writeAtomically(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+    const std::filesystem::path temporary =
+        pathFromUtf8(path + ".tmp-" + std::to_string(QCoreApplication::applicationPid()));
+    std::error_code ignored;
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << text;
         out.flush();
         if (!out) {
-            std::remove(temporary.c_str());
+            std::filesystem::remove(temporary, ignored);
             return false;
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    std::error_code failed;
+    std::filesystem::rename(temporary, pathFromUtf8(path), failed);
+    if (failed) {
+        std::filesystem::remove(temporary, ignored);
         return false;
     }
     return true;
@@ -202,12 +205,8 @@ std::map<std::string, FleetOutcome> readOkRows(const std::string& path, std::str
 }
 
 std::string isoTimeNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+    // Whole seconds, as 2026-01-31T12:00:00Z.
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
 }
 
 }  // namespace flashmere::cli
