@@ -135,9 +135,10 @@ AppSettings::AppSettings(QString storePath)
     : storePath_(storePath.isEmpty() ? defaultStorePath() : std::move(storePath)) {}
 
 QString AppSettings::defaultStorePath() {
-    const QByteArray env = qgetenv("FLASHMERE_SETTINGS_FILE");
+    // As the system holds it (UTF-16 on Windows), so any file name works.
+    const QString env = qEnvironmentVariable("FLASHMERE_SETTINGS_FILE");
     if (!env.isEmpty()) {
-        return QString::fromLocal8Bit(env);
+        return env;
     }
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (base.isEmpty()) {

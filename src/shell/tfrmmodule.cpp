@@ -727,12 +727,13 @@ void TfrmModule::Button6Click() {
     settings_.storeReadBackFolder();
 
     setWindowBusy(true, false);
-    runner_->readBack(storedOptions(), image_.modelCode, QFile::encodeName(folder).toStdString(),
+    // The core takes every path as UTF-8 text (firmware/file_path.h), and
+    // its messages quote them so.
+    runner_->readBack(storedOptions(), image_.modelCode, folder.toStdString(),
                       [this, folder](const ReadBackResult& result) {
                           setWindowBusy(false);
                           if (result.outcome == ServiceOutcome::FileError) {
-                              reportReadBackFailure(folder,
-                                                    QString::fromLocal8Bit(result.error.c_str()));
+                              reportReadBackFailure(folder, QString::fromStdString(result.error));
                           }
                           emit serviceFinished(6);
                       });

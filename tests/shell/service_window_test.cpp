@@ -31,6 +31,7 @@
 #include "frontend/app_settings.h"
 #include "link/virtual_clock.h"
 #include "shell/tfrmmodule.h"
+#include "tests/support/combined_qtest.h"
 
 using namespace flashmere;
 
@@ -521,9 +522,10 @@ void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
     open();
     w<QScrollBar>("sbID")->setValue(3);
     storeSimulatedLink();
-    nextFile = firmware("FW.TVB", 0x8401, 2);
+    // Names beyond ASCII, which Windows' narrow file calls would garble.
+    nextFile = firmware(QString::fromUtf8("FW-\u00e9.TVB"), 0x8401, 2);
     window->btnSelectClick();
-    const QString out = dir->filePath("out");
+    const QString out = dir->filePath(QString::fromUtf8("out \u56fa\u4ef6 \u00fc"));
     QVERIFY(QDir().mkpath(out));
     nextFolders << out;
 
@@ -634,5 +636,5 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
     QCOMPARE(lastRequest(*device).command, std::uint16_t{0x603A});
 }
 
-QTEST_MAIN(ServiceWindowTest)
+FLASHMERE_QTEST_MAIN(ServiceWindowTest)
 #include "service_window_test.moc"

@@ -38,6 +38,7 @@
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
 #include "shell/update_coalescer.h"
+#include "tests/support/combined_qtest.h"
 
 using namespace flashmere;
 
@@ -963,5 +964,5 @@ void WindowTest::runUpdatesPaintOnlyTheirControls() {
     QCOMPARE(bar->value(), 120);
 }
 
-QTEST_MAIN(WindowTest)
+FLASHMERE_QTEST_MAIN(WindowTest)
 #include "window_test.moc"
