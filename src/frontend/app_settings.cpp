@@ -7,7 +7,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QSaveFile>
-#include <QSerialPortInfo>
 #include <QStandardPaths>
 #include <cmath>
 #include <limits>
@@ -15,6 +14,7 @@
 #include <optional>
 
 #include "frontend/message_table.h"
+#include "link/serial_backend.h"
 
 namespace flashmere {
 namespace {
@@ -304,8 +304,8 @@ QStringList portListFrom(const QStringList& platformNames) {
 
 QStringList fillPortList() {
     QStringList platformNames;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        platformNames << info.portName();
+    for (const SerialPortEntry& port : listSerialPorts()) {
+        platformNames << QString::fromStdString(port.name);
     }
     return portListFrom(platformNames);
 }

@@ -65,7 +65,7 @@ ShellHooks defaultShellHooks() {
         box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     };
-    hooks.tone = std::make_shared<QtTonePlayer>();
+    hooks.tone = makeSystemTonePlayer();
     hooks.portList = [] { return fillPortList(); };
     hooks.runDevice = defaultDeviceRun();
     hooks.chooseReadBackFolder = [](QWidget* parent, const QString& startFolder) {

@@ -881,11 +881,11 @@ void WindowTest::toneWithoutSoundCard() {
     // Fades in from silence.
     QCOMPARE(samples[0], '\0');
     QCOMPARE(sineSamples(1000, 999999, 8000).size(), 8000 * 5 * 2);
-    QtTonePlayer player;
+    const std::unique_ptr<TonePlayer> player = makeSystemTonePlayer();
     QElapsedTimer timer;
     timer.start();
-    player.play(300, 300);
-    player.play(1000, 100);
+    player->play(300, 300);
+    player->play(1000, 100);
     QVERIFY(timer.elapsed() < 2000);
 }
 
