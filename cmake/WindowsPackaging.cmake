@@ -38,6 +38,10 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY Flashmere)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Flashmere)
 set(CPACK_STRIP_FILES ON)
 
+# A 64-bit installer for 64-bit programs (NSIS's amd64 stubs; the default
+# x86 one would not even start where no 32-bit Windows layer is, such as a
+# 64-bit-only Wine).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_PACKAGE_NAME "Flashmere ${PROJECT_VERSION}")
 set(CPACK_NSIS_DISPLAY_NAME "Flashmere")

@@ -39,7 +39,8 @@ grep -q '/Flashmere user guide.lnk$' <<<"$menu" || fail "no Start menu entry for
 
 cli_version=$("$wine" 'C:\Flashmere\bin\flashmere-cli.exe' --version)
 [ "$cli_version" = "flashmere-cli $version" ] || fail "flashmere-cli.exe --version: $cli_version"
-window_version=$("$wine" 'C:\Flashmere\bin\flashmere.exe' --version)
+# The window writes its text in text mode, "\r\n" on Windows.
+window_version=$("$wine" 'C:\Flashmere\bin\flashmere.exe' --version | tr -d '\r')
 [ "$window_version" = "Flashmere $version" ] || fail "flashmere.exe --version: $window_version"
 
 "$wine" 'C:\Flashmere\Uninstall.exe' /S

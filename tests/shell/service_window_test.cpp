@@ -602,7 +602,9 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
         window->Button6Click();
         QVERIFY(!window->deviceOperationRunning());
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages[0].contains("cannot be written into " + folder), qPrintable(messages[0]));
+        // The folder as the system writes it (backslashes on Windows).
+        QVERIFY2(messages[0].contains("cannot be written into " + QDir::toNativeSeparators(folder)),
+                 qPrintable(messages[0]));
     }
     QCOMPARE(countEvents(*device, SimEventType::LinkOpened), std::size_t{0});
     QCOMPARE(text("pnMsg"), shown);
@@ -610,7 +612,11 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
 
     // A folder that disappears while the pages are read (before the tenth
     // page is asked for): the files cannot be completed, the failure is
-    // shown and nothing is left behind.
+    // shown and nothing is left behind. Windows refuses to remove a folder
+    // whose files are open: there it cannot disappear.
+    if (QSysInfo::productType() == QLatin1String("windows")) {
+        QSKIP("Windows keeps a folder with open files from being removed");
+    }
     const QString out = dir->filePath("gone");
     QVERIFY(QDir().mkpath(out));
     nextFolders << out;

@@ -129,6 +129,20 @@ class Wine:
         os.symlink(target, link)
         return name.upper()
 
+    def listed_com_port(self, target):
+        """A COM port that the system's port list shows too.
+
+        Wine lists (HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM) only the ports
+        in its own table (HKLM\\Software\\Wine\\Ports), read when the
+        prefix starts: the port goes there, and the prefix restarts."""
+        name = "COM%d" % self.next_com
+        self.next_com += 1
+        subprocess.run([self.wine, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", name,
+                        "/d", target, "/f"], env=self.env, timeout=60, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.close()
+        return name
+
     def run(self, args, settings, timeout=120):
         env = dict(self.env, FLASHMERE_SETTINGS_FILE=windows_path(settings))
         result = subprocess.run([self.wine, self.cli] + args, env=env, capture_output=True,
@@ -141,10 +155,12 @@ class Wine:
                                 stderr=subprocess.PIPE)
 
     def close(self):
-        server = shutil.which("wineserver") or os.path.join(os.path.dirname(self.wine),
-                                                            "wineserver")
-        if os.path.exists(server):
-            subprocess.run([server, "-k"], env=self.env, timeout=30)
+        """Ends every program of the prefix and its server."""
+        server = os.path.join(os.path.dirname(self.wine), "wineserver")
+        if not os.path.exists(server):
+            server = shutil.which("wineserver") or "wineserver"
+        subprocess.run([server, "-k"], env=self.env, timeout=30, stderr=subprocess.DEVNULL)
+        subprocess.run([server, "-w"], env=self.env, timeout=30)
 
 
 class Cases:
@@ -302,7 +318,7 @@ class Cases:
         folder = self.folder("ports")
         master, slave = os.openpty()
         try:
-            name = self.wine.com_port(os.ttyname(slave))
+            name = self.wine.listed_com_port(os.ttyname(slave))
             code, out, err = self.wine.run(["ports", "--json"],
                                            os.path.join(folder, "settings.json"))
         finally:
