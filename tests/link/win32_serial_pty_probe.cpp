@@ -42,6 +42,14 @@ class SerialOnlyFactory final : public TransportFactory {
     std::string failure_;
 };
 
+class NoteRecorder final : public TraceSink {
+  public:
+    void setEdtTX(const std::string&) override {}
+    void setEdtRX(const std::string&) override {}
+    void linkNote(const std::string& text) override { notes += text + "; "; }
+    std::string notes;
+};
+
 std::int64_t msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  start)
@@ -132,7 +140,7 @@ int finish() {
 int run(const std::string& port) {
     checkListed(port);
     SerialOnlyFactory factory;
-    NullTraceSink trace;
+    NoteRecorder trace;
     LinkChannel link(factory, systemClock(), trace);
     link.linkKind = kLinkCom;
     link.settings.comPortName = port;
@@ -141,6 +149,8 @@ int run(const std::string& port) {
     if (!link.connected()) {
         return finish();
     }
+    // The port took every setting (no flow control, DTR and RTS simply on).
+    check(trace.notes.empty(), "settings taken: " + trace.notes);
     checkExchanges(link);
     if (underWine()) {
         std::printf("skip a second open of %s: Wine does not refuse one\n", port.c_str());
