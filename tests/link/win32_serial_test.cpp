@@ -28,6 +28,14 @@ TEST(Win32Serial, PortNamesBecomeDevicePaths) {
     }
 }
 
+TEST(Win32Serial, WithoutPortsTheWindowOffersCom1ToCom16) {
+    const std::vector<std::string> names = fallbackSerialPortNames();
+    ASSERT_EQ(names.size(), 16U);
+    EXPECT_EQ(names.front(), "COM1");
+    EXPECT_EQ(names[9], "COM10");
+    EXPECT_EQ(names.back(), "COM16");
+}
+
 DCB dcbFrom(const std::string& modeString) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
