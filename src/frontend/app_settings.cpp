@@ -274,11 +274,8 @@ int findEntryIgnoringCase(const QStringList& entries, const QString& text) {
 
 QStringList fallbackPortList() {
     QStringList names;
-    for (int i = 0; i < 8; ++i) {
-        names << QStringLiteral("ttyS%1").arg(i);
-    }
-    for (int i = 0; i < 8; ++i) {
-        names << QStringLiteral("ttyUSB%1").arg(i);
+    for (const std::string& name : fallbackSerialPortNames()) {
+        names << QString::fromStdString(name);
     }
     return names;
 }

@@ -27,6 +27,11 @@ struct SerialPortEntry {
 // number). Ports come and go (USB adapters), so every call asks afresh.
 std::vector<SerialPortEntry> listSerialPorts();
 
+// The names the window offers when the system lists no port: the first
+// ports the machine would have (Linux: ttyS0..ttyS7 and ttyUSB0..ttyUSB7;
+// Windows: COM1..COM16), sixteen in all.
+std::vector<std::string> fallbackSerialPortNames();
+
 // Opens the port portName with the settings of modeString (see
 // link/serial_mode.h). A mode string that does not parse, or a setting the
 // port refuses, leaves the port's own setting and is reported through

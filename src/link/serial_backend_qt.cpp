@@ -26,6 +26,16 @@ std::vector<SerialPortEntry> listSerialPorts() {
     return ports;
 }
 
+std::vector<std::string> fallbackSerialPortNames() {
+    std::vector<std::string> names;
+    for (const char* stem : {"ttyS", "ttyUSB"}) {
+        for (int i = 0; i < 8; ++i) {
+            names.push_back(stem + std::to_string(i));
+        }
+    }
+    return names;
+}
+
 std::unique_ptr<Transport> openSerialPort(const std::string& portName,
                                           const std::string& modeString, TraceSink& trace,
                                           std::string* failure) {

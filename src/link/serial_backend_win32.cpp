@@ -154,6 +154,14 @@ std::vector<SerialPortEntry> listSerialPorts() {
     return ports;
 }
 
+std::vector<std::string> fallbackSerialPortNames() {
+    std::vector<std::string> names;
+    for (int i = 1; i <= 16; ++i) {
+        names.push_back("COM" + std::to_string(i));
+    }
+    return names;
+}
+
 std::unique_ptr<Transport> openSerialPort(const std::string& portName,
                                           const std::string& modeString, TraceSink& trace,
                                           std::string* failure) {

@@ -229,6 +229,9 @@ std::unique_ptr<Win32SerialTransport> Win32SerialTransport::open(const std::stri
         trace.linkNote(note);
     }
     std::unique_ptr<Win32SerialTransport> transport(new Win32SerialTransport(port, dcb.BaudRate));
+    if (COMMTIMEOUTS before{}; GetCommTimeouts(port, &before)) {
+        transport->savedTimeouts_ = before;
+    }
     if (!transport->setReadTimeout(0)) {
         return fail(shownInNote(portName) + ": " + systemErrorText(GetLastError()));
     }
@@ -318,6 +321,9 @@ void Win32SerialTransport::closeAsLost(DWORD error) {
 void Win32SerialTransport::close() {
     if (port_ != INVALID_HANDLE_VALUE) {
         PurgeComm(port_, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+        if (savedTimeouts_) {
+            SetCommTimeouts(port_, &*savedTimeouts_);
+        }
         CloseHandle(port_);
         port_ = INVALID_HANDLE_VALUE;
     }

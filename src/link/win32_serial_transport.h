@@ -55,6 +55,9 @@ class Win32SerialTransport final : public Transport {
     HANDLE port_ = INVALID_HANDLE_VALUE;
     std::uint32_t baudRate_ = 0;
     std::optional<DWORD> readTimeoutMs_;  // the one COMMTIMEOUTS now holds
+    // The port's time-outs before the open, given back at the close: Windows
+    // drivers keep them for the next program that opens the port.
+    std::optional<COMMTIMEOUTS> savedTimeouts_;
     std::string lossNote_;
 };
 
