@@ -168,6 +168,7 @@ class Cases:
         self.options = options
         self.work = options.work
         self.wine = Wine(options.wine, options.cli, os.path.join(self.work, "wine-prefix"))
+        self.sims = []
 
     def folder(self, name):
         path = os.path.join(self.work, name)
@@ -195,7 +196,14 @@ class Cases:
 
     def sim(self, folder, name, over, args, bus=False):
         endpoint = ["--tcp", "127.0.0.1:0"] if over == "tcp" else ["--pty"]
-        return Sim(self.options.devsim, folder, name, endpoint + args, bus)
+        self.sims.append(Sim(self.options.devsim, folder, name, endpoint + args, bus))
+        return self.sims[-1]
+
+    def stop_sims(self):
+        """Every simulator of the case ends with it, whatever the case did."""
+        for sim in self.sims:
+            sim.stop()
+        self.sims = []
 
     def upgrade(self, over, model, size):
         # A folder name beyond ASCII, which the local code page may not hold.
@@ -416,7 +424,10 @@ def main():
             except (Failure, subprocess.TimeoutExpired, OSError, ValueError, KeyError) as e:
                 failed.append(name)
                 print("FAIL  %-24s %s" % (name, e), flush=True)
+            finally:
+                cases.stop_sims()
     finally:
+        cases.stop_sims()
         cases.wine.close()
     print("%d cases, %d failed %s" % (len(options.cases or table), len(failed), " ".join(failed)))
     return 1 if failed else 0
