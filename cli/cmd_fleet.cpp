@@ -29,7 +29,7 @@
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "stop_signals.h"
-#include "terminal_size.h"
+#include "terminal.h"
 #include "upgrade/upgrade_run.h"
 
 namespace flashmere::cli {
@@ -156,7 +156,7 @@ std::FILE* openRowLog(const std::string& folder, int row) {
         return nullptr;
     }
     const std::string path = rowLogPath(folder, row);
-    std::FILE* log = openFile(path, "w");
+    std::FILE* log = openFile(path, "wb");
     if (log == nullptr) {
         writeLine(stderr, std::string(kProgramName) + ": cannot write " + oneLine(path) + ": " +
                               std::strerror(errno));

@@ -1,4 +1,3 @@
-#include <QSerialPortInfo>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -6,48 +5,26 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
+#include "link/serial_backend.h"
 
 namespace flashmere::cli {
 namespace {
 
-// What the system tells of one serial port; empty texts where it knows
-// nothing (a port without USB has no vendor and product).
-struct PortFacts {
-    std::string name;
-    std::string path;
-    std::string description;
-    std::string manufacturer;
-    std::string usbId;  // "VVVV:PPPP" in hexadecimal
-    std::string serialNumber;
-};
-
-std::string text(const QString& value) {
-    return oneLine(value.toStdString());
-}
-
-std::vector<PortFacts> systemPorts() {
-    std::vector<PortFacts> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        PortFacts facts{text(info.portName()),
-                        text(info.systemLocation()),
-                        text(info.description()),
-                        text(info.manufacturer()),
-                        {},
-                        text(info.serialNumber())};
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
-            char id[16];
-            std::snprintf(id, sizeof id, "%04x:%04x", unsigned{info.vendorIdentifier()},
-                          unsigned{info.productIdentifier()});
-            facts.usbId = id;
+// The system's texts, one line each, fit for a table and JSON.
+std::vector<SerialPortEntry> systemPorts() {
+    std::vector<SerialPortEntry> ports = listSerialPorts();
+    for (SerialPortEntry& p : ports) {
+        for (std::string* field :
+             {&p.name, &p.path, &p.description, &p.manufacturer, &p.usbId, &p.serialNumber}) {
+            *field = oneLine(*field);
         }
-        ports.push_back(std::move(facts));
     }
     return ports;
 }
 
-void printJson(const std::vector<PortFacts>& ports) {
+void printJson(const std::vector<SerialPortEntry>& ports) {
     std::string out = "[";
-    for (const PortFacts& p : ports) {
+    for (const SerialPortEntry& p : ports) {
         out += (out.size() > 1 ? ",{" : "{");
         out += "\"name\":" + jsonString(p.name) + ",\"path\":" + jsonString(p.path) +
                ",\"description\":" + jsonString(p.description) +
@@ -58,13 +35,13 @@ void printJson(const std::vector<PortFacts>& ports) {
     std::printf("%s]\n", out.c_str());
 }
 
-void printTable(const std::vector<PortFacts>& ports) {
+void printTable(const std::vector<SerialPortEntry>& ports) {
     if (ports.empty()) {
         std::printf("no serial ports found\n");
         return;
     }
     const auto orDash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
-    for (const PortFacts& p : ports) {
+    for (const SerialPortEntry& p : ports) {
         std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", p.name.c_str(), p.path.c_str(),
                     orDash(p.description).c_str(), orDash(p.manufacturer).c_str(),
                     orDash(p.usbId).c_str(), orDash(p.serialNumber).c_str());
@@ -75,7 +52,7 @@ void printTable(const std::vector<PortFacts>& ports) {
 
 int runPortsCommand(const PortsArgs& args) {
     ensureQtApplication();
-    const std::vector<PortFacts> ports = systemPorts();
+    const std::vector<SerialPortEntry> ports = systemPorts();
     if (args.json) {
         printJson(ports);
     } else {

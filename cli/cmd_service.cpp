@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
+#include "firmware/file_path.h"
 #include "frontend/message_table.h"
 #include "history_hook.h"
 #include "link/clock.h"
@@ -181,7 +182,7 @@ int runEraseCommand(const ServiceArgs& args) {
 
 int runReadbackCommand(const ServiceArgs& args) {
     std::error_code ec;
-    if (!std::filesystem::is_directory(args.out, ec)) {
+    if (!std::filesystem::is_directory(pathFromUtf8(args.out), ec)) {
         return fail(ExitCode::CannotWrite, "--out " + oneLine(args.out) + " is not a folder");
     }
     return withService(
@@ -195,14 +196,14 @@ int runReadbackCommand(const ServiceArgs& args) {
             if (result.outcome == ServiceOutcome::FileError) {
                 return report(panel, style, static_cast<int>(ExitCode::CannotWrite), result.error);
             }
-            const auto where = std::filesystem::path(args.out);
+            const auto where = pathFromUtf8(args.out);
             const int code = result.unansweredPages.empty() ? 0 : kReadBackIncomplete;
             return report(panel, style, code,
                           "read " + std::to_string(result.pagesRead) + " pages (" +
                               std::to_string(result.unansweredPages.size()) + " unanswered) into " +
-                              (where / kReadBackDump).string() + ", " +
-                              (where / kReadBackLines).string() + ", " +
-                              (where / kReadBackPages).string(),
+                              utf8FromPath(where / kReadBackDump) + ", " +
+                              utf8FromPath(where / kReadBackLines) + ", " +
+                              utf8FromPath(where / kReadBackPages),
                           unansweredField(result.unansweredPages));
         },
         "readback");

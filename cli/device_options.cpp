@@ -1,7 +1,5 @@
 #include "device_options.h"
 
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <algorithm>
 #include <cctype>
@@ -13,6 +11,7 @@
 #include "frontend/exit_codes.h"
 #include "frontend/message_table.h"
 #include "link/serial_mode.h"
+#include "terminal.h"
 
 namespace flashmere::cli {
 namespace {
@@ -187,10 +186,6 @@ void ensureQtApplication() {
         static char* argv[] = {name, nullptr};
         static QCoreApplication app(argc, argv);
     }
-}
-
-bool stdoutIsTerminal() {
-    return ::isatty(STDOUT_FILENO) == 1;
 }
 
 }  // namespace flashmere::cli

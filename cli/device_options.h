@@ -47,7 +47,4 @@ int exitCodeFor(MessageRow outcome);
 // The Qt objects of the transports need an application object.
 void ensureQtApplication();
 
-// True when standard output is a terminal (progress redrawn in place).
-bool stdoutIsTerminal();
-
 }  // namespace flashmere::cli

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "firmware/file_path.h"
 #include "firmware/firmware_selection.h"
 #include "link_identity.h"
 
@@ -73,7 +74,7 @@ struct Header {
 class Checker {
   public:
     Checker(const std::string& manifestPath, const FleetDefaults& defaults)
-        : folder_(std::filesystem::path(manifestPath).parent_path()), defaults_(defaults) {}
+        : folder_(pathFromUtf8(manifestPath).parent_path()), defaults_(defaults) {}
 
     FleetManifest result;
 
@@ -209,9 +210,9 @@ class Checker {
             return false;
         }
         out.fileText = cell.empty() ? defaults_.file : cell;
-        out.filePath = cell.empty() || std::filesystem::path(cell).is_absolute()
+        out.filePath = cell.empty() || pathFromUtf8(cell).is_absolute()
                            ? out.fileText
-                           : (folder_ / cell).string();
+                           : utf8FromPath(folder_ / pathFromUtf8(cell));
         const FileSelection selection = selectFirmwareFile(out.filePath, scratch_);
         if (!selection.opened) {
             problem(c.row, column, "file",
@@ -261,7 +262,7 @@ class Checker {
 
 FleetManifest loadFleetManifest(const std::string& path, const FleetDefaults& defaults) {
     Checker checker(path, defaults);
-    std::ifstream in(path);
+    std::ifstream in(pathFromUtf8(path));
     if (!in) {
         checker.result.problems.push_back(
             {0, 0, "", "cannot open " + oneLine(path) + ": " + unreadableReason(path)});

@@ -1,12 +1,18 @@
 # Installation of everything beside the three programs (their own install
-# rules sit with their targets), and the Debian package built by CPack:
+# rules sit with their targets), and the packages built by CPack:
 #
 #   cmake --install build/default --prefix /usr/local
 #   cd build/default && cpack -G DEB      -> flashmere_<version>_<arch>.deb
+#   cd build/windows-full && cpack        -> flashmere-<version>-win64.exe and .zip
 #
 # The desktop entry, the icons and the manual pages come from data/ and
-# docs/man/; nothing here needs a tool beyond gzip at build time.
+# docs/man/; nothing here needs a tool beyond gzip at build time. The
+# Windows installer is cmake/WindowsPackaging.cmake.
 include(GNUInstallDirs)
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackaging.cmake)
+  return()
+endif()
 
 set(FLASHMERE_MAN_PAGES flashmere-cli flashmere-devsim)
 if(FLASHMERE_BUILD_GUI)

@@ -32,3 +32,18 @@ find_program(FLASHMERE_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/win
 if(FLASHMERE_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${FLASHMERE_WINE})
 endif()
+
+# Qt for Windows (a static Qt prefix, built by scripts/build-qt-windows.sh),
+# named by the cache or environment variable FLASHMERE_QT_WINDOWS. Its
+# tools (moc, uic) are the host's own Qt of the same version.
+if(NOT FLASHMERE_QT_WINDOWS AND DEFINED ENV{FLASHMERE_QT_WINDOWS})
+  set(FLASHMERE_QT_WINDOWS "$ENV{FLASHMERE_QT_WINDOWS}")
+endif()
+if(FLASHMERE_QT_WINDOWS)
+  get_filename_component(FLASHMERE_QT_WINDOWS "${FLASHMERE_QT_WINDOWS}" ABSOLUTE)
+  set(FLASHMERE_QT_WINDOWS "${FLASHMERE_QT_WINDOWS}" CACHE PATH "Qt prefix for Windows" FORCE)
+  list(APPEND CMAKE_FIND_ROOT_PATH "${FLASHMERE_QT_WINDOWS}")
+  list(APPEND CMAKE_PREFIX_PATH "${FLASHMERE_QT_WINDOWS}")
+  set(QT_HOST_PATH /usr CACHE PATH "Host Qt for moc and uic")
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "Host Qt's CMake files")
+endif()

@@ -2,8 +2,9 @@
 # Installs every Debian package that building and testing Flashmere needs.
 # Idempotent: returns at once when everything is present.
 #   scripts/install-deps.sh           what the Linux presets need
-#   scripts/install-deps.sh windows   the Windows cross compiler and Wine
-#                                     for the windows-core preset
+#   scripts/install-deps.sh windows   the Windows cross compiler, Wine and
+#                                     the installer tools for the windows-*
+#                                     presets
 set -euo pipefail
 
 linux_packages=(
@@ -14,7 +15,8 @@ linux_packages=(
   clang libclang-rt-14-dev clang-format
   desktop-file-utils valgrind dpkg-dev file python3
 )
-windows_packages=(g++-mingw-w64-x86-64-posix wine64 libgtest-dev)
+windows_packages=(g++-mingw-w64-x86-64-posix wine64 libgtest-dev libcli11-dev qt6-base-dev-tools
+                  nsis unzip python3-markdown xvfb xauth)
 
 case "${1:-linux}" in
   linux) packages=("${linux_packages[@]}") ;;

@@ -9,7 +9,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QSaveFile>
-#include <QSerialPortInfo>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
@@ -18,6 +17,7 @@
 #include <optional>
 
 #include "frontend/message_table.h"
+#include "link/serial_backend.h"
 
 namespace flashmere {
 namespace {
@@ -183,9 +183,10 @@ AppSettings::AppSettings(QString storePath)
     : storePath_(storePath.isEmpty() ? defaultStorePath() : std::move(storePath)) {}
 
 QString AppSettings::defaultStorePath() {
-    const QByteArray env = qgetenv("FLASHMERE_SETTINGS_FILE");
+    // As the system holds it (UTF-16 on Windows), so any file name works.
+    const QString env = qEnvironmentVariable("FLASHMERE_SETTINGS_FILE");
     if (!env.isEmpty()) {
-        return QString::fromLocal8Bit(env);
+        return env;
     }
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (base.isEmpty()) {
@@ -367,11 +368,8 @@ int findEntryIgnoringCase(const QStringList& entries, const QString& text) {
 
 QStringList fallbackPortList() {
     QStringList names;
-    for (int i = 0; i < 8; ++i) {
-        names << QStringLiteral("ttyS%1").arg(i);
-    }
-    for (int i = 0; i < 8; ++i) {
-        names << QStringLiteral("ttyUSB%1").arg(i);
+    for (const std::string& name : fallbackSerialPortNames()) {
+        names << QString::fromStdString(name);
     }
     return names;
 }
@@ -397,8 +395,8 @@ QStringList portListFrom(const QStringList& platformNames) {
 
 QStringList fillPortList() {
     QStringList platformNames;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        platformNames << info.portName();
+    for (const SerialPortEntry& port : listSerialPorts()) {
+        platformNames << QString::fromStdString(port.name);
     }
     return portListFrom(platformNames);
 }

@@ -123,8 +123,8 @@ QStringList fillPortList();
 // Builds the list from the platform's names: trimmed, empty names dropped,
 // order and duplicates kept; the fallback list when nothing is left.
 QStringList portListFrom(const QStringList& platformNames);
-// ttyS0..ttyS7 and ttyUSB0..ttyUSB7: sixteen names, as the machine would
-// number its first on-board and USB serial ports.
+// Sixteen names, as the machine would number its first serial ports:
+// ttyS0..ttyS7 and ttyUSB0..ttyUSB7 on Linux, COM1..COM16 on Windows.
 QStringList fallbackPortList();
 
 }  // namespace flashmere

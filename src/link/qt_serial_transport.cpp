@@ -1,5 +1,7 @@
 #include "link/qt_serial_transport.h"
 
+#include "link/serial_notes.h"
+
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -12,20 +14,6 @@ namespace {
 
 int clampWait(std::int64_t ms) {
     return static_cast<int>(std::clamp<std::int64_t>(ms, 0, INT_MAX));
-}
-
-// The settings text as it may appear in a note: printable and short.
-std::string shown(const std::string& text) {
-    constexpr std::size_t kMaxShown = 80;
-    std::string out;
-    for (char c : text.substr(0, kMaxShown)) {
-        const auto u = static_cast<unsigned char>(c);
-        out += (u >= 0x20 && u < 0x7F) ? c : '?';
-    }
-    if (text.size() > kMaxShown) {
-        out += "...";
-    }
-    return out;
 }
 
 // Writes may take as long as the line needs for the bytes, with room to spare.
@@ -55,25 +43,16 @@ std::string openFailure(const QSerialPort& port, const std::string& portName) {
                        ? serialInUseNote(portName)
                        : serialPermissionNote(portName);
         default:
-            return shown(portName) + ": " + shown(port.errorString().toStdString());
+            return shownInNote(portName) + ": " + shownInNote(port.errorString().toStdString());
     }
 }
 
 }  // namespace
 
 std::string serialPermissionNote(const std::string& portName) {
-    return "permission denied on " + shown(portName) +
+    return "permission denied on " + shownInNote(portName) +
            ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in "
            "again";
-}
-
-std::string serialInUseNote(const std::string& portName) {
-    return shown(portName) + " is in use by another program";
-}
-
-std::string serialMissingNote(const std::string& portName) {
-    return "no port " + shown(portName) +
-           " on this system: is the adapter plugged in, and is the port name right?";
 }
 
 std::string applySerialMode(QSerialPort& port, const SerialMode& mode) {
@@ -157,12 +136,10 @@ std::unique_ptr<QtSerialTransport> QtSerialTransport::open(const std::string& po
     if (const auto mode = parseSerialMode(modeString)) {
         const std::string refused = applySerialMode(*port, *mode);
         if (!refused.empty()) {
-            trace.linkNote("serial settings \"" + shown(modeString) + "\": " + shown(portName) +
-                           " refused the " + refused + "; the port keeps its own for those");
+            trace.linkNote(serialModeRefusedNote(modeString, portName, refused));
         }
     } else {
-        trace.linkNote("serial settings \"" + shown(modeString) +
-                       "\" not understood; the port keeps its current settings");
+        trace.linkNote(serialModeNotUnderstoodNote(modeString));
     }
     port->clearError();
     // Bytes the driver kept from before the open are stale.
@@ -243,7 +220,7 @@ bool QtSerialTransport::closeOnFatalError() {
     if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError) {
         // Qt 6.4 keeps reporting read errors on a hung-up port without end;
         // the line is gone, so the port is closed on the first one.
-        lossNote_ = "serial port error or hang-up: " + port_->errorString().toStdString();
+        lossNote_ = serialLossNote(port_->errorString().toStdString());
         close();
         return true;
     }

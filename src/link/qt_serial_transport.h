@@ -5,6 +5,7 @@
 #include <string>
 
 #include "link/serial_mode.h"
+#include "link/serial_notes.h"
 #include "link/transport.h"
 
 class QSerialPort;
@@ -55,13 +56,6 @@ class QtSerialTransport final : public Transport {
 // readable and writable for them): on Debian, ports belong to the dialout
 // group.
 std::string serialPermissionNote(const std::string& portName);
-
-// The note for a port the platform refused although its device file is
-// accessible: another program holds it (or its lock file).
-std::string serialInUseNote(const std::string& portName);
-
-// The note for a port name the system does not know.
-std::string serialMissingNote(const std::string& portName);
 
 // Applies the fields of mode that are set. Returns the names of the settings
 // the port refused ("parity", "stop bits", ...), empty when it took them all.

@@ -1,7 +1,7 @@
 #include "link/qt_transport_factory.h"
 
-#include "link/qt_serial_transport.h"
 #include "link/qt_tcp_transport.h"
+#include "link/serial_backend.h"
 
 namespace flashmere {
 
@@ -9,7 +9,7 @@ std::unique_ptr<Transport> QtTransportFactory::openSerial(const std::string& por
                                                           const std::string& modeString,
                                                           TraceSink& trace) {
     lastOpenFailure_.clear();
-    return QtSerialTransport::open(portName, modeString, trace, &lastOpenFailure_);
+    return openSerialPort(portName, modeString, trace, &lastOpenFailure_);
 }
 
 std::unique_ptr<Transport> QtTransportFactory::openTcp(const std::string& host, std::uint16_t port,

@@ -6,7 +6,8 @@
 
 namespace flashmere {
 
-// Opens serial ports through QSerialPort and TCP links through QTcpSocket.
+// Opens serial ports through the platform's serial backend
+// (link/serial_backend.h) and TCP links through QTcpSocket.
 // The transports it returns belong to the calling thread, which must have a
 // Qt event dispatcher (a QThread, or the main thread once the application
 // object exists); they only use blocking waits, no event loop has to run.

@@ -6,8 +6,6 @@
 // Header-only (no moc): the window's main() includes it for the
 // --measure-liveness and --auto-upgrade options.
 
-#include <sys/resource.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "shell/process_cpu_time.h"
 #include "shell/tfrmmodule.h"
 
 namespace flashmere {
@@ -85,18 +84,6 @@ class LivenessProbe {
     int ticks_ = 0;
     bool lastMeasuring_ = false;
 };
-
-// User plus system time of the whole process so far.
-inline qint64 processCpuMs() {
-    rusage usage{};
-    if (getrusage(RUSAGE_SELF, &usage) != 0) {
-        return -1;
-    }
-    const auto ms = [](const timeval& t) {
-        return static_cast<qint64>(t.tv_sec) * 1000 + static_cast<qint64>(t.tv_usec) / 1000;
-    };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
 
 // --measure-liveness FILE and --auto-upgrade: the probe runs from the moment
 // the window shows; the largest gap during the first upgrade run is written

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -68,14 +69,26 @@ bool asksForHelpOrVersion(int argc, char** argv) {
 }
 
 // Prints the help or the version text and exits 0, with no display needed:
-// only a core application object exists.
+// only a core application object exists. Printed here rather than by the
+// parser, which on Windows shows them in a message box instead of on
+// standard output.
 [[noreturn]] void printHelpOrVersion(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const WindowOptions options;
     options.addTo(parser);
+    if (parser.parse(QCoreApplication::arguments()) && !parser.isSet("help-all")) {
+        if (parser.isSet("version")) {
+            std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                        qPrintable(QCoreApplication::applicationVersion()));
+        } else {
+            std::fputs(qPrintable(parser.helpText()), stdout);
+        }
+        std::exit(0);
+    }
+    // A usage error or --help-all (with Qt's own options): the parser's way.
     parser.process(app);
-    parser.showHelp(0);  // reached only for an argument process() did not act on
+    parser.showHelp(0);
 }
 
 // What the command line asks of this session, its values checked.

@@ -80,7 +80,7 @@ ShellHooks defaultShellHooks() {
         box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     };
-    hooks.tone = std::make_shared<QtTonePlayer>();
+    hooks.tone = makeSystemTonePlayer();
     hooks.portList = [] { return fillPortList(); };
     hooks.runDevice = defaultDeviceRun();
     hooks.chooseReadBackFolder = [](QWidget* parent, const QString& startFolder) {
@@ -1049,12 +1049,13 @@ void TfrmModule::Button6Click() {
     settings_.storeReadBackFolder();
 
     setWindowBusy(true, false);
-    runner_->readBack(storedOptions(), image_.modelCode, QFile::encodeName(folder).toStdString(),
+    // The core takes every path as UTF-8 text (firmware/file_path.h), and
+    // its messages quote them so.
+    runner_->readBack(storedOptions(), image_.modelCode, folder.toStdString(),
                       [this, folder](const ReadBackResult& result) {
                           setWindowBusy(false);
                           if (result.outcome == ServiceOutcome::FileError) {
-                              reportReadBackFailure(folder,
-                                                    QString::fromLocal8Bit(result.error.c_str()));
+                              reportReadBackFailure(folder, QString::fromStdString(result.error));
                           }
                           emit serviceFinished(6);
                       });

@@ -1,10 +1,5 @@
 #include "shell/tone.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QBuffer>
-#include <QMediaDevices>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -12,7 +7,6 @@
 
 namespace flashmere {
 namespace {
-constexpr int kSampleRate = 22050;
 constexpr double kAmplitude = 0.4 * 32767.0;
 constexpr int kFadeMs = 5;
 }  // namespace
@@ -40,54 +34,6 @@ QByteArray sineSamples(int frequencyHz, int durationMs, int sampleRate) {
         bytes[2 * i + 1] = static_cast<char>(u >> 8);
     }
     return bytes;
-}
-
-QtTonePlayer::QtTonePlayer(QObject* parent) : QObject(parent) {}
-
-QtTonePlayer::~QtTonePlayer() {
-    stopCurrent();
-}
-
-void QtTonePlayer::stopCurrent() {
-    if (sink_ != nullptr) {
-        sink_->disconnect(this);
-        sink_->stop();
-        sink_->deleteLater();
-        sink_ = nullptr;
-    }
-    if (buffer_ != nullptr) {
-        buffer_->deleteLater();
-        buffer_ = nullptr;
-    }
-}
-
-void QtTonePlayer::play(int frequencyHz, int durationMs) {
-    stopCurrent();
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull()) {
-        return;
-    }
-    QAudioFormat format;
-    format.setSampleRate(kSampleRate);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-    if (!device.isFormatSupported(format)) {
-        return;
-    }
-    buffer_ = new QBuffer(this);
-    buffer_->setData(sineSamples(frequencyHz, durationMs, kSampleRate));
-    buffer_->open(QIODevice::ReadOnly);
-    sink_ = new QAudioSink(device, format, this);
-    QAudioSink* sink = sink_;
-    connect(sink_, &QAudioSink::stateChanged, this, [this, sink](QAudio::State state) {
-        if (sink == sink_ && (state == QAudio::IdleState || state == QAudio::StoppedState)) {
-            stopCurrent();
-        }
-    });
-    sink_->start(buffer_);
-    if (sink_ != nullptr && sink_->error() != QAudio::NoError) {
-        stopCurrent();
-    }
 }
 
 }  // namespace flashmere

@@ -1,10 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QObject>
-
-class QAudioSink;
-class QBuffer;
+#include <memory>
 
 namespace flashmere {
 
@@ -21,25 +18,18 @@ class SilentTonePlayer final : public TonePlayer {
     void play(int, int) override {}
 };
 
+// The sample rate every player uses for sineSamples.
+constexpr int kToneSampleRate = 22050;
+
 // 16-bit signed little-endian mono samples of a sine, with a short fade in
 // and out against clicks. Frequency and duration are clamped to what a
 // speaker and an operator can use (20..20000 Hz, 0..5000 ms).
 QByteArray sineSamples(int frequencyHz, int durationMs, int sampleRate);
 
-// Plays through the default audio output with QAudioSink. Checks the device
-// before creating a sink and the sink's error right after starting it, so a
-// machine without sound stays silent at once.
-class QtTonePlayer final : public QObject, public TonePlayer {
-    Q_OBJECT
-  public:
-    explicit QtTonePlayer(QObject* parent = nullptr);
-    ~QtTonePlayer() override;
-    void play(int frequencyHz, int durationMs) override;
-
-  private:
-    void stopCurrent();
-    QAudioSink* sink_ = nullptr;
-    QBuffer* buffer_ = nullptr;
-};
+// The player of this system's default sound output: Qt Multimedia on Linux
+// (tone_qt.cpp), the Windows wave API on Windows (tone_winmm.cpp). Each
+// checks for a device first, so a machine without sound stays silent at
+// once, and none waits for a tone to end.
+std::unique_ptr<TonePlayer> makeSystemTonePlayer();
 
 }  // namespace flashmere

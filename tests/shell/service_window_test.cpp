@@ -31,6 +31,7 @@
 #include "frontend/app_settings.h"
 #include "link/virtual_clock.h"
 #include "shell/tfrmmodule.h"
+#include "tests/support/combined_qtest.h"
 
 using namespace flashmere;
 
@@ -525,9 +526,10 @@ void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
     open();
     w<QScrollBar>("sbID")->setValue(3);
     storeSimulatedLink();
-    nextFile = firmware("FW.TVB", 0x8401, 2);
+    // Names beyond ASCII, which Windows' narrow file calls would garble.
+    nextFile = firmware(QString::fromUtf8("FW-\u00e9.TVB"), 0x8401, 2);
     window->btnSelectClick();
-    const QString out = dir->filePath("out");
+    const QString out = dir->filePath(QString::fromUtf8("out \u56fa\u4ef6 \u00fc"));
     QVERIFY(QDir().mkpath(out));
     nextFolders << out;
 
@@ -604,7 +606,9 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
         window->Button6Click();
         QVERIFY(!window->deviceOperationRunning());
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages[0].contains("cannot be written into " + folder), qPrintable(messages[0]));
+        // The folder as the system writes it (backslashes on Windows).
+        QVERIFY2(messages[0].contains("cannot be written into " + QDir::toNativeSeparators(folder)),
+                 qPrintable(messages[0]));
     }
     QCOMPARE(countEvents(*device, SimEventType::LinkOpened), std::size_t{0});
     QCOMPARE(text("pnMsg"), shown);
@@ -612,7 +616,11 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
 
     // A folder that disappears while the pages are read (before the tenth
     // page is asked for): the files cannot be completed, the failure is
-    // shown and nothing is left behind.
+    // shown and nothing is left behind. Windows refuses to remove a folder
+    // whose files are open: there it cannot disappear.
+    if (QSysInfo::productType() == QLatin1String("windows")) {
+        QSKIP("Windows keeps a folder with open files from being removed");
+    }
     const QString out = dir->filePath("gone");
     QVERIFY(QDir().mkpath(out));
     nextFolders << out;
@@ -638,5 +646,5 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
     QCOMPARE(lastRequest(*device).command, std::uint16_t{0x603A});
 }
 
-QTEST_MAIN(ServiceWindowTest)
+FLASHMERE_QTEST_MAIN(ServiceWindowTest)
 #include "service_window_test.moc"

@@ -1,9 +1,19 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "terminal_size.h"
+#include "terminal.h"
 
 namespace flashmere::cli {
+
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+void prepareStandardStreams() {}
+
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
 
 TerminalSize terminalSize() {
     TerminalSize size;
