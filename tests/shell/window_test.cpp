@@ -1108,7 +1108,7 @@ void WindowTest::damagedSettingsSetAsideAndToldOnce() {
     open();
     const auto notices = [this] { return rec.messages.filter("could not be read"); };
     QTRY_COMPARE(notices().size(), 1);
-    QVERIFY(notices()[0].contains(storePath()));
+    QVERIFY(notices()[0].contains(QDir::toNativeSeparators(storePath())));
     QVERIFY(notices()[0].contains("settings.json.damaged-"));
     window->mnuTraditionalClick();
     QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("ChineseBIG5"));
