@@ -21,8 +21,8 @@ class FloorPanel final : public OperatorPanel {
 
     OperatorOptions captureOptions() override { return options_; }
     void storeLinkSettings(std::uint8_t, const LinkSettings&) override {}
-    void setPnMsg(MessageRow row) override { marks_.push_back({row, clock_.nowMs()}); }
-    void setPnMsgReason(const std::string&) override {}
+    void showMessage(MessageRow row) override { marks_.push_back({row, clock_.nowMs()}); }
+    void showMessageReason(const std::string&) override {}
     void setLamp(LampColour) override {}
     void setBusyIndicator(bool) override {}
     void setProgramRange(int) override {}
@@ -30,16 +30,16 @@ class FloorPanel final : public OperatorPanel {
     void setVerifyRange(int) override {}
     void setVerifyPosition(int) override {}
     void setErrorCounter(ErrorCounter, int) override {}
-    void setEdtPage(const std::string&) override {}
-    void setEdtPage1(const std::string&) override {}
-    void setDevicePanel(DevicePanel, const std::string&) override {}
-    void setSbID(int position) override { options_.deviceId = position; }
+    void setLineTrace(const std::string&) override {}
+    void setPageTrace(const std::string&) override {}
+    void showDeviceField(DeviceField, const std::string&) override {}
+    void showDeviceId(int position) override { options_.deviceId = position; }
     void tone(int, int) override {}
     void showRebootWait(int) override {}
     void updateRebootWait(const std::string&, int, int) override {}
     void closeRebootWait() override {}
-    void setEdtTX(const std::string&) override {}
-    void setEdtRX(const std::string&) override {}
+    void setSentTrace(const std::string&) override {}
+    void setReceivedTrace(const std::string&) override {}
     void linkNote(const std::string&) override {}
 
   private:

@@ -101,8 +101,8 @@ int runScanCommand(const ScanArgs& args) {
     DeviceProbe probe(transports, systemClock(), trace, resolved->options, args.timeoutMs);
     if (!probe.open()) {
         // As an upgrade says it: the message, then what to check.
-        trace.setPnMsg(MessageRow::msgOpenPortError);
-        trace.setPnMsgReason(probe.openFailure());
+        trace.showMessage(MessageRow::msgOpenPortError);
+        trace.showMessageReason(probe.openFailure());
         return exitCodeFor(MessageRow::msgOpenPortError);
     }
     std::vector<ProbeAnswer> found;

@@ -121,7 +121,7 @@ int runQueryCommand(const ServiceArgs& args) {
         [&](ServiceContext& context, const ConsolePanel& panel, const ConsolePanel::Style& style) {
             const QueryResult result = runDeviceQuery(context, query);
             if (!result.failure.empty()) {
-                context.panel.setPnMsgReason(result.failure);
+                context.panel.showMessageReason(result.failure);
             }
             if (!result.linkOpened) {
                 return report(panel, style, 10, "cannot open the link to the device");

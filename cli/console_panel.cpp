@@ -12,19 +12,19 @@
 namespace flashmere::cli {
 namespace {
 
-const char* panelName(DevicePanel panel) {
+const char* panelName(DeviceField panel) {
     switch (panel) {
-        case DevicePanel::pnDeviceModel:
+        case DeviceField::Model:
             return "model";
-        case DevicePanel::pnDevicelName:
+        case DeviceField::Name:
             return "name";
-        case DevicePanel::pnDeviceVER:
+        case DeviceField::FirmwareVersion:
             return "version";
-        case DevicePanel::pnDeviceISP:
+        case DeviceField::LoaderVersion:
             return "isp";
-        case DevicePanel::pnDeviceID:
+        case DeviceField::Id:
             return "id";
-        case DevicePanel::pnDeviceSN:
+        case DeviceField::SerialNumber:
             return "serial";
     }
     return "?";
@@ -32,11 +32,11 @@ const char* panelName(DevicePanel panel) {
 
 const char* counterName(ErrorCounter counter) {
     switch (counter) {
-        case ErrorCounter::edErrrE:
+        case ErrorCounter::Erase:
             return "erase";
-        case ErrorCounter::edErrrP:
+        case ErrorCounter::Program:
             return "program";
-        case ErrorCounter::edErrrV:
+        case ErrorCounter::Verify:
             return "verify";
     }
     return "?";
@@ -204,7 +204,7 @@ void ConsolePanel::nameBars(std::string program, std::string verify) {
     verify_.name = std::move(verify);
 }
 
-void ConsolePanel::setPnMsg(MessageRow row) {
+void ConsolePanel::showMessage(MessageRow row) {
     reason_.clear();
     const bool stage = stageRow_ == row;
     const std::string& text = stage ? stageText_ : textOf(row, style_.languageIndex);
@@ -223,7 +223,7 @@ void ConsolePanel::setPnMsg(MessageRow row) {
     std::fflush(out_);
 }
 
-void ConsolePanel::setPnMsgReason(const std::string& reason) {
+void ConsolePanel::showMessageReason(const std::string& reason) {
     reason_ = reason;
     if (style_.json) {
         jsonEvent("\"event\":\"reason\",\"text\":" + jsonString(reason));
@@ -302,7 +302,7 @@ void ConsolePanel::setErrorCounter(ErrorCounter counter, int value) {
     }
 }
 
-void ConsolePanel::setDevicePanel(DevicePanel panel, const std::string& text) {
+void ConsolePanel::showDeviceField(DeviceField panel, const std::string& text) {
     if (style_.json) {
         jsonEvent(std::string("\"event\":\"device\",\"field\":\"") + panelName(panel) +
                   "\",\"text\":" + jsonString(text));
@@ -312,7 +312,7 @@ void ConsolePanel::setDevicePanel(DevicePanel panel, const std::string& text) {
     }
 }
 
-void ConsolePanel::setSbID(int position) {
+void ConsolePanel::showDeviceId(int position) {
     options_.deviceId = position;
     if (style_.json) {
         jsonEvent("\"event\":\"id\",\"value\":" + std::to_string(position));

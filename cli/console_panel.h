@@ -10,7 +10,7 @@
 
 namespace flashmere::cli {
 
-// The operator panel of the command line: every pnMsg text as a line in the
+// The operator panel of the command line: every message as a line in the
 // chosen language, progress bars and the reboot countdown redrawn in place
 // on a terminal (plain lines otherwise), or one JSON object per event.
 class ConsolePanel final : public OperatorPanel {
@@ -31,8 +31,8 @@ class ConsolePanel final : public OperatorPanel {
     OperatorOptions captureOptions() override { return options_; }
     void storeLinkSettings(std::uint8_t, const LinkSettings&) override {}
 
-    void setPnMsg(MessageRow row) override;
-    void setPnMsgReason(const std::string& reason) override;
+    void showMessage(MessageRow row) override;
+    void showMessageReason(const std::string& reason) override;
     void setLamp(LampColour colour) override;
     void setBusyIndicator(bool on) override;
     void setProgramRange(int maximum) override { bar(program_, -1, maximum); }
@@ -40,10 +40,10 @@ class ConsolePanel final : public OperatorPanel {
     void setVerifyRange(int maximum) override { bar(verify_, -1, maximum); }
     void setVerifyPosition(int position) override { bar(verify_, position, -1); }
     void setErrorCounter(ErrorCounter counter, int value) override;
-    void setEdtPage(const std::string&) override {}
-    void setEdtPage1(const std::string&) override {}
-    void setDevicePanel(DevicePanel panel, const std::string& text) override;
-    void setSbID(int position) override;
+    void setLineTrace(const std::string&) override {}
+    void setPageTrace(const std::string&) override {}
+    void showDeviceField(DeviceField panel, const std::string& text) override;
+    void showDeviceId(int position) override;
     void tone(int frequencyHz, int durationMs) override;
     void showRebootWait(int rebootSeconds) override;
     void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override;
@@ -55,8 +55,8 @@ class ConsolePanel final : public OperatorPanel {
 
     // The window's TX and RX boxes show a part of the traffic; the console
     // traces all of it, from the wire.
-    void setEdtTX(const std::string&) override {}
-    void setEdtRX(const std::string&) override {}
+    void setSentTrace(const std::string&) override {}
+    void setReceivedTrace(const std::string&) override {}
     void wireSent(std::span<const std::uint8_t> frame) override;
     void wireReceived(std::span<const std::uint8_t> bytes, const std::string& ending) override;
     void linkNote(const std::string& text) override;

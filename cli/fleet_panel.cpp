@@ -52,16 +52,16 @@ FleetDeviceView FleetPanel::view() const {
     return view_;
 }
 
-void FleetPanel::setPnMsg(MessageRow row) {
+void FleetPanel::showMessage(MessageRow row) {
     {
         std::lock_guard lock(mutex_);
         view_.stage = textOf(row, languageIndex_);
         view_.reason.clear();
     }
-    forward([&](ConsolePanel& p) { p.setPnMsg(row); });
+    forward([&](ConsolePanel& p) { p.showMessage(row); });
 }
 
-void FleetPanel::setPnMsgReason(const std::string& reason) {
+void FleetPanel::showMessageReason(const std::string& reason) {
     {
         std::lock_guard lock(mutex_);
         view_.reason = reason;
@@ -69,7 +69,7 @@ void FleetPanel::setPnMsgReason(const std::string& reason) {
     // The console panel's plain form puts reasons on stderr; the row's log
     // keeps its own, and the fleet prints reasons once a device is done.
     if (json_) {
-        json_->setPnMsgReason(reason);
+        json_->showMessageReason(reason);
     }
     if (logFile_ != nullptr) {
         std::fprintf(logFile_, "reason: %s\n", reason.c_str());
@@ -129,23 +129,23 @@ void FleetPanel::setErrorCounter(ErrorCounter counter, int value) {
     forward([&](ConsolePanel& p) { p.setErrorCounter(counter, value); });
 }
 
-void FleetPanel::setDevicePanel(DevicePanel panel, const std::string& text) {
+void FleetPanel::showDeviceField(DeviceField panel, const std::string& text) {
     {
         std::lock_guard lock(mutex_);
-        if (panel == DevicePanel::pnDeviceModel) {
+        if (panel == DeviceField::Model) {
             view_.model = text;
-        } else if (panel == DevicePanel::pnDeviceVER) {
+        } else if (panel == DeviceField::FirmwareVersion) {
             view_.version = text;
-        } else if (panel == DevicePanel::pnDeviceSN) {
+        } else if (panel == DeviceField::SerialNumber) {
             view_.serial = text;
         }
     }
-    forward([&](ConsolePanel& p) { p.setDevicePanel(panel, text); });
+    forward([&](ConsolePanel& p) { p.showDeviceField(panel, text); });
 }
 
-void FleetPanel::setSbID(int position) {
+void FleetPanel::showDeviceId(int position) {
     options_.deviceId = position;
-    forward([&](ConsolePanel& p) { p.setSbID(position); });
+    forward([&](ConsolePanel& p) { p.showDeviceId(position); });
 }
 
 void FleetPanel::tone(int frequencyHz, int durationMs) {
@@ -170,9 +170,9 @@ void FleetPanel::closeRebootWait() {
     forward([&](ConsolePanel& p) { p.closeRebootWait(); });
 }
 
-void FleetPanel::setEdtTX(const std::string& text) {
+void FleetPanel::setSentTrace(const std::string& text) {
     if (log_) {
-        log_->setEdtTX(text);
+        log_->setSentTrace(text);
     }
 }
 
@@ -189,9 +189,9 @@ void FleetPanel::wireReceived(std::span<const std::uint8_t> bytes, const std::st
     }
 }
 
-void FleetPanel::setEdtRX(const std::string& text) {
+void FleetPanel::setReceivedTrace(const std::string& text) {
     if (log_) {
-        log_->setEdtRX(text);
+        log_->setReceivedTrace(text);
     }
 }
 

@@ -41,8 +41,8 @@ class FleetPanel final : public OperatorPanel {
 
     OperatorOptions captureOptions() override { return options_; }
     void storeLinkSettings(std::uint8_t, const LinkSettings&) override {}
-    void setPnMsg(MessageRow row) override;
-    void setPnMsgReason(const std::string& reason) override;
+    void showMessage(MessageRow row) override;
+    void showMessageReason(const std::string& reason) override;
     void setLamp(LampColour colour) override;
     void setBusyIndicator(bool on) override;
     void setProgramRange(int maximum) override;
@@ -50,16 +50,16 @@ class FleetPanel final : public OperatorPanel {
     void setVerifyRange(int maximum) override;
     void setVerifyPosition(int position) override;
     void setErrorCounter(ErrorCounter counter, int value) override;
-    void setEdtPage(const std::string&) override {}
-    void setEdtPage1(const std::string&) override {}
-    void setDevicePanel(DevicePanel panel, const std::string& text) override;
-    void setSbID(int position) override;
+    void setLineTrace(const std::string&) override {}
+    void setPageTrace(const std::string&) override {}
+    void showDeviceField(DeviceField panel, const std::string& text) override;
+    void showDeviceId(int position) override;
     void tone(int frequencyHz, int durationMs) override;
     void showRebootWait(int rebootSeconds) override;
     void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override;
     void closeRebootWait() override;
-    void setEdtTX(const std::string& text) override;
-    void setEdtRX(const std::string& text) override;
+    void setSentTrace(const std::string& text) override;
+    void setReceivedTrace(const std::string& text) override;
     void wireSent(std::span<const std::uint8_t> frame) override;
     void wireReceived(std::span<const std::uint8_t> bytes, const std::string& ending) override;
     void linkNote(const std::string& text) override;

@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(ok == (result == CollectResult::Accepted));
     FUZZ_CHECK(sameFrame(link.reply, *direct));
     if (ok && link.isNet()) {
-        // The payload shown in edtRX: three characters a byte.
+        // The payload shown in the received trace: three characters a byte.
         FUZZ_CHECK(trace.rx == 3U * link.reply.payloadLength);
     }
     link.closeLink();

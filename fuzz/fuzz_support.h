@@ -171,8 +171,8 @@ class PieceTransportFactory final : public TransportFactory {
 // A trace sink that keeps only sizes (the texts are built and dropped).
 class CountingTraceSink final : public TraceSink {
   public:
-    void setEdtTX(const std::string& text) override { tx += text.size(); }
-    void setEdtRX(const std::string& text) override { rx += text.size(); }
+    void setSentTrace(const std::string& text) override { tx += text.size(); }
+    void setReceivedTrace(const std::string& text) override { rx += text.size(); }
     void linkNote(const std::string& text) override { notes += text.size(); }
     std::size_t tx = 0;
     std::size_t rx = 0;

@@ -18,19 +18,19 @@ DeviceSession::DeviceSession(OperatorPanel& panelIn, LinkChannel& linkIn, Clock&
 
 void DeviceSession::moveDeviceAddress(std::uint16_t address) {
     deviceAddress_ = address;
-    panel.setSbID(address);
+    panel.showDeviceId(address);
 }
 
 void DeviceSession::show(MessageRow row) {
     lastMessage_ = row;
     lastReason_.clear();
-    panel.setPnMsg(row);
+    panel.showMessage(row);
 }
 
 void DeviceSession::show(MessageRow row, const std::string& reason) {
     show(row);
     lastReason_ = reason;
-    panel.setPnMsgReason(reason);
+    panel.showMessageReason(reason);
 }
 
 void DeviceSession::setCounter(ErrorCounter which, int value) {

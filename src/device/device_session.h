@@ -57,7 +57,7 @@ class DeviceSession {
         }
     }
 
-    // The three error counters (edErrrE, edErrrP, edErrrV).
+    // The three error counters (failed erase, program and verify attempts).
     int counter(ErrorCounter which) const { return counters_[static_cast<int>(which)]; }
     void setCounter(ErrorCounter which, int value);
     void bumpErrorCounter(ErrorCounter which) { setCounter(which, counter(which) + 1); }

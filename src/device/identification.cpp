@@ -33,8 +33,8 @@ std::string upper(std::string text) {
     return text;
 }
 
-void fillPanel(DeviceSession& s, DevicePanel panel, const std::string& text) {
-    s.panel.setDevicePanel(panel, text);
+void fillPanel(DeviceSession& s, DeviceField panel, const std::string& text) {
+    s.panel.showDeviceField(panel, text);
 }
 
 // A connected link on which no byte came back: the device may speak the
@@ -104,7 +104,7 @@ bool succeed(DeviceSession& s) {
     if (!loadNote.empty()) {
         // Blank bytes past the page limit were left out: said beside the
         // message, the run goes on.
-        s.panel.setPnMsgReason(loadNote);
+        s.panel.showMessageReason(loadNote);
     }
     s.panel.tone(1000, 300);
     return true;
@@ -127,13 +127,13 @@ bool identifyTextFamily(DeviceSession& s) {
     const ReplyFrame& reply = s.link.reply;
     if (s.exchangeText(addressPrefix(s.deviceAddress()) + "AS1") && reply.payloadLength == 28 &&
         replyText(reply, 0, 4) == hexWord(model)) {
-        fillPanel(s, DevicePanel::pnDeviceModel, replyText(reply, 0, 4));
-        fillPanel(s, DevicePanel::pnDevicelName, replyText(reply, 12, 12));
-        fillPanel(s, DevicePanel::pnDeviceVER, replyText(reply, 24, 4));
-        fillPanel(s, DevicePanel::pnDeviceISP, "");
-        fillPanel(s, DevicePanel::pnDeviceID, fourDigits(reply.address));
+        fillPanel(s, DeviceField::Model, replyText(reply, 0, 4));
+        fillPanel(s, DeviceField::Name, replyText(reply, 12, 12));
+        fillPanel(s, DeviceField::FirmwareVersion, replyText(reply, 24, 4));
+        fillPanel(s, DeviceField::LoaderVersion, "");
+        fillPanel(s, DeviceField::Id, fourDigits(reply.address));
         s.moveDeviceAddress(reply.address);
-        fillPanel(s, DevicePanel::pnDeviceSN, replyText(reply, 4, 8));
+        fillPanel(s, DeviceField::SerialNumber, replyText(reply, 4, 8));
         return succeed(s);
     }
     return fail(s, MessageRow::msgConnectError);
@@ -335,17 +335,17 @@ bool readLoaderReport(DeviceSession& s, DeviceReport& report) {
     if (ispWord == 0) {
         return false;
     }
-    fillPanel(s, DevicePanel::pnDeviceModel, report.modelText);
-    fillPanel(s, DevicePanel::pnDevicelName, name);
-    fillPanel(s, DevicePanel::pnDeviceVER, report.verText);
-    fillPanel(s, DevicePanel::pnDeviceISP, report.ispText);
+    fillPanel(s, DeviceField::Model, report.modelText);
+    fillPanel(s, DeviceField::Name, name);
+    fillPanel(s, DeviceField::FirmwareVersion, report.verText);
+    fillPanel(s, DeviceField::LoaderVersion, report.ispText);
     s.pause(100);
     if (!s.exchange(kHelloCommand) || reply.payloadLength != 8) {
         return false;
     }
     const std::uint32_t serial = (std::uint32_t{replyWord(reply, 2)} << 16) | replyWord(reply, 4);
-    fillPanel(s, DevicePanel::pnDeviceID, fourDigits(replyWord(reply, 6)));
-    fillPanel(s, DevicePanel::pnDeviceSN, hex8(serial));
+    fillPanel(s, DeviceField::Id, fourDigits(replyWord(reply, 6)));
+    fillPanel(s, DeviceField::SerialNumber, hex8(serial));
     return true;
 }
 

@@ -65,12 +65,12 @@ struct ProgramProfile {
     int pauseBeforeEraseMs = 10;
     int extraPauseAfterEraseMs = 0;  // after the 50 ms that follow every answered erase
     int pauseAfterPageMs = 0;
-    bool tracePages = false;  // show each page's data in edtPage1
+    bool tracePages = false;  // show each page's data in the page trace
 };
 
 // How verification paces a page's read attempts and its progress.
 enum class VerifyStyle {
-    Patient,   // many attempts, each after a pause; the edtPage trace emptied per page
+    Patient,   // many attempts, each after a pause; the line trace emptied per page
     Quick,     // no pause before a page
     Standard,  // progress shows the failing page too
 };

@@ -16,15 +16,15 @@ OperatorOptions RunRecorder::captureOptions() {
     return options;
 }
 
-void RunRecorder::setPnMsg(MessageRow row) {
+void RunRecorder::showMessage(MessageRow row) {
     message_ = row;
     reason_.clear();
-    inner_.setPnMsg(row);
+    inner_.showMessage(row);
 }
 
-void RunRecorder::setPnMsgReason(const std::string& reason) {
+void RunRecorder::showMessageReason(const std::string& reason) {
     reason_ = reason;
-    inner_.setPnMsgReason(reason);
+    inner_.showMessageReason(reason);
 }
 
 void RunRecorder::setErrorCounter(ErrorCounter counter, int value) {
@@ -35,12 +35,12 @@ void RunRecorder::setErrorCounter(ErrorCounter counter, int value) {
     inner_.setErrorCounter(counter, value);
 }
 
-void RunRecorder::setDevicePanel(DevicePanel panel, const std::string& text) {
+void RunRecorder::showDeviceField(DeviceField panel, const std::string& text) {
     const auto index = static_cast<std::size_t>(panel);
     if (index < panels_.size()) {
         panels_[index] = text;
     }
-    inner_.setDevicePanel(panel, text);
+    inner_.showDeviceField(panel, text);
 }
 
 RecordedRun::RecordedRun(OperatorPanel& panel, RunHistory history, QString frontEnd,
@@ -70,10 +70,10 @@ RunRecord RecordedRun::record(const FirmwareImage* image, int exitCode) const {
         r.mode = net ? QString() : textFromBytes(options->link.comBaudRate);
         r.id = options->deviceId;
     }
-    r.deviceModel = textFromBytes(recorder_.devicePanel(DevicePanel::pnDeviceModel));
-    r.deviceName = textFromBytes(recorder_.devicePanel(DevicePanel::pnDevicelName));
-    r.deviceVersion = textFromBytes(recorder_.devicePanel(DevicePanel::pnDeviceVER));
-    r.deviceSerial = textFromBytes(recorder_.devicePanel(DevicePanel::pnDeviceSN));
+    r.deviceModel = textFromBytes(recorder_.devicePanel(DeviceField::Model));
+    r.deviceName = textFromBytes(recorder_.devicePanel(DeviceField::Name));
+    r.deviceVersion = textFromBytes(recorder_.devicePanel(DeviceField::FirmwareVersion));
+    r.deviceSerial = textFromBytes(recorder_.devicePanel(DeviceField::SerialNumber));
     if (image != nullptr && !image->firmwarePath.empty()) {
         // Absolute, so the record still names the file from another folder.
         std::error_code error;
@@ -89,9 +89,9 @@ RunRecord RecordedRun::record(const FirmwareImage* image, int exitCode) const {
     }
     r.exit = exitCode;
     r.reason = textFromBytes(recorder_.reason());
-    r.counters[0] = recorder_.counter(ErrorCounter::edErrrE);
-    r.counters[1] = recorder_.counter(ErrorCounter::edErrrP);
-    r.counters[2] = recorder_.counter(ErrorCounter::edErrrV);
+    r.counters[0] = recorder_.counter(ErrorCounter::Erase);
+    r.counters[1] = recorder_.counter(ErrorCounter::Program);
+    r.counters[2] = recorder_.counter(ErrorCounter::Verify);
     r.seconds = static_cast<double>(elapsed_.elapsed()) / 1000.0;
     return r;
 }

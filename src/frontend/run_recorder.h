@@ -28,7 +28,7 @@ class RunRecorder final : public OperatorPanel {
     void noteOptions(const OperatorOptions& options) { options_ = options; }
 
     const std::optional<OperatorOptions>& options() const { return options_; }
-    const std::string& devicePanel(DevicePanel panel) const {
+    const std::string& devicePanel(DeviceField panel) const {
         return panels_[static_cast<std::size_t>(panel)];
     }
     const std::optional<MessageRow>& lastMessage() const { return message_; }
@@ -39,8 +39,8 @@ class RunRecorder final : public OperatorPanel {
     void storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) override {
         inner_.storeLinkSettings(linkKind, link);
     }
-    void setPnMsg(MessageRow row) override;
-    void setPnMsgReason(const std::string& reason) override;
+    void showMessage(MessageRow row) override;
+    void showMessageReason(const std::string& reason) override;
     void setLamp(LampColour colour) override { inner_.setLamp(colour); }
     void setBusyIndicator(bool on) override { inner_.setBusyIndicator(on); }
     void setProgramRange(int maximum) override { inner_.setProgramRange(maximum); }
@@ -48,10 +48,10 @@ class RunRecorder final : public OperatorPanel {
     void setVerifyRange(int maximum) override { inner_.setVerifyRange(maximum); }
     void setVerifyPosition(int position) override { inner_.setVerifyPosition(position); }
     void setErrorCounter(ErrorCounter counter, int value) override;
-    void setEdtPage(const std::string& text) override { inner_.setEdtPage(text); }
-    void setEdtPage1(const std::string& text) override { inner_.setEdtPage1(text); }
-    void setDevicePanel(DevicePanel panel, const std::string& text) override;
-    void setSbID(int position) override { inner_.setSbID(position); }
+    void setLineTrace(const std::string& text) override { inner_.setLineTrace(text); }
+    void setPageTrace(const std::string& text) override { inner_.setPageTrace(text); }
+    void showDeviceField(DeviceField panel, const std::string& text) override;
+    void showDeviceId(int position) override { inner_.showDeviceId(position); }
     void tone(int frequencyHz, int durationMs) override { inner_.tone(frequencyHz, durationMs); }
     void showRebootWait(int rebootSeconds) override { inner_.showRebootWait(rebootSeconds); }
     void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override {
@@ -59,8 +59,8 @@ class RunRecorder final : public OperatorPanel {
     }
     void closeRebootWait() override { inner_.closeRebootWait(); }
     bool rebootWaitClosedByOperator() override { return inner_.rebootWaitClosedByOperator(); }
-    void setEdtTX(const std::string& text) override { inner_.setEdtTX(text); }
-    void setEdtRX(const std::string& text) override { inner_.setEdtRX(text); }
+    void setSentTrace(const std::string& text) override { inner_.setSentTrace(text); }
+    void setReceivedTrace(const std::string& text) override { inner_.setReceivedTrace(text); }
     void linkNote(const std::string& text) override { inner_.linkNote(text); }
     void wireSent(std::span<const std::uint8_t> frame) override { inner_.wireSent(frame); }
     void wireReceived(std::span<const std::uint8_t> bytes, const std::string& ending) override {

@@ -246,8 +246,8 @@ void LinkChannel::sendRaw(std::span<const std::uint8_t> frame) {
 bool exchangeBinaryFrame(LinkChannel& link, std::uint16_t address, std::uint16_t command,
                          std::span<const std::uint8_t> payload) {
     const auto request = buildBinaryRequest(address, command, payload, pinFieldFor(link.pinText));
-    link.trace().setEdtTX(hexTrace(request));
-    link.trace().setEdtRX("");
+    link.trace().setSentTrace(hexTrace(request));
+    link.trace().setReceivedTrace("");
     link.reply.clearForExchange();
     BinaryCollector collector(link.reply);
     if (!link.transact(request, collector)) {
@@ -255,7 +255,7 @@ bool exchangeBinaryFrame(LinkChannel& link, std::uint16_t address, std::uint16_t
     }
     if (link.isNet()) {
         const std::size_t shown = std::min<std::size_t>(link.reply.payloadLength, kFrameBufferSize);
-        link.trace().setEdtRX(hexTrace(std::span(link.reply.payload).first(shown)));
+        link.trace().setReceivedTrace(hexTrace(std::span(link.reply.payload).first(shown)));
     }
     return true;
 }

@@ -156,7 +156,7 @@ class LinkChannel {
 
 // A binary request to a device address; true for a complete reply whose CRC
 // is right or not asked for. The reply is in link.reply. Shows the request
-// in edtTX and, over TCP, the reply payload in edtRX.
+// in the sent trace and, over TCP, the reply payload in the received trace.
 bool exchangeBinaryFrame(LinkChannel& link, std::uint16_t address, std::uint16_t command,
                          std::span<const std::uint8_t> payload = {});
 

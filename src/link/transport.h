@@ -47,8 +47,8 @@ class Transport {
 class TraceSink {
   public:
     virtual ~TraceSink() = default;
-    virtual void setEdtTX(const std::string& text) = 0;
-    virtual void setEdtRX(const std::string& text) = 0;
+    virtual void setSentTrace(const std::string& text) = 0;
+    virtual void setReceivedTrace(const std::string& text) = 0;
     // Something the operator should know about the link, e.g. a serial
     // settings string that did not parse.
     virtual void linkNote(const std::string& text) = 0;
@@ -63,8 +63,8 @@ class TraceSink {
 // A TraceSink that drops everything.
 class NullTraceSink final : public TraceSink {
   public:
-    void setEdtTX(const std::string&) override {}
-    void setEdtRX(const std::string&) override {}
+    void setSentTrace(const std::string&) override {}
+    void setReceivedTrace(const std::string&) override {}
     void linkNote(const std::string&) override {}
 };
 

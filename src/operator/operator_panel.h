@@ -10,15 +10,10 @@
 namespace flashmere {
 
 enum class LampColour { Red, Yellow };
-enum class ErrorCounter { edErrrE, edErrrP, edErrrV };
-enum class DevicePanel {
-    pnDeviceModel,
-    pnDevicelName,
-    pnDeviceVER,
-    pnDeviceISP,
-    pnDeviceID,
-    pnDeviceSN
-};
+// Failed attempts of each kind, as the error counters show them.
+enum class ErrorCounter { Erase, Program, Verify };
+// What identification learns about the device, one field each.
+enum class DeviceField { Model, Name, FirmwareVersion, LoaderVersion, Id, SerialNumber };
 
 // What a device operation reads from the window when it starts: the ID, the
 // PIN box, the option boxes and the active link page with its settings.
@@ -33,10 +28,11 @@ struct OperatorOptions {
     LinkSettings link;
 };
 
-// The window as the device operations see it, named after the controls they
-// drive. The window, the command line and the tests each implement it. The
-// engine calls it from its worker thread; an implementation that touches
-// widgets must hand the call over to the window's thread.
+// The window as the device operations see it: each call says what it shows,
+// and the README's glossary names the window's control for each. The window,
+// the command line and the tests each implement it. The engine calls it from
+// its worker thread; an implementation that touches widgets must hand the
+// call over to the window's thread.
 class OperatorPanel : public TraceSink {
   public:
     // Snapshot of the inputs (captureLinkSettings included).
@@ -44,11 +40,11 @@ class OperatorPanel : public TraceSink {
     // Keeps the link settings that worked (storeLinkSettings).
     virtual void storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) = 0;
 
-    virtual void setPnMsg(MessageRow row) = 0;
+    virtual void showMessage(MessageRow row) = 0;
     // Why the message just shown came about, in words the operator can act
     // on ("page 7 was never acknowledged"). The message keeps its fixed
-    // text; the reason goes beside it. Each setPnMsg clears the reason.
-    virtual void setPnMsgReason(const std::string& reason) = 0;
+    // text; the reason goes beside it. Each showMessage clears the reason.
+    virtual void showMessageReason(const std::string& reason) = 0;
     virtual void setLamp(LampColour colour) = 0;    // shComm fill
     virtual void setBusyIndicator(bool on) = 0;     // shComm blinking
     virtual void setProgramRange(int maximum) = 0;  // pbProgram 0..maximum
@@ -56,10 +52,10 @@ class OperatorPanel : public TraceSink {
     virtual void setVerifyRange(int maximum) = 0;  // pbVerify 0..maximum
     virtual void setVerifyPosition(int position) = 0;
     virtual void setErrorCounter(ErrorCounter counter, int value) = 0;
-    virtual void setEdtPage(const std::string& text) = 0;
-    virtual void setEdtPage1(const std::string& text) = 0;
-    virtual void setDevicePanel(DevicePanel panel, const std::string& text) = 0;
-    virtual void setSbID(int position) = 0;
+    virtual void setLineTrace(const std::string& text) = 0;
+    virtual void setPageTrace(const std::string& text) = 0;
+    virtual void showDeviceField(DeviceField panel, const std::string& text) = 0;
+    virtual void showDeviceId(int position) = 0;
     // Starts a tone; never blocks the run and never fails (no audio device
     // means no sound).
     virtual void tone(int frequencyHz, int durationMs) = 0;

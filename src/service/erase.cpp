@@ -60,7 +60,7 @@ std::optional<std::uint32_t> eraseBlocks(DeviceSession& s, int pageCount, int& b
             const std::uint32_t address = static_cast<std::uint32_t>(i) * 256U;
             const auto head = pageRequestHead(address, AddressForm::Bits16);
             if (!s.exchange(serviceCommands().erase, head)) {
-                s.bumpErrorCounter(ErrorCounter::edErrrE);
+                s.bumpErrorCounter(ErrorCounter::Erase);
                 s.pause(100);
                 if (!s.exchange(serviceCommands().erase, head)) {
                     return address;
@@ -97,7 +97,7 @@ EraseResult eraseDeviceBlocks(ServiceContext& c, FirmwareImage& image) {
         return result;
     }
     DeviceSession& s = run.session;
-    s.adoptCounter(ErrorCounter::edErrrE, c.eraseErrors);
+    s.adoptCounter(ErrorCounter::Erase, c.eraseErrors);
     enterLoader(s);
     s.pause(100);
     if (const auto refused = refuseUnlessServedDevice(s, "the erase")) {

@@ -19,12 +19,12 @@ namespace {
 
 constexpr int kReadAttempts = 10;
 // Each page is asked for up to ten times, 100 ms before every request and
-// after every failure, each failure counted in edErrrV; a lost link ends the
+// after every failure, each failure counted in ErrorCounter::Verify; a lost link ends the
 // attempts.
 constexpr RetryPolicy kPageReadRetries{.attempts = kReadAttempts,
                                        .pauseBeforeMs = 100,
                                        .retryPauseMs = 100,
-                                       .counter = ErrorCounter::edErrrV};
+                                       .counter = ErrorCounter::Verify};
 
 std::string bracketedLength(std::uint16_t length) {
     char text[16];
@@ -69,16 +69,16 @@ struct Listings {
 };
 
 // Asks for one page; true when it was answered. A page that needed more
-// than one attempt counts in edErrrP.
+// than one attempt counts in ErrorCounter::Program.
 bool readPage(DeviceSession& s, int index) {
     const auto head =
         pageRequestHead(static_cast<std::uint32_t>(index) * 256U, AddressForm::Bits24);
     s.pause(5);
-    s.setCounter(ErrorCounter::edErrrV, 0);
+    s.setCounter(ErrorCounter::Verify, 0);
     const bool read = sendWithRetries(s, kPageReadRetries,
                                       [&] { return s.exchange(serviceCommands().read, head); });
-    if (s.counter(ErrorCounter::edErrrV) > 0) {
-        s.bumpErrorCounter(ErrorCounter::edErrrP);
+    if (s.counter(ErrorCounter::Verify) > 0) {
+        s.bumpErrorCounter(ErrorCounter::Program);
     }
     return read;
 }
@@ -93,7 +93,7 @@ std::array<std::uint8_t, 256> listPage(DeviceSession& s, bool read, Listings& li
     std::string lineText;
     for (int j = 0; read && j < 256; ++j) {
         if (!lineText.empty() && j % 16 == 0) {
-            s.panel.setEdtPage(lineText);
+            s.panel.setLineTrace(lineText);
             listings.lines.push_back(lineText);
             lineText.clear();
         }
@@ -102,8 +102,8 @@ std::array<std::uint8_t, 256> listPage(DeviceSession& s, bool read, Listings& li
         lineText += byte;
         pageText += byte;
     }
-    s.panel.setEdtPage1(pageText);
-    s.panel.setEdtPage("");
+    s.panel.setPageTrace(pageText);
+    s.panel.setLineTrace("");
     listings.lines.push_back(lineText);
     listings.pages.push_back(bracketedLength(reply.payloadLength) + pageText);
     return page;
@@ -196,7 +196,7 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
     }
     s.pause(20);
     s.panel.setVerifyRange(kReadBackPageCount);
-    s.setCounter(ErrorCounter::edErrrP, 0);
+    s.setCounter(ErrorCounter::Program, 0);
 
     OutputFile dump(outputFolder, kReadBackDump);
     const std::array<std::uint8_t, 32> noHeader{};

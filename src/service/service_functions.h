@@ -20,7 +20,7 @@ struct ServiceContext {
     TransportFactory& transports;
     Clock& clock;
     OperatorOptions options;
-    // edErrrE as the window shows it: the erase adds to it.
+    // ErrorCounter::Erase as the window shows it: the erase adds to it.
     int eraseErrors = 0;
 };
 
@@ -42,7 +42,7 @@ struct QueryResult {
 };
 
 // Opens the link, sends one query, closes the link. The request shows in
-// edtTX and, over TCP, the reply payload in edtRX.
+// the sent trace and, over TCP, the reply payload in the received trace.
 QueryResult runDeviceQuery(ServiceContext& context, DeviceQuery query);
 
 // How an erase or a read-back ended. Each ending is also shown: a message

@@ -30,8 +30,8 @@ std::string serviceLinkText(const OperatorOptions& options) {
 }
 
 void endUntouched(OperatorPanel& panel, MessageRow row, const std::string& reason) {
-    panel.setPnMsg(row);
-    panel.setPnMsgReason(reason);
+    panel.showMessage(row);
+    panel.showMessageReason(reason);
     panel.setBusyIndicator(false);
     panel.setLamp(LampColour::Red);
     panel.tone(300, 300);

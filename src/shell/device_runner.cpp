@@ -87,7 +87,7 @@ void DeviceRunner::recordEnd(RecordedRun& run, const FirmwareImage* image, int e
     const QString warning = run.finish(image, exitCode);
     if (!warning.isEmpty()) {
         const std::string& reason = run.recorder().reason();
-        panel_.setPnMsgReason((reason.empty() ? "" : reason + "\n") + warning.toStdString());
+        panel_.showMessageReason((reason.empty() ? "" : reason + "\n") + warning.toStdString());
     }
 }
 
@@ -131,8 +131,8 @@ bool DeviceRunner::loadEraseImage(FirmwareImage& image, bool fromChosenFile,
             if (fromChosenFile) {
                 const ImageLoad load = loadFirmwareImage(image);
                 if (!load.ok()) {
-                    panel_.setPnMsg(MessageRow::msgLoadFileError);
-                    panel_.setPnMsgReason(describeImageLoad(load, image.modelCode));
+                    panel_.showMessage(MessageRow::msgLoadFileError);
+                    panel_.showMessageReason(describeImageLoad(load, image.modelCode));
                     return;
                 }
             } else {

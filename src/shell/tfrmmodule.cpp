@@ -578,12 +578,12 @@ void TfrmModule::tmrBusyTimer() {
     }
 }
 
-void TfrmModule::setPnMsg(MessageRow row) {
+void TfrmModule::showMessage(MessageRow row) {
     ui->pnMsg->setText(textOf(row));
-    setPnMsgReason({});
+    showMessageReason({});
 }
 
-void TfrmModule::setPnMsgReason(const QString& reason) {
+void TfrmModule::showMessageReason(const QString& reason) {
     reason_ = reason;
     ui->pnMsg->setAccessibleDescription(reason);
     // Escaped inside a paragraph, so a reason quoting device text stays
@@ -636,7 +636,7 @@ void TfrmModule::setWindowBusy(bool on, bool busyCursor) {
     }
 }
 
-void TfrmModule::setDevicePanel(DevicePanel panel, const QString& text) {
+void TfrmModule::showDeviceField(DeviceField panel, const QString& text) {
     QLabel* const panels[] = {ui->pnDeviceModel, ui->pnDevicelName, ui->pnDeviceVER,
                               ui->pnDeviceISP,   ui->pnDeviceID,    ui->pnDeviceSN};
     const auto index = static_cast<std::size_t>(panel);
@@ -818,8 +818,8 @@ void TfrmModule::selectFile(const QString& path) {
     ui->pnFileName->setText(qs(selection.nameCaption));
     ui->pnFileVer->setText(qs(selection.versionCaption));
     if (selection.opened) {
-        setPnMsg(selection.accepted ? MessageRow::msgRunConnect : MessageRow::msgFileTypeError);
-        setPnMsgReason(qs(selection.refusal));
+        showMessage(selection.accepted ? MessageRow::msgRunConnect : MessageRow::msgFileTypeError);
+        showMessageReason(qs(selection.refusal));
     }
     if (selection.accepted) {
         settings_.rememberFirmwareFile(path.toStdString());

@@ -93,10 +93,10 @@ class TfrmModule : public QMainWindow {
 
     // The operations the device operations use.
     QString textOf(MessageRow row) const;
-    void setPnMsg(MessageRow row);
+    void showMessage(MessageRow row);
     // Why the message came about: the message bar's tooltip, and with the
     // message in the details a click on (or Enter at) the bar shows.
-    void setPnMsgReason(const QString& reason);
+    void showMessageReason(const QString& reason);
     const QString& pnMsgReason() const { return reason_; }
     // The details of the message bar: its message and reason.
     void showReasonDetails();
@@ -111,7 +111,7 @@ class TfrmModule : public QMainWindow {
     // Whole window and menu disabled, with the busy cursor when asked; or
     // back again.
     void setWindowBusy(bool on, bool busyCursor = true);
-    void setDevicePanel(DevicePanel panel, const QString& text);
+    void showDeviceField(DeviceField panel, const QString& text);
     void setErrorCounter(ErrorCounter counter, int value);
     void playTone(int frequencyHz, int durationMs);
 

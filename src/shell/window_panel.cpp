@@ -105,12 +105,12 @@ void WindowPanel::storeLinkSettings(std::uint8_t linkKind, const LinkSettings& l
     stored.storeLinkSettings();
 }
 
-void WindowPanel::setPnMsg(MessageRow row) {
-    post([row](TfrmModule& w) { w.setPnMsg(row); });
+void WindowPanel::showMessage(MessageRow row) {
+    post([row](TfrmModule& w) { w.showMessage(row); });
 }
 
-void WindowPanel::setPnMsgReason(const std::string& reason) {
-    post([reason](TfrmModule& w) { w.setPnMsgReason(qs(reason)); });
+void WindowPanel::showMessageReason(const std::string& reason) {
+    post([reason](TfrmModule& w) { w.showMessageReason(qs(reason)); });
 }
 
 void WindowPanel::setLamp(LampColour colour) {
@@ -146,22 +146,22 @@ void WindowPanel::setErrorCounter(ErrorCounter counter, int value) {
     post([counter, value](TfrmModule& w) { w.setErrorCounter(counter, value); });
 }
 
-void WindowPanel::setEdtPage(const std::string& text) {
+void WindowPanel::setLineTrace(const std::string& text) {
     coalesce(traces_, UpdateCoalescer::PageTrace,
              [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtPage")->setText(t); });
 }
 
-void WindowPanel::setEdtPage1(const std::string& text) {
+void WindowPanel::setPageTrace(const std::string& text) {
     coalesce(traces_, UpdateCoalescer::Page1Trace,
              [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtPage1")->setText(t); });
 }
 
-void WindowPanel::setEdtTX(const std::string& text) {
+void WindowPanel::setSentTrace(const std::string& text) {
     coalesce(traces_, UpdateCoalescer::TxTrace,
              [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtTX")->setText(t); });
 }
 
-void WindowPanel::setEdtRX(const std::string& text) {
+void WindowPanel::setReceivedTrace(const std::string& text) {
     coalesce(traces_, UpdateCoalescer::RxTrace,
              [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtRX")->setText(t); });
 }
@@ -175,11 +175,11 @@ void WindowPanel::linkNote(const std::string& text) {
     });
 }
 
-void WindowPanel::setDevicePanel(DevicePanel panel, const std::string& text) {
-    post([panel, t = qs(text)](TfrmModule& w) { w.setDevicePanel(panel, t); });
+void WindowPanel::showDeviceField(DeviceField panel, const std::string& text) {
+    post([panel, t = qs(text)](TfrmModule& w) { w.showDeviceField(panel, t); });
 }
 
-void WindowPanel::setSbID(int position) {
+void WindowPanel::showDeviceId(int position) {
     post([position](TfrmModule& w) { w.findChild<QScrollBar*>("sbID")->setValue(position); });
 }
 

@@ -39,8 +39,8 @@ class WindowPanel final : public OperatorPanel {
 
     OperatorOptions captureOptions() override;
     void storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) override;
-    void setPnMsg(MessageRow row) override;
-    void setPnMsgReason(const std::string& reason) override;
+    void showMessage(MessageRow row) override;
+    void showMessageReason(const std::string& reason) override;
     void setLamp(LampColour colour) override;
     void setBusyIndicator(bool on) override;
     void setProgramRange(int maximum) override;
@@ -48,10 +48,10 @@ class WindowPanel final : public OperatorPanel {
     void setVerifyRange(int maximum) override;
     void setVerifyPosition(int position) override;
     void setErrorCounter(ErrorCounter counter, int value) override;
-    void setEdtPage(const std::string& text) override;
-    void setEdtPage1(const std::string& text) override;
-    void setDevicePanel(DevicePanel panel, const std::string& text) override;
-    void setSbID(int position) override;
+    void setLineTrace(const std::string& text) override;
+    void setPageTrace(const std::string& text) override;
+    void showDeviceField(DeviceField panel, const std::string& text) override;
+    void showDeviceId(int position) override;
     void tone(int frequencyHz, int durationMs) override;
     void showRebootWait(int rebootSeconds) override;
     void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override;
@@ -59,8 +59,8 @@ class WindowPanel final : public OperatorPanel {
     bool rebootWaitClosedByOperator() override;
     std::string noReplyAdvice(bool serialLink) const override;
 
-    void setEdtTX(const std::string& text) override;
-    void setEdtRX(const std::string& text) override;
+    void setSentTrace(const std::string& text) override;
+    void setReceivedTrace(const std::string& text) override;
     void linkNote(const std::string& text) override;
 
     // Called on the window's thread when the operator closes the wait.

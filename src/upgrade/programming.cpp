@@ -18,9 +18,9 @@ namespace {
 constexpr const char* kStage = "programming";
 constexpr const char* kNeverAcknowledged = "was never acknowledged";
 
-// Every page is sent up to three times, each failure counted in edErrrP.
+// Every page is sent up to three times, each failure counted in ErrorCounter::Program.
 constexpr RetryPolicy kPageRetries{
-    .attempts = 3, .retryPauseMs = 200, .counter = ErrorCounter::edErrrP};
+    .attempts = 3, .retryPauseMs = 200, .counter = ErrorCounter::Program};
 
 bool eraseDue(const ProgramProfile& p, int pageIndex) {
     switch (p.eraseRule) {
@@ -43,7 +43,7 @@ std::optional<std::string> eraseBlock(DeviceSession& s, const ModelFamily& famil
         s.pause(p.pauseBeforeEraseMs);
     }
     if (!s.exchange(family.commands.erase, head)) {
-        s.bumpErrorCounter(ErrorCounter::edErrrE);
+        s.bumpErrorCounter(ErrorCounter::Erase);
         if (s.link.lost()) {
             return linkLostReason(s, kStage);
         }
@@ -125,7 +125,7 @@ StageResult programPagesBinary(DeviceSession& s) {
         std::copy(data.begin(), data.end(), request.begin() + 8);
         s.pause(5);
         if (p.tracePages) {
-            s.panel.setEdtPage1(hexTrace(data));
+            s.panel.setPageTrace(hexTrace(data));
         }
         const bool done = sendWithRetries(
             s, kPageRetries, [&] { return s.exchange(family->commands.program, request); });

@@ -117,13 +117,12 @@ UpgradeResult upgradeDevice(DeviceRunContext& context) {
     }
 
     panel.setBusyIndicator(true);
-    for (ErrorCounter c : {ErrorCounter::edErrrE, ErrorCounter::edErrrP, ErrorCounter::edErrrV}) {
+    for (ErrorCounter c : {ErrorCounter::Erase, ErrorCounter::Program, ErrorCounter::Verify}) {
         session.setCounter(c, 0);
     }
-    for (DevicePanel p :
-         {DevicePanel::pnDeviceModel, DevicePanel::pnDevicelName, DevicePanel::pnDeviceVER,
-          DevicePanel::pnDeviceISP, DevicePanel::pnDeviceID, DevicePanel::pnDeviceSN}) {
-        panel.setDevicePanel(p, "");
+    for (DeviceField p : {DeviceField::Model, DeviceField::Name, DeviceField::FirmwareVersion,
+                          DeviceField::LoaderVersion, DeviceField::Id, DeviceField::SerialNumber}) {
+        panel.showDeviceField(p, "");
     }
     panel.setProgramPosition(0);
     panel.setVerifyPosition(0);

@@ -14,9 +14,9 @@ namespace {
 
 constexpr const char* kStage = "verification";
 constexpr const char* kNotReadBack = "could not be read back";
-// A text read is sent up to three times, each failure counted in edErrrV.
+// A text read is sent up to three times, each failure counted in ErrorCounter::Verify.
 constexpr RetryPolicy kTextReadRetries{
-    .attempts = 3, .retryPauseMs = 200, .counter = ErrorCounter::edErrrV};
+    .attempts = 3, .retryPauseMs = 200, .counter = ErrorCounter::Verify};
 constexpr std::size_t kReadHeadBytes = 8;
 
 // A binary read reply carries an 8-byte head, then the page; a reply that
@@ -102,12 +102,12 @@ StageResult verifyPagesBinary(DeviceSession& s) {
         const RetryPolicy retries{.attempts = p.attempts,
                                   .pauseBeforeMs = p.pauseBeforeAttemptMs,
                                   .retryPauseMs = p.retryPauseMs,
-                                  .counter = ErrorCounter::edErrrV};
+                                  .counter = ErrorCounter::Verify};
         const bool read = sendWithRetries(s, retries, [&] {
             return s.exchange(family->commands.read, head) && replyHoldsPage(s, pageSize);
         });
         if (p.style == VerifyStyle::Patient) {
-            s.panel.setEdtPage("");
+            s.panel.setLineTrace("");
         }
         // A page that was never read is passed over by Skip error and fails
         // the stage at its end; it is never compared with an empty reply.

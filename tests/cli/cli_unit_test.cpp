@@ -63,9 +63,9 @@ TEST(Texts, DeviceTextIsInertOnTheConsoleAndValidUtf8InJson) {
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
     ConsolePanel plain(OperatorOptions{}, ConsolePanel::Style{}, out);
-    plain.setDevicePanel(DevicePanel::pnDevicelName, name);
+    plain.showDeviceField(DeviceField::Name, name);
     ConsolePanel json(OperatorOptions{}, ConsolePanel::Style{.json = true}, out);
-    json.setDevicePanel(DevicePanel::pnDevicelName, name);
+    json.showDeviceField(DeviceField::Name, name);
 
     std::rewind(out);
     std::string printed;
@@ -146,8 +146,8 @@ TEST(FleetJson, TheRowIsAFieldAndTextIsNeverRewritten) {
     ASSERT_NE(out, nullptr);
     {
         FleetPanel panel(OperatorOptions{}, 4, 0, out, nullptr);
-        panel.setPnMsgReason(R"(name "a,"row":9")");
-        panel.setPnMsg(MessageRow::msgUpgradeOk);
+        panel.showMessageReason(R"(name "a,"row":9")");
+        panel.showMessage(MessageRow::msgUpgradeOk);
     }
     std::rewind(out);
     std::string text(1024, '\0');

@@ -55,8 +55,8 @@ class RecordingTrace final : public TraceSink {
     std::string tx = "untouched";
     std::string rx = "untouched";
     std::vector<std::string> notes;
-    void setEdtTX(const std::string& text) override { tx = text; }
-    void setEdtRX(const std::string& text) override { rx = text; }
+    void setSentTrace(const std::string& text) override { tx = text; }
+    void setReceivedTrace(const std::string& text) override { rx = text; }
     void linkNote(const std::string& text) override { notes.push_back(text); }
 };
 

@@ -311,8 +311,8 @@ class PtyPeer {
 class RecordingTrace final : public TraceSink {
   public:
     std::vector<std::string> notes;
-    void setEdtTX(const std::string&) override {}
-    void setEdtRX(const std::string&) override {}
+    void setSentTrace(const std::string&) override {}
+    void setReceivedTrace(const std::string&) override {}
     void linkNote(const std::string& text) override { notes.push_back(text); }
 };
 

@@ -44,8 +44,8 @@ class SerialOnlyFactory final : public TransportFactory {
 
 class NoteRecorder final : public TraceSink {
   public:
-    void setEdtTX(const std::string&) override {}
-    void setEdtRX(const std::string&) override {}
+    void setSentTrace(const std::string&) override {}
+    void setReceivedTrace(const std::string&) override {}
     void linkNote(const std::string& text) override { notes += text + "; "; }
     std::string notes;
 };

@@ -34,8 +34,8 @@ const auto* const kQtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
 struct NoteSink final : TraceSink {
-    void setEdtTX(const std::string&) override {}
-    void setEdtRX(const std::string&) override {}
+    void setSentTrace(const std::string&) override {}
+    void setReceivedTrace(const std::string&) override {}
     void linkNote(const std::string& text) override { notes.push_back(text); }
     std::vector<std::string> notes;
 };

@@ -356,9 +356,9 @@ class FaultMatrix {
         }
         // The counters equal the failed attempts of the transcript.
         const Ledger ledger = readLedger(ledgerEventsOf(device));
-        const CounterTriple tool{panel.counter(ErrorCounter::edErrrE),
-                                 panel.counter(ErrorCounter::edErrrP),
-                                 panel.counter(ErrorCounter::edErrrV)};
+        const CounterTriple tool{panel.counter(ErrorCounter::Erase),
+                                 panel.counter(ErrorCounter::Program),
+                                 panel.counter(ErrorCounter::Verify)};
         std::string why;
         if (!countersAgree(tool, ledger, why)) {
             fail(why);
@@ -374,7 +374,7 @@ class FaultMatrix {
         if (panel.reason.find("could not be written") == std::string::npos) {
             fail("the reason does not name the failed write: " + panel.reason);
         }
-        if (panel.counter(ErrorCounter::edErrrE) + panel.counter(ErrorCounter::edErrrP) == 0) {
+        if (panel.counter(ErrorCounter::Erase) + panel.counter(ErrorCounter::Program) == 0) {
             fail("the failed writes were not counted as failed attempts");
         }
     }

@@ -151,15 +151,15 @@ TEST(RunHistory, RecordHoldsWhatTheRunShowed) {
     RecordedRun run(panel, RunHistory(QString()), "window", "upgrade");
     OperatorPanel& p = run.panel();
     p.captureOptions();
-    p.setDevicePanel(DevicePanel::pnDevicelName,
-                     "R\xE4"
-                     "DER\x07");
-    p.setDevicePanel(DevicePanel::pnDeviceSN, "00C0FFEE");
-    p.setErrorCounter(ErrorCounter::edErrrP, 2);
-    p.setPnMsg(MessageRow::msgVerifyError);
-    p.setPnMsgReason("page 3 differs");
+    p.showDeviceField(DeviceField::Name,
+                      "R\xE4"
+                      "DER\x07");
+    p.showDeviceField(DeviceField::SerialNumber, "00C0FFEE");
+    p.setErrorCounter(ErrorCounter::Program, 2);
+    p.showMessage(MessageRow::msgVerifyError);
+    p.showMessageReason("page 3 differs");
     EXPECT_EQ(panel.messages.back(), MessageRow::msgVerifyError);  // passed on
-    EXPECT_EQ(panel.devicePanels[static_cast<int>(DevicePanel::pnDeviceSN)], "00C0FFEE");
+    EXPECT_EQ(panel.deviceFields[static_cast<int>(DeviceField::SerialNumber)], "00C0FFEE");
 
     const RunRecord r = run.record(nullptr, 16);
     const auto back = parseHistoryLine(historyLine(r));

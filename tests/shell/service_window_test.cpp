@@ -517,7 +517,7 @@ void ServiceWindowTest::eraseIsReachedOnlyByItsButtonAndAsksFirst() {
     QCOMPARE(countEvents(*device, SimEventType::LinkOpened), std::size_t{0});
 
     // Device text is never read as markup.
-    window->setDevicePanel(DevicePanel::pnDevicelName, "<b>X</b>");
+    window->showDeviceField(DeviceField::Name, "<b>X</b>");
     QCOMPARE(w<QLabel>("pnDevicelName")->textFormat(), Qt::PlainText);
 }
 

@@ -638,7 +638,7 @@ void WindowTest::languageSwitch() {
     QVERIFY(action("mnuSimplified")->isChecked());
     QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("ChineseGB"));
 
-    window->setPnMsg(MessageRow::msgUpgradeOk);
+    window->showMessage(MessageRow::msgUpgradeOk);
     window->mnuEnglishClick();
     QCOMPARE(text("pnMsg"), QString("Select firmware file"));
     QCOMPARE(text("lblSpeed"), QString("Speed:"));
@@ -734,19 +734,19 @@ void WindowTest::upgradeRunOnWorker() {
         *onWorker = QThread::currentThread() != guiThread;
         *seen = panel.captureOptions();
         panel.setBusyIndicator(true);
-        panel.setPnMsg(MessageRow::msgConnecting);
+        panel.showMessage(MessageRow::msgConnecting);
         gate->acquire();
-        panel.setDevicePanel(DevicePanel::pnDeviceModel, "8401");
-        panel.setErrorCounter(ErrorCounter::edErrrP, 3);
+        panel.showDeviceField(DeviceField::Model, "8401");
+        panel.setErrorCounter(ErrorCounter::Program, 3);
         panel.setProgramRange(5);
         panel.setProgramPosition(9);
-        panel.setEdtTX("05 00 ");
+        panel.setSentTrace("05 00 ");
         panel.storeLinkSettings(kLinkNet, panel.captureOptions().link);
         // The window's thread is held until now: the file was written here
         // (its sync to disk would stop the window mid-run).
         *storedBeforeWindowRan = readStore().value(kValueType).toInt(-1) == 1;
         linkStored->release();
-        panel.setPnMsg(MessageRow::msgUpgradeOk);
+        panel.showMessage(MessageRow::msgUpgradeOk);
         panel.setBusyIndicator(false);
         panel.setLamp(LampColour::Yellow);
         panel.tone(1000, 300);
@@ -943,8 +943,8 @@ void WindowTest::unwritableHistoryToldOnceBesideTheReason() {
     runner.keepHistory(RunHistory(dir.filePath("blocker/history")));
     FirmwareImage image;
     const DeviceRun ok = [](DeviceRunContext& c) {
-        c.panel.setPnMsg(MessageRow::msgUpgradeOk);
-        c.panel.setPnMsgReason("all pages acknowledged");
+        c.panel.showMessage(MessageRow::msgUpgradeOk);
+        c.panel.showMessageReason("all pages acknowledged");
         return MessageRow::msgUpgradeOk;
     };
     for (int attempt = 0; attempt < 2; ++attempt) {

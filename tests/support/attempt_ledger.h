@@ -24,9 +24,9 @@ struct LedgerEvent {
 };
 
 struct CounterTriple {
-    int erase = 0;    // edErrrE
-    int program = 0;  // edErrrP
-    int verify = 0;   // edErrrV
+    int erase = 0;    // ErrorCounter::Erase
+    int program = 0;  // ErrorCounter::Program
+    int verify = 0;   // ErrorCounter::Verify
     bool operator==(const CounterTriple&) const = default;
 };
 

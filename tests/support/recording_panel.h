@@ -21,13 +21,13 @@ class RecordingPanel : public OperatorPanel {
     bool busy = false;
     int programMax = -1, programPos = -1, verifyMax = -1, verifyPos = -1;
     std::array<int, 3> counters{};
-    std::array<std::string, 6> devicePanels{};
-    int sbID = -1;
+    std::array<std::string, 6> deviceFields{};
+    int shownDeviceId = -1;
     std::vector<std::pair<int, int>> tones;
     std::vector<std::string> rebootCaptions;
     int rebootShown = 0, rebootClosed = 0;
     int storedLinkSettings = 0;
-    std::string edtTX, edtRX, edtPage, edtPage1;
+    std::string sentTrace, receivedTrace, lineTrace, pageTrace;
     std::vector<std::string> notes;
     bool closeRebootWaitEarly = false;
 
@@ -36,12 +36,12 @@ class RecordingPanel : public OperatorPanel {
         ++storedLinkSettings;
         events.push_back("store");
     }
-    void setPnMsg(MessageRow row) override {
+    void showMessage(MessageRow row) override {
         messages.push_back(row);
         reason.clear();
         events.push_back("msg " + std::to_string(static_cast<int>(row)));
     }
-    void setPnMsgReason(const std::string& text) override {
+    void showMessageReason(const std::string& text) override {
         reason = text;
         events.push_back("reason " + text);
     }
@@ -60,12 +60,12 @@ class RecordingPanel : public OperatorPanel {
     void setErrorCounter(ErrorCounter counter, int value) override {
         counters[static_cast<int>(counter)] = value;
     }
-    void setEdtPage(const std::string& text) override { edtPage = text; }
-    void setEdtPage1(const std::string& text) override { edtPage1 = text; }
-    void setDevicePanel(DevicePanel panel, const std::string& text) override {
-        devicePanels[static_cast<int>(panel)] = text;
+    void setLineTrace(const std::string& text) override { lineTrace = text; }
+    void setPageTrace(const std::string& text) override { pageTrace = text; }
+    void showDeviceField(DeviceField panel, const std::string& text) override {
+        deviceFields[static_cast<int>(panel)] = text;
     }
-    void setSbID(int position) override { sbID = position; }
+    void showDeviceId(int position) override { shownDeviceId = position; }
     void tone(int hz, int ms) override {
         tones.emplace_back(hz, ms);
         events.push_back("tone " + std::to_string(hz) + " " + std::to_string(ms));
@@ -76,8 +76,8 @@ class RecordingPanel : public OperatorPanel {
     }
     void closeRebootWait() override { ++rebootClosed; }
     bool rebootWaitClosedByOperator() override { return closeRebootWaitEarly; }
-    void setEdtTX(const std::string& text) override { edtTX = text; }
-    void setEdtRX(const std::string& text) override { edtRX = text; }
+    void setSentTrace(const std::string& text) override { sentTrace = text; }
+    void setReceivedTrace(const std::string& text) override { receivedTrace = text; }
     void linkNote(const std::string& text) override { notes.push_back(text); }
 
     int counter(ErrorCounter c) const { return counters[static_cast<int>(c)]; }

@@ -36,12 +36,12 @@ TEST_F(IdentificationTest, BinaryGroup84DeviceIsIdentifiedAndPanelsFilled) {
     const auto mode = device->binary(0x6038);
     EXPECT_EQ(mode[0].payload, (std::vector<std::uint8_t>{0x6D, 0x2E, 0, 0, 0, 0, 0, 0}));
 
-    EXPECT_EQ(panel.devicePanels[0], "8401");
-    EXPECT_EQ(panel.devicePanels[1], "FAKE DEVICE");
-    EXPECT_EQ(panel.devicePanels[2], "0102");
-    EXPECT_EQ(panel.devicePanels[3], "0C31");
-    EXPECT_EQ(panel.devicePanels[4], "0000");
-    EXPECT_EQ(panel.devicePanels[5], "12345678");
+    EXPECT_EQ(panel.deviceFields[0], "8401");
+    EXPECT_EQ(panel.deviceFields[1], "FAKE DEVICE");
+    EXPECT_EQ(panel.deviceFields[2], "0102");
+    EXPECT_EQ(panel.deviceFields[3], "0C31");
+    EXPECT_EQ(panel.deviceFields[4], "0000");
+    EXPECT_EQ(panel.deviceFields[5], "12345678");
     EXPECT_EQ(panel.storedLinkSettings, 1);
     EXPECT_EQ(panel.messages[0], MessageRow::msgConnecting);
     EXPECT_EQ(panel.messages[1], MessageRow::msgConnectOk);
@@ -251,7 +251,7 @@ TEST_F(IdentificationTest, HardwareVariantTagMustAppearInTheIspVersion) {
             EXPECT_NE(
                 std::find(panel.messages.begin(), panel.messages.end(), MessageRow::msgConnectOk),
                 panel.messages.end());
-            EXPECT_EQ(panel.counter(ErrorCounter::edErrrP), 0);
+            EXPECT_EQ(panel.counter(ErrorCounter::Program), 0);
             EXPECT_TRUE(device->binary(0x0039).empty());
         }
     }
@@ -281,9 +281,9 @@ TEST_F(IdentificationTest, TextFamilyUsesTwoOrFourDigitAddressesAndMovesTheId) {
         const std::string prefix = id < 100 ? "07" : "0123";
         EXPECT_EQ(device->requests[0].text, prefix + "AS");
         EXPECT_EQ(device->texts("AS")[1].text, prefix + "AS1");
-        EXPECT_EQ(panel.sbID, id);
-        EXPECT_EQ(panel.devicePanels[0], "8801");
-        EXPECT_EQ(panel.devicePanels[3], "");
+        EXPECT_EQ(panel.shownDeviceId, id);
+        EXPECT_EQ(panel.deviceFields[0], "8801");
+        EXPECT_EQ(panel.deviceFields[3], "");
         for (const auto& r : device->requests) {
             EXPECT_EQ(r.kind, R::Text) << "the text family never gets a binary frame";
         }

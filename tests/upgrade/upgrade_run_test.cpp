@@ -57,7 +57,7 @@ TEST_F(UpgradeRunTest, Model8401UpgradeShowsEveryStageAndEndsWithTheBarsFull) {
     EXPECT_EQ(start.payload, (std::vector<std::uint8_t>{0x5B, 0xE4, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(panel.rebootShown, 0);
     // The page trace of 8401's profile shows the last page's 256 bytes.
-    EXPECT_EQ(panel.edtPage1.size(), 768U);
+    EXPECT_EQ(panel.pageTrace.size(), 768U);
     // Every page the device holds equals the image.
     for (int i = 0; i < 5; ++i) {
         const auto page = image.page(i, 256);
@@ -169,7 +169,7 @@ TEST_F(UpgradeRunTest, ProgramFailuresCountThreeAttemptsAndSkipErrorDecides) {
             return device->healthyBinary(r);
         };
         const MessageRow outcome = run();
-        EXPECT_EQ(panel.counter(ErrorCounter::edErrrP), 3);
+        EXPECT_EQ(panel.counter(ErrorCounter::Program), 3);
         EXPECT_EQ(device->binary(0x0039).size(), c.skip ? 6U : 5U);
         if (c.skip) {
             // Programming goes on; then either verification finds page 2
@@ -205,7 +205,7 @@ TEST_F(UpgradeRunTest, ProgramFailuresCountThreeAttemptsAndSkipErrorDecides) {
         return reply;
     };
     EXPECT_EQ(run(), MessageRow::msgUpgradeOk);
-    EXPECT_EQ(panel.counter(ErrorCounter::edErrrP), 3);
+    EXPECT_EQ(panel.counter(ErrorCounter::Program), 3);
 }
 
 TEST_F(UpgradeRunTest, EraseGetsOneRetryWhateverSkipErrorSays) {
@@ -222,7 +222,7 @@ TEST_F(UpgradeRunTest, EraseGetsOneRetryWhateverSkipErrorSays) {
             return device->healthyBinary(r);
         };
         const MessageRow outcome = run();
-        EXPECT_EQ(panel.counter(ErrorCounter::edErrrE), 1);
+        EXPECT_EQ(panel.counter(ErrorCounter::Erase), 1);
         if (failures == 1) {
             EXPECT_EQ(outcome, MessageRow::msgUpgradeOk);
             const auto erases = device->binary(0x603B);
@@ -244,7 +244,7 @@ TEST_F(UpgradeRunTest, PatientReadsAnsweredOnlyAtTheTwentyFirstAttemptCountTwent
         return device->healthyBinary(r);
     };
     EXPECT_EQ(run(), MessageRow::msgUpgradeOk);
-    EXPECT_EQ(panel.counter(ErrorCounter::edErrrV), 20);
+    EXPECT_EQ(panel.counter(ErrorCounter::Verify), 20);
     EXPECT_EQ(device->binary(0x603A).size(), 22U);
 }
 
@@ -265,7 +265,7 @@ TEST_F(UpgradeRunTest, UnansweredReadsWithSkipErrorGoOnAndEndInVerifyError) {
             return device->healthyBinary(r);
         };
         EXPECT_EQ(run(), MessageRow::msgVerifyError);
-        EXPECT_EQ(panel.counter(ErrorCounter::edErrrV), model == 0x8401 ? 42 : 6);
+        EXPECT_EQ(panel.counter(ErrorCounter::Verify), model == 0x8401 ? 42 : 6);
         EXPECT_EQ(panel.reason, "pages 0 and 1 could not be read back; the device was not started");
         EXPECT_FALSE(started());
     }
@@ -283,7 +283,7 @@ TEST_F(UpgradeRunTest, ReadRepliesShorterThanThePageAreFailedReads) {
         return reply;
     };
     EXPECT_EQ(run(), MessageRow::msgVerifyError);
-    EXPECT_EQ(panel.counter(ErrorCounter::edErrrV), 3);
+    EXPECT_EQ(panel.counter(ErrorCounter::Verify), 3);
     EXPECT_EQ(panel.reason, "page 0 (0x0000) could not be read back");
 
     panel = RecordingPanel{};
@@ -296,7 +296,7 @@ TEST_F(UpgradeRunTest, ReadRepliesShorterThanThePageAreFailedReads) {
         return reply;
     };
     EXPECT_EQ(run(), MessageRow::msgVerifyError);
-    EXPECT_EQ(panel.counter(ErrorCounter::edErrrV), 3);
+    EXPECT_EQ(panel.counter(ErrorCounter::Verify), 3);
 }
 
 TEST_F(UpgradeRunTest, ALostLinkEndsTheStageAtOnceWhateverSkipErrorSays) {
@@ -326,7 +326,7 @@ TEST_F(UpgradeRunTest, ALostLinkEndsTheStageAtOnceWhateverSkipErrorSays) {
                                     " (connection closed by the device)");
         // Not a single retry after the loss: one failed attempt is counted.
         EXPECT_EQ(device->binary(c.lostAt).size(), 3U);
-        EXPECT_EQ(panel.counter(c.lostAt == 0x6039 ? ErrorCounter::edErrrP : ErrorCounter::edErrrV),
+        EXPECT_EQ(panel.counter(c.lostAt == 0x6039 ? ErrorCounter::Program : ErrorCounter::Verify),
                   1);
         EXPECT_LT(clock.nowMs() - start, 30000);
         expectLinkClosed();
@@ -468,7 +468,7 @@ TEST_F(UpgradeRunTest, ImagesBeyondTheSixteenBitAddressFormAreRefusedBeforeProgr
               "model 0x0131: it takes at most 207 pages of 256 bytes");
     EXPECT_TRUE(device->binary(0x003B).empty());
     EXPECT_TRUE(device->binary(0x0039).empty());
-    EXPECT_EQ(panel.counter(ErrorCounter::edErrrP), 0);
+    EXPECT_EQ(panel.counter(ErrorCounter::Program), 0);
 
     panel = RecordingPanel{};
     useFirmware(0x0131, 207 * 256);
