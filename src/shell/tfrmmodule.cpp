@@ -688,13 +688,19 @@ void TfrmModule::closeRebootWait() {
     }
 }
 
-void TfrmModule::btnSelectClick() {
+// A new choice of file: the ID and link panes show, Upgrade waits for the
+// file to be accepted.
+void TfrmModule::beginFileChoice() {
     ui->pnID->setVisible(true);
     ui->pnSpeed->setVisible(true);
     ui->pnSpeed->setEnabled(true);
     ui->btnAuto->setEnabled(false);
     fileAccepted_ = false;
     beginFirmwareSelection(image_);
+}
+
+void TfrmModule::btnSelectClick() {
+    beginFileChoice();
     // The dialog opens in the folder of the last firmware file chosen.
     QString startFolder;
     if (!settings_.recentFirmwareFiles.empty()) {
@@ -715,12 +721,7 @@ void TfrmModule::takeFirmwareFile(const QString& path) {
     if (busy_ || deviceOperationRunning()) {
         return;
     }
-    ui->pnID->setVisible(true);
-    ui->pnSpeed->setVisible(true);
-    ui->pnSpeed->setEnabled(true);
-    ui->btnAuto->setEnabled(false);
-    fileAccepted_ = false;
-    beginFirmwareSelection(image_);
+    beginFileChoice();
     selectFile(path);
 }
 

@@ -205,6 +205,7 @@ class TfrmModule : public QMainWindow {
     // The texts of the labels, buttons, tabs and menus in the language.
     void showCaptions();
     void showMenuTexts();
+    void beginFileChoice();
     void selectFile(const QString& path);
     // pnFile: the path elided so the file name shows; the whole path as tip.
     void showFilePath(const QString& path);
