@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <QThread>
 #include <QTimer>
+#include <mutex>
 
 #include "shell/tfrmmodule.h"
 
@@ -20,6 +21,13 @@ namespace {
 // Nobody reads the trace boxes during a run (they lie below the visible
 // area); a few updates a second keep them current enough.
 constexpr std::int64_t kTraceIntervalMs = 250;
+
+// Qt's event queue hands a posted call to the window's thread under a lock
+// that ThreadSanitizer cannot see (Qt is not instrumented and locks with
+// futexes), so the call's captures look raced. Held while a call is posted
+// and taken once before it runs, this lock shows the hand-over; it is never
+// held for longer than one post.
+std::mutex postHandOver;
 }  // namespace
 
 WindowPanel::WindowPanel(TfrmModule& window, Clock& clock)
@@ -76,8 +84,14 @@ void WindowPanel::postRaw(std::function<void(TfrmModule&)> f) {
         f(*window);
         return;
     }
+    std::lock_guard handing(postHandOver);
     QMetaObject::invokeMethod(
-        window, [window, f = std::move(f)] { f(*window); }, Qt::QueuedConnection);
+        window,
+        [window, f = std::move(f)] {
+            { std::lock_guard taken(postHandOver); }
+            f(*window);
+        },
+        Qt::QueuedConnection);
 }
 
 OperatorOptions WindowPanel::captureOptions() {
