@@ -5,6 +5,7 @@
 
 #include <QSocketNotifier>
 #include <cerrno>
+#include <utility>
 
 #include "shell/stop_signal_watcher.h"
 

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <atomic>
+#include <utility>
 
 #include "shell/stop_signal_watcher.h"
 
