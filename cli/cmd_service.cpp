@@ -8,12 +8,15 @@
 #include "console_panel.h"
 #include "device_options.h"
 #include "firmware/file_path.h"
+#include "frontend/exit_codes.h"
 #include "frontend/message_table.h"
+#include "frontend/stoppable_transports.h"
 #include "history_hook.h"
 #include "link/clock.h"
 #include "link/crc.h"
 #include "link/qt_transport_factory.h"
 #include "service/service_functions.h"
+#include "stoppable_run.h"
 
 namespace flashmere::cli {
 namespace {
@@ -21,10 +24,20 @@ namespace {
 // Exit code of a read-back whose files were written with pages missing.
 constexpr int kReadBackIncomplete = 17;
 
+// The console of one service command: its panel (and the history's in
+// front of it), its style, and the stop that the signals request.
+struct ServiceConsole {
+    ConsolePanel& panel;
+    OperatorPanel& recorded;
+    ConsolePanel::Style style;
+    const StopRequest& stop;
+};
+
 // Runs one service function with the console as its window: the stages and
-// bars under the service's own names. A command that prints its own trace
-// (query) keeps the console from printing it a second time. An operation
-// named is recorded in the history, with the image when it has one.
+// bars under the service's own names, on a worker thread that a stop signal
+// stops at its next exchange. A command that prints its own trace (query)
+// keeps the console from printing it a second time. An operation named is
+// recorded in the history, with the image when it has one.
 template <typename Work>
 int withService(const DeviceArgs& device, bool ownTrace, Work work, const char* operation = nullptr,
                 const FirmwareImage* image = nullptr) {
@@ -39,12 +52,18 @@ int withService(const DeviceArgs& device, bool ownTrace, Work work, const char* 
     panelStyle.traces = style.traces && !(ownTrace && !style.json);
     ConsolePanel panel(resolved->options, panelStyle);
     panel.nameBars("erase", "read");
-    QtTransportFactory transports;
+    const auto stop = std::make_shared<StopRequest>();
+    panel.stopWaitsWhen(stop);
     RecordedRun recorded =
         recordedRun(panel, "cli", operation ? operation : "", linkAsGiven(device));
     recorded.recorder().noteOptions(resolved->options);
-    ServiceContext context{recorded.panel(), transports, systemClock(), resolved->options};
-    const int code = work(context, panel, style);
+    const ServiceConsole console{panel, recorded.panel(), style, *stop};
+    int code = 0;
+    runStoppable(*stop, [&] {
+        StoppableTransports transports(std::make_unique<QtTransportFactory>(), stop);
+        ServiceContext context{recorded.panel(), transports, systemClock(), resolved->options};
+        code = work(context, console);
+    });
     if (operation != nullptr) {
         recordRun(recorded, image, code);
     }
@@ -68,26 +87,33 @@ int reportWithReason(const ConsolePanel::Style& style, int code, const std::stri
     return code;
 }
 
-int report(const ConsolePanel& panel, const ConsolePanel::Style& style, int code,
-           const std::string& text, const std::string& extraFields = {}) {
-    return reportWithReason(style, code, text, panel.reason(), extraFields);
+// A run that failed after a stop was requested ends as stopped, its reason
+// naming the stop.
+int report(const ServiceConsole& c, int code, const std::string& text,
+           const std::string& extraFields = {}) {
+    if (c.stop.requested()) {
+        code = exitCodeOfRun(code, true);
+        if (const std::string reason = reasonOfStoppedRun(c.stop, c.panel.reason());
+            reason != c.panel.reason()) {
+            c.recorded.showMessageReason(reason);
+        }
+    }
+    return reportWithReason(c.style, code, text, c.panel.reason(), extraFields);
 }
 
 // The ends of an erase or a read-back that did nothing to the device; the
 // message and its reason have been shown.
-std::optional<int> notReached(const ConsolePanel& panel, const ConsolePanel::Style& style,
-                              ServiceOutcome outcome) {
+std::optional<int> notReached(const ServiceConsole& c, ServiceOutcome outcome) {
     switch (outcome) {
         case ServiceOutcome::LinkNotOpened:
-            return report(panel, style, 10, "cannot open the link to the device");
+            return report(c, 10, "cannot open the link to the device");
         case ServiceOutcome::NoAnswer:
-            return report(panel, style, 11, "the device did not answer");
+            return report(c, 11, "the device did not answer");
         case ServiceOutcome::DeviceRefused:
             return report(
-                panel, style, 12,
-                "the device refused the PIN or is not of model " + modelHex(kServiceModel));
+                c, 12, "the device refused the PIN or is not of model " + modelHex(kServiceModel));
         case ServiceOutcome::NotServed:
-            return report(panel, style, 13, "only model " + modelHex(kServiceModel) + " is served");
+            return report(c, 13, "only model " + modelHex(kServiceModel) + " is served");
         default:
             return std::nullopt;
     }
@@ -116,31 +142,28 @@ int runQueryCommand(const ServiceArgs& args) {
         return fail(ExitCode::Usage,
                     "query takes sn, id or ver, not \"" + oneLine(args.what) + "\"");
     }
-    return withService(
-        args.device, true,
-        [&](ServiceContext& context, const ConsolePanel& panel, const ConsolePanel::Style& style) {
-            const QueryResult result = runDeviceQuery(context, query);
-            if (!result.failure.empty()) {
-                context.panel.showMessageReason(result.failure);
-            }
-            if (!result.linkOpened) {
-                return report(panel, style, 10, "cannot open the link to the device");
-            }
-            const std::string tx = hexTrace(result.request);
-            const std::string rx = hexTrace(result.replyPayload);
-            if (style.json) {
-                std::printf(
-                    "{\"event\":\"query\",\"request\":%s,\"sent\":%s,\"answered\":%s,"
-                    "\"reply\":%s}\n",
-                    jsonString(tx).c_str(), result.sent ? "true" : "false",
-                    result.answered ? "true" : "false", jsonString(rx).c_str());
-            } else {
-                std::printf("TX: %s%s\nRX: %s\n", tx.c_str(), result.sent ? "" : "(not sent)",
-                            result.answered ? rx.c_str() : "(no reply)");
-            }
-            return result.answered ? report(panel, style, 0, "reply received")
-                                   : report(panel, style, 11, "no reply");
-        });
+    return withService(args.device, true, [&](ServiceContext& context, const ServiceConsole& c) {
+        const QueryResult result = runDeviceQuery(context, query);
+        if (!result.failure.empty()) {
+            context.panel.showMessageReason(result.failure);
+        }
+        if (!result.linkOpened) {
+            return report(c, 10, "cannot open the link to the device");
+        }
+        const std::string tx = hexTrace(result.request);
+        const std::string rx = hexTrace(result.replyPayload);
+        if (c.style.json) {
+            std::printf(
+                "{\"event\":\"query\",\"request\":%s,\"sent\":%s,\"answered\":%s,"
+                "\"reply\":%s}\n",
+                jsonString(tx).c_str(), result.sent ? "true" : "false",
+                result.answered ? "true" : "false", jsonString(rx).c_str());
+        } else {
+            std::printf("TX: %s%s\nRX: %s\n", tx.c_str(), result.sent ? "" : "(not sent)",
+                        result.answered ? rx.c_str() : "(no reply)");
+        }
+        return result.answered ? report(c, 0, "reply received") : report(c, 11, "no reply");
+    });
 }
 
 int runEraseCommand(const ServiceArgs& args) {
@@ -166,16 +189,16 @@ int runEraseCommand(const ServiceArgs& args) {
     }
     return withService(
         args.device, false,
-        [&](ServiceContext& context, ConsolePanel& panel, const ConsolePanel::Style& style) {
-            panel.nameStage(MessageRow::msgProgramming, "Erasing");
+        [&](ServiceContext& context, const ServiceConsole& c) {
+            c.panel.nameStage(MessageRow::msgProgramming, "Erasing");
             const EraseResult result = eraseDeviceBlocks(context, image);
-            if (const auto code = notReached(panel, style, result.outcome)) {
+            if (const auto code = notReached(c, result.outcome)) {
                 return *code;
             }
             const std::string blocks = std::to_string(result.blocksErased) + " blocks";
             return result.outcome == ServiceOutcome::Done
-                       ? report(panel, style, 0, "erased " + blocks)
-                       : report(panel, style, 15, "erase failed after " + blocks);
+                       ? report(c, 0, "erased " + blocks)
+                       : report(c, 15, "erase failed after " + blocks);
         },
         "erase", &image);
 }
@@ -187,18 +210,18 @@ int runReadbackCommand(const ServiceArgs& args) {
     }
     return withService(
         args.device, false,
-        [&](ServiceContext& context, ConsolePanel& panel, const ConsolePanel::Style& style) {
-            panel.nameStage(MessageRow::msgProgramming, "Reading");
+        [&](ServiceContext& context, const ServiceConsole& c) {
+            c.panel.nameStage(MessageRow::msgProgramming, "Reading");
             const ReadBackResult result = readBackDevice(context, kServiceModel, args.out);
-            if (const auto code = notReached(panel, style, result.outcome)) {
+            if (const auto code = notReached(c, result.outcome)) {
                 return *code;
             }
             if (result.outcome == ServiceOutcome::FileError) {
-                return report(panel, style, static_cast<int>(ExitCode::CannotWrite), result.error);
+                return report(c, static_cast<int>(ExitCode::CannotWrite), result.error);
             }
             const auto where = pathFromUtf8(args.out);
             const int code = result.unansweredPages.empty() ? 0 : kReadBackIncomplete;
-            return report(panel, style, code,
+            return report(c, code,
                           "read " + std::to_string(result.pagesRead) + " pages (" +
                               std::to_string(result.unansweredPages.size()) + " unanswered) into " +
                               utf8FromPath(where / kReadBackDump) + ", " +

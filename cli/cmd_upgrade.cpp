@@ -4,11 +4,14 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
+#include "frontend/exit_codes.h"
 #include "frontend/message_table.h"
+#include "frontend/stoppable_transports.h"
 #include "history_hook.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
 #include "service/other_family.h"
+#include "stoppable_run.h"
 #include "upgrade/upgrade_run.h"
 
 namespace flashmere::cli {
@@ -57,14 +60,22 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     ensureQtApplication();
     const ConsolePanel::Style style = consoleStyleFor(args.device, resolved->languageIndex);
     ConsolePanel panel(options, style);
-    QtTransportFactory transports;
+    const auto stop = std::make_shared<StopRequest>();
+    panel.stopWaitsWhen(stop);
     RecordedRun recorded = recordedRun(panel, "cli", "upgrade", linkAsGiven(args.device));
-    DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
-    context.askOtherFamily = [&](const OperatorOptions& asked, std::uint16_t id) {
-        return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);
-    };
-    const UpgradeResult result = upgradeDevice(context);
-    const int code = exitCodeFor(result.message);
+    UpgradeResult result;
+    runStoppable(*stop, [&] {
+        StoppableTransports transports(std::make_unique<QtTransportFactory>(), stop);
+        DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
+        context.askOtherFamily = [&](const OperatorOptions& asked, std::uint16_t id) {
+            return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);
+        };
+        result = upgradeDevice(context);
+    });
+    const int code = exitCodeOfRun(exitCodeFor(result.message), stop->requested());
+    if (stop->requested() && reasonOfStoppedRun(*stop, panel.reason()) != panel.reason()) {
+        recorded.panel().showMessageReason(reasonOfStoppedRun(*stop, panel.reason()));
+    }
     recordRun(recorded, &image, code);
     if (style.json) {
         printJsonResult(code, result.message, textOf(result.message, style.languageIndex),

@@ -254,6 +254,7 @@ void registerProgram(CLI::App& app, CommandOutcome& outcome) {
         "  15 \"Program/Download error!\"\n"
         "  16 \"Verify error!\"\n"
         "  17 read-back incomplete\n"
+        "  18 stopped by a signal (SIGTERM, SIGHUP, SIGINT)\n"
         "  20 fleet: at least one device did not end \"Upgrade ok.\"");
     registerInfoCommand(app, outcome);
     registerPackCommand(app, outcome);

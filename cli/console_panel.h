@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "frontend/stop_request.h"
 #include "operator/operator_panel.h"
 
 namespace flashmere::cli {
@@ -48,6 +50,10 @@ class ConsolePanel final : public OperatorPanel {
     void showRebootWait(int rebootSeconds) override;
     void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override;
     void closeRebootWait() override;
+    // A stopped run's reboot wait ends at its next tick: the device has its
+    // program and restarts on its own.
+    bool rebootWaitClosedByOperator() override { return stop_ && stop_->requested(); }
+    void stopWaitsWhen(std::shared_ptr<const StopRequest> stop) { stop_ = std::move(stop); }
     std::string noReplyAdvice(bool serialLink) const override {
         return std::string("is --id right? (flashmere-cli scan lists the IDs that answer)") +
                (serialLink ? "; are --com and --mode right?" : "");
@@ -98,6 +104,7 @@ class ConsolePanel final : public OperatorPanel {
     bool inPlaceLine_ = false;
     int lastRebootSecond_ = -1;
     std::string reason_;
+    std::shared_ptr<const StopRequest> stop_;
 };
 
 // Text from outside (a device's name, a reason that quotes one) made inert

@@ -213,41 +213,60 @@ class Checker {
         out.filePath = cell.empty() || pathFromUtf8(cell).is_absolute()
                            ? out.fileText
                            : utf8FromPath(folder_ / pathFromUtf8(cell));
-        const FileSelection selection = selectFirmwareFile(out.filePath, scratch_);
-        if (!selection.opened) {
+        const CheckedFile& file = checkedFile(out.filePath);
+        if (!file.opened) {
             problem(c.row, column, "file",
                     "cannot open " + oneLine(out.filePath) + ": " + unreadableReason(out.filePath));
             return false;
         }
-        if (!selection.accepted) {
+        if (!file.accepted) {
             problem(c.row, column, "file",
                     oneLine(out.filePath) + " is not a firmware file a device takes");
             return false;
         }
-        out.fileModel = scratch_.modelCode;
-        out.sha256 = fileSha256(out.filePath);
+        out.fileModel = file.model;
+        out.sha256 = file.sha256;
         return true;
+    }
+
+    // A file that many rows name is read and hashed once.
+    struct CheckedFile {
+        bool opened = false;
+        bool accepted = false;
+        std::uint16_t model = 0;
+        std::string sha256;
+    };
+    const CheckedFile& checkedFile(const std::string& path) {
+        if (const auto known = files_.find(path); known != files_.end()) {
+            return known->second;
+        }
+        const FileSelection selection = selectFirmwareFile(path, scratch_);
+        CheckedFile file{selection.opened, selection.accepted, scratch_.modelCode, {}};
+        if (file.accepted) {
+            file.sha256 = fileSha256(path);
+        }
+        return files_[path] = std::move(file);
     }
 
     // A device named by two rows would get two images, and one of them is
     // refused when the models differ.
     void checkSameDevice(const Cells& c, const FleetRow& out) {
-        for (const auto& other : result.rows) {
-            if (other.linkKey != out.linkKey || other.id != out.id) {
-                continue;
-            }
-            if (other.fileModel != out.fileModel) {
-                problem(c.row, c.column("file"), "file",
-                        "the device of row " + std::to_string(other.row) + " (same link, ID " +
-                            std::to_string(out.id) + ") is model " + modelHex(other.fileModel) +
-                            " by its file; it would refuse this model " + modelHex(out.fileModel) +
-                            " file");
-            } else {
-                problem(c.row, c.column("id"), "id",
-                        "row " + std::to_string(other.row) +
-                            " already upgrades the device at this link and ID");
-            }
+        const auto [known, added] =
+            rowOfDevice_.emplace(std::make_pair(out.linkKey, out.id), result.rows.size());
+        if (added) {
             return;
+        }
+        const FleetRow& other = result.rows[known->second];
+        if (other.fileModel != out.fileModel) {
+            problem(c.row, c.column("file"), "file",
+                    "the device of row " + std::to_string(other.row) + " (same link, ID " +
+                        std::to_string(out.id) + ") is model " + modelHex(other.fileModel) +
+                        " by its file; it would refuse this model " + modelHex(out.fileModel) +
+                        " file");
+        } else {
+            problem(c.row, c.column("id"), "id",
+                    "row " + std::to_string(other.row) +
+                        " already upgrades the device at this link and ID");
         }
     }
 
@@ -256,6 +275,9 @@ class Checker {
     Header header_;
     FirmwareImage scratch_;
     LinkNames links_;
+    std::map<std::string, CheckedFile> files_;
+    // The first row of each device (link and ID), as an index of result.rows.
+    std::map<std::pair<std::string, int>, std::size_t> rowOfDevice_;
 };
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "link_identity.h"
 
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QTimer>
 #include <algorithm>
 #include <cctype>
 
@@ -9,17 +11,46 @@
 
 namespace flashmere::cli {
 
+std::vector<std::string> lookUpHost(const std::string& name, std::int64_t waitMs) {
+    QEventLoop loop;
+    QHostInfo answer;
+    bool answered = false;
+    const int id =
+        QHostInfo::lookupHost(QString::fromStdString(name), &loop, [&](const QHostInfo& info) {
+            answer = info;
+            answered = true;
+            loop.quit();
+        });
+    QTimer::singleShot(static_cast<int>(waitMs), &loop, &QEventLoop::quit);
+    if (!answered) {
+        loop.exec();
+    }
+    if (!answered) {
+        QHostInfo::abortHostLookup(id);
+        return {};
+    }
+    std::vector<std::string> addresses;
+    for (const QHostAddress& address : answer.addresses()) {
+        addresses.push_back(address.toString().toStdString());
+    }
+    return addresses;
+}
+
+// A numeric address in the form the system writes it ("::1" for
+// "0:0::1"); the name's addresses, looked up once, for a host name.
 const std::vector<std::string>& LinkNames::addressesOf(const std::string& host) {
-    const auto known = addressesOfHost_.find(host);
+    std::string name = host;
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const auto known = addressesOfHost_.find(name);
     if (known != addressesOfHost_.end()) {
         return known->second;
     }
-    std::vector<std::string> addresses;
-    for (const QHostAddress& address :
-         QHostInfo::fromName(QString::fromStdString(host)).addresses()) {
-        addresses.push_back(address.toString().toStdString());
+    const QHostAddress numeric(QString::fromStdString(host));
+    if (!numeric.isNull()) {
+        return addressesOfHost_[name] = {numeric.toString().toStdString()};
     }
-    return addressesOfHost_[host] = std::move(addresses);
+    return addressesOfHost_[name] = lookup_(name);
 }
 
 std::vector<std::string> LinkNames::identities(const OperatorOptions& options) {

@@ -9,19 +9,27 @@ namespace flashmere::cli {
 namespace {
 
 std::atomic<int> requests{0};
+std::atomic<int> firstSignal{0};
+int depth = 0;  // nested installs, on the one thread that installs
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction previous[3];
 struct sigaction previousPipe;
 
 void onStopSignal(int signal) {
+    int none = 0;
+    firstSignal.compare_exchange_strong(none, signal);
     requests.fetch_add(signal == SIGINT ? 1 : 2);
 }
 
 }  // namespace
 
 void installStopSignals() {
+    if (depth++ > 0) {
+        return;
+    }
     requests.store(0);
+    firstSignal.store(0);
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -43,6 +51,9 @@ void installStopSignals() {
 }
 
 void restoreStopSignals() {
+    if (depth == 0 || --depth > 0) {
+        return;
+    }
     for (int i = 0; i < 3; ++i) {
         sigaction(kStopSignals[i], &previous[i], nullptr);
     }
@@ -51,6 +62,19 @@ void restoreStopSignals() {
 
 int stopRequests() {
     return requests.load();
+}
+
+std::string firstStopName() {
+    switch (firstSignal.load()) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return {};
+    }
 }
 
 void startWithoutStopSignals(const std::function<void()>& start) {

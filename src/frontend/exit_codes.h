@@ -13,4 +13,15 @@ int upgradeExitCode(MessageRow outcome);
 // An erase or a read-back.
 int serviceExitCode(ServiceOutcome outcome);
 
+// A run stopped from outside before its end: by a signal (SIGINT, SIGTERM,
+// SIGHUP; Ctrl-C, Ctrl-Break or a closed console on Windows), or in the
+// window by the operator closing it.
+inline constexpr int kStoppedExitCode = 18;
+
+// The exit code of a run that ended with exitCode: a run that failed after a
+// stop was requested was stopped, whatever message its stage ended with.
+inline int exitCodeOfRun(int exitCode, bool stopRequested) {
+    return stopRequested && exitCode != 0 ? kStoppedExitCode : exitCode;
+}
+
 }  // namespace flashmere

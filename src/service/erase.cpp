@@ -8,6 +8,7 @@
 #include "service/service_functions.h"
 #include "service/service_run.h"
 #include "upgrade/page_request.h"
+#include "upgrade/upgrade_stages.h"
 
 namespace flashmere {
 namespace {
@@ -106,10 +107,12 @@ EraseResult eraseDeviceBlocks(ServiceContext& c, FirmwareImage& image) {
     }
     const auto failedAddress = eraseBlocks(s, image.pageCount, result.blocksErased);
     if (failedAddress) {
+        const std::string erased =
+            std::to_string(result.blocksErased) + " blocks before it were erased";
         s.show(MessageRow::msgProgramError,
-               "the erase request for the block at " + addressText(*failedAddress) +
-                   " was not answered, nor its retry; " + std::to_string(result.blocksErased) +
-                   " blocks before it were erased");
+               s.link.lost() ? linkLostReason(s, "the erase") + "; " + erased
+                             : "the erase request for the block at " + addressText(*failedAddress) +
+                                   " was not answered, nor its retry; " + erased);
         s.failureSignal();
         result.outcome = ServiceOutcome::Failed;
         return result;

@@ -1,6 +1,7 @@
 #include "service/service_run.h"
 
 #include "device/device_protocol.h"
+#include "upgrade/upgrade_stages.h"
 
 namespace flashmere {
 
@@ -56,9 +57,10 @@ std::optional<ServiceOutcome> refuseUnlessServedDevice(DeviceSession& s, const c
         return outcome;
     };
     if (!s.exchange(kHelloCommand)) {
-        return refuse(
-            ServiceOutcome::NoAnswer, MessageRow::msgConnectError,
-            device + " did not answer the hello request on " + serviceLinkText(s.options));
+        return refuse(ServiceOutcome::NoAnswer, MessageRow::msgConnectError,
+                      s.link.lost() ? linkLostReason(s, function)
+                                    : device + " did not answer the hello request on " +
+                                          serviceLinkText(s.options));
     }
     const ReplyFrame& reply = s.link.reply;
     if (reply.payloadLength == 0) {

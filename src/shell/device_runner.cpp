@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "frontend/exit_codes.h"
+#include "frontend/stoppable_transports.h"
 #include "frontend/worker_thread.h"
 #include "link/qt_transport_factory.h"
 #include "service/other_family.h"
@@ -39,7 +40,13 @@ std::unique_ptr<TransportFactory> DeviceRunner::openTransports() const {
     if (transports_) {
         transports = transports_();
     }
-    return transports ? std::move(transports) : defaultTransports();
+    if (!transports) {
+        transports = defaultTransports();
+    }
+    if (stop_) {
+        return std::make_unique<StoppableTransports>(std::move(transports), stop_);
+    }
+    return transports;
 }
 
 bool DeviceRunner::start(std::function<void()> work, std::function<void(bool)> done) {
@@ -84,7 +91,7 @@ void DeviceRunner::recordEnd(RecordedRun& run, const FirmwareImage* image, int e
     if (!history_) {
         return;
     }
-    const QString warning = run.finish(image, exitCode);
+    const QString warning = run.finish(image, exitCodeOfRun(exitCode, stop_ && stop_->requested()));
     if (!warning.isEmpty()) {
         const std::string& reason = run.recorder().reason();
         panel_.showMessageReason((reason.empty() ? "" : reason + "\n") + warning.toStdString());

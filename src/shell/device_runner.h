@@ -9,6 +9,7 @@
 
 #include "firmware/firmware_image.h"
 #include "frontend/run_recorder.h"
+#include "frontend/stop_request.h"
 #include "link/clock.h"
 #include "link/transport.h"
 #include "operator/message_row.h"
@@ -54,6 +55,10 @@ class DeviceRunner {
     // history; without it none is.
     void keepHistory(RunHistory history) { history_ = std::move(history); }
 
+    // Every operation from now on ends at its next exchange once stop is
+    // requested, and is recorded as stopped when it failed.
+    void stopWhen(std::shared_ptr<const StopRequest> stop) { stop_ = std::move(stop); }
+
     // From the start of an operation until just before its done call.
     bool running() const { return worker_ != nullptr; }
 
@@ -87,6 +92,7 @@ class DeviceRunner {
     Clock& clock_;
     std::function<void()> beforeEnd_;
     std::optional<RunHistory> history_;
+    std::shared_ptr<const StopRequest> stop_;
     QThread* worker_ = nullptr;
     // The receiver of the queued ends; a runner gone drops them.
     QObject ends_;

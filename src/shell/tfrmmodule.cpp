@@ -28,7 +28,7 @@
 #include "shell/history_dialog.h"
 #include "shell/language_font.h"
 #include "shell/reason_dialog.h"
-#include "shell/stoppable_transports.h"
+#include "shell/stop_signal_watcher.h"
 #include "shell/tfrmprogress.h"
 #include "shell/window_panel.h"
 #include "ui_tfrmmodule.h"
@@ -103,14 +103,12 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     panel_ = std::make_unique<WindowPanel>(*this);
     // The last state of the coalesced bars and traces shows before an
     // operation's end does.
-    TransportSource stoppable = [inner = hooks_.transports, stop = stop_] {
-        std::unique_ptr<TransportFactory> transports = inner ? inner() : nullptr;
-        return std::make_unique<StoppableTransports>(
-            transports ? std::move(transports) : defaultTransports(), stop);
-    };
-    runner_ = std::make_unique<DeviceRunner>(*panel_, std::move(stoppable), clock,
+    panel_->stopWaitsWhen(stop_);
+    runner_ = std::make_unique<DeviceRunner>(*panel_, hooks_.transports, clock,
                                              [this] { panel_->flushUpdates(); });
     runner_->keepHistory(RunHistory::besideSettings(settings_.storePath()));
+    runner_->stopWhen(stop_);
+    new StopSignalWatcher([this](const QString& name) { stopBySignal(name); }, this);
 
     // Client area 697 x 408 below the menu; not resizable, no maximise box.
     ui->clientArea->setFixedSize(697, 408);
@@ -872,7 +870,7 @@ void TfrmModule::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmModule::askToStopRun() {
-    if (stop_->load() || !hooks_.confirm) {
+    if (stop_->requested() || !hooks_.confirm) {
         return;
     }
     const OperatorOptions options = panel_->captureOptions();
@@ -890,16 +888,33 @@ void TfrmModule::askToStopRun() {
     }
     closeWhenIdle_ = true;
     if (busy_ || deviceOperationRunning()) {
-        stop_->store(true);
+        stop_->request(kStoppedByOperator);
     } else {
         closeIfStopped();  // it ended while the question was open
     }
 }
 
-void TfrmModule::closeIfStopped() {
-    if (closeWhenIdle_) {
-        QTimer::singleShot(0, this, &QWidget::close);
+void TfrmModule::stopBySignal(const QString& name) {
+    // Nobody is there to answer a question: the running operation stops at
+    // its next exchange, and the window closes once it has ended.
+    stop_->request(stoppedBySignal(name.toStdString()));
+    closeWhenIdle_ = true;
+    if (!busy_ && !deviceOperationRunning()) {
+        closeIfStopped();
     }
+}
+
+void TfrmModule::closeIfStopped() {
+    if (!closeWhenIdle_) {
+        return;
+    }
+    QTimer::singleShot(0, this, [this] {
+        // A box or dialog still open would keep the program from ending.
+        for (int i = 0; i < 8 && QApplication::activeModalWidget() != nullptr; ++i) {
+            QApplication::activeModalWidget()->close();
+        }
+        close();
+    });
 }
 
 void TfrmModule::setDeviceControlsEnabled(bool on) {

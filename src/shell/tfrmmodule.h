@@ -98,6 +98,8 @@ class TfrmModule : public QMainWindow {
     // message in the details a click on (or Enter at) the bar shows.
     void showMessageReason(const QString& reason);
     const QString& pnMsgReason() const { return reason_; }
+    // A stop of the running operation was asked for (the close box, a signal).
+    bool stopRequested() const { return stop_->requested(); }
     // The details of the message bar: its message and reason.
     void showReasonDetails();
     void setLamp(LampColour colour);
@@ -196,6 +198,8 @@ class TfrmModule : public QMainWindow {
     bool refusedByInputs(bool withLink);
     // The close box during a device operation: asks whether to stop it.
     void askToStopRun();
+    // A stop signal: the running operation stops, then the window closes.
+    void stopBySignal(const QString& name);
     void closeIfStopped();
     // Once per start: the damaged settings file that was set aside.
     void tellDamagedSettings();
@@ -244,9 +248,10 @@ class TfrmModule : public QMainWindow {
     QString reason_;    // beside the message bar's message
     bool idMarked_ = false;
     QMenu* recentMenu_ = nullptr;
-    // Set when the operator stops a running operation by closing the
-    // window; the operation's links read it.
-    std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
+    // Requested when the operator stops a running operation by closing the
+    // window, or a signal asks the program to end; the operation's links
+    // and its reboot wait read it.
+    std::shared_ptr<StopRequest> stop_ = std::make_shared<StopRequest>();
     bool closeWhenIdle_ = false;
     bool damagedSettingsTold_ = false;
 };

@@ -223,7 +223,7 @@ std::string WindowPanel::noReplyAdvice(bool serialLink) const {
 }
 
 bool WindowPanel::rebootWaitClosedByOperator() {
-    return rebootWaitClosed_;
+    return rebootWaitClosed_ || (stop_ && stop_->requested());
 }
 
 }  // namespace flashmere

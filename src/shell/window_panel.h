@@ -4,8 +4,10 @@
 #include <QPointer>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 
+#include "frontend/stop_request.h"
 #include "operator/operator_panel.h"
 #include "shell/update_coalescer.h"
 
@@ -65,6 +67,8 @@ class WindowPanel final : public OperatorPanel {
 
     // Called on the window's thread when the operator closes the wait.
     void markRebootWaitClosed() { rebootWaitClosed_ = true; }
+    // A stopped operation's reboot wait ends at its next tick.
+    void stopWaitsWhen(std::shared_ptr<const StopRequest> stop) { stop_ = std::move(stop); }
 
   private:
     // Runs f on the window's thread: at once when already there, else queued;
@@ -87,6 +91,7 @@ class WindowPanel final : public OperatorPanel {
     std::mutex snapshotMutex_;
     OperatorOptions snapshot_;
     std::atomic<bool> rebootWaitClosed_{false};
+    std::shared_ptr<const StopRequest> stop_;
     UpdateCoalescer updates_;  // the progress bars
     UpdateCoalescer traces_;   // edtTX, edtRX, edtPage, edtPage1
 };

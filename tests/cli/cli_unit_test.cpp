@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -163,6 +165,14 @@ TEST(FleetJson, TheRowIsAFieldAndTextIsNeverRewritten) {
     EXPECT_EQ(message.value("message_row").toInt(), static_cast<int>(MessageRow::msgUpgradeOk));
 }
 
+std::string netKey(LinkNames& names, const std::string& host, const std::string& port) {
+    OperatorOptions o;
+    o.linkKind = kLinkNet;
+    o.link.netIP = host;
+    o.link.netPort = port;
+    return names.keyOf(o);
+}
+
 // One link written several ways is one link: rows on it run in turn and one
 // device on it cannot be named twice.
 TEST(FleetLinks, OneDeviceUnderEverySpellingIsOneLink) {
@@ -177,11 +187,7 @@ TEST(FleetLinks, OneDeviceUnderEverySpellingIsOneLink) {
         return names.keyOf(o);
     };
     const auto net = [&](const std::string& host, const std::string& port) {
-        OperatorOptions o;
-        o.linkKind = kLinkNet;
-        o.link.netIP = host;
-        o.link.netPort = port;
-        return names.keyOf(o);
+        return netKey(names, host, port);
     };
     EXPECT_EQ(com("null"), com("/dev/null"));
     EXPECT_EQ(com(link), com("/dev/null"));
@@ -190,6 +196,33 @@ TEST(FleetLinks, OneDeviceUnderEverySpellingIsOneLink) {
     EXPECT_EQ(net("localhost", "5003"), net("127.0.0.1", "5003"));
     EXPECT_EQ(net("127.0.0.1", "5003"), net("LOCALHOST", "5003"));
     EXPECT_NE(net("127.0.0.1", "5003"), net("127.0.0.1", "5004"));
+    EXPECT_EQ(net("::1", "5003"), net("0:0::1", "5003"));
+}
+
+// A site's manifest of numeric addresses asks the resolver nothing (before,
+// each row cost two reverse look-ups, and a slow resolver minutes before the
+// first device); a host name is asked once, whatever its case.
+TEST(FleetLinks, NumericAddressesAreNeverLookedUpAndEachNameOnce) {
+    std::map<std::string, int> asked;
+    LinkNames names([&](const std::string& name) {
+        ++asked[name];
+        return name == "hall1.site" ? std::vector<std::string>{"10.0.0.7"}
+                                    : std::vector<std::string>{};
+    });
+    std::set<std::string> keys;
+    for (int i = 0; i < 10000; ++i) {
+        keys.insert(netKey(names, "10." + std::to_string(i / 250) + ".0." + std::to_string(i % 250),
+                           "5003"));
+    }
+    EXPECT_EQ(keys.size(), 10000U);
+    for (const char* v6 : {"::1", "fe80::1%eth0", "2001:db8::7", "::ffff:10.0.0.7"}) {
+        netKey(names, v6, "5003");
+    }
+    EXPECT_TRUE(asked.empty()) << asked.size() << " names looked up";
+    EXPECT_EQ(netKey(names, "Hall1.SITE", "5003"), netKey(names, "10.0.0.7", "5003"));
+    EXPECT_EQ(netKey(names, "hall1.site", "5003"), netKey(names, "10.0.0.7", "5003"));
+    EXPECT_NE(netKey(names, "hall2.site", "5003"), netKey(names, "HALL2.site", "5004"));
+    EXPECT_EQ(asked, (std::map<std::string, int>{{"hall1.site", 1}, {"hall2.site", 1}}));
 }
 
 }  // namespace

@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcessEnvironment>
 
 #include "tests/support/process_harness.h"
+#include "tests/support/transcript.h"
 
 namespace flashmere::testing {
 namespace {
@@ -155,16 +163,18 @@ INSTANTIATE_TEST_SUITE_P(
             16,
             R"({"event":"result","ok":false,"row":23,"text":"Verify error!",)"
             R"("reason":"page 0 (0x0000) read back different","verified":false,"exit":16})"},
-        // A text-protocol file against a binary device: silence in the
-        // file's protocol, the device named from the other one (some 11 s).
-        FailureCase{"text_file_binary_device",
-                    0x8801,
-                    {"--model", "8401"},
+        // A binary-protocol file against a text device: silence in the
+        // file's protocol, the device named from the other one (some 7 s;
+        // the other way round, ten text requests, some 11 s, runs on the
+        // virtual clock: WindowTest::otherProtocolFamilyAnswerNamed).
+        FailureCase{"binary_file_text_device",
+                    0x8401,
+                    {"--model", "8801"},
                     {"--json"},
                     13,
                     R"({"event":"result","ok":false,"row":15,"text":"Firmware file type error!",)"
-                    R"("reason":"a device of model 8401 answered at ID 0; the file is for model )"
-                    R"x(8801 (text protocol)","verified":false,"exit":13})x"},
+                    R"("reason":"a device of model 8801 answered at ID 0; the file is for model )"
+                    R"x(8401 (binary protocol)","verified":false,"exit":13})x"},
         FailureCase{"chinese_messages",
                     0x8401,
                     {"--model", "8400"},
@@ -196,6 +206,108 @@ TEST(CliUsage, BadLinkOptionsAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(r.exitCode, 10);
     EXPECT_EQ(r.lines().last(), "Open communication port error!");
 }
+
+}  // namespace
+}  // namespace flashmere::testing
+
+namespace flashmere::testing {
+namespace {
+
+struct StopCase {
+    const char* what;
+    QStringList command;  // before the link options; FW.TVB is the 8401 file
+    int signal;
+    const char* progress;  // the JSON progress after which the signal comes
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class CliStopSignal : public ::testing::TestWithParam<StopCase> {};
+
+// A signal mid-run (a service manager's SIGTERM, a closed session's SIGHUP,
+// Ctrl-C): the run stops at its next exchange and closes the link, ends with
+// its message and a reason naming the signal, its JSON result, exit code 18,
+// and a history record of it.
+TEST_P(CliStopSignal, EndsAtTheNextExchangeSaysSoAndIsRecorded) {
+    const StopCase& c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_FALSE(makeFirmware(dir, "FW.TVB", 0x8401, 64 * 256).isEmpty());
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "0"}));
+    QDir().mkpath(dir.filePath("out"));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FLASHMERE_SETTINGS_FILE", dir.filePath("settings.json"));
+    cli.setProcessEnvironment(env);
+    cli.setWorkingDirectory(dir.path());
+    cli.start(binDir() + "/flashmere-cli",
+              c.command + QStringList{"--net", sim.endpoint(), "--json"});
+    ASSERT_TRUE(cli.waitForStarted(5000));
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    while (!out.contains(c.progress) && timer.elapsed() < 60000 &&
+           cli.state() == QProcess::Running) {
+        cli.waitForReadyRead(1000);
+        out += cli.readAllStandardOutput();
+    }
+    ASSERT_TRUE(out.contains(c.progress)) << out.toStdString();
+
+    ::kill(static_cast<pid_t>(cli.processId()), c.signal);
+    timer.restart();
+    const bool ended = cli.waitForFinished(10000);
+    if (!ended) {
+        cli.kill();
+        cli.waitForFinished(2000);
+    }
+    ASSERT_TRUE(ended) << "the run went on after the signal";
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 18);
+    out += cli.readAllStandardOutput();
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    const QString named =
+        QStringLiteral("stopped by a signal, ") + (c.signal == SIGTERM  ? "SIGTERM"
+                                                   : c.signal == SIGHUP ? "SIGHUP"
+                                                                        : "SIGINT");
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    const QJsonObject result = QJsonDocument::fromJson(lines.last()).object();
+    EXPECT_EQ(result.value("event").toString(), "result") << out.toStdString();
+    EXPECT_EQ(result.value("ok"), QJsonValue(false));
+    EXPECT_EQ(result.value("exit").toInt(), 18);
+    EXPECT_TRUE(result.value("reason").toString().contains(named)) << out.toStdString();
+    EXPECT_TRUE(err.contains(named)) << err.toStdString();
+    EXPECT_FALSE(out.contains("Upgrade ok.") || out.contains("\"ok\":true"));
+
+    sim.stop();
+    EXPECT_EQ(transcriptEvents(sim.logPath(), "link-closed").size(), 1u);
+    const ProcessResult history =
+        runCli({"history", "--json"}, dir.filePath("settings.json"), 10000);
+    ASSERT_EQ(history.lines().size(), 1) << history.out.toStdString() << history.err.toStdString();
+    const QJsonObject record = QJsonDocument::fromJson(history.lines()[0].toUtf8()).object();
+    EXPECT_EQ(record.value("operation").toString(), c.command.first());
+    EXPECT_EQ(record.value("exit").toInt(), 18);
+    EXPECT_TRUE(record.value("reason").toString().contains(named))
+        << record.value("reason").toString().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, CliStopSignal,
+    ::testing::Values(
+        StopCase{
+            "upgrade_sigterm", {"upgrade", "FW.TVB"}, SIGTERM, R"("bar":"program","position":2,)"},
+        StopCase{
+            "upgrade_sighup", {"upgrade", "FW.TVB"}, SIGHUP, R"("bar":"program","position":2,)"},
+        StopCase{
+            "upgrade_sigint", {"upgrade", "FW.TVB"}, SIGINT, R"("bar":"program","position":2,)"},
+        StopCase{"erase_sigterm", {"erase", "FW.TVB"}, SIGTERM, R"("bar":"erase","position":8,)"},
+        StopCase{"readback_sigint",
+                 {"readback", "--out", "out"},
+                 SIGINT,
+                 R"("bar":"read","position":2,)"}),
+    [](const auto& param) { return std::string(param.param.what); });
 
 }  // namespace
 }  // namespace flashmere::testing

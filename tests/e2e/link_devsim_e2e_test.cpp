@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "link/clock.h"
 #include "link/link_channel.h"
 #include "link/qt_transport_factory.h"
 #include "tests/support/process_harness.h"
@@ -18,6 +19,20 @@ void PrintTo(const Endpoint& e, std::ostream* os) {
 
 class LinkAgainstDevsim : public ::testing::TestWithParam<Endpoint> {};
 
+// Points the link at the simulator's pseudo-terminal or TCP endpoint.
+void aimAt(LinkChannel& link, const QString& endpoint, bool pty) {
+    if (pty) {
+        link.linkKind = kLinkCom;
+        link.settings.comPortName = endpoint.toStdString();
+        link.settings.comBaudRate = "115200,n,8,1";
+    } else {
+        link.linkKind = kLinkNet;
+        const QStringList hostPort = endpoint.split(':');
+        link.settings.netIP = hostPort[0].toStdString();
+        link.settings.netPort = hostPort[1].toStdString();
+    }
+}
+
 // The link layer's own exchanges against the simulator process, over the
 // same transports the tool uses.
 TEST_P(LinkAgainstDevsim, BinaryAndTextExchangesGetTheirReplies) {
@@ -31,16 +46,7 @@ TEST_P(LinkAgainstDevsim, BinaryAndTextExchangesGetTheirReplies) {
         QtTransportFactory transports;
         NullTraceSink trace;
         LinkChannel link(transports, systemClock(), trace);
-        if (e.simOptions.first() == "--pty") {
-            link.linkKind = kLinkCom;
-            link.settings.comPortName = sim.endpoint().toStdString();
-            link.settings.comBaudRate = "115200,n,8,1";
-        } else {
-            link.linkKind = kLinkNet;
-            const QStringList hostPort = sim.endpoint().split(':');
-            link.settings.netIP = hostPort[0].toStdString();
-            link.settings.netPort = hostPort[1].toStdString();
-        }
+        aimAt(link, sim.endpoint(), e.simOptions.first() == "--pty");
         ASSERT_TRUE(link.openLink());
         if (model == 0x8401) {
             ASSERT_TRUE(exchangeBinaryFrame(link, 3, 0x0001));
@@ -67,6 +73,31 @@ INSTANTIATE_TEST_SUITE_P(Transports, LinkAgainstDevsim,
                          ::testing::Values(Endpoint{"tcp", {"--tcp", "127.0.0.1:0"}},
                                            Endpoint{"pty", {"--pty"}}),
                          [](const auto& param) { return std::string(param.param.what); });
+
+// The real-time smoke test of the exchange deadline: a pseudo-terminal where
+// a stray byte comes every 300 ms (reply starts that never end) ends the
+// exchange at its 3 s deadline through the serial transport's own waits.
+// Whole runs on such a line, and their bound, are proved on the virtual
+// clock (FaultMatrix.AChatteringLineEndsConnectDeviceErrorWithinItsBound).
+TEST(LinkAgainstDevsimChatter, AChatteringLineEndsTheExchangeByItsDeadline) {
+    QTemporaryDir dir;
+    SimProcess sim(dir);
+    ASSERT_TRUE(
+        sim.start({"--pty", "--model", "8401", "--silent-first", "1000000", "--chatter", "300"}));
+    QtTransportFactory transports;
+    NullTraceSink trace;
+    LinkChannel link(transports, systemClock(), trace);
+    aimAt(link, sim.endpoint(), true);
+    ASSERT_TRUE(link.openLink());
+    const std::int64_t started = systemClock().nowMs();
+    EXPECT_FALSE(exchangeBinaryFrame(link, 0, 0x0001));
+    const std::int64_t elapsed = systemClock().nowMs() - started;
+    EXPECT_EQ(link.lastEnd(), ExchangeEnd::Overrun);
+    EXPECT_GE(elapsed, 3000);
+    EXPECT_LE(elapsed, 3000 + 10 + 600);  // the send pause, scheduling
+    EXPECT_GT(link.bytesReceived(), 0U);
+    EXPECT_EQ(link.framesAccepted(), 0U);
+}
 
 }  // namespace
 }  // namespace flashmere::testing

@@ -19,6 +19,7 @@
 #include "sim_transport.h"
 #include "tests/firmware/scratch_dir.h"
 #include "tests/support/attempt_ledger.h"
+#include "tests/support/fake_transport.h"
 #include "tests/support/recording_panel.h"
 #include "tests/support/run_bound.h"
 #include "tests/support/sim_ledger.h"
@@ -469,6 +470,62 @@ TEST(FaultMatrix, TheTimeBoundHoldsForADeviceThatNeverAnswersProgramming) {
         EXPECT_EQ(r.outcome, MessageRow::msgProgramError) << m.name;
         // Three attempts of 1 s silence each, 200 ms apart.
         EXPECT_GE(r.elapsedMs, 3 * 1001) << m.name;
+    }
+}
+
+// A line where no device answers while a peer sends a stray byte every
+// 300 ms, asked or not: the start bytes of both reply frames in turn, so that
+// every reply seems to begin and never ends.
+class ChatteringLine final : public TransportFactory {
+  public:
+    explicit ChatteringLine(VirtualClock& clock) : clock_(clock) {}
+    std::unique_ptr<Transport> openSerial(const std::string&, const std::string&,
+                                          TraceSink&) override {
+        return open();
+    }
+    std::unique_ptr<Transport> openTcp(const std::string&, std::uint16_t, std::int64_t) override {
+        return open();
+    }
+
+  private:
+    std::unique_ptr<Transport> open() {
+        auto line = std::make_unique<testing::FakeTransport>(clock_);
+        for (int i = 1; i <= 400; ++i) {  // two minutes of chatter
+            line->deliver({i % 2 == 1 ? std::uint8_t{0x06} : std::uint8_t{0x03}}, 300 * i);
+        }
+        return line;
+    }
+    VirtualClock& clock_;
+};
+
+// On a chattering line the upgrade ends "Connect device error!" within the
+// bound of identification's six hello requests at their 3 s deadline each,
+// with a reason that names the noise, over both links. Before each exchange
+// had a deadline this run never ended. The real-time runs through both
+// programs are Matrix/ChatteringLine.* (scripts/fault-matrix.sh); the real
+// transports' deadline, LinkAgainstDevsim.AChatteringLineEndsTheExchangeByItsDeadline.
+TEST(FaultMatrix, AChatteringLineEndsConnectDeviceErrorWithinItsBound) {
+    constexpr std::int64_t kBoundMs = 6 * 3110 + 600;  // requests, pauses
+    ScratchDir dir;
+    const std::string path = dir.file("fw.TVB");
+    ASSERT_TRUE(
+        writeFirmwareFile(path, 0x8401, "REL", "V1.0", std::vector<std::uint8_t>(512, 0x5A)).ok);
+    for (const std::uint8_t kind : {kLinkNet, kLinkCom}) {
+        VirtualClock clock;
+        ChatteringLine line(clock);
+        OperatorOptions options;
+        options.linkKind = kind;
+        options.link.netIP = "127.0.0.1";
+        options.link.comPortName = "ttyS0";
+        options.link.comBaudRate = "115200,n,8,1";
+        RecordingPanel panel(options);
+        FirmwareImage image;
+        ASSERT_TRUE(selectFirmwareFile(path, image).accepted);
+        DeviceRunContext context{panel, line, clock, image};
+        EXPECT_EQ(upgradeDevice(context).message, MessageRow::msgConnectError) << int{kind};
+        EXPECT_EQ(panel.reason.rfind("noise on the line ", 0), 0U) << panel.reason;
+        EXPECT_LE(clock.nowMs(), kBoundMs) << int{kind};
+        EXPECT_GE(clock.nowMs(), 6 * 3000) << "each request ends at its deadline";
     }
 }
 

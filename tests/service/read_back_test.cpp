@@ -233,6 +233,25 @@ TEST_F(ReadBackOfASilentPage, WritesTheFilesWithThePageMarkedAndSaysSo) {
     EXPECT_FALSE(selectFirmwareFile((out / kReadBackDump).string(), image).accepted);
 }
 
+class ReadBackOfADamagedPage : public ServiceOnSim {
+  protected:
+    ReadBackOfADamagedPage() : ServiceOnSim({"read:3:corrupt=10"}) {}
+};
+
+// Every reply to page 3 is damaged: each attempt fails at once, and after
+// ten of them the page is given up the same way as a silent one.
+TEST_F(ReadBackOfADamagedPage, GivesThePageUpAfterTenAttempts) {
+    const ReadBackResult result = readBackIntoNewFolder();
+    ASSERT_EQ(result.outcome, ServiceOutcome::Incomplete) << result.error;
+    EXPECT_EQ(result.pagesRead, 89);
+    EXPECT_EQ(result.unansweredPages, std::vector<int>{3});
+    EXPECT_EQ(panel.reason.rfind("page 3 of 90 was not answered in 10 attempts", 0), 0u)
+        << panel.reason;
+    const auto reads = requestAddresses(0x603A);
+    EXPECT_EQ(std::count(reads.begin(), reads.end(), 3U * 256U), 10);
+    EXPECT_EQ(fileBytes(out / kReadBackDump).size(), 32u + 90u * 256u);
+}
+
 class ReadBackOverALostLink : public ServiceOnSim {
   protected:
     ReadBackOverALostLink() : ServiceOnSim({}, 30) {}

@@ -33,19 +33,21 @@
 #include <QUrl>
 #include <QtTest>
 #include <atomic>
+#include <csignal>
 #include <map>
 #include <memory>
 
 #include "frontend/app_settings.h"
 #include "frontend/id_entry.h"
 #include "frontend/message_table.h"
+#include "frontend/run_history.h"
+#include "frontend/stop_request.h"
 #include "link/virtual_clock.h"
 #include "shell/device_runner.h"
 #include "shell/history_dialog.h"
 #include "shell/lamp_shape.h"
 #include "shell/language_font.h"
 #include "shell/reason_dialog.h"
-#include "shell/stoppable_transports.h"
 #include "shell/tfrmmodule.h"
 #include "shell/tfrmprogress.h"
 #include "shell/tone.h"
@@ -248,7 +250,12 @@ class WindowTest : public QObject {
     void netBoxesRefusedBeforeConnecting();
     void keyboardAndAccessibleNames();
     void closingMidRunAsksAndStops();
+    void stopSignalMidRunStopsRecordsAndCloses();
     void firmwareFolderDropAndRecentFiles();
+
+  private:
+    void startRunHeldAtPageTwo(std::shared_ptr<QSemaphore> reached,
+                               std::shared_ptr<QSemaphore> gate);
 };
 
 void WindowTest::controls_data() {
@@ -1246,16 +1253,15 @@ class HoldingClock final : public Clock {
     std::function<void()> onSleep_;
 };
 
-// The close box mid-run: asked, answered yes, the run ends at its next
-// exchange with a reason of its own, the device is not started, and the
-// window closes.
-void WindowTest::closingMidRunAsksAndStops() {
+// An upgrade of a 16-page file on device ID 3 over TCP, held by the test
+// once two pages are programmed: `reached` is released then, and the run
+// goes on when the test releases `gate`.
+void WindowTest::startRunHeldAtPageTwo(std::shared_ptr<QSemaphore> reached,
+                                       std::shared_ptr<QSemaphore> gate) {
     SimConfig config;
     config.model = 0x8401;
     config.id = 3;
     device = std::make_unique<SimDevice>(config);
-    auto reached = std::make_shared<QSemaphore>(0);
-    auto gate = std::make_shared<QSemaphore>(0);
     run = [this, reached, gate](DeviceRunContext& context) {
         bool held = false;
         HoldingClock clock(context.clock, [&] {
@@ -1273,8 +1279,17 @@ void WindowTest::closingMidRunAsksAndStops() {
     w<QScrollBar>("sbID")->setValue(3);
     window->chooseFirmwareFile(
         writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102", 16 * 256)));
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
     window->btnAutoClick();
+}
+
+// The close box mid-run: asked, answered yes, the run ends at its next
+// exchange with a reason of its own, the device is not started, and the
+// window closes.
+void WindowTest::closingMidRunAsksAndStops() {
+    auto reached = std::make_shared<QSemaphore>(0);
+    auto gate = std::make_shared<QSemaphore>(0);
+    startRunHeldAtPageTwo(reached, gate);
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
     QVERIFY(reached->tryAcquire(1, 10000));
     rec.answer = true;
     window->close();
@@ -1288,6 +1303,36 @@ void WindowTest::closingMidRunAsksAndStops() {
     QVERIFY2(window->pnMsgReason().contains(kStoppedByOperator), qPrintable(window->pnMsgReason()));
     QVERIFY(device->pagesProgrammed() < 16U);
     QCOMPARE(device->runCount(), 0);
+    QTRY_VERIFY(!window->isVisible());
+}
+
+// SIGTERM mid-run (a service manager, a closed session): nobody is asked,
+// the run ends at its next exchange naming the signal, the history records
+// it as stopped, the device is not started, and the window closes. SIGHUP
+// and SIGINT take the same way (the command line's tests send each).
+void WindowTest::stopSignalMidRunStopsRecordsAndCloses() {
+    if (QSysInfo::productType() == QLatin1String("windows")) {
+        QSKIP("Windows sends console events, not signals");
+    }
+    auto reached = std::make_shared<QSemaphore>(0);
+    auto gate = std::make_shared<QSemaphore>(0);
+    startRunHeldAtPageTwo(reached, gate);
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    QVERIFY(reached->tryAcquire(1, 10000));
+    std::raise(SIGTERM);
+    QTRY_VERIFY(window->stopRequested());
+    gate->release();
+    QVERIFY(finished.wait(10000));
+    QVERIFY(rec.questions.isEmpty());
+    QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgProgramError);
+    QVERIFY2(window->pnMsgReason().contains("stopped by a signal, SIGTERM"),
+             qPrintable(window->pnMsgReason()));
+    QVERIFY(device->pagesProgrammed() < 16U);
+    QCOMPARE(device->runCount(), 0);
+    const HistoryContent history = RunHistory::besideSettings(storePath()).read();
+    QVERIFY(!history.records.empty());
+    QCOMPARE(history.records.back().exit, 18);
+    QVERIFY(history.records.back().reason.contains("stopped by a signal, SIGTERM"));
     QTRY_VERIFY(!window->isVisible());
 }
 

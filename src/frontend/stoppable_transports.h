@@ -1,25 +1,22 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <string>
 
+#include "frontend/stop_request.h"
 #include "link/transport.h"
 
 namespace flashmere {
 
-// What a run stopped by the operator says about its link.
-inline constexpr const char* kStoppedByOperator =
-    "the operator stopped the run when closing the window";
-
-// The links of one device operation that the window can stop: once the flag
-// is set, every open transport reads as gone (its loss note says why) and no
-// new one opens, so the operation ends at its next exchange the way it ends
-// for a lost link, with the link closed and nothing called a success.
+// The links of one device operation that can be stopped from outside: once
+// the stop is requested, every open transport reads as gone (its loss note
+// gives the stop's reason) and no new one opens, so the operation ends at
+// its next exchange the way it ends for a lost link, with the link closed
+// and nothing called a success.
 class StoppableTransports final : public TransportFactory {
   public:
     StoppableTransports(std::unique_ptr<TransportFactory> inner,
-                        std::shared_ptr<const std::atomic<bool>> stop);
+                        std::shared_ptr<const StopRequest> stop);
 
     std::string lastOpenFailure() const override;
     std::unique_ptr<Transport> openSerial(const std::string& portName,
@@ -31,7 +28,7 @@ class StoppableTransports final : public TransportFactory {
     std::unique_ptr<Transport> wrap(std::unique_ptr<Transport> transport);
 
     std::unique_ptr<TransportFactory> inner_;
-    std::shared_ptr<const std::atomic<bool>> stop_;
+    std::shared_ptr<const StopRequest> stop_;
     bool refused_ = false;  // the last open was refused because of the stop
 };
 

@@ -1,14 +1,14 @@
-#include "shell/stoppable_transports.h"
+#include "frontend/stoppable_transports.h"
 
 #include <utility>
 
 namespace flashmere {
+
 namespace {
 
 class StoppableTransport final : public Transport {
   public:
-    StoppableTransport(std::unique_ptr<Transport> inner,
-                       std::shared_ptr<const std::atomic<bool>> stop)
+    StoppableTransport(std::unique_ptr<Transport> inner, std::shared_ptr<const StopRequest> stop)
         : inner_(std::move(inner)), stop_(std::move(stop)) {}
 
     bool connected() const override { return !stopped() && inner_->connected(); }
@@ -25,24 +25,24 @@ class StoppableTransport final : public Transport {
     }
     void close() override { inner_->close(); }
     std::string lossNote() const override {
-        return stopped() ? std::string(kStoppedByOperator) : inner_->lossNote();
+        return stopped() ? stop_->reason() : inner_->lossNote();
     }
 
   private:
-    bool stopped() const { return stop_->load(); }
+    bool stopped() const { return stop_->requested(); }
 
     std::unique_ptr<Transport> inner_;
-    std::shared_ptr<const std::atomic<bool>> stop_;
+    std::shared_ptr<const StopRequest> stop_;
 };
 
 }  // namespace
 
 StoppableTransports::StoppableTransports(std::unique_ptr<TransportFactory> inner,
-                                         std::shared_ptr<const std::atomic<bool>> stop)
+                                         std::shared_ptr<const StopRequest> stop)
     : inner_(std::move(inner)), stop_(std::move(stop)) {}
 
 std::string StoppableTransports::lastOpenFailure() const {
-    return refused_ ? std::string(kStoppedByOperator) : inner_->lastOpenFailure();
+    return refused_ ? stop_->reason() : inner_->lastOpenFailure();
 }
 
 std::unique_ptr<Transport> StoppableTransports::wrap(std::unique_ptr<Transport> transport) {
@@ -55,13 +55,13 @@ std::unique_ptr<Transport> StoppableTransports::wrap(std::unique_ptr<Transport> 
 std::unique_ptr<Transport> StoppableTransports::openSerial(const std::string& portName,
                                                            const std::string& modeString,
                                                            TraceSink& trace) {
-    refused_ = stop_->load();
+    refused_ = stop_->requested();
     return refused_ ? nullptr : wrap(inner_->openSerial(portName, modeString, trace));
 }
 
 std::unique_ptr<Transport> StoppableTransports::openTcp(const std::string& host, std::uint16_t port,
                                                         std::int64_t connectTimeoutMs) {
-    refused_ = stop_->load();
+    refused_ = stop_->requested();
     return refused_ ? nullptr : wrap(inner_->openTcp(host, port, connectTimeoutMs));
 }
 
