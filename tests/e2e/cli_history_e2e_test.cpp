@@ -92,6 +92,11 @@ TEST(CliHistory, ListsNewestFirstAndFilters) {
     };
     EXPECT_EQ(ids({}), QStringList({"2026-12-03/1", "2026-12-02/2", "2026-11-30/1"}));
     EXPECT_EQ(ids({"--since", "2026-12-02"}), QStringList({"2026-12-03/1", "2026-12-02/2"}));
+    // The time and its offset count, not only the date.
+    EXPECT_EQ(ids({"--since", "2026-12-02T07:00:00Z"}),
+              QStringList({"2026-12-03/1", "2026-12-02/2"}));
+    EXPECT_EQ(ids({"--since", "2026-12-02T08:30:00+01:00"}), QStringList({"2026-12-03/1"}));
+    EXPECT_EQ(ids({"--since", "2026-12-03T01:30:00-06:00"}), QStringList());
     EXPECT_EQ(ids({"--serial", "0000000A"}), QStringList({"2026-12-03/1", "2026-12-02/2"}));
     EXPECT_EQ(ids({"--id", "1"}), QStringList({"2026-12-03/1", "2026-11-30/1"}));
     EXPECT_EQ(ids({"--id", "1", "--serial", "0000000a"}), QStringList({"2026-12-03/1"}));
