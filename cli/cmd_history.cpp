@@ -39,7 +39,8 @@ std::vector<QStringList> tableRows(const std::vector<const RunRecord*>& records)
     for (const RunRecord* r : records) {
         rows.push_back({r->time, r->frontEnd, r->operation, r->address, QString::number(r->id),
                         r->deviceModel, r->deviceSerial, r->fileName, r->fileVersion,
-                        QString::number(r->exit), r->message});
+                        hasOutcome(*r) ? QString::number(r->exit) : QStringLiteral("-"),
+                        listedMessage(*r)});
     }
     return rows;
 }

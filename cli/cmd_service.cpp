@@ -42,6 +42,7 @@ int withService(const DeviceArgs& device, bool ownTrace, Work work, const char* 
     QtTransportFactory transports;
     RecordedRun recorded =
         recordedRun(panel, "cli", operation ? operation : "", linkAsGiven(device));
+    recorded.noteImage(image);
     recorded.recorder().noteOptions(resolved->options);
     ServiceContext context{recorded.panel(), transports, systemClock(), resolved->options};
     const int code = work(context, panel, style);

@@ -59,6 +59,7 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     ConsolePanel panel(options, style);
     QtTransportFactory transports;
     RecordedRun recorded = recordedRun(panel, "cli", "upgrade", linkAsGiven(args.device));
+    recorded.noteImage(&image);
     DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
     context.askOtherFamily = [&](const OperatorOptions& asked, std::uint16_t id) {
         return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);

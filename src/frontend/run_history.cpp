@@ -176,6 +176,7 @@ HistoryContent RunHistory::read() const {
         readLines(olderFilePath(n), content);
     }
     readLines(filePath(), content);
+    joinRunLines(content.records);
     return content;
 }
 

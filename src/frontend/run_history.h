@@ -52,7 +52,7 @@ class RunHistory {
 
     // Appends the record; empty when it was written, else why not.
     QString append(const RunRecord& record) const;
-    // Every record of the files, oldest first.
+    // Every run of the files, oldest first, its lines joined into one record.
     HistoryContent read() const;
 
   private:
