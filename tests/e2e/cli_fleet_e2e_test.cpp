@@ -396,6 +396,18 @@ TEST(CliFleet, KilledRunsLeaveTheTruthAndOneReportBelongsToOneRun) {
     EXPECT_TRUE(ended.value("interrupted").toBool());
     EXPECT_FALSE(ended.value("finished").isNull());
     EXPECT_EQ(fieldOfRows(ended, "state"), QStringList({"interrupted", "interrupted"}));
+    // The stop leaves no lock behind, and the history names the device it
+    // was writing: stopped, without an outcome.
+    EXPECT_FALSE(QFile::exists(report + ".lock"));
+    const ProcessResult listed = runCli({"history", "--json"}, settings, 10000);
+    QStringList stages;
+    for (const QString& line : listed.lines()) {
+        const QJsonObject r = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (r.value("address").toString() == hall2.endpoint()) {
+            stages << r.value("stage").toString() + "/" + QString::number(r.value("id").toInt());
+        }
+    }
+    EXPECT_EQ(stages, QStringList({"stopped/0"})) << listed.out.toStdString();
 }
 
 }  // namespace
