@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,32 +131,57 @@ std::string replaceWhole(const std::string& path, std::string_view bytes) {
     return {};
 }
 
+namespace {
+
+// A log's stream over its descriptor that keeps the first write's failure:
+// a stream flushed line by line forgets errno long before it is closed.
+struct LogCookie {
+    int fd = -1;
+    int firstError = 0;
+};
+
+ssize_t writeLog(void* cookie, const char* data, size_t size) {
+    auto* log = static_cast<LogCookie*>(cookie);
+    const int error = writeAll(log->fd, std::string_view(data, size));
+    if (error == 0) {
+        return static_cast<ssize_t>(size);
+    }
+    log->firstError = log->firstError != 0 ? log->firstError : error;
+    errno = error;
+    return -1;
+}
+
+int closeLogCookie(void* cookie) {
+    auto* log = static_cast<LogCookie*>(cookie);
+    const int closeError = syncAndClose(log->fd);
+    const int error = log->firstError != 0 ? log->firstError : closeError;
+    delete log;
+    errno = error;
+    return error == 0 ? 0 : -1;
+}
+
+}  // namespace
+
 std::FILE* openLogNoFollow(const std::string& path, std::string& reason) {
     const int fd = openRegularNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC, reason);
     if (fd < 0) {
         return nullptr;
     }
-    std::FILE* file = ::fdopen(fd, "wb");
+    auto* cookie = new LogCookie{fd, 0};
+    std::FILE* file = ::fopencookie(cookie, "wb", {nullptr, writeLog, nullptr, closeLogCookie});
     if (file == nullptr) {
         reason = std::strerror(errno);
         ::close(fd);
+        delete cookie;
     }
     return file;
 }
 
 std::string closeLog(std::FILE* file) {
     const bool failedBefore = std::ferror(file) != 0;
-    errno = 0;
-    const bool flushed = std::fflush(file) == 0;
-    const int flushError = errno;
-    const bool synced = flushed && ::fsync(::fileno(file)) == 0;
-    const int syncError = errno;
-    std::fclose(file);
-    if (!flushed) {
-        return std::strerror(flushError != 0 ? flushError : EIO);
-    }
-    if (!synced) {
-        return std::strerror(syncError);
+    std::fflush(file);
+    if (std::fclose(file) != 0) {
+        return std::strerror(errno);
     }
     return failedBefore ? "some of its lines could not be written" : std::string();
 }
