@@ -179,7 +179,7 @@ TEST(FleetReportFile, AFullDiskOrALinkLeavesTheLastReportWhole) {
     if (!disk.mounted()) {
         GTEST_SKIP() << disk.why();
     }
-    std::vector<FleetRow> rows(40);
+    std::vector<FleetRow> rows(3);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         rows[i].row = static_cast<int>(i) + 2;
         rows[i].linkColumn = "net";
