@@ -143,6 +143,8 @@ TEST(RunHistory, AFullDiskLeavesNoHalfRecordAndTheHistoryStillReads) {
     EXPECT_EQ(QFileInfo(history.filePath()).size(), before);
 
     disk.fill();
+    const QString noLock = history.append(recordWithId(3));
+    EXPECT_TRUE(noLock.contains("No space left on device")) << noLock.toStdString();
     const HistoryContent content = history.read();
     EXPECT_EQ(content.error, QString());
     EXPECT_EQ(content.damagedLines, 0);
