@@ -5,11 +5,9 @@
 
 #include <QThread>
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -17,6 +15,7 @@
 
 #include "commands.h"
 #include "device_options.h"
+#include "firmware/durable_file.h"
 #include "firmware/file_path.h"
 #include "firmware/firmware_selection.h"
 #include "fleet_manifest.h"
@@ -49,6 +48,9 @@ struct DeviceRun {
     bool verified = false;
     std::string loadedSha256;
     bool finished = false;  // guarded by Fleet::mutex_
+    // The run's record while it runs, for a stop at once (guarded by
+    // Fleet::mutex_).
+    RecordedRun* recorded = nullptr;
 };
 
 class Fleet {
@@ -64,11 +66,16 @@ class Fleet {
     }
 
     FleetReport& report() { return report_; }
+    // Released by a stop at once, which ends the process without unwinding.
+    void holdLock(ReportLock& lock) { lock_ = &lock; }
     int run();
 
   private:
     const std::vector<FleetRow>& rows() const { return *report_.rows; }
     bool saveReport();
+    void logFailed(const std::string& path, const std::string& reason);
+    std::FILE* openRowLog(int row);
+    void recordStops();
     void startBatch();
     void start(std::size_t index);
     void collectFinished();
@@ -94,7 +101,9 @@ class Fleet {
     int drawnLines_ = 0;
     int seenStops_ = 0;
     bool reportFailed_ = false;  // a write failed: nothing new starts, exit 5
+    bool logsFailed_ = false;    // the same for a row's log
     bool anyStarted_ = false;
+    ReportLock* lock_ = nullptr;
 };
 
 std::string Fleet::label(const FleetRow& row) const {
@@ -151,15 +160,26 @@ void Fleet::startBatch() {
     }
 }
 
-std::FILE* openRowLog(const std::string& folder, int row) {
-    if (folder.empty()) {
+// A log that cannot be written whole ends the fleet as one whose output
+// failed: said once, no new device starts, the running ones finish, exit 5.
+void Fleet::logFailed(const std::string& path, const std::string& reason) {
+    if (!logsFailed_) {
+        clearRunning();
+        writeLine(stderr, std::string(kProgramName) + ": cannot write the log " + oneLine(path) +
+                              ": " + reason + "; no new device starts, the running ones finish");
+    }
+    logsFailed_ = true;
+}
+
+std::FILE* Fleet::openRowLog(int row) {
+    if (args_.logs.empty()) {
         return nullptr;
     }
-    const std::string path = rowLogPath(folder, row);
-    std::FILE* log = openFile(path, "wb");
+    const std::string path = rowLogPath(args_.logs, row);
+    std::string reason;
+    std::FILE* log = openLogNoFollow(path, reason);
     if (log == nullptr) {
-        writeLine(stderr, std::string(kProgramName) + ": cannot write " + oneLine(path) + ": " +
-                              std::strerror(errno));
+        logFailed(path, reason);
     }
     return log;
 }
@@ -169,8 +189,7 @@ void Fleet::start(std::size_t index) {
     auto run = std::make_unique<DeviceRun>();
     run->index = index;
     run->panel = std::make_unique<FleetPanel>(row.options, row.row, languageIndex_,
-                                              args_.json ? stdout : nullptr,
-                                              openRowLog(args_.logs, row.row));
+                                              args_.json ? stdout : nullptr, openRowLog(row.row));
     run->startedMs = systemClock().nowMs();
     anyStarted_ = true;
     busyLinks_.insert(row.linkKey);
@@ -180,10 +199,16 @@ void Fleet::start(std::size_t index) {
         selectFirmwareFile(row.filePath, image);
         QtTransportFactory transports;
         RecordedRun recorded = recordedRun(*self->panel, "fleet", "upgrade", row.linkText);
+        recorded.noteImage(&image);
+        {
+            std::lock_guard lock(mutex_);
+            self->recorded = &recorded;
+        }
         DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
         const UpgradeResult result = upgradeDevice(context);
         recordRun(recorded, &image, exitCodeFor(result.message));
         std::lock_guard lock(mutex_);
+        self->recorded = nullptr;
         self->outcome = result.message;
         self->verified = result.verified;
         self->loadedSha256 = image.loadedSha256;
@@ -211,7 +236,10 @@ void Fleet::finish(DeviceRun& run) {
     o.model = view.model;
     o.version = view.version;
     o.serial = view.serial;
-    run.panel.reset();  // closes the row's log
+    if (const std::string problem = run.panel->closeLog(); !problem.empty()) {
+        logFailed(rowLogPath(args_.logs, row.row), problem);
+    }
+    run.panel.reset();
     busyLinks_.erase(row.linkKey);
     printDone(row, o);
 }
@@ -309,9 +337,10 @@ void Fleet::drawRunning() {
         pending += o.state == FleetState::Pending;
     }
     char summary[160];
-    std::snprintf(summary, sizeof summary, "fleet: %d ok, %d failed, %zu running, %d waiting%s", ok,
-                  failed, running_.size(), pending,
-                  seenStops_ > 0 || reportFailed_ ? " (stopping: no new device starts)" : "");
+    std::snprintf(
+        summary, sizeof summary, "fleet: %d ok, %d failed, %zu running, %d waiting%s", ok, failed,
+        running_.size(), pending,
+        seenStops_ > 0 || reportFailed_ || logsFailed_ ? " (stopping: no new device starts)" : "");
     block += std::string(summary).substr(0, columns) + "\n";
     std::fputs(block.c_str(), stdout);
     std::fflush(stdout);
@@ -326,9 +355,34 @@ void Fleet::stopAtOnce() {
     for (auto& run : running_) {
         report_.outcomes[run->index].state = FleetState::Interrupted;
     }
+    recordStops();
     const int code = endFleet();
+    if (lock_ != nullptr) {
+        lock_->release();
+    }
     std::fflush(nullptr);
     std::_Exit(code);
+}
+
+// The history gets the stop of every device still being written; a run that
+// has written its ending meanwhile keeps it.
+void Fleet::recordStops() {
+    const QString reason = QStringLiteral(
+        "the fleet was stopped by a signal while this device was being written; it stays in its "
+        "loader and is upgraded again by a later run");
+    std::lock_guard lock(mutex_);
+    for (const auto& run : running_) {
+        if (run->recorded != nullptr) {
+            const QString problem =
+                run->recorded->history().append(run->recorded->stoppedRecord(reason));
+            if (!problem.isEmpty() && firstHistoryFailure()) {
+                writeLine(stderr, std::string(kProgramName) +
+                                      ": the stop was not written to the "
+                                      "history: " +
+                                      oneLine(problem.toStdString()));
+            }
+        }
+    }
 }
 
 void Fleet::waitForNews() {
@@ -357,7 +411,7 @@ int Fleet::run() {
                                   ": interrupted: no new device starts; the running ones finish "
                                   "(Ctrl-C again to stop at once)");
         }
-        stopping = seenStops_ > 0 || reportFailed_;
+        stopping = seenStops_ > 0 || reportFailed_ || logsFailed_;
         if (!stopping) {
             startBatch();
         }
@@ -388,9 +442,9 @@ int Fleet::endFleet() {
             notOk.push_back(i);
         }
     }
-    const int code = reportFailed_   ? static_cast<int>(ExitCode::CannotWrite)
-                     : notOk.empty() ? 0
-                                     : kFleetNotAllOk;
+    const int code = reportFailed_ || logsFailed_ ? static_cast<int>(ExitCode::CannotWrite)
+                     : notOk.empty()              ? 0
+                                                  : kFleetNotAllOk;
     printSummary(notOk, code);
     return code;
 }
@@ -512,6 +566,7 @@ int runChecked(const FleetArgs& args, const FleetManifest& manifest, int languag
         }
     }
     Fleet fleet(args, manifest.rows, languageIndex, reportPath);
+    fleet.holdLock(lock);
     takeEarlierRows(fleet, manifest.rows, earlier);
     installStopSignals();
     const int code = fleet.run();

@@ -19,7 +19,9 @@ namespace {
 // names no offset).
 std::optional<QDateTime> parseSince(const std::string& text) {
     const QString value = QString::fromStdString(text).trimmed();
-    const QDate date = QDate::fromString(value, Qt::ISODate);
+    // Only a bare date is a day: QDate would read the date of a full time
+    // and drop its hour and offset.
+    const QDate date = value.size() == 10 ? QDate::fromString(value, Qt::ISODate) : QDate();
     if (date.isValid()) {
         return date.startOfDay();
     }
@@ -37,7 +39,8 @@ std::vector<QStringList> tableRows(const std::vector<const RunRecord*>& records)
     for (const RunRecord* r : records) {
         rows.push_back({r->time, r->frontEnd, r->operation, r->address, QString::number(r->id),
                         r->deviceModel, r->deviceSerial, r->fileName, r->fileVersion,
-                        QString::number(r->exit), r->message});
+                        hasOutcome(*r) ? QString::number(r->exit) : QStringLiteral("-"),
+                        listedMessage(*r)});
     }
     return rows;
 }

@@ -56,6 +56,7 @@ int withService(const DeviceArgs& device, bool ownTrace, Work work, const char* 
     panel.stopWaitsWhen(stop);
     RecordedRun recorded =
         recordedRun(panel, "cli", operation ? operation : "", linkAsGiven(device));
+    recorded.noteImage(image);
     recorded.recorder().noteOptions(resolved->options);
     const ServiceConsole console{panel, recorded.panel(), style, *stop};
     int code = 0;

@@ -63,6 +63,7 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     const auto stop = std::make_shared<StopRequest>();
     panel.stopWaitsWhen(stop);
     RecordedRun recorded = recordedRun(panel, "cli", "upgrade", linkAsGiven(args.device));
+    recorded.noteImage(&image);
     UpgradeResult result;
     runStoppable(*stop, [&] {
         StoppableTransports transports(std::make_unique<QtTransportFactory>(), stop);

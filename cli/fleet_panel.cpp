@@ -1,7 +1,9 @@
 #include "fleet_panel.h"
 
 #include <cstring>
+#include <utility>
 
+#include "firmware/durable_file.h"
 #include "frontend/message_table.h"
 
 namespace flashmere::cli {
@@ -40,11 +42,13 @@ FleetPanel::FleetPanel(const OperatorOptions& options, int row, int languageInde
 }
 
 FleetPanel::~FleetPanel() {
-    json_.reset();
+    closeLog();
+}
+
+std::string FleetPanel::closeLog() {
     log_.reset();
-    if (logFile_ != nullptr) {
-        std::fclose(logFile_);
-    }
+    std::FILE* file = std::exchange(logFile_, nullptr);
+    return file != nullptr ? flashmere::closeLog(file) : std::string();
 }
 
 FleetDeviceView FleetPanel::view() const {

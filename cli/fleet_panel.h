@@ -38,6 +38,9 @@ class FleetPanel final : public OperatorPanel {
     ~FleetPanel() override;
 
     FleetDeviceView view() const;
+    // Closes the row's log: empty when every line reached it (or there is
+    // none), else the system's reason.
+    std::string closeLog();
 
     OperatorOptions captureOptions() override { return options_; }
     void storeLinkSettings(std::uint8_t, const LinkSettings&) override {}

@@ -5,10 +5,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <cstdio>
 
 #include "console_panel.h"
+#include "firmware/durable_file.h"
 
 namespace flashmere::cli {
 namespace {
@@ -122,17 +122,10 @@ std::string csvText(const FleetReport& report) {
     return out;
 }
 
-// Empty when written, else the system's reason.
+// Empty when written whole and flushed to the disk, else the system's
+// reason; on failure the old file stays as it was.
 std::string writeAtomically(const std::string& path, const std::string& text) {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size()) ||
-        !file.commit()) {
-        const std::string reason = file.errorString().toStdString();
-        return reason.empty() ? "the write failed" : reason;
-    }
-    return {};
+    return replaceWhole(path, text);
 }
 
 // Why a lock file cannot be made: the system's reason, as a file of that
@@ -240,6 +233,10 @@ ReportLock::~ReportLock() = default;
 
 std::string ReportLock::pathFor(const std::string& reportPath) {
     return reportPath + ".lock";
+}
+
+void ReportLock::release() {
+    lock_->unlock();
 }
 
 std::string ReportLock::acquire() {

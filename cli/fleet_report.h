@@ -72,6 +72,8 @@ class ReportLock {
     // Empty when this run holds the lock now, else why it cannot (another
     // run's process ID, or the system's reason).
     std::string acquire();
+    // Gives the lock up and removes its file.
+    void release();
 
     static std::string pathFor(const std::string& reportPath);
 

@@ -125,8 +125,9 @@ bool identifyTextFamily(DeviceSession& s) {
     s.pause(100);
 
     const ReplyFrame& reply = s.link.reply;
-    if (s.exchangeText(addressPrefix(s.deviceAddress()) + "AS1") && reply.payloadLength == 28 &&
-        replyText(reply, 0, 4) == hexWord(model)) {
+    const bool answered =
+        s.exchangeText(addressPrefix(s.deviceAddress()) + "AS1") && reply.payloadLength == 28;
+    if (answered && replyText(reply, 0, 4) == hexWord(model)) {
         fillPanel(s, DeviceField::Model, replyText(reply, 0, 4));
         fillPanel(s, DeviceField::Name, replyText(reply, 12, 12));
         fillPanel(s, DeviceField::FirmwareVersion, replyText(reply, 24, 4));
@@ -135,6 +136,9 @@ bool identifyTextFamily(DeviceSession& s) {
         s.moveDeviceAddress(reply.address);
         fillPanel(s, DeviceField::SerialNumber, replyText(reply, 4, 8));
         return succeed(s);
+    }
+    if (answered) {
+        s.panel.noteAnsweringDevice(replyText(reply, 0, 4), replyText(reply, 4, 8));
     }
     return fail(s, MessageRow::msgConnectError);
 }
@@ -201,6 +205,7 @@ struct DeviceReport {
     std::string modelText;    // as the device reported it
     std::string verText;
     std::string ispText;
+    std::string serialText;  // from the hello reply, "%08X"
 };
 
 // How a step of the binary identification ended.
@@ -229,6 +234,8 @@ StepResult askModel(DeviceSession& s, DeviceReport& report) {
         if (reply.payloadLength == 8) {
             reported = replyWord(reply, 0);
             report.modelText = hexWord(reported);
+            report.serialText =
+                hex8((std::uint32_t{replyWord(reply, 2)} << 16) | replyWord(reply, 4));
         }
     }
     report.model = normalizeModel(reported);
@@ -349,7 +356,7 @@ bool readLoaderReport(DeviceSession& s, DeviceReport& report) {
     return true;
 }
 
-bool failStep(DeviceSession& s, const StepResult& step) {
+bool failStep(DeviceSession& s, const StepResult& step, const DeviceReport& report) {
     switch (step.outcome) {
         case StepOutcome::Refused:
             return fail(s, MessageRow::msgModelOrPinError,
@@ -357,6 +364,7 @@ bool failStep(DeviceSession& s, const StepResult& step) {
                         "the PIN " +
                             s.options.pinText);
         case StepOutcome::Mismatch:
+            s.panel.noteAnsweringDevice(hexWord(report.model), report.serialText);
             return fail(s, MessageRow::msgFileTypeError, step.mismatch);
         case StepOutcome::Passed:
         case StepOutcome::Unanswered:
@@ -378,7 +386,7 @@ bool identifyBinaryFamily(DeviceSession& s) {
         step = checkVariant(s, report);
     }
     if (step.outcome != StepOutcome::Passed) {
-        return failStep(s, step);
+        return failStep(s, step, report);
     }
     switchToLoader(s);
     return readLoaderReport(s, report) ? succeed(s) : fail(s, MessageRow::msgConnectError);

@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include <mutex>
 #include <optional>
 
+#include "firmware/durable_file.h"
 #include "frontend/message_table.h"
 #include "link/serial_backend.h"
 
@@ -108,18 +108,24 @@ QString asideName(const QString& path) {
 // Renames a damaged store out of the way, keeping its bytes, and leaves a
 // fresh empty one in its place. The new name of the damaged file, or empty
 // when it could not be moved (the store then stays as it was).
+// Writes the store's bytes whole or leaves the old file as it was (a full
+// disk never empties it). A store kept as a symbolic link (a dotfile
+// manager's) is written where the link points, as it always was.
+bool writeStoreBytes(const QString& path, const QByteArray& bytes) {
+    const QFileInfo info(path);
+    const QString target =
+        info.isSymLink() && !info.canonicalFilePath().isEmpty() ? info.canonicalFilePath() : path;
+    return replaceWhole(target.toStdString(), bytes.toStdString()).empty();
+}
+
 QString setAside(const QString& path) {
     const QString aside = asideName(path);
     if (!QFile::rename(path, aside)) {
         return {};
     }
-    QSaveFile file(path);
     QJsonObject root;
     root.insert(kSettingsKey, QJsonObject());
-    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) {
-        file.commit();
-    }
+    writeStoreBytes(path, QJsonDocument(root).toJson(QJsonDocument::Indented));
     return aside;
 }
 
@@ -161,16 +167,7 @@ bool writeValues(const QString& path, const QJsonObject& values, QString* aside)
     if (!QDir().mkpath(info.absolutePath())) {
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    const QByteArray bytes = QJsonDocument(content.root).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeStoreBytes(path, QJsonDocument(content.root).toJson(QJsonDocument::Indented));
 }
 
 QString qs(const std::string& s) {

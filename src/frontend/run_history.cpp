@@ -1,5 +1,6 @@
 #include "frontend/run_history.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "firmware/durable_file.h"
 #include "frontend/app_settings.h"
 
 namespace flashmere {
@@ -23,7 +25,19 @@ std::mutex& processLock() {
     return lock;
 }
 
-QString lockProblem(const QLockFile& lock) {
+// Why a lock that nobody holds could not be made: the system's reason, as a
+// one-byte file beside it fails to be written (a full disk, no permission).
+QString lockFileProblem(const QString& lockPath) {
+    const QString probe =
+        lockPath + QStringLiteral(".%1.probe").arg(QCoreApplication::applicationPid());
+    const std::string cause = appendWhole(probe.toStdString(), "-");
+    QFile::remove(probe);
+    return cause.empty() ? QStringLiteral("the lock file cannot be taken")
+                         : QStringLiteral("the lock file cannot be made: %1")
+                               .arg(QString::fromStdString(cause));
+}
+
+QString lockProblem(const QLockFile& lock, const QString& lockPath) {
     qint64 pid = 0;
     QString host;
     QString application;
@@ -35,7 +49,7 @@ QString lockProblem(const QLockFile& lock) {
     }
     return lock.error() == QLockFile::PermissionError
                ? QStringLiteral("the lock file cannot be made (no permission)")
-               : QStringLiteral("the lock file cannot be taken");
+               : lockFileProblem(lockPath);
 }
 
 // True when the file is empty or ends with a line end; a writer killed in
@@ -125,7 +139,7 @@ QString RunHistory::append(const RunRecord& record) const {
     const std::lock_guard inProcess(processLock());
     QLockFile lock(filePath() + QStringLiteral(".lock"));
     if (!lock.tryLock(kLockWaitMs)) {
-        return lockProblem(lock);
+        return lockProblem(lock, filePath() + QStringLiteral(".lock"));
     }
     const QFileInfo current(filePath());
     if (current.exists() && current.size() > 0 && current.size() + line.size() > maxBytes_) {
@@ -134,15 +148,13 @@ QString RunHistory::append(const RunRecord& record) const {
     if (!endsWithLineEnd(filePath())) {
         line.prepend('\n');
     }
-    // One write of the whole line in append mode, unbuffered.
-    QFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        return QStringLiteral("%1 cannot be opened: %2").arg(filePath(), file.errorString());
+    // One write of the whole line, flushed to the disk; a line that cannot
+    // be written whole is cut back, so a full disk never leaves half a record.
+    const std::string problem = appendWhole(filePath().toStdString(), line.toStdString());
+    if (!problem.empty()) {
+        return QStringLiteral("%1 cannot be written: %2")
+            .arg(filePath(), QString::fromStdString(problem));
     }
-    if (file.write(line) != line.size()) {
-        return QStringLiteral("%1 cannot be written: %2").arg(filePath(), file.errorString());
-    }
-    file.close();
     return {};
 }
 
@@ -153,16 +165,18 @@ HistoryContent RunHistory::read() const {
     }
     const std::lock_guard inProcess(processLock());
     QLockFile lock(filePath() + QStringLiteral(".lock"));
-    // A history on a folder this user cannot write is read without the lock:
-    // nobody writes there either.
-    if (!lock.tryLock(kLockWaitMs) && lock.error() != QLockFile::PermissionError) {
-        content.error = lockProblem(lock);
+    // A lock that cannot be made (a folder this user cannot write, a full
+    // disk) is no reason not to read: only a lock another process holds is
+    // waited for. Appends are whole lines, so nothing half-written is read.
+    if (!lock.tryLock(kLockWaitMs) && lock.error() == QLockFile::LockFailedError) {
+        content.error = lockProblem(lock, filePath() + QStringLiteral(".lock"));
         return content;
     }
     for (int n = keep_; n >= 1; --n) {
         readLines(olderFilePath(n), content);
     }
     readLines(filePath(), content);
+    joinRunLines(content.records);
     return content;
 }
 

@@ -26,11 +26,13 @@ struct HistoryFilter {
 
 // The history of device runs: one JSON object per line in history.jsonl in
 // the folder that holds the settings file. Lines are only ever appended,
-// each in one write under a lock file that every writer (runs of one fleet,
-// a window, scripts, other processes) takes, so records never mix and none
-// is lost; a lock left by a process that died is taken over. When the file
-// would grow past its size limit it becomes history.1.jsonl (the older ones
-// move up to history.<keep>.jsonl, the oldest is dropped) under the same lock.
+// each whole or not at all (a line a full disk cuts short is cut back) and
+// never through a symbolic link, in one write under a lock file that every
+// writer (runs of one fleet, a window, scripts, other processes) takes, so
+// records never mix and none is lost; a lock left by a process that died is
+// taken over. When the file would grow past its size limit it becomes
+// history.1.jsonl (the older ones move up to history.<keep>.jsonl, the
+// oldest is dropped) under the same lock.
 class RunHistory {
   public:
     static constexpr qint64 kDefaultMaxBytes = 8 << 20;
@@ -50,7 +52,7 @@ class RunHistory {
 
     // Appends the record; empty when it was written, else why not.
     QString append(const RunRecord& record) const;
-    // Every record of the files, oldest first.
+    // Every run of the files, oldest first, its lines joined into one record.
     HistoryContent read() const;
 
   private:

@@ -5,6 +5,7 @@
 #include <QJsonValue>
 #include <QRegularExpression>
 #include <cmath>
+#include <map>
 
 namespace flashmere {
 namespace {
@@ -65,6 +66,63 @@ QString csvCell(QString text) {
 
 }  // namespace
 
+bool hasOutcome(const RunRecord& r) {
+    return r.stage.isEmpty();
+}
+
+QString listedMessage(const RunRecord& r) {
+    return hasOutcome(r) ? r.message : QStringLiteral("ended without an outcome");
+}
+
+QString listedReason(const RunRecord& r) {
+    if (hasOutcome(r)) {
+        return r.reason;
+    }
+    if (r.stage == QLatin1String(kStageStopped)) {
+        return r.reason;
+    }
+    if (r.stage == QLatin1String(kStageWriting)) {
+        return QStringLiteral(
+            "no ending was recorded (the run was killed, or is still running) after it began to "
+            "change the device's memory: the device may hold part of the program in its loader; "
+            "run it again");
+    }
+    return QStringLiteral(
+        "no ending was recorded (the run was killed, or is still running) before it changed "
+        "the device");
+}
+
+QString listedExit(const RunRecord& r) {
+    return hasOutcome(r) ? QString::number(r.exit) : QString();
+}
+
+void joinRunLines(std::vector<RunRecord>& records) {
+    std::map<QString, std::size_t> first;
+    std::vector<RunRecord> joined;
+    joined.reserve(records.size());
+    for (RunRecord& r : records) {
+        if (r.run.isEmpty()) {
+            joined.push_back(std::move(r));
+            continue;
+        }
+        const auto [at, isNew] = first.emplace(r.run, joined.size());
+        if (isNew) {
+            joined.push_back(std::move(r));
+            continue;
+        }
+        RunRecord& earlier = joined[at->second];
+        if (r.stage == QLatin1String(kStageStopped)) {
+            if (!hasOutcome(earlier)) {
+                earlier.stage = r.stage;
+                earlier.reason = r.reason;
+            }
+        } else {
+            earlier = std::move(r);
+        }
+    }
+    records = std::move(joined);
+}
+
 QByteArray historyLine(const RunRecord& r) {
     QJsonObject device{{"model", r.deviceModel},
                        {"name", r.deviceName},
@@ -79,22 +137,29 @@ QByteArray historyLine(const RunRecord& r) {
     for (int i = 0; i < 3; ++i) {
         counters.insert(QLatin1String(kCounterNames[i]), r.counters[i]);
     }
-    const QJsonObject line{{"time", r.time},
-                           {"user", r.user},
-                           {"station", r.station},
-                           {"front_end", r.frontEnd},
-                           {"operation", r.operation},
-                           {"link", r.link},
-                           {"address", r.address},
-                           {"mode", r.mode},
-                           {"id", r.id},
-                           {"device", device},
-                           {"file", file},
-                           {"message", r.message},
-                           {"exit", r.exit},
-                           {"reason", r.reason},
-                           {"counters", counters},
-                           {"seconds", std::round(r.seconds * 1000.0) / 1000.0}};
+    QJsonObject line{{"time", r.time},
+                     {"user", r.user},
+                     {"station", r.station},
+                     {"front_end", r.frontEnd},
+                     {"operation", r.operation},
+                     {"link", r.link},
+                     {"address", r.address},
+                     {"mode", r.mode},
+                     {"id", r.id},
+                     {"device", device},
+                     {"file", file},
+                     {"message", r.message},
+                     {"exit", r.exit},
+                     {"reason", r.reason},
+                     {"counters", counters},
+                     {"seconds", std::round(r.seconds * 1000.0) / 1000.0}};
+    if (!r.run.isEmpty()) {
+        line.insert("run", r.run);
+    }
+    if (!r.stage.isEmpty()) {
+        line.remove("exit");
+        line.insert("stage", r.stage);
+    }
     return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -105,10 +170,13 @@ std::optional<RunRecord> parseHistoryLine(QByteArrayView line) {
         return std::nullopt;
     }
     const QJsonObject o = doc.object();
-    if (!o.value("time").isString() || !o.value("exit").isDouble()) {
+    RunRecord r;
+    r.run = stringOf(o, "run");
+    r.stage = o.value("exit").isDouble() ? QString() : stringOf(o, "stage");
+    const bool ended = o.value("exit").isDouble();
+    if (!o.value("time").isString() || (!ended && (r.run.isEmpty() || r.stage.isEmpty()))) {
         return std::nullopt;
     }
-    RunRecord r;
     r.time = stringOf(o, "time");
     if (!recordTime(r).isValid()) {
         return std::nullopt;
@@ -212,9 +280,9 @@ QByteArray historyCsvRow(const RunRecord& r) {
                                r.fileFirmware,
                                r.fileVersion,
                                r.fileSha256,
-                               r.message,
-                               QString::number(r.exit),
-                               r.reason,
+                               listedMessage(r),
+                               listedExit(r),
+                               listedReason(r),
                                QString::number(r.counters[0]),
                                QString::number(r.counters[1]),
                                QString::number(r.counters[2]),

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace flashmere {
 
@@ -14,6 +15,14 @@ namespace flashmere {
 // with which file, and how it ended. Texts are UTF-8; texts that came from a
 // device or a file name are kept as decoded by textFromBytes.
 struct RunRecord {
+    // The run's own name, the same in each of its lines: a run writes a line
+    // when it starts, one when it begins to change the device, and one at
+    // its end; a listing joins them. Empty in lines of older versions, which
+    // wrote one line per run at its end.
+    QString run;
+    // How far a run without an ending got: kStageStarted, kStageWriting or
+    // kStageStopped. Empty for a run that ended; only then is exit meaningful.
+    QString stage;
     QString time;       // start of the run, ISO 8601 with the offset from UTC
     QString user;       // the station's user
     QString station;    // the station's host name
@@ -42,10 +51,27 @@ struct RunRecord {
     double seconds = 0;
 };
 
+inline constexpr const char* kStageStarted = "started";  // nothing changed on the device yet
+inline constexpr const char* kStageWriting = "writing";  // the device's memory was being changed
+inline constexpr const char* kStageStopped = "stopped";  // stopped by a signal while writing
+
+// The message and reason a listing shows: for a run without an ending, that
+// it has none, what it had done, and what that leaves on the device.
+bool hasOutcome(const RunRecord& record);
+QString listedMessage(const RunRecord& record);
+QString listedReason(const RunRecord& record);
+QString listedExit(const RunRecord& record);
+
+// The lines of one run as one record, in place of its first line: a later
+// line replaces an earlier one, except that a stop told after the run's
+// ending is left out and a stop keeps what the run had shown before it.
+void joinRunLines(std::vector<RunRecord>& records);
+
 // The record as one line of JSON, newline included.
 QByteArray historyLine(const RunRecord& record);
 // A line of the history read back; nothing for a line that is not a record
-// (cut short, garbled, or not an object with a time and an exit code).
+// (cut short, garbled, or not an object with a time and either an exit
+// code or a run and its stage).
 std::optional<RunRecord> parseHistoryLine(QByteArrayView line);
 
 // The time of a record, or an invalid time when it does not parse.

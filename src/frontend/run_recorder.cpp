@@ -1,6 +1,7 @@
 #include "frontend/run_recorder.h"
 
 #include <QSysInfo>
+#include <QUuid>
 #include <filesystem>
 
 #include "firmware/file_path.h"
@@ -10,16 +11,38 @@
 
 namespace flashmere {
 
+void RunRecorder::reachStage(Stage stage, bool& reached) {
+    if (!reached && stageHook_) {
+        reached = true;
+        stageHook_(stage);
+    }
+}
+
 OperatorOptions RunRecorder::captureOptions() {
     const OperatorOptions options = inner_.captureOptions();
     options_ = options;
+    reachStage(Stage::Started, started_);
     return options;
+}
+
+void RunRecorder::noteOptions(const OperatorOptions& options) {
+    options_ = options;
+    reachStage(Stage::Started, started_);
 }
 
 void RunRecorder::showMessage(MessageRow row) {
     message_ = row;
     reason_.clear();
+    if (row == MessageRow::msgProgramming) {
+        reachStage(Stage::Writing, writing_);
+    }
     inner_.showMessage(row);
+}
+
+void RunRecorder::noteAnsweringDevice(const std::string& model, const std::string& serial) {
+    answeredModel_ = model;
+    answeredSerial_ = serial;
+    inner_.noteAnsweringDevice(model, serial);
 }
 
 void RunRecorder::showMessageReason(const std::string& reason) {
@@ -50,12 +73,43 @@ RecordedRun::RecordedRun(OperatorPanel& panel, RunHistory history, QString front
       frontEnd_(std::move(frontEnd)),
       operation_(std::move(operation)),
       address_(std::move(address)),
+      run_(QUuid::createUuid().toString(QUuid::WithoutBraces)),
       started_(QDateTime::currentDateTime()) {
     elapsed_.start();
+    recorder_.onStage([this](RunRecorder::Stage stage) { writeStage(stage); });
+}
+
+// A line on disk before the device is touched, and one before it is
+// changed: a run killed at any instant is still in the history, with how far
+// it got. A read-back changes nothing, so it writes no second line.
+void RecordedRun::writeStage(RunRecorder::Stage stage) {
+    const bool writing = stage == RunRecorder::Stage::Writing;
+    if (history_.folder().isEmpty() || (writing && operation_ == QLatin1String("readback"))) {
+        return;
+    }
+    RunRecord r = record(image_, 0);
+    r.stage = QLatin1String(writing ? kStageWriting : kStageStarted);
+    r.message.clear();
+    r.reason.clear();
+    // A line that cannot be written is told with the run's ending, whose
+    // line fails the same way.
+    history_.append(r);
+}
+
+RunRecord RecordedRun::stoppedRecord(const QString& reason) const {
+    RunRecord r;
+    r.run = run_;
+    r.stage = QLatin1String(kStageStopped);
+    r.time = isoTimeWithOffset(started_);
+    r.frontEnd = frontEnd_;
+    r.operation = operation_;
+    r.reason = reason;
+    return r;
 }
 
 RunRecord RecordedRun::record(const FirmwareImage* image, int exitCode) const {
     RunRecord r;
+    r.run = run_;
     r.time = isoTimeWithOffset(started_);
     r.user = stationUser();
     r.station = QSysInfo::machineHostName();
@@ -74,6 +128,11 @@ RunRecord RecordedRun::record(const FirmwareImage* image, int exitCode) const {
     r.deviceName = textFromBytes(recorder_.devicePanel(DeviceField::Name));
     r.deviceVersion = textFromBytes(recorder_.devicePanel(DeviceField::FirmwareVersion));
     r.deviceSerial = textFromBytes(recorder_.devicePanel(DeviceField::SerialNumber));
+    // A device of another model fills no panel; the record still names it.
+    if (r.deviceModel.isEmpty() && r.deviceSerial.isEmpty()) {
+        r.deviceModel = textFromBytes(recorder_.answeredModel());
+        r.deviceSerial = textFromBytes(recorder_.answeredSerial());
+    }
     if (image != nullptr && !image->firmwarePath.empty()) {
         // Absolute, so the record still names the file from another folder.
         std::error_code error;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,17 +22,26 @@ namespace flashmere {
 // noted on the way. Read what it noted after the run, on the run's thread.
 class RunRecorder final : public OperatorPanel {
   public:
+    // The points of a run the history writes a line at.
+    enum class Stage { Started, Writing };
+
     explicit RunRecorder(OperatorPanel& inner) : inner_(inner) {}
 
     // The options of a run that does not ask the panel for them (the
     // service functions are given theirs).
-    void noteOptions(const OperatorOptions& options) { options_ = options; }
+    void noteOptions(const OperatorOptions& options);
+    // Called once when the run's options are known (before the link opens)
+    // and once when it shows "Programming ..." (before anything is erased).
+    void onStage(std::function<void(Stage)> hook) { stageHook_ = std::move(hook); }
 
     const std::optional<OperatorOptions>& options() const { return options_; }
     const std::string& devicePanel(DeviceField panel) const {
         return panels_[static_cast<std::size_t>(panel)];
     }
     const std::optional<MessageRow>& lastMessage() const { return message_; }
+    // The device that answered when it is not the one the run was for.
+    const std::string& answeredModel() const { return answeredModel_; }
+    const std::string& answeredSerial() const { return answeredSerial_; }
     const std::string& reason() const { return reason_; }
     int counter(ErrorCounter counter) const { return counters_[static_cast<std::size_t>(counter)]; }
 
@@ -69,14 +79,22 @@ class RunRecorder final : public OperatorPanel {
     std::string noReplyAdvice(bool serialLink) const override {
         return inner_.noReplyAdvice(serialLink);
     }
+    void noteAnsweringDevice(const std::string& model, const std::string& serial) override;
 
   private:
+    void reachStage(Stage stage, bool& reached);
+
     OperatorPanel& inner_;
     std::optional<OperatorOptions> options_;
     std::array<std::string, 6> panels_;
     std::optional<MessageRow> message_;
     std::string reason_;
     std::array<int, 3> counters_{};
+    std::string answeredModel_;
+    std::string answeredSerial_;
+    std::function<void(Stage)> stageHook_;
+    bool started_ = false;
+    bool writing_ = false;
 };
 
 // One run of a front end as the history gets it: the panel to run with (a
@@ -96,19 +114,32 @@ class RecordedRun {
     OperatorPanel& panel() { return recorder_; }
     RunRecorder& recorder() { return recorder_; }
 
+    // The firmware file the run is given, for the lines written before its
+    // end; the image must outlive the run.
+    void noteImage(const FirmwareImage* image) { image_ = image; }
+
     // The record of the run that has ended with this exit code; image: the
     // firmware file it ran with, or null.
     RunRecord record(const FirmwareImage* image, int exitCode) const;
+    // The line told when the run is stopped from outside while it writes
+    // (a fleet stopped by a signal): it has the run's name and the reason,
+    // and may be written from another thread than the run's.
+    RunRecord stoppedRecord(const QString& reason) const;
+    const RunHistory& history() const { return history_; }
     // Appends the record. Empty when it was written, or when a failure was
     // told before in this process; else the one warning to show.
     QString finish(const FirmwareImage* image, int exitCode);
 
   private:
+    void writeStage(RunRecorder::Stage stage);
+
     RunRecorder recorder_;
     RunHistory history_;
     QString frontEnd_;
     QString operation_;
     std::string address_;
+    QString run_;
+    const FirmwareImage* image_ = nullptr;
     QDateTime started_;
     QElapsedTimer elapsed_;
 };

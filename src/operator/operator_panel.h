@@ -73,6 +73,14 @@ class OperatorPanel : public TraceSink {
         return serialLink ? "is the ID right? are the port and its settings right?"
                           : "is the ID right?";
     }
+
+    // The model and serial number of a device that answered but is not the
+    // one the file is for: not shown (the device panels stay empty), kept
+    // for the history's record of the run.
+    virtual void noteAnsweringDevice(const std::string& model, const std::string& serial) {
+        (void)model;
+        (void)serial;
+    }
 };
 
 }  // namespace flashmere

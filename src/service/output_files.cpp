@@ -28,9 +28,14 @@ std::string nameInTheWay(const std::filesystem::path& path) {
     std::error_code ec;
     const auto type = std::filesystem::symlink_status(path, ec).type();
     if (type == std::filesystem::file_type::not_found ||
-        type == std::filesystem::file_type::regular ||
-        type == std::filesystem::file_type::symlink) {
+        type == std::filesystem::file_type::regular) {
         return {};
+    }
+    // A link there was not made by a read-back: it is neither written
+    // through nor replaced.
+    if (type == std::filesystem::file_type::symlink) {
+        return "cannot write " + utf8FromPath(path) +
+               ": it is a symbolic link, which is never written through or replaced";
     }
     return "cannot write " + utf8FromPath(path) + ": " +
            (type == std::filesystem::file_type::directory ? "a folder"

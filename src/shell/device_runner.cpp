@@ -106,6 +106,7 @@ bool DeviceRunner::upgrade(DeviceRun run, FirmwareImage& image,
             auto transports = openTransports();
             const auto recorded = recordedRun("upgrade");
             image.loadedSha256.clear();  // the hash of this run's load, if it loads
+            recorded->noteImage(&image);
             DeviceRunContext context{recorded->panel(), *transports, clock_, image};
             context.askOtherFamily = [this, &transports, &image](const OperatorOptions& options,
                                                                  std::uint16_t id) {
@@ -156,6 +157,7 @@ bool DeviceRunner::erase(const OperatorOptions& options, int eraseErrors, Firmwa
         [this, options, eraseErrors, &image] {
             auto transports = openTransports();
             const auto recorded = recordedRun("erase");
+            recorded->noteImage(&image);
             recorded->recorder().noteOptions(options);
             ServiceContext context{recorded->panel(), *transports, clock_, options, eraseErrors};
             const EraseResult result = eraseDeviceBlocks(context, image);

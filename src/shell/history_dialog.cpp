@@ -12,15 +12,16 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 
 namespace flashmere {
 namespace {
 
 // The dialog's own words in English, Simplified and Traditional Chinese.
-enum class Word { Menu, Title, Filter, Export, Close, Count, Damaged };
+enum class Word { Menu, Title, Filter, Export, Close, Count, Damaged, NoOutcome };
 QString wordOf(Word word, int languageIndex) {
-    static const std::array<std::array<const char*, 3>, 7> words = {{
+    static const std::array<std::array<const char*, 3>, 8> words = {{
         {"History\u2026", "\u5386\u53f2\u8bb0\u5f55\u2026", "\u6b77\u53f2\u8a18\u9304\u2026"},
         {"History", "\u5386\u53f2\u8bb0\u5f55", "\u6b77\u53f2\u8a18\u9304"},
         {"Filter", "\u7b5b\u9009", "\u7be9\u9078"},
@@ -28,38 +29,42 @@ QString wordOf(Word word, int languageIndex) {
         {"Close", "\u5173\u95ed", "\u95dc\u9589"},
         {"%1 of %2 runs", "%1 / %2", "%1 / %2"},
         {"%1 damaged lines skipped", "%1 damaged lines skipped", "%1 damaged lines skipped"},
+        {"ended without an outcome", "\u5df2\u7ed3\u675f\uff0c\u672a\u8bb0\u5f55\u7ed3\u679c",
+         "\u5df2\u7d50\u675f\uff0c\u672a\u8a18\u9304\u7d50\u679c"},
     }};
     const int language = languageIndex >= 0 && languageIndex < 3 ? languageIndex : 0;
     return QString::fromUtf8(words[static_cast<std::size_t>(word)][language]);
 }
 
+// The outcome comes right after the time and the run, so that it is seen
+// without scrolling.
 const QStringList& columnNames() {
-    static const QStringList names = {"Time",           "User",    "Front end", "Run",
-                                      "Link",           "ID",      "Model",     "Device name",
-                                      "Device version", "Serial",  "File",      "File version",
-                                      "SHA-256",        "Message", "Exit",      "Reason",
-                                      "Errors (E/P/V)", "Seconds", "Station",   "File path"};
+    static const QStringList names = {"Time",           "Run",       "Message",      "Exit",
+                                      "Reason",         "Model",     "Serial",       "ID",
+                                      "Link",           "Front end", "User",         "Device name",
+                                      "Device version", "File",      "File version", "SHA-256",
+                                      "Errors (E/P/V)", "Seconds",   "Station",      "File path"};
     return names;
 }
 
-QList<QStandardItem*> rowItems(const RunRecord& r) {
+QList<QStandardItem*> rowItems(const RunRecord& r, int languageIndex) {
     const QStringList cells = {
         r.time,
-        r.user,
-        r.frontEnd,
         r.operation,
-        r.address + (r.mode.isEmpty() ? QString() : " " + r.mode),
-        QString::number(r.id),
+        hasOutcome(r) ? r.message : wordOf(Word::NoOutcome, languageIndex),
+        listedExit(r),
+        listedReason(r),
         r.deviceModel,
+        r.deviceSerial,
+        QString::number(r.id),
+        r.address + (r.mode.isEmpty() ? QString() : " " + r.mode),
+        r.frontEnd,
+        r.user,
         r.deviceName,
         r.deviceVersion,
-        r.deviceSerial,
         r.fileName,
         r.fileVersion,
         r.fileSha256,
-        r.message,
-        QString::number(r.exit),
-        r.reason,
         QStringLiteral("%1/%2/%3").arg(r.counters[0]).arg(r.counters[1]).arg(r.counters[2]),
         QString::number(r.seconds, 'f', 1),
         r.station,
@@ -129,11 +134,14 @@ void HistoryDialog::reload() {
     model_->setHorizontalHeaderLabels(columnNames());
     records_.assign(content.records.rbegin(), content.records.rend());
     for (const RunRecord& record : records_) {
-        model_->appendRow(rowItems(record));
+        model_->appendRow(rowItems(record, languageIndex_));
     }
     damagedLines_ = content.damagedLines;
     readError_ = content.error;
     table_->resizeColumnsToContents();
+    // A long reason would push the device's columns out of sight.
+    constexpr int kReasonColumn = 4;
+    table_->setColumnWidth(kReasonColumn, std::min(table_->columnWidth(kReasonColumn), 320));
     showCount();
 }
 

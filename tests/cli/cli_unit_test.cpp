@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -13,8 +14,10 @@
 #include "cli_common.h"
 #include "console_panel.h"
 #include "fleet_panel.h"
+#include "fleet_report.h"
 #include "link_identity.h"
 #include "profile_names.h"
+#include "tests/support/small_disk.h"
 
 namespace flashmere::cli {
 namespace {
@@ -171,6 +174,52 @@ std::string netKey(LinkNames& names, const std::string& host, const std::string&
     o.link.netIP = host;
     o.link.netPort = port;
     return names.keyOf(o);
+}
+
+std::string fileText(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+// A full disk under a report being rewritten: the write says the system's
+// reason, and the report and its CSV stay as last written, whole. A link in
+// place of the report is refused, the file it points to left alone.
+TEST(FleetReportFile, AFullDiskOrALinkLeavesTheLastReportWhole) {
+    testing::SmallDisk disk(64);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << disk.why();
+    }
+    std::vector<FleetRow> rows(3);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i].row = static_cast<int>(i) + 2;
+        rows[i].linkColumn = "net";
+        rows[i].linkText = "127.0.0.1:" + std::to_string(5003 + i);
+        rows[i].fileText = "fw.TVB";
+    }
+    FleetReport report;
+    report.manifest = "site.csv";
+    report.rows = &rows;
+    report.outcomes.resize(rows.size());
+    const std::string path = disk.filePath("rep.json").toStdString();
+    ASSERT_EQ(writeFleetReport(path, report), "");
+    const std::string json = fileText(disk.filePath("rep.json"));
+    const std::string csv = fileText(disk.filePath("rep.csv"));
+    disk.fill();
+    for (FleetOutcome& o : report.outcomes) {
+        o.state = FleetState::Done;
+        o.reason = std::string(200, 'r');
+    }
+    const std::string problem = writeFleetReport(path, report);
+    EXPECT_NE(problem.find("No space left on device"), std::string::npos) << problem;
+    EXPECT_EQ(fileText(disk.filePath("rep.json")), json);
+    EXPECT_EQ(fileText(disk.filePath("rep.csv")), csv);
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath("elsewhere.json");
+    ASSERT_TRUE(QFile::link(target, dir.filePath("linked.json")));
+    const std::string refused = writeFleetReport(dir.filePath("linked.json").toStdString(), report);
+    EXPECT_NE(refused.find("symbolic link"), std::string::npos) << refused;
+    EXPECT_FALSE(QFile::exists(target));
 }
 
 // One link written several ways is one link: rows on it run in turn and one

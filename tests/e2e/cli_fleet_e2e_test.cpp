@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,6 +11,7 @@
 #include <filesystem>
 
 #include "tests/support/process_harness.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/transcript.h"
 
 namespace flashmere::testing {
@@ -353,6 +355,36 @@ TEST(CliFleet, AFileSwappedBetweenRowsIsNamedPerRow) {
         << again.out.toStdString();
 }
 
+// A link in place of a row's log is not written through, and logs on a full
+// disk are said once with the system's reason: either way the run ends as
+// one whose output failed (exit 5).
+TEST(CliFleet, LogsThatCannotBeWrittenEndTheRunAsExit5) {
+    testing::SmallDisk disk(64);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << disk.why();
+    }
+    QTemporaryDir dir;
+    ASSERT_FALSE(makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256).isEmpty());
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "300"}));
+    writeText(dir.filePath("site.csv"), QString("net,id,file\n%1,0,fw.TVB\n").arg(sim.endpoint()));
+    ASSERT_TRUE(QDir(disk.path()).mkdir("logs"));
+    const QString elsewhere = dir.filePath("elsewhere.log");
+    ASSERT_TRUE(QFile::link(elsewhere, disk.filePath("logs/row-2.log")));
+    const QStringList args = {"fleet", dir.filePath("site.csv"), "--logs", disk.filePath("logs")};
+    const ProcessResult linked = runCli(args, dir.filePath("settings.json"), 60000);
+    EXPECT_EQ(linked.exitCode, 5) << linked.err.toStdString();
+    EXPECT_TRUE(linked.err.contains("symbolic link")) << linked.err.toStdString();
+    EXPECT_FALSE(QFile::exists(elsewhere));
+
+    ASSERT_TRUE(QFile::remove(disk.filePath("logs/row-2.log")));
+    disk.fill();
+    const ProcessResult full = runCli(args, dir.filePath("settings.json"), 60000);
+    EXPECT_EQ(full.exitCode, 5) << full.out.toStdString() << full.err.toStdString();
+    EXPECT_EQ(full.err.count("cannot write the log"), 1) << full.err.toStdString();
+    EXPECT_TRUE(full.err.contains("No space left on device")) << full.err.toStdString();
+}
+
 // kill -9 mid-run: the report on disk names the device being upgraded, and
 // the lock the killed run left is taken over. While a run holds the report a
 // second run on it is refused with the holder's process ID. SIGTERM ends a
@@ -396,6 +428,18 @@ TEST(CliFleet, KilledRunsLeaveTheTruthAndOneReportBelongsToOneRun) {
     EXPECT_TRUE(ended.value("interrupted").toBool());
     EXPECT_FALSE(ended.value("finished").isNull());
     EXPECT_EQ(fieldOfRows(ended, "state"), QStringList({"interrupted", "interrupted"}));
+    // The stop leaves no lock behind, and the history names the device it
+    // was writing: stopped, without an outcome.
+    EXPECT_FALSE(QFile::exists(report + ".lock"));
+    const ProcessResult listed = runCli({"history", "--json"}, settings, 10000);
+    QStringList stages;
+    for (const QString& line : listed.lines()) {
+        const QJsonObject r = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (r.value("address").toString() == hall2.endpoint()) {
+            stages << r.value("stage").toString() + "/" + QString::number(r.value("id").toInt());
+        }
+    }
+    EXPECT_EQ(stages, QStringList({"stopped/0"})) << listed.out.toStdString();
 }
 
 }  // namespace

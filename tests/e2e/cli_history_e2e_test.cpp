@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -92,6 +93,11 @@ TEST(CliHistory, ListsNewestFirstAndFilters) {
     };
     EXPECT_EQ(ids({}), QStringList({"2026-12-03/1", "2026-12-02/2", "2026-11-30/1"}));
     EXPECT_EQ(ids({"--since", "2026-12-02"}), QStringList({"2026-12-03/1", "2026-12-02/2"}));
+    // The time and its offset count, not only the date.
+    EXPECT_EQ(ids({"--since", "2026-12-02T07:00:00Z"}),
+              QStringList({"2026-12-03/1", "2026-12-02/2"}));
+    EXPECT_EQ(ids({"--since", "2026-12-02T08:30:00+01:00"}), QStringList({"2026-12-03/1"}));
+    EXPECT_EQ(ids({"--since", "2026-12-03T01:30:00-06:00"}), QStringList());
     EXPECT_EQ(ids({"--serial", "0000000A"}), QStringList({"2026-12-03/1", "2026-12-02/2"}));
     EXPECT_EQ(ids({"--id", "1"}), QStringList({"2026-12-03/1", "2026-11-30/1"}));
     EXPECT_EQ(ids({"--id", "1", "--serial", "0000000a"}), QStringList({"2026-12-03/1"}));
@@ -111,6 +117,73 @@ TEST(CliHistory, ListsNewestFirstAndFilters) {
 
     EXPECT_EQ(runCli({"history", "--since", "yesterday"}, settings, 10000).exitCode, 2);
     EXPECT_EQ(runCli({"history", "--csv", "--json"}, settings, 10000).exitCode, 2);
+}
+
+QJsonObject onlyRecord(const QString& settings) {
+    const ProcessResult listed = runCli({"history", "--json"}, settings, 10000);
+    EXPECT_EQ(listed.exitCode, 0) << listed.err.toStdString();
+    EXPECT_EQ(listed.lines().size(), 1) << listed.out.toStdString();
+    return listed.lines().isEmpty() ? QJsonObject()
+                                    : QJsonDocument::fromJson(listed.lines()[0].toUtf8()).object();
+}
+
+// kill -9 of an upgrade in the middle of programming: its lines written
+// before the device was changed list it as ended without an outcome, with
+// the device it had identified and what that leaves on the device.
+TEST(CliHistory, AKilledUpgradeIsListedWithoutAnOutcomeAndWithWhatItHadDone) {
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 96 * 256);
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--serial-number", "00C0FFEE",
+                           "--reboot-ms", "300"}));
+    const QString settings = dir.filePath("settings.json");
+    QProcess upgrade;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FLASHMERE_SETTINGS_FILE", settings);
+    upgrade.setProcessEnvironment(env);
+    upgrade.start(binDir() + "/flashmere-cli",
+                  {"upgrade", file, "--net", sim.endpoint(), "--json"});
+    bool programming = false;
+    QElapsedTimer waited;
+    waited.start();
+    while (!programming && waited.elapsed() < 30000 && upgrade.waitForReadyRead(5000)) {
+        while (upgrade.canReadLine()) {
+            const QJsonObject e = QJsonDocument::fromJson(upgrade.readLine()).object();
+            programming =
+                programming || (e.value("event") == "progress" && e.value("bar") != "verify" &&
+                                e.value("position").toInt() >= 2);
+        }
+    }
+    ASSERT_TRUE(programming) << "the upgrade never got to its third page";
+    upgrade.kill();
+    ASSERT_TRUE(upgrade.waitForFinished(5000));
+
+    const QJsonObject r = onlyRecord(settings);
+    EXPECT_EQ(r.value("stage").toString(), "writing");
+    EXPECT_FALSE(r.contains("exit"));
+    EXPECT_EQ(r.value("device").toObject().value("serial").toString(), "00C0FFEE");
+    EXPECT_EQ(r.value("file").toObject().value("name").toString(), "fw.TVB");
+    const ProcessResult table = runCli({"history"}, settings, 10000);
+    EXPECT_TRUE(table.out.contains("ended without an outcome")) << table.out.toStdString();
+    const ProcessResult csv = runCli({"history", "--csv"}, settings, 10000);
+    EXPECT_TRUE(csv.out.contains("part of the program")) << csv.out.toStdString();
+}
+
+// A device of another model answers: the record names the model and serial
+// number it gave, though the window's panels stay empty for it.
+TEST(CliHistory, AWrongModelRunRecordsTheDeviceThatAnswered) {
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256);
+    SimProcess sim(dir);
+    ASSERT_TRUE(
+        sim.start({"--tcp", "127.0.0.1:0", "--model", "8081", "--serial-number", "0BADF00D"}));
+    const QString settings = dir.filePath("settings.json");
+    const ProcessResult run = runCli({"upgrade", file, "--net", sim.endpoint()}, settings, 60000);
+    ASSERT_EQ(run.exitCode, 13) << run.out.toStdString() << run.err.toStdString();
+    const QJsonObject r = onlyRecord(settings);
+    EXPECT_EQ(r.value("exit").toInt(), 13);
+    EXPECT_EQ(r.value("device").toObject().value("model").toString(), "8081");
+    EXPECT_EQ(r.value("device").toObject().value("serial").toString(), "0BADF00D");
 }
 
 // The settings folder cannot be made (a file is in the way): the upgrade

@@ -321,6 +321,22 @@ TEST_F(ServiceOnSim, AFailedReadBackKeepsTheFilesThatWereThere) {
     EXPECT_EQ(transports.openNow(), 0);
 }
 
+// A link in place of one of the files: the read-back says so and writes no
+// file; neither the link nor the file it points to is changed.
+TEST_F(ServiceOnSim, ALinkInPlaceOfAFileIsNeitherWrittenThroughNorReplaced) {
+    out = scratch.path() / "out";
+    ASSERT_TRUE(std::filesystem::create_directory(out));
+    const auto target = scratch.path() / "elsewhere.TVB";
+    std::ofstream(target, std::ios::binary) << "kept";
+    std::filesystem::create_symlink(target, out / kReadBackDump);
+    const ReadBackResult result = readBackDevice(context, 0x8401, out.string());
+    EXPECT_EQ(result.outcome, ServiceOutcome::FileError);
+    EXPECT_NE(result.error.find("symbolic link"), std::string::npos) << result.error;
+    EXPECT_TRUE(std::filesystem::is_symlink(out / kReadBackDump));
+    EXPECT_EQ(fileBytes(target), "kept");
+    EXPECT_FALSE(std::filesystem::exists(out / kReadBackLines));
+}
+
 // 128 pages of a file: 32 blocks, one erase request at every fourth page,
 // after the device was put into its loader (6D 2E twice, then the hello).
 TEST_F(ServiceOnSim, ErasesOneBlockPerFourPagesOfA128PageFile) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "frontend/app_settings.h"
+#include "tests/support/small_disk.h"
 
 namespace flashmere {
 namespace {
@@ -274,6 +275,43 @@ TEST_F(SettingsStoreTest, RoundTripReadInAnotherProcessKeepsTypes) {
     EXPECT_EQ(values.at("NetPort"), "5003");
     EXPECT_EQ(values.at("LanguageFlag"), "ChineseBIG5");
     EXPECT_EQ(values.at("languageIndex"), "2");
+}
+
+// A full disk: the store is not written and the file stays whole (it used to
+// be renamed over by an empty one). A store kept as a link is still written
+// where the link points, as before.
+TEST(SettingsStoreWrite, AFullDiskLeavesTheStoreWholeAndALinkIsWrittenThrough) {
+    testing::SmallDisk disk(64);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << disk.why();
+    }
+    AppSettings s(disk.filePath("settings.json"));
+    s.loadSettings();
+    s.linkKind = kLinkNet;
+    s.netIP = "127.0.0.1";
+    ASSERT_TRUE(s.storeLinkSettings());
+    QFile file(disk.filePath("settings.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    disk.fill();
+    s.netIP = "127.0.0.2";
+    EXPECT_FALSE(s.storeLinkSettings());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    file.close();
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(disk.filePath("settings.json"), dir.filePath("real.json")));
+    ASSERT_TRUE(QFile::link(dir.filePath("real.json"), dir.filePath("settings.json")));
+    AppSettings linked(dir.filePath("settings.json"));
+    linked.loadSettings();
+    linked.netPort = "6001";
+    ASSERT_TRUE(linked.storeLinkSettings());
+    EXPECT_TRUE(QFileInfo(dir.filePath("settings.json")).isSymLink());
+    QFile real(dir.filePath("real.json"));
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(real.readAll().contains("6001"));
 }
 
 TEST(PortList, TrimsNamesAndFallsBack) {

@@ -17,6 +17,7 @@
 #include "frontend/run_history.h"
 #include "frontend/run_recorder.h"
 #include "tests/support/recording_panel.h"
+#include "tests/support/small_disk.h"
 
 namespace flashmere {
 namespace {
@@ -121,6 +122,53 @@ TEST(RunHistory, DamagedLinesAreSkippedAndCounted) {
     ASSERT_EQ(content.records.size(), 2u);
     EXPECT_EQ(content.records[0].id, 1);
     EXPECT_EQ(content.records[1].id, 3);
+}
+
+// A full disk: a record that does not fit is cut back whole, the reason is
+// the system's, and the history is still read when not even its lock file
+// can be made.
+TEST(RunHistory, AFullDiskLeavesNoHalfRecordAndTheHistoryStillReads) {
+    testing::SmallDisk disk(64);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << disk.why();
+    }
+    const RunHistory history(disk.path());
+    ASSERT_EQ(history.append(recordWithId(1)), QString());
+    const qint64 before = QFileInfo(history.filePath()).size();
+    disk.fill(1);  // room for the lock file, not for the record
+    RunRecord large = recordWithId(2);
+    large.reason = QString(12000, QChar('x'));
+    const QString problem = history.append(large);
+    EXPECT_TRUE(problem.contains("No space left on device")) << problem.toStdString();
+    EXPECT_EQ(QFileInfo(history.filePath()).size(), before);
+
+    disk.fill();
+    const QString noLock = history.append(recordWithId(3));
+    EXPECT_TRUE(noLock.contains("No space left on device")) << noLock.toStdString();
+    const HistoryContent content = history.read();
+    EXPECT_EQ(content.error, QString());
+    EXPECT_EQ(content.damagedLines, 0);
+    ASSERT_EQ(content.records.size(), 1u);
+    EXPECT_EQ(content.records[0].id, 1);
+}
+
+// history.jsonl replaced by a link to another file: nothing is written
+// through it, and the reason says why.
+TEST(RunHistory, ALinkInPlaceOfTheHistoryIsNotWrittenThrough) {
+    QTemporaryDir dir;
+    const QString elsewhere = dir.filePath("elsewhere.txt");
+    {
+        QFile file(elsewhere);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("keep\n");
+    }
+    const RunHistory history(dir.path());
+    ASSERT_TRUE(QFile::link(elsewhere, history.filePath()));
+    const QString problem = history.append(recordWithId(1));
+    EXPECT_TRUE(problem.contains("symbolic link")) << problem.toStdString();
+    QFile file(elsewhere);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "keep\n");
 }
 
 // A history whose folder cannot be made: the record is not written, and the
