@@ -238,6 +238,7 @@ class WindowTest : public QObject {
     void rebootWaitThroughPanel();
     void rebootCountdownClosesAfterFirstTickPastTheEnd();
     void upgradeAgainstSimulatedDevice();
+    void fileCutOrChangedAfterItsChoiceRefused();
     void unwritableHistoryToldOnceBesideTheReason();
     void cjkFontsExist();
     void toneWithoutSoundCard();
@@ -930,6 +931,46 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
     QVERIFY(firmware.open(QIODevice::ReadOnly));
     QVERIFY(lines[1].contains(
         QCryptographicHash::hash(firmware.readAll(), QCryptographicHash::Sha256).toHex()));
+}
+
+// A 79-page file chosen, then cut to 1000 bytes or changed in place at its
+// size: the run ends "Load firmware file error!" with the reason, and the
+// device is neither erased nor written.
+void WindowTest::fileCutOrChangedAfterItsChoiceRefused() {
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    device = std::make_unique<SimDevice>(config);
+    run = defaultDeviceRun();
+    open();
+    window->useNetLink("127.0.0.1", "5099");
+    w<QScrollBar>("sbID")->setValue(3);
+    const QByteArray whole = firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102", 79 * 256);
+    const QString path = writeFile("FW.TVB", whole);
+    QByteArray changed = whole;
+    changed[32 + 40 * 256] = 0x22;
+    for (const QByteArray& now : {whole.left(1000), changed}) {
+        window->chooseFirmwareFile(writeFile("FW.TVB", whole));
+        QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
+        writeFile("FW.TVB", now);
+        QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+        window->btnAutoClick();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgLoadFileError);
+        QCOMPARE(text("pnMsg"), QString("Load firmware file error!"));
+        QVERIFY2(window->pnMsgReason().contains("select it again"),
+                 qPrintable(window->pnMsgReason()));
+        QCOMPARE(device->blocksErased(), 0U);
+        QCOMPARE(device->pagesProgrammed(), 0U);
+    }
+    QVERIFY(window->pnMsgReason().contains("changed or replaced since"));
+    // Chosen again as it is now, it goes in whole.
+    window->chooseFirmwareFile(path);
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgUpgradeOk);
+    QCOMPARE(device->pagesProgrammed(), 79U);
 }
 
 // A history whose folder cannot be made: the run ends as it would have, and
