@@ -846,6 +846,9 @@ void WindowTest::rebootCountdownClosesAfterFirstTickPastTheEnd() {
     QSignalSpy byOperator(&wait, &TfrmProgress::closedByOperator);
     wait.show();
     wait.startCountdown(10, [&now] { return now; });
+    // Its text shows before the first tick.
+    QCOMPARE(wait.pnlProgress->text(),
+             QString("device is rebooting,please wait ..... 000/010 Seconds"));
     QCOMPARE(wait.Progress_Bar->minimum(), 1);
     QCOMPARE(wait.Progress_Bar->maximum(), 11);
     QCOMPARE(wait.tmrProgress.interval(), 500);
