@@ -12,12 +12,15 @@ namespace flashmere {
 
 QString windowText(WindowText text, int languageIndex) {
     // English, Simplified and Traditional Chinese.
-    static const std::array<std::array<const char*, 3>, 5> texts = {{
+    static const std::array<std::array<const char*, 3>, 6> texts = {{
         {"&Recent firmware files", "最近的韧体档案(&R)", "最近的韌體檔案(&R)"},
         {"(none)", "(无)", "(無)"},
         {"&Copy", "复制(&C)", "複製(&C)"},
         {"Close", "关闭", "關閉"},
         {"Details", "详细", "詳細"},
+        {"Not in use: Upgrade has no firmware file. Choose one with step 1.",
+         "未使用：更新没有韧体档案。请以步骤 1 选择。",
+         "未使用：更新沒有韌體檔案。請以步驟 1 選擇。"},
     }};
     const auto row = static_cast<std::size_t>(text);
     const auto column =
