@@ -270,7 +270,18 @@ void TfrmModule::FormShow() {
 }
 
 void TfrmModule::tellDamagedSettings() {
-    if (settings_.damagedStoreSetAside.isEmpty() || damagedSettingsTold_) {
+    if (damagedSettingsTold_) {
+        return;
+    }
+    if (!settings_.storeProblem.isEmpty() && hooks_.showMessage) {
+        damagedSettingsTold_ = true;
+        hooks_.showMessage(
+            this, windowTitle(),
+            windowText(WindowText::SettingsNotUsed, languageIndex())
+                .arg(QDir::toNativeSeparators(settings_.storePath()), settings_.storeProblem));
+        return;
+    }
+    if (settings_.damagedStoreSetAside.isEmpty()) {
         return;
     }
     damagedSettingsTold_ = true;
