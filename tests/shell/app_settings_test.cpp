@@ -186,8 +186,9 @@ TEST_F(SettingsStoreTest, DamagedStoreIsSetAsideAndSavingGoesOn) {
 TEST_F(SettingsStoreTest, LargeStoreIsReadAndOneThatCannotBeIsNamedNotSetAside) {
     QJsonObject root;
     root.insert(kSettingsKey, QJsonObject{{kValueLanguageFlag, "ChineseBIG5"}});
-    root.insert("Other", QString(50 << 20, 'x'));
-    writeRaw(QJsonDocument(root).toJson(QJsonDocument::Compact));
+    QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Compact);
+    bytes.chop(1);  // the closing brace: 50 MB of another key go before it
+    writeRaw(bytes + ",\"Other\":\"" + QByteArray(50 << 20, 'x') + "\"}");
     AppSettings large = load();
     EXPECT_EQ(large.languageIndex, 2);
     EXPECT_TRUE(large.damagedStoreSetAside.isEmpty());
