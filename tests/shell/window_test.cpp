@@ -1201,6 +1201,20 @@ void WindowTest::damagedSettingsSetAsideAndToldOnce() {
     QTRY_COMPARE(rec.messages.size(), 3);  // the note box again, not the notice
     QCOMPARE(notices().size(), 1);
     QCOMPARE(QDir(dir.path()).entryList({"settings.json.damaged-*"}).size(), 1);
+
+    // A folder in the file's place is left as it is, and said once why.
+    window.reset();
+    rec = Recorder{};
+    QVERIFY(QFile::remove(storePath()));
+    QVERIFY(QDir().mkpath(storePath()));
+    open();
+    const auto unused = [this] { return rec.messages.filter("is not used (is a folder"); };
+    QTRY_COMPARE(unused().size(), 1);
+    window->mnuEnglishClick();
+    QTRY_COMPARE(rec.messages.size(), 3);
+    QCOMPARE(unused().size(), 1);
+    QVERIFY(QFileInfo(storePath()).isDir());
+    QVERIFY(QDir().rmdir(storePath()));
 }
 
 // The reason of a refused file: shown as selectable text on a click or on
