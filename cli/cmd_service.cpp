@@ -206,8 +206,14 @@ int runEraseCommand(const ServiceArgs& args) {
 
 int runReadbackCommand(const ServiceArgs& args) {
     std::error_code ec;
-    if (!std::filesystem::is_directory(pathFromUtf8(args.out), ec)) {
-        return fail(ExitCode::CannotWrite, "--out " + oneLine(args.out) + " is not a folder");
+    const std::filesystem::path out = pathFromUtf8(args.out);
+    if (!std::filesystem::is_directory(out, ec)) {
+        const bool missing = std::filesystem::symlink_status(out, ec).type() ==
+                             std::filesystem::file_type::not_found;
+        return fail(ExitCode::CannotWrite,
+                    "--out " + oneLine(args.out) +
+                        (missing ? ": no such folder; create it first, nothing was read"
+                                 : " is not a folder"));
     }
     return withService(
         args.device, false,

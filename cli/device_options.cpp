@@ -87,6 +87,13 @@ void reportDamagedStore(const AppSettings& stored) {
                      kProgramName, oneLine(stored.storePath().toStdString()).c_str(),
                      oneLine(stored.damagedStoreSetAside.toStdString()).c_str());
     }
+    if (!stored.storeProblem.isEmpty()) {
+        std::fprintf(stderr,
+                     "%s: the settings file %s %s: it is left as it is, no stored settings are "
+                     "used and none are stored\n",
+                     kProgramName, oneLine(stored.storePath().toStdString()).c_str(),
+                     oneLine(stored.storeProblem.toStdString()).c_str());
+    }
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
     }
     std::FILE* file = opened.file.get();
     const std::uint64_t size = openFileSize(file);
+    load.fileBytes = size;
     load.bodyBytes = size > kHeaderSize ? size - kHeaderSize : 0;
 
     // Selection read the header; a file that no longer starts with it was
@@ -84,6 +85,7 @@ ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
         return load;
     }
     const std::int32_t filled = fillPages(image, file, pageLayoutFor(image.modelCode), hash);
+    const std::string pagesSha256 = Sha256(hash).hex();
     const bool tailErased =
         std::ferror(file) == 0 && countErasedTail(file, load.ignoredBytes, hash);
     if (std::ferror(file) != 0) {
@@ -94,6 +96,12 @@ ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
         load.failure = LoadFailure::BodyTooLong;
     } else if (filled == 0) {
         load.failure = LoadFailure::EmptyBody;
+    } else if (!image.selectedPagesSha256.empty() &&
+               (size != image.selectedFileBytes || pagesSha256 != image.selectedPagesSha256)) {
+        // Cut, grown or rewritten in place since the choice, keeping its
+        // header: not the program the operator chose.
+        load.failure = LoadFailure::ContentChanged;
+        load.chosenBytes = image.selectedFileBytes;
     } else {
         image.pageCount = filled;
         image.loadedSha256 = hash.hex();
@@ -160,6 +168,16 @@ std::string describeImageLoad(const ImageLoad& load, std::uint16_t modelCode) {
         case LoadFailure::HeaderChanged:
             return "the firmware file no longer starts with the header chosen: it was changed, "
                    "cut or replaced since it was selected; select it again";
+        case LoadFailure::ContentChanged:
+            if (load.fileBytes != load.chosenBytes) {
+                return "the firmware file holds " + bytes(load.fileBytes) + " now and held " +
+                       bytes(load.chosenBytes) +
+                       " when it was chosen: it was cut, changed or replaced since; select it "
+                       "again";
+            }
+            return "the firmware file's bytes differ from those it held when it was chosen (" +
+                   bytes(load.fileBytes) +
+                   " then and now): it was changed or replaced since; select it again";
         case LoadFailure::EmptyBody:
             return "the firmware file holds a header and no firmware bytes";
         case LoadFailure::BodyTooLong:

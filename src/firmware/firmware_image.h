@@ -28,6 +28,11 @@ struct FirmwareImage {
     // The 32 header bytes as stored, when the chosen file's header was
     // accepted; the load insists on finding them again.
     std::optional<HeaderBytes> selectedHeader;
+    // What the choice saw of the file: its size and the SHA-256 of the bytes
+    // a load reads into pages (the header and the body up to the model's
+    // largest image). A file cut, grown or changed since is refused.
+    std::uint64_t selectedFileBytes = 0;
+    std::string selectedPagesSha256;
 
     // 4096 slots of 260 bytes, allocated once; page i lives in slot i.
     std::unique_ptr<std::array<std::array<std::uint8_t, kPageSlotSize>, kPageSlots>> pages;
@@ -48,6 +53,7 @@ enum class LoadFailure {
     CannotOpen,      // missing, no permission (systemError says which)
     ReadError,       // the read itself failed (systemError)
     HeaderChanged,   // the file no longer starts with the header chosen
+    ContentChanged,  // same header, other size or bytes than at the choice
     EmptyBody,       // nothing after the header
     BodyTooLong,     // bytes past the page limit that are not all 0xFF
 };
@@ -58,6 +64,8 @@ struct ImageLoad {
     std::uint64_t bodyBytes = 0;     // as far as the load could tell
     std::uint64_t capacity = 0;      // page limit times page size of the model
     std::uint64_t ignoredBytes = 0;  // 0xFF bytes past the page limit, left out
+    std::uint64_t fileBytes = 0;     // the file's size now, header included
+    std::uint64_t chosenBytes = 0;   // its size when it was chosen
 
     bool ok() const { return failure == LoadFailure::None; }
     explicit operator bool() const { return ok(); }
@@ -66,9 +74,10 @@ struct ImageLoad {
 // Refills the page store from the body of firmwarePath with the layout of
 // modelCode: every slot's first 256 bytes become 0xFF, then the body fills
 // pages of P bytes up to the limit L. The file must still start with the
-// header chosen, hold at least one body byte, and hold nothing past L pages
-// but 0xFF (erased flash, left out and counted). Any refusal sets pageCount
-// to 0, so that nothing can be written from a failed load.
+// header chosen, hold at least one body byte, hold nothing past L pages but
+// 0xFF (erased flash, left out and counted), and have the size and bytes the
+// choice saw. Any refusal sets pageCount to 0, so that nothing can be
+// written from a failed load.
 ImageLoad loadFirmwareImage(FirmwareImage& image);
 
 // The refusal in words for the operator ("the file holds 7232 bytes more

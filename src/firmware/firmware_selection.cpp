@@ -1,10 +1,14 @@
 #include "firmware/firmware_selection.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <filesystem>
 
-#include "firmware/regular_file.h"
-
 #include "firmware/file_path.h"
+#include "firmware/page_layout.h"
+#include "firmware/regular_file.h"
+#include "firmware/sha256.h"
 
 namespace flashmere {
 
@@ -49,12 +53,44 @@ std::string describeRefusal(const FirmwareHeader& header, std::size_t storedSize
            shown + "\"): it is not a firmware file for this tool";
 }
 
+// Notes the file's size and the hash of what a load would read into pages,
+// so that the load can tell the file it finds from the one chosen. Nothing
+// noted when the file cannot be read through.
+void noteChosenContent(const std::string& path, FirmwareImage& image) {
+    const RegularFile opened = openRegularFile(path);
+    if (!opened.file) {
+        return;
+    }
+    std::FILE* file = opened.file.get();
+    const std::uint64_t size = openFileSize(file);
+    auto left = static_cast<std::uint64_t>(kHeaderSize) +
+                static_cast<std::uint64_t>(largestImageBytes(pageLayoutFor(image.modelCode)));
+    Sha256 hash;
+    std::array<std::uint8_t, 4096> chunk;
+    while (left > 0) {
+        const std::size_t got =
+            std::fread(chunk.data(), 1,
+                       static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size())), file);
+        hash.add(chunk.data(), got);
+        left -= got;
+        if (got == 0) {
+            break;
+        }
+    }
+    if (std::ferror(file) == 0) {
+        image.selectedFileBytes = size;
+        image.selectedPagesSha256 = hash.hex();
+    }
+}
+
 }  // namespace
 
 void beginFirmwareSelection(FirmwareImage& image) {
     image.modelCode = 0;
     image.firmwareFileName.clear();
     image.selectedHeader.reset();
+    image.selectedFileBytes = 0;
+    image.selectedPagesSha256.clear();
     image.loadedSha256.clear();
 }
 
@@ -95,6 +131,7 @@ FileSelection selectFirmwareFile(const std::string& path, FirmwareImage& image) 
     selection.nameCaption = header.firmwareName;
     selection.versionCaption = header.firmwareVersion;
     image.selectedHeader = start->bytes;
+    noteChosenContent(path, image);
     selection.accepted = true;
     return selection;
 }

@@ -29,7 +29,8 @@ void beginFirmwareSelection(FirmwareImage& image);
 
 // Takes the chosen path: resets the header fields of the image, reads and
 // checks the header, and sets the fields it yields (an accepted header is
-// kept whole for the load to compare). The page store is not touched. A path
+// kept whole for the load to compare, with the file's size and the hash of
+// what a load reads into pages). The page store is not touched. A path
 // that is not a regular file (folder, FIFO, device) or cannot be read counts
 // as a file that cannot be opened, and is never waited on; a file shorter
 // than a header is rejected as of the wrong type.

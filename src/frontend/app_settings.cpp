@@ -22,8 +22,9 @@
 namespace flashmere {
 namespace {
 
-// A settings file is a few hundred bytes; anything far larger is not ours.
-constexpr qint64 kMaxStoreBytes = 1 << 20;
+// A settings file is a few hundred bytes, but it may share its file with
+// other keys: up to this size it is read; a larger one is left alone.
+constexpr qint64 kMaxStoreBytes = qint64{64} << 20;
 
 // Broken: a file that is there and reads, but not as a store (cut short,
 // garbage, far too large). Unreadable: not a file, or one the user may not
@@ -37,7 +38,24 @@ std::mutex storeAccess;
 struct StoreContent {
     StoreState state = StoreState::Missing;
     QJsonObject root;
+    QString problem;  // why an unreadable store is not used
 };
+
+// Why the store at path is not read: not a file, too large, or no access.
+QString unreadableProblem(const QFileInfo& info, const QFile& file) {
+    if (info.isDir()) {
+        return QStringLiteral("is a folder, not a file");
+    }
+    if (!info.isFile()) {
+        return QStringLiteral("is not a regular file (a pipe, a device or a socket)");
+    }
+    if (info.size() > kMaxStoreBytes) {
+        return QStringLiteral("holds %1 bytes, more than the %2 a settings file may have")
+            .arg(info.size())
+            .arg(kMaxStoreBytes);
+    }
+    return QStringLiteral("cannot be read: ") + file.errorString();
+}
 
 StoreContent readStore(const QString& path) {
     StoreContent content;
@@ -47,13 +65,15 @@ StoreContent readStore(const QString& path) {
     }
     content.state = StoreState::Unreadable;
     QFile file(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+    // Never opened unless a regular file: a pipe would wait for a writer.
+    if (!info.isFile() || info.size() > kMaxStoreBytes || !file.open(QIODevice::ReadOnly)) {
+        content.problem = unreadableProblem(info, file);
         return content;
     }
     content.state = StoreState::Broken;
     const QByteArray bytes = file.read(kMaxStoreBytes + 1);
     if (bytes.size() > kMaxStoreBytes) {
-        return content;
+        return content;  // it grew past the limit while read
     }
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
@@ -207,6 +227,7 @@ void AppSettings::loadSettings() {
 
     deviceId.reset();
     recentFirmwareFiles.clear();
+    storeProblem.clear();
 
     if (storePath_.isEmpty()) {
         return;
@@ -215,6 +236,7 @@ void AppSettings::loadSettings() {
         const std::lock_guard lock(storeAccess);
         return readHealing(storePath_, &damagedStoreSetAside);
     }();
+    storeProblem = content.problem;
     if (content.state != StoreState::Readable) {
         return;
     }

@@ -70,6 +70,11 @@ class AppSettings {
     // Where a damaged store was moved by the last load or store; empty when
     // none was.
     QString damagedStoreSetAside;
+    // Why the last load did not read the store (a folder, a pipe, a file
+    // too large, no permission), to tell the user: the store is left as it
+    // is, the defaults stand and nothing is stored. Empty when read or
+    // missing.
+    QString storeProblem;
 
     // Defaults, then every value present in the store, in the order TYPE,
     // ComBaudRate, ComPortName, NetIP, NetPort, LanguageFlag. A value of the

@@ -1,5 +1,6 @@
 #include "service/output_files.h"
 
+#include <cerrno>
 #include <system_error>
 
 #include "firmware/file_path.h"
@@ -45,17 +46,33 @@ std::string nameInTheWay(const std::filesystem::path& path) {
 
 OutputFile::OutputFile(const std::string& folder, const char* name)
     : final_(pathFromUtf8(folder) / name), part_(freshName(final_, ".part")) {
-    if (!part_.empty()) {
-        out_.open(part_, std::ios::binary | std::ios::trunc);
+    if (part_.empty()) {
+        return;
     }
+    // The folder takes a file now; it is written at finish.
+    errno = 0;
+    std::ofstream probe(part_, std::ios::binary | std::ios::trunc);
+    if (!probe.is_open()) {
+        openError_ = errno != 0 ? errno : EIO;
+        return;
+    }
+    probe.close();
+    std::error_code ignored;
+    std::filesystem::remove(part_, ignored);
 }
 
 OutputFile::~OutputFile() {
-    if (!published_ && !part_.empty()) {
-        out_.close();
+    if (!published_ && written_) {
         std::error_code ignored;
         std::filesystem::remove(part_, ignored);
     }
+}
+
+std::string OutputFile::openProblem() const {
+    if (part_.empty()) {
+        return ": no free name for its part file";
+    }
+    return openError_ != 0 ? ": " + std::generic_category().message(openError_) : std::string();
 }
 
 void OutputFile::writeLines(const std::vector<std::string>& lines) {
@@ -66,9 +83,23 @@ void OutputFile::writeLines(const std::vector<std::string>& lines) {
 }
 
 bool OutputFile::finish(std::string& error) {
-    out_.close();
-    if (part_.empty() || out_.fail()) {
-        error = "cannot write " + path();
+    if (!ok()) {
+        error = "cannot write " + path() + openProblem();
+        return false;
+    }
+    errno = 0;
+    std::ofstream out(part_, std::ios::binary | std::ios::trunc);
+    if (!out.is_open()) {
+        const int reason = errno != 0 ? errno : EIO;
+        error = "cannot write " + path() + ": " + std::generic_category().message(reason);
+        return false;
+    }
+    written_ = true;
+    out.write(bytes_.data(), static_cast<std::streamsize>(bytes_.size()));
+    out.close();
+    if (out.fail()) {
+        const int reason = errno != 0 ? errno : EIO;
+        error = "cannot write " + path() + ": " + std::generic_category().message(reason);
         return false;
     }
     return true;

@@ -14,7 +14,9 @@ std::string nameInTheWay(const std::filesystem::path& path);
 
 // One output file, written under a fresh "<name>.part" and renamed when
 // complete. A file that had the name before is kept aside until the whole
-// set is published, and put back when the set fails.
+// set is published, and put back when the set fails. Its bytes are held in
+// memory until finish (a read-back's files are a few hundred kilobytes):
+// a folder moved away or deleted meanwhile gets no file, finished or not.
 class OutputFile {
   public:
     OutputFile(const std::string& folder, const char* name);
@@ -22,12 +24,15 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    bool ok() const { return out_.is_open() && out_.good(); }
+    // False when the part file could not be created in the folder.
+    bool ok() const { return !part_.empty() && openError_ == 0; }
+    // Why it could not: the system's reason, after ": ".
+    std::string openProblem() const;
     void write(const void* data, std::size_t n) {
-        out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
+        bytes_.append(static_cast<const char*>(data), n);
     }
     void writeLines(const std::vector<std::string>& lines);
-    // Closes the file; false (with the reason) when any write failed.
+    // Writes the part file; false (with the system's reason) when it failed.
     bool finish(std::string& error);
     // Gives the finished file its name.
     bool publish(std::string& error);
@@ -44,7 +49,9 @@ class OutputFile {
     std::filesystem::path final_;
     std::filesystem::path part_;
     std::filesystem::path aside_;
-    std::ofstream out_;
+    std::string bytes_;
+    int openError_ = 0;
+    bool written_ = false;  // the part file holds the bytes
     bool published_ = false;
 };
 

@@ -202,7 +202,7 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
     const std::array<std::uint8_t, 32> noHeader{};
     dump.write(noHeader.data(), noHeader.size());
     if (!dump.ok()) {
-        return endWithFileError(s, result, "cannot create " + dump.path());
+        return endWithFileError(s, result, "cannot create " + dump.path() + dump.openProblem());
     }
     Listings listings;
     readPages(s, dump, listings, result);

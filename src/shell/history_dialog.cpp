@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <array>
 
+#include "shell/screen_fit.h"
+
 namespace flashmere {
 namespace {
 
@@ -90,7 +92,8 @@ HistoryDialog::HistoryDialog(RunHistory history, int languageIndex, QWidget* par
       filter_(new QLineEdit(this)),
       status_(new QLabel(this)) {
     setWindowTitle(wordOf(Word::Title, languageIndex));
-    resize(900, 480);
+    // Smaller on a small screen: the table scrolls, the buttons stay in view.
+    resize(QSize(900, 480).boundedTo(roomOnScreen(*this)));
     proxy_->setSourceModel(model_);
     proxy_->setFilterKeyColumn(-1);
     proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);

@@ -25,7 +25,15 @@ class ReasonDialog final : public QDialog {
 };
 
 // The new captions of the window, in the three languages.
-enum class WindowText { RecentFiles, NoRecentFiles, Copy, Close, Details };
+enum class WindowText {
+    RecentFiles,
+    NoRecentFiles,
+    Copy,
+    Close,
+    Details,
+    FileNotInUse,
+    SettingsNotUsed,  // %1 the file, %2 why (in English)
+};
 QString windowText(WindowText text, int languageIndex);
 
 }  // namespace flashmere

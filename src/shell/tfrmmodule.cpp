@@ -25,9 +25,11 @@
 #include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/link_channel.h"
+#include "shell/focus_mark.h"
 #include "shell/history_dialog.h"
 #include "shell/language_font.h"
 #include "shell/reason_dialog.h"
+#include "shell/screen_fit.h"
 #include "shell/stop_signal_watcher.h"
 #include "shell/tfrmprogress.h"
 #include "shell/window_panel.h"
@@ -111,13 +113,16 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     new StopSignalWatcher([this](const QString& name) { stopBySignal(name); }, this);
 
     // Client area 697 x 408 below the menu; not resizable, no maximise box.
+    // On a screen too small for it the window takes what there is and the
+    // client area scrolls.
     ui->clientArea->setFixedSize(697, 408);
+    scrollCentralWidget(*this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     // The menu is drawn with the platform's font in every language.
     ui->mnuMain->setFont(QApplication::font());
-    setFixedSize(697, 408 + ui->mnuMain->sizeHint().height());
+    fixSizeWithinScreen(*this, ui->clientArea->size());
 
     tmrBusy.setInterval(200);
     tmrNote.setInterval(100);
@@ -221,17 +226,20 @@ QString TfrmModule::textOf(MessageRow row) const {
 void TfrmModule::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!event->spontaneous()) {
-        if (const QScreen* screen = this->screen()) {
-            move(screen->availableGeometry().center() - rect().center());
-        }
         FormShow();
+        placeInsideScreen(*this);
+        // Again once the window manager has put its frame around it.
+        QTimer::singleShot(0, this, [this] {
+            fixSizeWithinScreen(*this, ui->clientArea->size());
+            placeInsideScreen(*this);
+        });
     }
 }
 
 void TfrmModule::FormShow() {
     const int lang = settings_.languageIndex;
     applyLanguageFont(*this, lang);
-    setFixedSize(697, 408 + ui->mnuMain->sizeHint().height());
+    fixSizeWithinScreen(*this, ui->clientArea->size());
 
     ui->mnuEnglish->setChecked(lang == kLanguageEnglish);
     ui->mnuSimplified->setChecked(lang == kLanguageSimplified);
@@ -239,10 +247,15 @@ void TfrmModule::FormShow() {
 
     setWindowTitle(qs(windowCaption(lang)));
     showCaptions();
+    // The message bar shows the select-file text now: a reason of the
+    // message before is no longer its reason.
+    showMessageReason({});
     showMenuTexts();
+    rebuildRecentFilesMenu();
     showAccessibleNames();
     if (!filePath_.isEmpty()) {
         showFilePath(filePath_);  // the language's font takes another width
+        markFileInUse(fileAccepted_);
     }
 
     if (noteEnabled_) {
@@ -255,7 +268,18 @@ void TfrmModule::FormShow() {
 }
 
 void TfrmModule::tellDamagedSettings() {
-    if (settings_.damagedStoreSetAside.isEmpty() || damagedSettingsTold_) {
+    if (damagedSettingsTold_) {
+        return;
+    }
+    if (!settings_.storeProblem.isEmpty() && hooks_.showMessage) {
+        damagedSettingsTold_ = true;
+        hooks_.showMessage(
+            this, windowTitle(),
+            windowText(WindowText::SettingsNotUsed, languageIndex())
+                .arg(QDir::toNativeSeparators(settings_.storePath()), settings_.storeProblem));
+        return;
+    }
+    if (settings_.damagedStoreSetAside.isEmpty()) {
         return;
     }
     damagedSettingsTold_ = true;
@@ -291,6 +315,8 @@ void TfrmModule::setUpKeyboardAndNames() {
     // The message bar is a Tab stop: Enter or a click shows its details.
     ui->pnMsg->setFocusPolicy(Qt::StrongFocus);
     ui->pnMsg->setCursor(Qt::PointingHandCursor);
+    // A label draws no focus mark of its own; this one leaves the lamp out.
+    new FocusMark(*ui->pnMsg, QMargins(0, 0, ui->pnMsg->width() - ui->shComm->x() + 4, 0));
     ui->pnMsg->installEventFilter(this);
     setAcceptDrops(true);
     // A file dropped on a text box is for the window, not the box's text.
@@ -710,6 +736,7 @@ void TfrmModule::btnSelectClick() {
     const QString path =
         hooks_.chooseFirmwareFile ? hooks_.chooseFirmwareFile(this, startFolder) : QString();
     if (path.isEmpty()) {
+        markFileInUse(false);
         return;
     }
     selectFile(path);
@@ -827,6 +854,21 @@ void TfrmModule::selectFile(const QString& path) {
     }
     fileAccepted_ = selection.accepted;
     ui->btnAuto->setEnabled(selection.accepted);
+    markFileInUse(selection.accepted);
+}
+
+void TfrmModule::markFileInUse(bool inUse) {
+    const QString note = inUse ? QString() : windowText(WindowText::FileNotInUse, languageIndex());
+    for (QLabel* panel : {ui->pnFile, ui->pnFileName, ui->pnFileVer}) {
+        QPalette palette = panel->palette();
+        palette.setColor(QPalette::WindowText, inUse ? kLampYellow : QColor(150, 150, 150));
+        panel->setPalette(palette);
+        panel->setAccessibleDescription(note);
+    }
+    ui->pnFile->setToolTip(inUse || filePath_.isEmpty() ? filePath_ : filePath_ + "\n" + note);
+    for (QLabel* panel : {ui->pnFileName, ui->pnFileVer}) {
+        panel->setToolTip(inUse ? QStringLiteral("Fimeware file version") : note);
+    }
 }
 
 void TfrmModule::showFilePath(const QString& path) {

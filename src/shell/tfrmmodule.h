@@ -213,6 +213,9 @@ class TfrmModule : public QMainWindow {
     void selectFile(const QString& path);
     // pnFile: the path elided so the file name shows; the whole path as tip.
     void showFilePath(const QString& path);
+    // The file panels grey, with a note, while they show a file that Upgrade
+    // will not use (a cancelled dialog, a refused file); else as designed.
+    void markFileInUse(bool inUse);
     // Appends a port to the list marked as not present; gives its index.
     int addAbsentPort(const QString& name);
     void finishRun(MessageRow result);

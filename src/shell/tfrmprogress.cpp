@@ -46,7 +46,8 @@ void TfrmProgress::prepare(int seconds) {
     elapsedSeconds = 0;
     Progress_Bar->setRange(1, seconds + 1);
     Progress_Bar->setValue(1);
-    pnlProgress->setText(QString());
+    // Shown from the start: the first tick comes half a second later.
+    pnlProgress->setText(rebootWaitCaption(0, seconds));
 }
 
 void TfrmProgress::update(const QString& caption, int barPosition, int barMaximum) {

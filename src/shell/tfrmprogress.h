@@ -30,7 +30,7 @@ class TfrmProgress : public QDialog {
     int rebootSeconds = 60;
     int elapsedSeconds = 0;
 
-    // Bar range 1..seconds + 1 at position 1, caption empty.
+    // Bar range 1..seconds + 1 at position 1, caption at 000 seconds.
     void prepare(int seconds);
     void update(const QString& caption, int barPosition, int barMaximum);
     // Closes the window from the program's side (no closedByOperator).

@@ -31,15 +31,16 @@ void startProgramText(DeviceSession& s) {
     }
 }
 
-void startProgramBinary(DeviceSession& s) {
+std::string startProgramBinary(DeviceSession& s) {
     const RunCommand run = runCommandFor(s.image.modelCode);
     if (run.command == 0) {
-        return;
+        return {};
     }
     s.exchange(run.command, kRunModePayload);
     if (run.rebootSeconds > 0) {
-        showRebootWait(s, run.rebootSeconds);
+        return showRebootWait(s, run.rebootSeconds);
     }
+    return {};
 }
 
 std::string rebootWaitCaption(int elapsedSeconds, int rebootSeconds) {
@@ -49,23 +50,27 @@ std::string rebootWaitCaption(int elapsedSeconds, int rebootSeconds) {
     return text;
 }
 
-void showRebootWait(DeviceSession& s, int seconds) {
+std::string showRebootWait(DeviceSession& s, int seconds) {
     // Counted on the monotonic clock: setting the computer's clock during
     // the wait neither ends it early nor stretches it.
     s.panel.showRebootWait(seconds);
     const std::int64_t start = s.clock.nowMs();
+    std::string cutShort;
     for (;;) {
         s.pause(kRebootTickMs);
+        const int elapsed = static_cast<int>((s.clock.nowMs() - start) / 1000);
         if (s.panel.rebootWaitClosedByOperator()) {
+            cutShort = "the reboot wait was cut short after " + std::to_string(elapsed) + " of " +
+                       std::to_string(seconds) + " seconds: the device may still be rebooting";
             break;
         }
-        const int elapsed = static_cast<int>((s.clock.nowMs() - start) / 1000);
         s.panel.updateRebootWait(rebootWaitCaption(elapsed, seconds), elapsed + 1, seconds + 1);
         if (elapsed > seconds) {
             break;
         }
     }
     s.panel.closeRebootWait();
+    return cutShort;
 }
 
 }  // namespace flashmere

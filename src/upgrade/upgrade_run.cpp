@@ -27,11 +27,16 @@ void verificationFailed(DeviceSession& s, const std::string& reason) {
 // Without Verify nothing read the pages back: the success says so.
 constexpr const char* kNotVerified = "not verified: Verify was off, the pages were not read back";
 
-void upgradeSucceeded(DeviceSession& s) {
-    if (s.options.verify) {
+// note: what the start of the program left open (a reboot wait cut short).
+void upgradeSucceeded(DeviceSession& s, const std::string& note) {
+    std::string reason = s.options.verify ? std::string() : kNotVerified;
+    if (!note.empty()) {
+        reason += (reason.empty() ? "" : "; ") + note;
+    }
+    if (reason.empty()) {
         s.show(MessageRow::msgUpgradeOk);
     } else {
-        s.show(MessageRow::msgUpgradeOk, kNotVerified);
+        s.show(MessageRow::msgUpgradeOk, reason);
     }
     s.successSignal();
     s.link.closeLink();
@@ -93,13 +98,14 @@ MessageRow runStages(DeviceSession& s) {
     }
 
     s.show(MessageRow::msgUpgrading);
+    std::string startNote;
     if (textPath) {
         startProgramText(s);
     } else {
-        startProgramBinary(s);
+        startNote = startProgramBinary(s);
         s.pause(100);
     }
-    upgradeSucceeded(s);
+    upgradeSucceeded(s, startNote);
     return s.lastMessage();
 }
 

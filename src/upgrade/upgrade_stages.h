@@ -47,11 +47,13 @@ bool pageGivenUp(DeviceSession& session, StageResult& result, PageRef page, cons
 std::string startUnanswered(const DeviceSession& session, const char* request, const char* stage);
 
 void startProgramText(DeviceSession& session);
-void startProgramBinary(DeviceSession& session);
+// Empty, or why the device may not be running yet (a reboot wait cut short).
+std::string startProgramBinary(DeviceSession& session);
 
 // The reboot-wait countdown: ticks every 500 ms and closes after the first
 // tick with more than `seconds` elapsed (or when the operator closes it).
-void showRebootWait(DeviceSession& session, int seconds);
+// Empty when it ran its time, else how far it got.
+std::string showRebootWait(DeviceSession& session, int seconds);
 // "device is rebooting,please wait ..... 007/060 Seconds"
 std::string rebootWaitCaption(int elapsedSeconds, int rebootSeconds);
 

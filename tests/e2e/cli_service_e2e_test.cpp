@@ -215,6 +215,13 @@ TEST_F(CliServiceTest, ReadBackOfADeviceGoneMidwayEndsIncomplete) {
         runCli({"erase", out + "/FIRMWARE_READ.TVB", "--net", "127.0.0.1:1"}, settings(), 10000);
     EXPECT_EQ(rejected.exitCode, 4);
     EXPECT_TRUE(rejected.err.contains("Firmware file type error!")) << rejected.err.toStdString();
+
+    // A folder that is not there is named as missing, before any device.
+    const ProcessResult missing = runCli(
+        {"readback", "--net", "127.0.0.1:1", "--out", dir.filePath("gone")}, settings(), 10000);
+    EXPECT_EQ(missing.exitCode, 5);
+    EXPECT_TRUE(missing.err.contains("gone: no such folder; create it first"))
+        << missing.err.toStdString();
 }
 
 TEST_F(CliServiceTest, ReadBackRefusesAnotherModelAtOnce) {

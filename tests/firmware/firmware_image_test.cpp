@@ -197,6 +197,20 @@ TEST(LoadImage, RefusesWhatTheDeviceMustNotGet) {
                                           kHeaderSize + (std::uint64_t{1} << 32) + 40000);
          },
          LoadFailure::BodyTooLong, "4295007296 bytes of firmware"},
+        {"cut_keeping_its_header",
+         [](const ScratchDir&, const std::string& path) {
+             std::filesystem::resize_file(pathFromUtf8(path), 500);
+         },
+         LoadFailure::ContentChanged, "holds 500 bytes now and held 1032 bytes when it was chosen"},
+        {"changed_in_place",
+         [](const ScratchDir&, const std::string& path) {
+             std::FILE* file = std::fopen(path.c_str(), "r+b");
+             ASSERT_NE(file, nullptr);
+             std::fseek(file, 600, SEEK_SET);
+             std::fputc(0x00, file);
+             std::fclose(file);
+         },
+         LoadFailure::ContentChanged, "differ from those it held when it was chosen"},
         {"folder",
          [](const ScratchDir&, const std::string& path) {
              std::filesystem::remove(pathFromUtf8(path));

@@ -3,6 +3,7 @@
 // do for a message, the role for a caption.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/model_family.h"
 #include "frontend/message_table.h"
 
 namespace flashmere {
@@ -114,6 +116,29 @@ TEST(UserGuide, HasEveryRowOfTheMessageTableInThreeLanguages) {
         EXPECT_FALSE(cells[kShownIn].empty()) << "row " << i << ": where it shows";
         EXPECT_GE(cells[kMeaning].size(), 10u) << "row " << i << ": what it means or what to do";
     }
+}
+
+// The models that wait for a reboot, and how long, as the model rows say.
+TEST(UserGuide, NamesEveryModelThatWaitsForItsReboot) {
+    const auto rows = messageTableRows(readGuide());
+    ASSERT_EQ(rows.count(static_cast<int>(MessageRow::msgUpgrading)), 1u);
+    const std::string& meaning = rows.at(static_cast<int>(MessageRow::msgUpgrading))[kMeaning];
+    int waiting = 0;
+    for (std::uint32_t code = 0; code <= 0xFFFF; ++code) {
+        const ModelFamily& family = modelFamilyFor(static_cast<std::uint16_t>(code));
+        if (family.rebootSeconds == 0 || family.programming == nullptr) {
+            continue;
+        }
+        ++waiting;
+        char named[64];
+        std::snprintf(named, sizeof named, "%04X", static_cast<unsigned>(code));
+        const auto at = meaning.find(named);
+        ASSERT_NE(at, std::string::npos) << named << " waits and is not named";
+        const std::string seconds = "(" + std::to_string(family.rebootSeconds) + " seconds)";
+        EXPECT_NE(meaning.find(seconds, at), std::string::npos)
+            << named << " waits " << family.rebootSeconds << " seconds";
+    }
+    EXPECT_EQ(waiting, 4);
 }
 
 TEST(UserGuide, MarksTheMessageBarTextsAsMessages) {

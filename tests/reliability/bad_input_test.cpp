@@ -356,13 +356,16 @@ TEST_F(FileDuringRun, ReplacedByAFolderAfterSelectionEndsWithTheLoadMessage) {
     EXPECT_EQ(device->pagesProgrammed(), 0U);
 }
 
-TEST_F(FileDuringRun, ShortenedAfterSelectionWritesOnlyWhatIsLeftAndVerifiesIt) {
-    std::vector<std::uint8_t> body;
-    const QString path = select(0x8201, 6 * 256, &body);
+// Cut after selection, its header kept: not the program chosen, so nothing
+// is erased or written and the run says what changed.
+TEST_F(FileDuringRun, ShortenedAfterSelectionIsRefusedAndNothingIsErased) {
+    const QString path = select(0x8201, 6 * 256);
     ASSERT_TRUE(QFile::resize(path, 32 + 2 * 256 + 10));
-    EXPECT_EQ(run(0x8201), MessageRow::msgUpgradeOk);
-    EXPECT_EQ(image.pageCount, 3);
-    EXPECT_TRUE(std::equal(body.begin(), body.begin() + 2 * 256 + 10, device->memory().begin()));
+    EXPECT_EQ(run(0x8201), MessageRow::msgLoadFileError);
+    EXPECT_NE(panel.reason.find("holds 554 bytes now and held 1568 bytes"), std::string::npos)
+        << panel.reason;
+    EXPECT_EQ(device->blocksErased(), 0U);
+    EXPECT_EQ(device->pagesProgrammed(), 0U);
 }
 
 // Cut below its header or to the header alone after selection: no page is
@@ -505,7 +508,7 @@ INSTANTIATE_TEST_SUITE_P(
                       return store(d, QByteArray(kKeyOpen) + "{\"NetPort\": \"6000\", \"Pad\": \"" +
                                           QByteArray(3 << 20, 'p') + "\"}}");
                   },
-                  true, "5003"},
+                  true, "6000"},  // large, but a store: read, never set aside
         StoreCase{"a_folder",
                   [](const QTemporaryDir& d) {
                       fs::create_directory(d.filePath("settings.json").toStdString());

@@ -276,18 +276,42 @@ TEST_F(ReadBackOverALostLink, EndsAtOnceWithTheRestListedUnread) {
 }
 
 // A panel that puts a folder where the third file is to go once the first
-// page has been read, as another program could.
+// page has been read, as another program could; or moves the output folder
+// away then (from, to).
 class BlockingPanel : public RecordingPanel {
   public:
     using RecordingPanel::RecordingPanel;
     std::filesystem::path blockAt;
+    std::pair<std::filesystem::path, std::filesystem::path> moveFolder;
     void setVerifyPosition(int position) override {
         RecordingPanel::setVerifyPosition(position);
         if (position == 1 && !blockAt.empty()) {
             std::filesystem::create_directories(blockAt / "inside");
         }
+        if (position == 1 && !moveFolder.first.empty()) {
+            std::filesystem::rename(moveFolder.first, moveFolder.second);
+        }
     }
 };
+
+// The folder moved away mid-run: the reason is the system's, and no file,
+// finished or part, is left in the folder where it went.
+TEST_F(ServiceOnSim, AFolderMovedAwayMidRunGetsNoFile) {
+    out = scratch.path() / "out";
+    ASSERT_TRUE(std::filesystem::create_directory(out));
+    BlockingPanel moving(options);
+    moving.moveFolder = {out, scratch.path() / "moved"};
+    ServiceContext movingContext{moving, transports, clock, options};
+
+    const ReadBackResult result = readBackDevice(movingContext, 0x8401, out.string());
+    EXPECT_EQ(result.outcome, ServiceOutcome::FileError);
+    EXPECT_NE(result.error.find("cannot write " + (out / kReadBackDump).string() +
+                                ": No such file or directory"),
+              std::string::npos)
+        << result.error;
+    EXPECT_TRUE(std::filesystem::is_empty(scratch.path() / "moved"));
+    EXPECT_EQ(transports.openNow(), 0);
+}
 
 // The third file cannot take its name at the end: the files that were in
 // the folder before are all still there, as they were.

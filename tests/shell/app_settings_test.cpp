@@ -181,6 +181,38 @@ TEST_F(SettingsStoreTest, DamagedStoreIsSetAsideAndSavingGoesOn) {
     EXPECT_EQ(load().deviceId, std::optional<int>(12));
 }
 
+// A large store that reads (other keys share the file) is used; one too
+// large, or a folder in its place, is left as it is and said why, never set
+// aside as damaged.
+TEST_F(SettingsStoreTest, LargeStoreIsReadAndOneThatCannotBeIsNamedNotSetAside) {
+    QJsonObject root;
+    root.insert(kSettingsKey, QJsonObject{{kValueLanguageFlag, "ChineseBIG5"}});
+    QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Compact);
+    bytes.chop(1);  // the closing brace: 50 MB of another key go before it
+    writeRaw(bytes + ",\"Other\":\"" + QByteArray(50 << 20, 'x') + "\"}");
+    AppSettings large = load();
+    EXPECT_EQ(large.languageIndex, 2);
+    EXPECT_TRUE(large.damagedStoreSetAside.isEmpty());
+    EXPECT_TRUE(large.storeProblem.isEmpty());
+
+    ASSERT_TRUE(QFile::resize(path(), qint64{65} << 20));
+    AppSettings tooLarge = load();
+    expectDefaults(tooLarge);
+    EXPECT_TRUE(tooLarge.damagedStoreSetAside.isEmpty());
+    EXPECT_TRUE(tooLarge.storeProblem.startsWith("holds 68157440 bytes"))
+        << tooLarge.storeProblem.toStdString();
+    EXPECT_EQ(QFileInfo(path()).size(), qint64{65} << 20);
+
+    ASSERT_TRUE(QFile::remove(path()));
+    ASSERT_TRUE(QDir().mkpath(path()));
+    AppSettings folder = load();
+    expectDefaults(folder);
+    EXPECT_EQ(folder.storeProblem, QString("is a folder, not a file"));
+    EXPECT_FALSE(folder.storeLanguage());
+    EXPECT_TRUE(QFileInfo(path()).isDir());
+    EXPECT_EQ(QDir(path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 0);
+}
+
 TEST_F(SettingsStoreTest, ReadOnlyStoreIsLeftAlone) {
     writeKey({{kValueLanguageFlag, "English"}});
     const QByteArray before = [&] {

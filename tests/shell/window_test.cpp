@@ -24,9 +24,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -240,6 +242,7 @@ class WindowTest : public QObject {
     void rebootWaitThroughPanel();
     void rebootCountdownClosesAfterFirstTickPastTheEnd();
     void upgradeAgainstSimulatedDevice();
+    void fileCutOrChangedAfterItsChoiceRefused();
     void unwritableHistoryToldOnceBesideTheReason();
     void cjkFontsExist();
     void toneWithoutSoundCard();
@@ -320,13 +323,13 @@ void WindowTest::controls_data() {
         {"pnDeviceModel", "QLabel", "clientArea", {368, 237, 57, 28}, "____", true, true},
         {"lblDeviceSN", "QLabel", "clientArea", {432, 237, 49, 28}, "S/N:", true, true},
         {"pnDeviceSN", "QLabel", "clientArea", {488, 237, 97, 28}, "________", true, true},
-        {"lblDeviceID", "QLabel", "clientArea", {584, 237, 49, 28}, "ID:", true, true},
+        {"lblDeviceID", "QLabel", "clientArea", {588, 237, 48, 28}, "ID:", true, true},
         {"pnDeviceID", "QLabel", "clientArea", {640, 237, 49, 28}, "____", true, true},
         {"lblDeviceName", "QLabel", "clientArea", {280, 269, 81, 28}, "Name:", true, true},
         {"pnDevicelName", "QLabel", "clientArea", {368, 269, 121, 28}, "____________", true, true},
-        {"lblDeviceVER", "QLabel", "clientArea", {483, 269, 49, 28}, "VER:", true, true},
+        {"lblDeviceVER", "QLabel", "clientArea", {492, 269, 42, 28}, "VER:", true, true},
         {"pnDeviceVER", "QLabel", "clientArea", {536, 269, 49, 28}, "____", true, true},
-        {"lblDeviceISP", "QLabel", "clientArea", {584, 269, 49, 28}, "ISP:", true, true},
+        {"lblDeviceISP", "QLabel", "clientArea", {588, 269, 48, 28}, "ISP:", true, true},
         {"pnDeviceISP", "QLabel", "clientArea", {640, 269, 49, 28}, "____", true, true},
         {"Panel1", "QLabel", "clientArea", {7, 303, 106, 20}, "Program/Download", true, true},
         {"pbProgram",
@@ -572,12 +575,25 @@ void WindowTest::fileSelectionStates() {
     QCOMPARE(text("pnDeviceModel"), QString());
     QCOMPARE(window->image().modelCode, 0x8401);
 
-    // Cancelling afterwards: disabled, panels keep the first file.
+    // Cancelling afterwards: disabled, panels keep the first file, greyed
+    // and saying that Upgrade has none.
+    const QColor yellow(255, 255, 0);
     rec.nextFile.clear();
     QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
     QVERIFY(!btnAuto->isEnabled());
     QCOMPARE(text("pnFileName"), QString("FW1"));
     QCOMPARE(window->image().modelCode, 0);
+    for (const char* panel : {"pnFile", "pnFileName", "pnFileVer"}) {
+        QVERIFY2(w<QLabel>(panel)->palette().color(QPalette::WindowText) != yellow, panel);
+        QVERIFY2(w<QLabel>(panel)->toolTip().contains("Not in use"), panel);
+    }
+    window->mnuSimplifiedClick();
+    QVERIFY(w<QLabel>("pnFileVer")->toolTip().startsWith(QString::fromUtf8("未使用")));
+    window->mnuEnglishClick();
+    rec.nextFile = good;
+    window->btnSelectClick();
+    QCOMPARE(w<QLabel>("pnFileName")->palette().color(QPalette::WindowText), yellow);
+    QCOMPARE(w<QLabel>("pnFile")->toolTip(), good);
 
     // A wrong magic: type error, nothing enabled.
     rec.nextFile = writeFile("BAD.TVB", firmwareFile("TOLVA-V6", 0x8401, "FW2         V2.0"));
@@ -591,7 +607,7 @@ void WindowTest::fileSelectionStates() {
     QTest::mouseClick(w<QPushButton>("btnSelect"), Qt::LeftButton);
     QVERIFY(!btnAuto->isEnabled());
     QCOMPARE(text("pnMsg"), QString());
-    QCOMPARE(w<QLabel>("pnFile")->toolTip(), rec.nextFile);
+    QVERIFY(w<QLabel>("pnFile")->toolTip().startsWith(rec.nextFile + "\n"));
 
     // A long path: the folder part gives way, the file name shows whole.
     const QString deep = dir.filePath(QString(60, 'd') + "/" + QString(60, 'e'));
@@ -603,7 +619,7 @@ void WindowTest::fileSelectionStates() {
     QVERIFY(text("pnFile").contains(QChar(0x2026)));
     QVERIFY(pnFile->fontMetrics().horizontalAdvance(text("pnFile")) <=
             pnFile->contentsRect().width());
-    QCOMPARE(pnFile->toolTip(), rec.nextFile);
+    QVERIFY(pnFile->toolTip().startsWith(rec.nextFile));
 }
 
 void WindowTest::languageSwitch() {
@@ -616,8 +632,14 @@ void WindowTest::languageSwitch() {
     const auto action = [&](const char* name) { return window->findChild<QAction*>(name); };
     QVERIFY(action("mnuEnglish")->isChecked());
     QCOMPARE(text("lblFileDeviceName"), QString("Model:"));
+    window->showMessage(MessageRow::msgLoadFileError);
+    window->showMessageReason("the firmware file cannot be read");
 
     window->mnuTraditionalClick();
+    // The select-file text has no reason; the submenu's title follows at once.
+    QCOMPARE(window->pnMsgReason(), QString());
+    QCOMPARE(w<QLabel>("pnMsg")->toolTip(), QString());
+    QCOMPARE(window->recentFilesMenu()->title(), QString::fromUtf8("最近的韌體檔案(&R)"));
     QCOMPARE(text("btnAuto"), QString::fromUtf8("2. 更新(&U)"));
     QCOMPARE(w<QTabWidget>("pcPort")->tabText(0), QString::fromUtf8("串列"));
     QCOMPARE(text("lblPort"), QString::fromUtf8("連接阜:"));
@@ -650,6 +672,27 @@ void WindowTest::languageSwitch() {
     QCOMPARE(text("pnMsg"), QString("Select firmware file"));
     QCOMPARE(text("lblSpeed"), QString("Speed:"));
     QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("English"));
+
+    // No label's text runs into a value panel, in any language.
+    auto* area = w<QWidget>("clientArea");
+    for (const int language : {kLanguageEnglish, kLanguageSimplified, kLanguageTraditional}) {
+        window->useLanguage(language);
+        for (QLabel* label : area->findChildren<QLabel*>(QRegularExpression("^lbl"))) {
+            const QSize textSize(label->fontMetrics().horizontalAdvance(label->text()),
+                                 label->fontMetrics().height());
+            const QRect drawn = QStyle::alignedRect(label->layoutDirection(), label->alignment(),
+                                                    textSize, label->contentsRect());
+            const QRect placed(label->mapTo(area, drawn.topLeft()), drawn.size());
+            for (QLabel* panel :
+                 area->findChildren<QLabel*>(QRegularExpression("^pnDevice|^pnFile"))) {
+                const QRect box(panel->mapTo(area, QPoint(0, 0)), panel->size());
+                QVERIFY2(!placed.intersects(box),
+                         qPrintable(QString("%1 over %2 in language %3")
+                                        .arg(label->objectName(), panel->objectName())
+                                        .arg(language)));
+            }
+        }
+    }
 }
 
 void WindowTest::noteAndAboutBoxes() {
@@ -852,6 +895,9 @@ void WindowTest::rebootCountdownClosesAfterFirstTickPastTheEnd() {
     QSignalSpy byOperator(&wait, &TfrmProgress::closedByOperator);
     wait.show();
     wait.startCountdown(10, [&now] { return now; });
+    // Its text shows before the first tick.
+    QCOMPARE(wait.pnlProgress->text(),
+             QString("device is rebooting,please wait ..... 000/010 Seconds"));
     QCOMPARE(wait.Progress_Bar->minimum(), 1);
     QCOMPARE(wait.Progress_Bar->maximum(), 11);
     QCOMPARE(wait.tmrProgress.interval(), 500);
@@ -944,6 +990,46 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
     QVERIFY(firmware.open(QIODevice::ReadOnly));
     QVERIFY(lines[1].contains(
         QCryptographicHash::hash(firmware.readAll(), QCryptographicHash::Sha256).toHex()));
+}
+
+// A 79-page file chosen, then cut to 1000 bytes or changed in place at its
+// size: the run ends "Load firmware file error!" with the reason, and the
+// device is neither erased nor written.
+void WindowTest::fileCutOrChangedAfterItsChoiceRefused() {
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    device = std::make_unique<SimDevice>(config);
+    run = defaultDeviceRun();
+    open();
+    window->useNetLink("127.0.0.1", "5099");
+    w<QScrollBar>("sbID")->setValue(3);
+    const QByteArray whole = firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102", 79 * 256);
+    const QString path = writeFile("FW.TVB", whole);
+    QByteArray changed = whole;
+    changed[32 + 40 * 256] = 0x22;
+    for (const QByteArray& now : {whole.left(1000), changed}) {
+        window->chooseFirmwareFile(writeFile("FW.TVB", whole));
+        QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
+        writeFile("FW.TVB", now);
+        QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+        window->btnAutoClick();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgLoadFileError);
+        QCOMPARE(text("pnMsg"), QString("Load firmware file error!"));
+        QVERIFY2(window->pnMsgReason().contains("select it again"),
+                 qPrintable(window->pnMsgReason()));
+        QCOMPARE(device->blocksErased(), 0U);
+        QCOMPARE(device->pagesProgrammed(), 0U);
+    }
+    QVERIFY(window->pnMsgReason().contains("changed or replaced since"));
+    // Chosen again as it is now, it goes in whole.
+    window->chooseFirmwareFile(path);
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgUpgradeOk);
+    QCOMPARE(device->pagesProgrammed(), 79U);
 }
 
 // A history whose folder cannot be made: the run ends as it would have, and
@@ -1129,6 +1215,20 @@ void WindowTest::damagedSettingsSetAsideAndToldOnce() {
     QTRY_COMPARE(rec.messages.size(), 3);  // the note box again, not the notice
     QCOMPARE(notices().size(), 1);
     QCOMPARE(QDir(dir.path()).entryList({"settings.json.damaged-*"}).size(), 1);
+
+    // A folder in the file's place is left as it is, and said once why.
+    window.reset();
+    rec = Recorder{};
+    QVERIFY(QFile::remove(storePath()));
+    QVERIFY(QDir().mkpath(storePath()));
+    open();
+    const auto unused = [this] { return rec.messages.filter("is not used (is a folder"); };
+    QTRY_COMPARE(unused().size(), 1);
+    window->mnuEnglishClick();
+    QTRY_COMPARE(rec.messages.size(), 3);
+    QCOMPARE(unused().size(), 1);
+    QVERIFY(QFileInfo(storePath()).isDir());
+    QVERIFY(QDir().rmdir(storePath()));
 }
 
 // The reason of a refused file: shown as selectable text on a click or on
@@ -1213,6 +1313,13 @@ void WindowTest::keyboardAndAccessibleNames() {
                      .contains(focus->mapTo(w<QWidget>("clientArea"), QPoint(0, 0))),
                  qPrintable(focus->objectName()));
     }
+    // The message bar shows that it has the focus.
+    auto* bar = w<QLabel>("pnMsg");
+    w<QPushButton>("btnSelect")->setFocus(Qt::TabFocusReason);
+    const QImage unfocused = bar->grab().toImage();
+    bar->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(bar->hasFocus());
+    QVERIFY(bar->grab().toImage() != unfocused);
     // Enter presses the focused button.
     rec.nextFile.clear();
     w<QPushButton>("btnSelect")->setFocus();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,8 @@ class RecordingPanel : public OperatorPanel {
     std::string sentTrace, receivedTrace, lineTrace, pageTrace;
     std::vector<std::string> notes;
     bool closeRebootWaitEarly = false;
+    // Closed by the operator once this many captions were shown.
+    std::size_t closeRebootWaitAfter = SIZE_MAX;
 
     OperatorOptions captureOptions() override { return options; }
     void storeLinkSettings(std::uint8_t, const LinkSettings&) override {
@@ -75,7 +79,9 @@ class RecordingPanel : public OperatorPanel {
         rebootCaptions.push_back(caption);
     }
     void closeRebootWait() override { ++rebootClosed; }
-    bool rebootWaitClosedByOperator() override { return closeRebootWaitEarly; }
+    bool rebootWaitClosedByOperator() override {
+        return closeRebootWaitEarly || rebootCaptions.size() >= closeRebootWaitAfter;
+    }
     void setSentTrace(const std::string& text) override { sentTrace = text; }
     void setReceivedTrace(const std::string& text) override { receivedTrace = text; }
     void linkNote(const std::string& text) override { notes.push_back(text); }

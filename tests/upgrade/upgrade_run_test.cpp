@@ -390,6 +390,8 @@ TEST_F(UpgradeRunTest, RunTableSendsTheRightStartAndReboots) {
     }
 }
 
+// The run still ends "Upgrade ok.", and its reason (so its record) says
+// that the device may still be rebooting.
 TEST_F(UpgradeRunTest, RebootWaitEndsEarlyWhenTheOperatorClosesIt) {
     useFirmware(0x8402, 128);
     panel.closeRebootWaitEarly = true;
@@ -397,6 +399,17 @@ TEST_F(UpgradeRunTest, RebootWaitEndsEarlyWhenTheOperatorClosesIt) {
     EXPECT_EQ(panel.rebootShown, 1);
     EXPECT_EQ(panel.rebootClosed, 1);
     EXPECT_TRUE(panel.rebootCaptions.empty());
+    EXPECT_EQ(panel.reason,
+              "the reboot wait was cut short after 0 of 60 seconds: the device may still be "
+              "rebooting");
+
+    panel = RecordingPanel{};
+    panel.closeRebootWaitAfter = 15;  // after 7.5 s, seen at the tick of 8 s
+    panel.options.verify = false;
+    EXPECT_EQ(run(), MessageRow::msgUpgradeOk);
+    EXPECT_EQ(panel.reason,
+              "not verified: Verify was off, the pages were not read back; the reboot wait was "
+              "cut short after 8 of 60 seconds: the device may still be rebooting");
 }
 
 TEST_F(UpgradeRunTest, RebootCaptionFormat) {
