@@ -43,7 +43,9 @@ set(CPACK_STRIP_FILES ON)
 # 64-bit-only Wine).
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-set(CPACK_NSIS_PACKAGE_NAME "Flashmere ${PROJECT_VERSION}")
+# The name NSIS also gives the Start menu folder: "Flashmere", as the user
+# guide says, whatever the version.
+set(CPACK_NSIS_PACKAGE_NAME "Flashmere")
 set(CPACK_NSIS_DISPLAY_NAME "Flashmere")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # The options page offers bin (flashmere-cli.exe) on PATH; not ticked.

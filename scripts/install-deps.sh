@@ -16,7 +16,7 @@ linux_packages=(
   desktop-file-utils valgrind dpkg-dev file python3
 )
 windows_packages=(g++-mingw-w64-x86-64-posix wine64 libgtest-dev libcli11-dev qt6-base-dev-tools
-                  nsis unzip python3-markdown xvfb xauth)
+                  nsis unzip python3-markdown xvfb xauth xdotool imagemagick)
 
 case "${1:-linux}" in
   linux) packages=("${linux_packages[@]}") ;;

@@ -34,8 +34,10 @@ for f in bin/flashmere.exe bin/flashmere-cli.exe doc/USER_GUIDE.html Uninstall.e
   [ -f "$root/$f" ] || fail "not installed: $f"
 done
 menu=$(find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Flashmere*' -name '*.lnk' | sort)
-grep -q '/Flashmere.lnk$' <<<"$menu" || fail "no Start menu entry for the window: $menu"
-grep -q '/Flashmere user guide.lnk$' <<<"$menu" || fail "no Start menu entry for the guide: $menu"
+grep -q '/Programs/Flashmere/Flashmere.lnk$' <<<"$menu" ||
+  fail "no Start menu entry for the window in the folder Flashmere: $menu"
+grep -q '/Programs/Flashmere/Flashmere user guide.lnk$' <<<"$menu" ||
+  fail "no Start menu entry for the guide in the folder Flashmere: $menu"
 
 cli_version=$("$wine" 'C:\Flashmere\bin\flashmere-cli.exe' --version)
 [ "$cli_version" = "flashmere-cli $version" ] || fail "flashmere-cli.exe --version: $cli_version"

@@ -20,6 +20,9 @@ class StoppableTransport final : public Transport {
     bool write(std::span<const std::uint8_t> bytes) override {
         return !stopped() && inner_->write(bytes);
     }
+    std::string writeFailure() const override {
+        return stopped() ? std::string(kStoppedByOperator) : inner_->writeFailure();
+    }
     std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override {
         return stopped() ? 0 : inner_->readWaiting(out, timeoutMs);
     }

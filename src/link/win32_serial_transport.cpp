@@ -18,16 +18,27 @@ std::wstring wideFromAscii(const std::string& text) {
 
 // Writes may take as long as the line needs for the bytes, with room to
 // spare: one second plus twenty bit times a byte, as the other backends.
-COMMTIMEOUTS timeoutsFor(DWORD readMs, std::uint32_t baudRate) {
-    const std::uint32_t baud = baudRate > 0 ? baudRate : 9600;
+std::int64_t writeAllowanceMs(std::size_t bytes, std::uint32_t baudRate) {
+    const std::int64_t baud = baudRate > 0 ? baudRate : 9600;
+    return 1000 + static_cast<std::int64_t>(bytes) * 20 * 1000 / baud;
+}
+
+// MAXDWORD itself would mean "no time-out" (reads) or is no time at all to
+// some drivers: one less is 49 days.
+DWORD clampMs(std::int64_t ms) {
+    return static_cast<DWORD>(std::clamp<std::int64_t>(ms, 0, MAXDWORD - 1));
+}
+
+COMMTIMEOUTS timeoutsFor(DWORD readMs, DWORD writeMs) {
     COMMTIMEOUTS t{};
     // MAXDWORD, MAXDWORD, n: return at once with what is waiting, else with
-    // the first bytes to arrive, else after n ms with nothing.
+    // the first bytes to arrive, else after n ms with nothing. MAXDWORD, 0,
+    // 0: return at once, with nothing if nothing is waiting.
     t.ReadIntervalTimeout = MAXDWORD;
     t.ReadTotalTimeoutMultiplier = readMs > 0 ? MAXDWORD : 0;
     t.ReadTotalTimeoutConstant = readMs;
-    t.WriteTotalTimeoutMultiplier = (20'000 + baud - 1) / baud;
-    t.WriteTotalTimeoutConstant = 1000;
+    t.WriteTotalTimeoutMultiplier = 0;
+    t.WriteTotalTimeoutConstant = writeMs;
     return t;
 }
 
@@ -232,7 +243,7 @@ std::unique_ptr<Win32SerialTransport> Win32SerialTransport::open(const std::stri
     if (COMMTIMEOUTS before{}; GetCommTimeouts(port, &before)) {
         transport->savedTimeouts_ = before;
     }
-    if (!transport->setReadTimeout(0)) {
+    if (!transport->setTimeouts(0, writeAllowanceMs(0, dcb.BaudRate))) {
         return fail(shownInNote(portName) + ": " + systemErrorText(GetLastError()));
     }
     // Bytes the driver kept from before the open are stale.
@@ -250,36 +261,52 @@ void Win32SerialTransport::discardInput() {
     }
 }
 
-bool Win32SerialTransport::setReadTimeout(std::int64_t timeoutMs) {
-    // MAXDWORD itself would mean "no timeout": one less is 49 days.
-    const auto ms = static_cast<DWORD>(std::clamp<std::int64_t>(timeoutMs, 0, MAXDWORD - 1));
-    if (readTimeoutMs_ == ms) {
+bool Win32SerialTransport::setTimeouts(std::int64_t readMs, std::int64_t writeMs) {
+    const std::pair wanted{clampMs(readMs), clampMs(writeMs)};
+    if (timeoutsMs_ == wanted) {
         return true;
     }
-    COMMTIMEOUTS timeouts = timeoutsFor(ms, baudRate_);
+    COMMTIMEOUTS timeouts = timeoutsFor(wanted.first, wanted.second);
     if (!SetCommTimeouts(port_, &timeouts)) {
-        readTimeoutMs_.reset();
+        timeoutsMs_.reset();
         return false;
     }
-    readTimeoutMs_ = ms;
+    timeoutsMs_ = wanted;
     return true;
+}
+
+bool Win32SerialTransport::writeFailed(std::string why) {
+    writeFailure_ = std::move(why);
+    return false;
 }
 
 bool Win32SerialTransport::write(std::span<const std::uint8_t> bytes) {
     if (!connected()) {
-        return false;
+        return writeFailed("the port is closed");
     }
+    // The whole frame has one allowance: a driver that takes the bytes a few
+    // at a time gets only what is left of it for the rest.
+    const std::int64_t allowance = writeAllowanceMs(bytes.size(), baudRate_);
+    const ULONGLONG start = GetTickCount64();
     std::size_t done = 0;
     while (done < bytes.size()) {
+        const auto left = allowance - static_cast<std::int64_t>(GetTickCount64() - start);
+        if (left <= 0) {
+            return writeFailed("the port did not send " + std::to_string(bytes.size()) +
+                               " bytes within " + std::to_string(allowance) + " ms");
+        }
+        if (!setTimeouts(timeoutsMs_ ? timeoutsMs_->first : 0, left)) {
+            return writeFailed(systemErrorText(GetLastError()));
+        }
         const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
         DWORD written = 0;
         if (!WriteFile(port_, bytes.data() + done, chunk, &written, nullptr)) {
-            closeAsLost(GetLastError());
-            return false;
-        }
-        if (written == 0) {
-            // The write timeout passed with the line stalled: no fault of the
-            // port itself.
+            const DWORD error = GetLastError();
+            if (error == ERROR_SEM_TIMEOUT) {
+                continue;  // the line is stalled, the port is there: the allowance decides
+            }
+            writeFailed(systemErrorText(error));
+            closeAsLost(error);
             return false;
         }
         done += written;
@@ -287,30 +314,50 @@ bool Win32SerialTransport::write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+std::optional<std::size_t> Win32SerialTransport::readQueued(std::span<std::uint8_t> out) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(port_, &errors, &status)) {
+        closeAsLost(GetLastError());  // a port that no longer answers for its status is gone
+        return std::nullopt;
+    }
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(out.size(), status.cbInQue));
+    DWORD got = 0;
+    if (wanted > 0 && !ReadFile(port_, out.data(), wanted, &got, nullptr)) {
+        closeAsLost(GetLastError());
+        return std::nullopt;
+    }
+    return got;
+}
+
 std::size_t Win32SerialTransport::readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) {
     if (!connected() || out.empty()) {
         return 0;
     }
-    if (!setReadTimeout(timeoutMs)) {
+    // What is queued is taken at once. Otherwise the wait is a read of one
+    // byte: Windows ends a read under these time-outs at the first byte, but
+    // Wine ends it only when every byte asked for came or the time is up, so
+    // a larger read would wait out the whole time-out with the reply there.
+    const auto queued = readQueued(out);
+    if (!queued || *queued > 0) {
+        return queued.value_or(0);
+    }
+    if (!setTimeouts(timeoutMs, timeoutsMs_ ? timeoutsMs_->second : 0)) {
         closeAsLost(GetLastError());
         return 0;
     }
-    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(out.size(), MAXDWORD));
     DWORD got = 0;
-    if (!ReadFile(port_, out.data(), wanted, &got, nullptr)) {
+    if (!ReadFile(port_, out.data(), 1, &got, nullptr)) {
         closeAsLost(GetLastError());
         return 0;
     }
     if (got == 0) {
-        // A timed-out read is no fault of the line; a port that no longer
-        // answers for its status is gone.
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!ClearCommError(port_, &errors, &status)) {
-            closeAsLost(GetLastError());
-        }
+        // A timed-out read is no fault of the line; the status call tells a
+        // port that is gone.
+        readQueued({});
+        return 0;
     }
-    return got;
+    return 1 + readQueued(out.subspan(1)).value_or(0);
 }
 
 void Win32SerialTransport::closeAsLost(DWORD error) {

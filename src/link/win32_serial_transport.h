@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "link/serial_mode.h"
 #include "link/transport.h"
@@ -20,8 +21,8 @@
 namespace flashmere {
 
 // A serial port through the Win32 communications API, used with blocking
-// reads bounded by COMMTIMEOUTS. No thread or event loop is needed; every
-// call happens on the thread that opened the port.
+// reads and writes bounded by COMMTIMEOUTS. No thread or event loop is
+// needed; every call happens on the thread that opened the port.
 class Win32SerialTransport final : public Transport {
   public:
     // Opens the port named portName: "COM3", "com3" or "\\.\COM3". Applies
@@ -41,6 +42,7 @@ class Win32SerialTransport final : public Transport {
     bool connected() const override;
     void discardInput() override;
     bool write(std::span<const std::uint8_t> bytes) override;
+    std::string writeFailure() const override { return writeFailure_; }
     std::size_t readWaiting(std::span<std::uint8_t> out, std::int64_t timeoutMs) override;
     void close() override;
     std::string lossNote() const override { return lossNote_; }
@@ -50,15 +52,21 @@ class Win32SerialTransport final : public Transport {
     // The port failed (a read, write or status call returned an error, e.g.
     // the adapter was pulled): notes the system's words and closes it.
     void closeAsLost(DWORD error);
-    bool setReadTimeout(std::int64_t timeoutMs);
+    bool setTimeouts(std::int64_t readMs, std::int64_t writeMs);
+    // The bytes the driver holds now, at most out.size(); the read does not
+    // wait. nullopt when the port failed (and is closed).
+    std::optional<std::size_t> readQueued(std::span<std::uint8_t> out);
+    bool writeFailed(std::string why);
 
     HANDLE port_ = INVALID_HANDLE_VALUE;
     std::uint32_t baudRate_ = 0;
-    std::optional<DWORD> readTimeoutMs_;  // the one COMMTIMEOUTS now holds
+    // The read and write time-outs COMMTIMEOUTS now holds, in ms.
+    std::optional<std::pair<DWORD, DWORD>> timeoutsMs_;
     // The port's time-outs before the open, given back at the close: Windows
     // drivers keep them for the next program that opens the port.
     std::optional<COMMTIMEOUTS> savedTimeouts_;
     std::string lossNote_;
+    std::string writeFailure_;
 };
 
 // The device path of a port name: "COM3", "com3" and "\\.\COM3" all give

@@ -97,10 +97,16 @@ bool underWine() {
 }
 
 void checkExchanges(LinkChannel& link) {
+    // The reply is taken as it comes: an exchange that waited for its read's
+    // time-out would take the whole silence limit.
+    const auto asked = std::chrono::steady_clock::now();
     check(exchangeBinaryFrame(link, 3, 0x0001) && link.reply.payloadLength == 8 &&
               link.reply.payload[0] == 0x84 && link.reply.payload[1] == 0x01 &&
               link.reply.address == 3,
           "identification of the 8401 at ID 3");
+    const std::int64_t answered = msSince(asked);
+    check(answered < kSilenceLimitMs / 2,
+          "the reply was taken after " + std::to_string(answered) + " ms");
     // No device at ID 4: the read waits out the silence limit, no less.
     const auto start = std::chrono::steady_clock::now();
     check(!exchangeBinaryFrame(link, 4, 0x0002), "no reply from ID 4");
@@ -129,6 +135,37 @@ void checkHangUp(LinkChannel& link, const std::string& port) {
           "a lost link fails at once");
 }
 
+// Tells the script what to do to the simulator and waits until it says done.
+bool askScript(const std::string& what) {
+    std::printf("%s now\n", what.c_str());
+    std::fflush(stdout);
+    char line[64] = {};
+    return std::fgets(line, sizeof line, stdin) != nullptr;
+}
+
+// A device that stops reading (its process stopped) leaves a large frame
+// stuck once the line's buffers are full: the write ends within its
+// allowance (one second plus twenty bit times a byte) with the reason, and
+// the port stays open.
+void checkStalledWrite(LinkChannel& link) {
+    if (!askScript("stop the device")) {
+        check(false, "the script stopped the device");
+        return;
+    }
+    const std::vector<std::uint8_t> frame(200 * 1024, 0x55);
+    const std::int64_t allowance = 1000 + static_cast<std::int64_t>(frame.size()) * 20 / 921;
+    std::printf("writing %zu bytes\n", frame.size());
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    link.sendRaw(frame);
+    const std::int64_t took = msSince(start);
+    check(link.writeFailure().find("did not send 204800 bytes within") != std::string::npos,
+          "the stalled write failed: " + link.writeFailure());
+    check(took < allowance + 1000, "the stalled write ended after " + std::to_string(took) + " ms");
+    check(link.connected(), "the port stays open after a stalled write");
+    askScript("continue the device");
+}
+
 // The last line: Wine's helper processes may hold the output open after the
 // probe ended, so the script stops reading here.
 int finish() {
@@ -152,6 +189,10 @@ int run(const std::string& port) {
     // The port took every setting (no flow control, DTR and RTS simply on).
     check(trace.notes.empty(), "settings taken: " + trace.notes);
     checkExchanges(link);
+    link.closeLink();
+    link.settings.comBaudRate = "921600,n,8,1";
+    check(link.openLink(), "open " + port + " at 921600");
+    checkStalledWrite(link);
     if (underWine()) {
         std::printf("skip a second open of %s: Wine does not refuse one\n", port.c_str());
     } else {

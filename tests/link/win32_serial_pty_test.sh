@@ -14,7 +14,7 @@ sim_pid=
 server_pid=
 cleanup() {
   for pid in "$sim_pid" "$server_pid"; do
-    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+    if [ -n "$pid" ]; then kill -CONT "$pid" 2>/dev/null || true; kill "$pid" 2>/dev/null || true; fi
   done
   rm -rf "$work"
 }
@@ -31,7 +31,7 @@ timeout 30 "$wineserver" -w
 "$wineserver" -f -p >/dev/null 2>&1 &
 server_pid=$!
 
-mkfifo "$work/sim" "$work/probe"
+mkfifo "$work/sim" "$work/probe" "$work/answers"
 "$devsim" --pty --model 8401 --id 3 >"$work/sim" &
 sim_pid=$!
 exec 3<"$work/sim"
@@ -40,12 +40,18 @@ pty=${line#serial }
 [ -c "$pty" ] || { echo "the simulator printed no pty: $line"; exit 1; }
 ln -sfn "$pty" "$prefix/dosdevices/com9"
 
-timeout 120 "$wine" "$probe" COM9 >"$work/probe" 2>&1 &
+timeout 120 "$wine" "$probe" COM9 <"$work/answers" >"$work/probe" 2>&1 &
 probe_pid=$!
-exec 4<"$work/probe"
+exec 5>"$work/answers" 4<"$work/probe"
 while read -r -t 90 -u 4 line; do
   echo "$line"
-  if [[ $line == "hang up "* ]]; then
+  if [[ $line == "stop the device now"* ]]; then
+    kill -STOP "$sim_pid"
+    echo stopped >&5
+  elif [[ $line == "continue the device now"* ]]; then
+    kill -CONT "$sim_pid"
+    echo continued >&5
+  elif [[ $line == "hang up "* ]]; then
     kill "$sim_pid"
     wait "$sim_pid" || true
     sim_pid=

@@ -127,6 +127,7 @@ class WindowTest : public QObject {
     VirtualClock runClock;
     // The device the window's links reach; none: the machine's own ports.
     std::unique_ptr<SimDevice> device;
+    int writesBeforeFailure = -1;  // the link's writes fail from this one on
 
     QString storePath() const { return dir.filePath("settings.json"); }
 
@@ -175,7 +176,9 @@ class WindowTest : public QObject {
             if (!device) {
                 return nullptr;
             }
-            return std::make_unique<SimTransportFactory>(*device, runClock);
+            auto factory = std::make_unique<SimTransportFactory>(*device, runClock);
+            factory->writesBeforeFailure = writesBeforeFailure;
+            return factory;
         };
         settings = std::make_unique<AppSettings>(storePath());
         window = std::make_unique<TfrmModule>(*settings, hooks, runClock);
@@ -214,6 +217,7 @@ class WindowTest : public QObject {
         QFile::remove(storePath());
         rec = Recorder{};
         run = {};
+        writesBeforeFailure = -1;
     }
     void cleanup() {
         window.reset();
@@ -250,6 +254,7 @@ class WindowTest : public QObject {
     void damagedSettingsSetAsideAndToldOnce();
     void reasonDetailsSelectableAndCopied();
     void otherProtocolFamilyAnswerNamed();
+    void refusedWriteNamedInTheReason();
     void netBoxesRefusedBeforeConnecting();
     void keyboardAndAccessibleNames();
     void closingMidRunAsksAndStops();
@@ -1275,6 +1280,29 @@ void WindowTest::otherProtocolFamilyAnswerNamed() {
                  "a device of model 8401 answered at ID 3; the file is for model 8801"),
              qPrintable(window->pnMsgReason()));
     QCOMPARE(device->pagesProgrammed(), 0U);
+}
+
+// A write the link refuses mid-programming ends the run with the link's own
+// words, as the command line gives them.
+void WindowTest::refusedWriteNamedInTheReason() {
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    device = std::make_unique<SimDevice>(config);
+    run = defaultDeviceRun();
+    writesBeforeFailure = 40;
+    open();
+    window->useNetLink("127.0.0.1", "5099");
+    w<QScrollBar>("sbID")->setValue(3);
+    window->chooseFirmwareFile(
+        writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102", 128 * 256)));
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgProgramError);
+    QVERIFY2(window->pnMsgReason().contains(
+                 "the request could not be written: Resource temporarily unavailable"),
+             qPrintable(window->pnMsgReason()));
 }
 
 void WindowTest::netBoxesRefusedBeforeConnecting() {

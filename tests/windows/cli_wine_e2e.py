@@ -17,6 +17,7 @@ import json
 import os
 import select
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -188,11 +189,11 @@ class Cases:
         check(code == 0, "pack exited %d" % code, out + err)
         return body
 
-    def link(self, sim, over):
+    def link(self, sim, over, mode=MODE):
         """The tool's options for the simulator's link."""
         if over == "tcp":
             return ["--net", sim.endpoint]
-        return ["--com", self.wine.com_port(sim.endpoint), "--mode", MODE]
+        return ["--com", self.wine.com_port(sim.endpoint), "--mode", mode]
 
     def sim(self, folder, name, over, args, bus=False):
         endpoint = ["--tcp", "127.0.0.1:0"] if over == "tcp" else ["--pty"]
@@ -205,16 +206,16 @@ class Cases:
             sim.stop()
         self.sims = []
 
-    def upgrade(self, over, model, size):
+    def upgrade(self, over, model, size, mode=MODE, compare=True):
         # A folder name beyond ASCII, which the local code page may not hold.
-        folder = self.folder("upgrade-%s-%s-\u56fa\u4ef6-\u00fc" % (over, model))
+        folder = self.folder("upgrade-%s-%s-%d-\u56fa\u4ef6-\u00fc" % (over, model, size))
         body = self.firmware(folder, "fw.TVB", model, size)
         sim = self.sim(folder, "device", over, ["--model", model, "--id", "0",
                                                 "--reboot-ms", "300"])
         settings = os.path.join(folder, "settings.json")
         code, out, err = self.wine.run(
-            ["upgrade", windows_path(os.path.join(folder, "fw.TVB"))] + self.link(sim, over),
-            settings)
+            ["upgrade", windows_path(os.path.join(folder, "fw.TVB"))] +
+            self.link(sim, over, mode), settings)
         lines = out.splitlines()
         check(code == 0, "upgrade exited %d" % code, out + err)
         check(lines and lines[-1] == "Upgrade ok.", "no \"Upgrade ok.\" at the end", out)
@@ -222,9 +223,10 @@ class Cases:
         check("\r" not in out + err, "a line ends in \\r", repr(out))
         memory = sim.memory()
         check(memory[:len(body)] == body, "the device does not hold the image")
-        self.same_frames_as_linux(folder, over, model, sim)
+        if compare:
+            self.same_frames_as_linux(folder, over, model, sim, mode)
 
-    def same_frames_as_linux(self, folder, over, model, windows_sim):
+    def same_frames_as_linux(self, folder, over, model, windows_sim, mode=MODE):
         """The Linux program sends the same frames for the same input."""
         if not self.options.linux_cli:
             return
@@ -232,11 +234,11 @@ class Cases:
         sim = self.sim(folder, "linux", over, ["--model", model, "--id", "0",
                                                "--reboot-ms", "300"])
         link = (["--net", sim.endpoint] if over == "tcp"
-                else ["--com", sim.endpoint, "--mode", MODE])
+                else ["--com", sim.endpoint, "--mode", mode])
         env = dict(os.environ, FLASHMERE_SETTINGS_FILE=os.path.join(folder, "linux.json"))
         result = subprocess.run([self.options.linux_cli, "upgrade",
                                  os.path.join(folder, "fw.TVB")] + link, env=env,
-                                capture_output=True, timeout=120)
+                                capture_output=True, timeout=180)
         check(result.returncode == 0, "the Linux program failed", result.stdout.decode())
         linux_frames = sim.requests()
         check(windows_frames == linux_frames,
@@ -292,34 +294,64 @@ class Cases:
         check(code == 11, "exit %d, not 11" % code, out + err)
         check(out.splitlines()[-1:] == ["Connect device error!"], "wrong ending", out + err)
 
-    def lost(self, over):
-        """The simulator goes away while page 2 is programmed."""
-        folder = self.folder("lost-" + over)
-        self.firmware(folder, "fw.TVB", "8401", 8 * 256)
+    def cut_off(self, over, how, pages=128, at_page=40):
+        """The device goes away while a page is programmed, in one of two ways.
+
+        "lost": the simulator is killed (a COM port also loses its link in
+        the prefix), which the tool must report as a lost link. "frozen": the
+        simulator is stopped (SIGSTOP) and the line falls silent, which must
+        end with the page never acknowledged, within the Linux bound for one
+        page's attempts (tests/support/run_bound.h: 2 x (exchange + 200) +
+        10 + 51 + 6 + 3 x (exchange + 200), an exchange 10 + 5 + 1001 ms)
+        plus the 5 s the real-time Linux runs allow."""
+        folder = self.folder("%s-%s" % (how, over))
+        self.firmware(folder, "fw.TVB", "8401", pages * 256)
         sim = self.sim(folder, "device", over, ["--model", "8401", "--id", "0"])
+        link = self.link(sim, over)
         cli = self.wine.start(["upgrade", windows_path(os.path.join(folder, "fw.TVB")),
-                               "--json"] + self.link(sim, over),
-                              os.path.join(folder, "settings.json"))
+                               "--json"] + link, os.path.join(folder, "settings.json"))
         out = ""
-        deadline = time.monotonic() + 60
-        while '"bar":"program","position":2,' not in out:
+        deadline = time.monotonic() + 90
+        while '"bar":"program","position":%d,' % at_page not in out:
             line = read_line(cli.stdout, deadline)
             if line is None:
                 break
             out += line
         running = cli.poll() is None
-        sim.stop()
+        if how == "frozen":
+            sim.process.send_signal(signal.SIGSTOP)
+        else:
+            if over != "tcp":
+                os.unlink(os.path.join(self.wine.prefix, "dosdevices", link[1].lower()))
+            sim.process.kill()
+        cut = time.monotonic()
         try:
-            cli.wait(15)
+            cli.wait(30)
         except subprocess.TimeoutExpired:
             cli.kill()
             cli.wait(5)
             raise Failure("the tool kept going after its device was gone")
+        finally:
+            sim.process.send_signal(signal.SIGCONT)
+        took = time.monotonic() - cut
         out += cli.stdout.read().decode()
-        check(running, "the tool ended before page 2", out)
+        check(running, "the tool ended before page %d" % at_page, out)
         check(cli.returncode == 15, "exit %d, not 15" % cli.returncode, out)
-        check('"reason":"the link was lost during programming' in out, "no lost link", out)
+        check(out.splitlines()[-1:] and '"text":"Program/Download error!"' in out.splitlines()[-1],
+              "not \"Program/Download error!\" at the end", out)
         check("Upgrade ok." not in out, "says \"Upgrade ok.\"", out)
+        if how == "frozen":
+            exchange = 10 + 5 + 1001
+            bound = (2 * (exchange + 200) + 10 + 51 + 6 + 3 * (exchange + 200)) / 1000 + 5
+            # The stop lands on that page's erase or program request, or the next.
+            check(any("page %d (0x%04X) was never acknowledged" % (page, page * 256) in out
+                      for page in (at_page, at_page + 1)),
+                  "no unacknowledged page %d" % at_page, out)
+            check(took <= bound, "ended %.1f s after the device froze, bound %.1f s"
+                  % (took, bound), out)
+            print("      the tool ended %.1f s after the device froze" % took)
+        else:
+            check('"reason":"the link was lost during programming' in out, "no lost link", out)
 
     def ports(self):
         """The COM port made for the test is listed."""
@@ -382,14 +414,20 @@ def all_cases(cases):
         "upgrade_tcp_8401": lambda: cases.upgrade("tcp", "8401", 8 * 256),
         "upgrade_tcp_8801_text": lambda: cases.upgrade("tcp", "8801", 3 * 256 + 5),
         "upgrade_tcp_8081": lambda: cases.upgrade("tcp", "8081", 4 * 256),
-        "upgrade_com_8401": lambda: cases.upgrade("pty", "8401", 8 * 256),
-        "upgrade_com_8801_text": lambda: cases.upgrade("pty", "8801", 3 * 256 + 5),
+        # Full-size images over a COM port: a 128-page 8401 at both speeds
+        # of the window's quick buttons (a pty keeps no parity, so the
+        # frames are compared once), a 96-page 8801.
+        "upgrade_com_8401": lambda: cases.upgrade("pty", "8401", 128 * 256),
+        "upgrade_com_8401_19200": lambda: cases.upgrade("pty", "8401", 128 * 256,
+                                                        "19200,e,8,1", compare=False),
+        "upgrade_com_8801_text": lambda: cases.upgrade("pty", "8801", 95 * 256 + 5),
         "other_model_tcp": lambda: cases.refused("tcp"),
         "other_model_com": lambda: cases.refused("pty"),
         "silent_tcp": lambda: cases.silent("tcp"),
         "silent_com": lambda: cases.silent("pty"),
-        "lost_tcp": lambda: cases.lost("tcp"),
-        "lost_com": lambda: cases.lost("pty"),
+        "lost_tcp": lambda: cases.cut_off("tcp", "lost", 8, 2),
+        "lost_com": lambda: cases.cut_off("pty", "lost"),
+        "frozen_com": lambda: cases.cut_off("pty", "frozen"),
         "ports": cases.ports,
         "scan_com": lambda: cases.scan("pty"),
         "scan_tcp": lambda: cases.scan("tcp"),
