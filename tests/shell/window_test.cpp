@@ -402,7 +402,8 @@ void WindowTest::fixedSizeAndTitle() {
     QCOMPARE(window->windowTitle(), QString::fromUtf8("Flashmere V0813\u3000[2017-07-20]"));
     // Host names (up to 253 characters) and IPv6 literals fit in.
     QCOMPARE(w<QLineEdit>("edIP")->maxLength(), 253);
-    QCOMPARE(w<QLineEdit>("edID")->maxLength(), 4);
+    // The ID box cuts nothing: "99999" stays as typed and is refused.
+    QCOMPARE(w<QLineEdit>("edID")->maxLength(), 32767);
     QCOMPARE(w<QLineEdit>("edPIN")->maxLength(), 4);
     QCOMPARE(w<QComboBox>("cmbBaudrate")->count(), 18);
     auto* sb = w<QScrollBar>("sbID");
@@ -459,8 +460,10 @@ void WindowTest::idEntry_data() {
                                    << "31" << 31;
     QTest::newRow("largest") << "9999"
                              << "9999" << 9999;
-    QTest::newRow("five characters cut to four") << "12345"
-                                                 << "1234" << 1234;
+    QTest::newRow("five digits") << "12345"
+                                 << "12345" << 5;
+    QTest::newRow("zeros before an ID") << "000000042"
+                                        << "42" << 42;
     QTest::newRow("empty") << ""
                            << "" << 5;
     QTest::newRow("blank first") << " 8"
@@ -493,8 +496,9 @@ void WindowTest::idEntryTyped() {
     QVERIFY(window->idBoxMarked());
     ed->clear();
     QTest::keyClicks(ed, "99999");
-    QCOMPARE(ed->text(), QString("9999"));
+    QCOMPARE(ed->text(), QString("99999"));
     QCOMPARE(sb->value(), 9999);
+    QVERIFY(window->idBoxMarked());
     sb->setValue(0);
     sb->triggerAction(QAbstractSlider::SliderPageStepAdd);
     QCOMPARE(sb->value(), 10);
