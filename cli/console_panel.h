@@ -52,6 +52,10 @@ class ConsolePanel final : public OperatorPanel {
         return std::string("is --id right? (flashmere-cli scan lists the IDs that answer)") +
                (serialLink ? "; are --com and --mode right?" : "");
     }
+    std::string bootLoaderAdvice() const override {
+        return "The device now stays in its boot loader without a program to run: run the same "
+               "flashmere-cli upgrade command again.";
+    }
 
     // The window's TX and RX boxes show a part of the traffic; the console
     // traces all of it, from the wire.

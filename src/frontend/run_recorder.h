@@ -69,6 +69,7 @@ class RunRecorder final : public OperatorPanel {
     std::string noReplyAdvice(bool serialLink) const override {
         return inner_.noReplyAdvice(serialLink);
     }
+    std::string bootLoaderAdvice() const override { return inner_.bootLoaderAdvice(); }
 
   private:
     OperatorPanel& inner_;

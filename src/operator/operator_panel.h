@@ -73,6 +73,13 @@ class OperatorPanel : public TraceSink {
         return serialLink ? "is the ID right? are the port and its settings right?"
                           : "is the ID right?";
     }
+    // The sentence that ends the reason of a run that failed after the
+    // device's program was erased or overwritten: where the device now is
+    // and what to do, in this front end's words.
+    virtual std::string bootLoaderAdvice() const {
+        return "The device now stays in its boot loader without a program to run: upgrade it "
+               "again with the same file.";
+    }
 };
 
 }  // namespace flashmere

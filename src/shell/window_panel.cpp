@@ -222,6 +222,11 @@ std::string WindowPanel::noReplyAdvice(bool serialLink) const {
                                                   : ", and the IP and Port boxes of the NET page");
 }
 
+std::string WindowPanel::bootLoaderAdvice() const {
+    return "The device now stays in its boot loader without a program to run: press 2. Upgrade "
+           "again with the same file.";
+}
+
 bool WindowPanel::rebootWaitClosedByOperator() {
     return rebootWaitClosed_;
 }

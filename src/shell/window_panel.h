@@ -58,6 +58,7 @@ class WindowPanel final : public OperatorPanel {
     void closeRebootWait() override;
     bool rebootWaitClosedByOperator() override;
     std::string noReplyAdvice(bool serialLink) const override;
+    std::string bootLoaderAdvice() const override;
 
     void setSentTrace(const std::string& text) override;
     void setReceivedTrace(const std::string& text) override;

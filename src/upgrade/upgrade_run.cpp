@@ -12,14 +12,20 @@
 namespace flashmere {
 namespace {
 
+// The reason of a failed stage, with the next step once the device's program
+// was touched: the device then waits in its boot loader for another upgrade.
+std::string withNextStep(const DeviceSession& s, const std::string& reason) {
+    return s.programTouched ? reason + ". " + s.panel.bootLoaderAdvice() : reason;
+}
+
 void programmingFailed(DeviceSession& s, const std::string& reason) {
     s.link.closeLink();
-    s.show(MessageRow::msgProgramError, reason);
+    s.show(MessageRow::msgProgramError, withNextStep(s, reason));
     s.failureSignal();
 }
 
 void verificationFailed(DeviceSession& s, const std::string& reason) {
-    s.show(MessageRow::msgVerifyError, reason);
+    s.show(MessageRow::msgVerifyError, withNextStep(s, reason));
     s.failureSignal();
     s.link.closeLink();
 }

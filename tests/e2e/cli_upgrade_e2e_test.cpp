@@ -154,7 +154,9 @@ INSTANTIATE_TEST_SUITE_P(
             {"--json"},
             16,
             R"({"event":"result","ok":false,"row":23,"text":"Verify error!",)"
-            R"("reason":"page 0 (0x0000) read back different","verified":false,"exit":16})"},
+            R"("reason":"page 0 (0x0000) read back different. The device now stays in its boot )"
+            R"(loader without a program to run: run the same flashmere-cli upgrade command )"
+            R"(again.","verified":false,"exit":16})"},
         // A text-protocol file against a binary device: silence in the
         // file's protocol, the device named from the other one (some 11 s).
         FailureCase{"text_file_binary_device",

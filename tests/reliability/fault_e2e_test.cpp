@@ -224,7 +224,8 @@ TEST(LinkLoss, APseudoTerminalClosedMidProgrammingEndsTheRunAtOnce) {
     EXPECT_LT(timer.elapsed(), 5000);
     out += cli.readAllStandardOutput();
     EXPECT_EQ(cli.exitCode(), 15) << out.toStdString();
-    EXPECT_TRUE(out.contains(R"("reason":"the link was lost during programming (serial port)"))
+    EXPECT_TRUE(out.contains(R"("reason":"the link was lost during programming (serial port). )"
+                             R"(The device now stays in its boot loader)"))
         << out.toStdString();
     EXPECT_EQ(cli.state(), QProcess::NotRunning);
 }

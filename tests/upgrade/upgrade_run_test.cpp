@@ -1,3 +1,4 @@
+#include "device/device_protocol.h"
 #include "device/model_tables.h"
 #include "engine_fixture.h"
 #include "upgrade/upgrade_stages.h"
@@ -6,6 +7,10 @@ namespace flashmere::testing {
 namespace {
 
 using R = SeenRequest;
+
+// The sentence after the reason of a run that failed once the device's
+// program was touched.
+const std::string kNextStep = ". " + RecordingPanel{}.bootLoaderAdvice();
 
 class UpgradeRunTest : public EngineTest {
   protected:
@@ -178,14 +183,16 @@ TEST_F(UpgradeRunTest, ProgramFailuresCountThreeAttemptsAndSkipErrorDecides) {
             EXPECT_EQ(outcome, c.verify ? MessageRow::msgVerifyError : MessageRow::msgProgramError);
             EXPECT_EQ(panel.reason,
                       c.verify
-                          ? "page 2 (0x0100) could not be read back; the device was not started"
+                          ? "page 2 (0x0100) could not be read back; the device was not started" +
+                                kNextStep
                           : "page 2 (0x0100) was never acknowledged; the device was not "
-                            "started");
+                            "started" +
+                                kNextStep);
         } else {
             EXPECT_EQ(outcome, MessageRow::msgProgramError);
             EXPECT_EQ(panel.programPos, 1);
             EXPECT_TRUE(device->binary(0x003A).empty());
-            EXPECT_EQ(panel.reason, "page 2 (0x0100) was never acknowledged");
+            EXPECT_EQ(panel.reason, "page 2 (0x0100) was never acknowledged" + kNextStep);
         }
         EXPECT_FALSE(started()) << "the device must not be started";
         EXPECT_EQ(panel.lamp, LampColour::Red);
@@ -266,7 +273,8 @@ TEST_F(UpgradeRunTest, UnansweredReadsWithSkipErrorGoOnAndEndInVerifyError) {
         };
         EXPECT_EQ(run(), MessageRow::msgVerifyError);
         EXPECT_EQ(panel.counter(ErrorCounter::Verify), model == 0x8401 ? 42 : 6);
-        EXPECT_EQ(panel.reason, "pages 0 and 1 could not be read back; the device was not started");
+        EXPECT_EQ(panel.reason,
+                  "pages 0 and 1 could not be read back; the device was not started" + kNextStep);
         EXPECT_FALSE(started());
     }
 }
@@ -284,7 +292,7 @@ TEST_F(UpgradeRunTest, ReadRepliesShorterThanThePageAreFailedReads) {
     };
     EXPECT_EQ(run(), MessageRow::msgVerifyError);
     EXPECT_EQ(panel.counter(ErrorCounter::Verify), 3);
-    EXPECT_EQ(panel.reason, "page 0 (0x0000) could not be read back");
+    EXPECT_EQ(panel.reason, "page 0 (0x0000) could not be read back" + kNextStep);
 
     panel = RecordingPanel{};
     useFirmware(0x8801, 256);
@@ -323,7 +331,7 @@ TEST_F(UpgradeRunTest, ALostLinkEndsTheStageAtOnceWhateverSkipErrorSays) {
         const std::int64_t start = clock.nowMs();
         EXPECT_EQ(run(), c.expected);
         EXPECT_EQ(panel.reason, std::string("the link was lost during ") + c.stage +
-                                    " (connection closed by the device)");
+                                    " (connection closed by the device)" + kNextStep);
         // Not a single retry after the loss: one failed attempt is counted.
         EXPECT_EQ(device->binary(c.lostAt).size(), 3U);
         EXPECT_EQ(panel.counter(c.lostAt == 0x6039 ? ErrorCounter::Program : ErrorCounter::Verify),
@@ -331,6 +339,20 @@ TEST_F(UpgradeRunTest, ALostLinkEndsTheStageAtOnceWhateverSkipErrorSays) {
         EXPECT_LT(clock.nowMs() - start, 30000);
         expectLinkClosed();
     }
+
+    // Lost at the hello that starts programming, before any erase: the old
+    // program is still there, so no word of the boot loader.
+    panel = RecordingPanel{};
+    useFirmware(0x8401, 8 * 256);
+    device->onBinary = [this](const R& r, int call) -> std::optional<std::vector<std::uint8_t>> {
+        if (r.command == kHelloCommand && call == 5) {
+            device->closeLinkAtRequest = device->requests.size() + 1;
+        }
+        return device->healthyBinary(r);
+    };
+    EXPECT_EQ(run(), MessageRow::msgProgramError);
+    EXPECT_EQ(panel.reason,
+              "the link was lost during programming (connection closed by the device)");
 }
 
 TEST_F(UpgradeRunTest, VerifyOffGoesStraightToTheStart) {
