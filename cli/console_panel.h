@@ -39,6 +39,8 @@ class ConsolePanel final : public OperatorPanel {
     void setProgramPosition(int position) override { bar(program_, position, -1); }
     void setVerifyRange(int maximum) override { bar(verify_, -1, maximum); }
     void setVerifyPosition(int position) override { bar(verify_, position, -1); }
+    // Kept for the next page's progress: its percent and time left.
+    void showRunTimes(const RunTimes& times) override { times_ = times; }
     void setErrorCounter(ErrorCounter counter, int value) override;
     void setLineTrace(const std::string&) override {}
     void setPageTrace(const std::string&) override {}
@@ -101,6 +103,7 @@ class ConsolePanel final : public OperatorPanel {
     int counters_[3] = {0, 0, 0};
     bool inPlaceLine_ = false;
     int lastRebootSecond_ = -1;
+    std::optional<RunTimes> times_;  // of the page whose position comes next
     std::string reason_;
 };
 

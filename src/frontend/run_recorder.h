@@ -47,6 +47,7 @@ class RunRecorder final : public OperatorPanel {
     void setProgramPosition(int position) override { inner_.setProgramPosition(position); }
     void setVerifyRange(int maximum) override { inner_.setVerifyRange(maximum); }
     void setVerifyPosition(int position) override { inner_.setVerifyPosition(position); }
+    void showRunTimes(const RunTimes& times) override { inner_.showRunTimes(times); }
     void setErrorCounter(ErrorCounter counter, int value) override;
     void setLineTrace(const std::string& text) override { inner_.setLineTrace(text); }
     void setPageTrace(const std::string& text) override { inner_.setPageTrace(text); }

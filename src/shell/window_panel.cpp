@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <mutex>
 
+#include "shell/bar_captions.h"
 #include "shell/tfrmmodule.h"
 
 namespace flashmere {
@@ -154,6 +155,13 @@ void WindowPanel::setVerifyPosition(int position) {
     coalesce(updates_, UpdateCoalescer::VerifyBar, [bar = verifyBar_, position](TfrmModule&) {
         bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
     });
+}
+
+void WindowPanel::showRunTimes(const RunTimes& times) {
+    coalesce(updates_, UpdateCoalescer::BarTimes,
+             [program = programBar_, verify = verifyBar_, times](TfrmModule& w) {
+                 showBarTimes(program, verify, times, w.languageIndex());
+             });
 }
 
 void WindowPanel::setErrorCounter(ErrorCounter counter, int value) {

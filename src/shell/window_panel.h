@@ -47,6 +47,7 @@ class WindowPanel final : public OperatorPanel {
     void setProgramPosition(int position) override;
     void setVerifyRange(int maximum) override;
     void setVerifyPosition(int position) override;
+    void showRunTimes(const RunTimes& times) override;
     void setErrorCounter(ErrorCounter counter, int value) override;
     void setLineTrace(const std::string& text) override;
     void setPageTrace(const std::string& text) override;

@@ -7,6 +7,7 @@
 #include "device/identification.h"
 #include "device/model_tables.h"
 #include "link/link_channel.h"
+#include "upgrade/timed_panel.h"
 #include "upgrade/upgrade_stages.h"
 
 namespace flashmere {
@@ -112,8 +113,9 @@ MessageRow runStages(DeviceSession& s) {
 }  // namespace
 
 UpgradeResult upgradeDevice(DeviceRunContext& context) {
-    OperatorPanel& panel = context.panel;
-    const OperatorOptions options = panel.captureOptions();
+    const OperatorOptions options = context.panel.captureOptions();
+    TimedPanel panel(context.panel, context.clock,
+                     knownPausesFor(context.image.modelCode, options.verify), options.verify);
     LinkChannel link(context.transports, context.clock, panel);
     DeviceSession session(panel, link, context.clock, context.image, options);
     if (context.askOtherFamily) {

@@ -355,6 +355,37 @@ TEST_F(UpgradeRunTest, ALostLinkEndsTheStageAtOnceWhateverSkipErrorSays) {
               "the link was lost during programming (connection closed by the device)");
 }
 
+// The time left given with each page adds up with the time taken to the
+// run's length, for a binary model with a reboot wait and for a text model,
+// at full images; the last estimate is the start and reboot wait alone.
+TEST_F(UpgradeRunTest, TimeLeftAddsUpToTheRunOnItsClock) {
+    for (const std::uint16_t model :
+         {std::uint16_t{0x8401}, std::uint16_t{0x8400}, std::uint16_t{0x8801}}) {
+        SCOPED_TRACE(model);
+        panel = RecordingPanel{};
+        useFirmware(model, 128 * 256);
+        const std::int64_t start = clock.nowMs();
+        ASSERT_EQ(run(), MessageRow::msgUpgradeOk);
+        const std::int64_t length = clock.nowMs() - start;
+        ASSERT_EQ(panel.times.size(), 2U * static_cast<std::size_t>(panel.programMax + 1));
+        EXPECT_FALSE(panel.times.front().verifying);
+        EXPECT_TRUE(panel.times.back().verifying);
+        // The first page carries a whole erase: from the second the pace is
+        // measured, and after a sixteenth of the pages it holds.
+        for (std::size_t i = 1; i < panel.times.size(); ++i) {
+            const RunTimes& t = panel.times[i];
+            const double total = static_cast<double>(t.elapsedMs + t.leftMs);
+            EXPECT_NEAR(total / static_cast<double>(length), 1.0,
+                        i < panel.times.size() / 16 ? 0.7 : 0.04)
+                << "page record " << i << ": " << t.elapsedMs << " + " << t.leftMs << " of "
+                << length;
+        }
+        EXPECT_NEAR(static_cast<double>(panel.times.back().leftMs),
+                    static_cast<double>(length - panel.times.back().elapsedMs),
+                    0.05 * static_cast<double>(length));
+    }
+}
+
 TEST_F(UpgradeRunTest, VerifyOffGoesStraightToTheStart) {
     useFirmware(0x8401, 256);
     panel.options.verify = false;
