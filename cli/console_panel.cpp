@@ -318,6 +318,9 @@ void ConsolePanel::setErrorCounter(ErrorCounter counter, int value) {
 }
 
 void ConsolePanel::showDeviceField(DeviceField panel, const std::string& text) {
+    if (panel == DeviceField::SerialNumber) {
+        serial_ = text;
+    }
     if (style_.json) {
         jsonEvent(std::string("\"event\":\"device\",\"field\":\"") + panelName(panel) +
                   "\",\"text\":" + jsonString(text));

@@ -75,6 +75,8 @@ class ConsolePanel final : public OperatorPanel {
     int counter(ErrorCounter which) const { return counters_[static_cast<int>(which)]; }
     // The reason given with the last message, empty when none was.
     const std::string& reason() const { return reason_; }
+    // The serial number the device reported, empty when none did.
+    const std::string& deviceSerial() const { return serial_; }
 
   private:
     // The window's bars take the index of the page just handled as their
@@ -105,6 +107,7 @@ class ConsolePanel final : public OperatorPanel {
     int lastRebootSecond_ = -1;
     std::optional<RunTimes> times_;  // of the page whose position comes next
     std::string reason_;
+    std::string serial_;
 };
 
 // Text from outside (a device's name, a reason that quotes one) made inert
