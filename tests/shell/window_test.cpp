@@ -934,6 +934,17 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
     QVERIFY(firmware.open(QIODevice::ReadOnly));
     QVERIFY(lines[1].contains(
         QCryptographicHash::hash(firmware.readAll(), QCryptographicHash::Sha256).toHex()));
+
+    // In Chinese every caption of the table is Chinese but the two names
+    // that stay as they are.
+    HistoryDialog chinese(RunHistory::besideSettings(storePath()), kLanguageSimplified);
+    const QAbstractItemModel* english = history.table()->model();
+    for (int c = 0; c < english->columnCount(); ++c) {
+        const QString caption = english->headerData(c, Qt::Horizontal).toString();
+        const QString shownInChinese =
+            chinese.table()->model()->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(shownInChinese == caption, caption == "ID" || caption == "SHA-256");
+    }
 }
 
 // A history whose folder cannot be made: the run ends as it would have, and
