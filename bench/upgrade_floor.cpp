@@ -29,6 +29,7 @@ class FloorPanel final : public OperatorPanel {
     void setProgramPosition(int) override {}
     void setVerifyRange(int) override {}
     void setVerifyPosition(int) override {}
+    void showRunTimes(const RunTimes&) override {}
     void setErrorCounter(ErrorCounter, int) override {}
     void setLineTrace(const std::string&) override {}
     void setPageTrace(const std::string&) override {}

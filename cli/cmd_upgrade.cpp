@@ -13,6 +13,7 @@
 #include "service/other_family.h"
 #include "stoppable_run.h"
 #include "upgrade/upgrade_run.h"
+#include "upgrade_unit.h"
 
 namespace flashmere::cli {
 namespace {
@@ -58,7 +59,16 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     }
 
     ensureQtApplication();
-    const ConsolePanel::Style style = consoleStyleFor(args.device, resolved->languageIndex);
+    if (args.repeat) {
+        return repeatUpgrades(args, options, resolved->languageIndex, image);
+    }
+    std::string serial;
+    return upgradeOneUnit(args, options, resolved->languageIndex, image, serial);
+}
+
+int upgradeOneUnit(const UpgradeArgs& args, const OperatorOptions& options, int languageIndex,
+                   FirmwareImage& image, std::string& serial) {
+    const ConsolePanel::Style style = consoleStyleFor(args.device, languageIndex);
     ConsolePanel panel(options, style);
     const auto stop = std::make_shared<StopRequest>();
     panel.stopWaitsWhen(stop);
@@ -82,6 +92,7 @@ int runUpgradeCommand(const UpgradeArgs& args) {
         printJsonResult(code, result.message, textOf(result.message, style.languageIndex),
                         panel.reason(), result.verified);
     }
+    serial = panel.deviceSerial();
     return code;
 }
 

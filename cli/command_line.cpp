@@ -105,11 +105,19 @@ void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome) {
     command->add_option("FILE", args->file, "Firmware file (.TVB)")->required();
     addDeviceOptions(command, args->device);
     addUpgradeFlags(command, *args);
+    CLI::Option* repeat = command->add_flag(
+        "--repeat", args->repeat,
+        "Device after device: after each ending wait for the next device on the link "
+        "(another serial number, or the same one after it was away 10 s), until Ctrl-C");
+    command->add_option("--count", args->count, "With --repeat: stop after N devices")
+        ->check(CLI::PositiveNumber)
+        ->needs(repeat);
     command->footer(
         "Exit codes: 0 Upgrade ok., 2 bad usage, 3 file unreadable, 4 file rejected, "
         "10 Open communication port error!, 11 Connect device error!, 12 Model or PIN error!, "
         "13 Firmware file type error! (device model differs), 14 Load firmware file error!, "
-        "15 Program/Download error!, 16 Verify error!");
+        "15 Program/Download error!, 16 Verify error!, 20 --repeat: a device did not end "
+        "Upgrade ok.");
     attachRunner(command, outcome, [args] { return runUpgradeCommand(*args); });
 }
 

@@ -35,6 +35,9 @@ struct UpgradeArgs {
     bool skipErrors = false;
     bool noV4 = false;
     bool sn = false;
+    // Device after device on the link: after each ending, wait for the next.
+    bool repeat = false;
+    int count = 0;  // units to upgrade with repeat; 0: until stopped
 };
 int runUpgradeCommand(const UpgradeArgs& args);
 

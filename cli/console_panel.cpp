@@ -264,9 +264,19 @@ void ConsolePanel::bar(Bar& b, int position, int maximum) {
     }
     // A bar never shows more than its maximum.
     const int shown = b.done;
+    // An upgrade's pages come with their times; a service function's do not.
+    const std::optional<RunTimes> times = position >= 0 ? std::exchange(times_, {}) : std::nullopt;
+    const int percent = b.maximum > 0 ? shown * 100 / b.maximum : 0;
     if (style_.json) {
-        jsonEvent("\"event\":\"progress\",\"bar\":" + jsonString(b.name) + ",\"position\":" +
-                  std::to_string(shown) + ",\"maximum\":" + std::to_string(b.maximum));
+        std::string event = "\"event\":\"progress\",\"bar\":" + jsonString(b.name) +
+                            ",\"position\":" + std::to_string(shown) +
+                            ",\"maximum\":" + std::to_string(b.maximum);
+        if (times) {
+            event += ",\"percent\":" + std::to_string(percent) +
+                     ",\"elapsed_s\":" + std::to_string(times->elapsedMs / 1000) +
+                     ",\"left_s\":" + std::to_string((times->leftMs + 999) / 1000);
+        }
+        jsonEvent(event);
         return;
     }
     if (b.maximum <= 0 || position < 0) {
@@ -277,6 +287,11 @@ void ConsolePanel::bar(Bar& b, int position, int maximum) {
         const int filled = shown * kWidth / b.maximum;
         std::fprintf(out_, "\r%-8s [%s%s] %d/%d", b.name.c_str(), std::string(filled, '#').c_str(),
                      std::string(kWidth - filled, '.').c_str(), shown, b.maximum);
+        if (times) {
+            // The blanks wipe what a longer estimate left on the line.
+            std::fprintf(out_, " %3d%%  %s left  ", percent,
+                         minutesAndSeconds(times->leftMs).c_str());
+        }
         inPlaceLine_ = true;
         std::fflush(out_);
         return;
@@ -303,6 +318,9 @@ void ConsolePanel::setErrorCounter(ErrorCounter counter, int value) {
 }
 
 void ConsolePanel::showDeviceField(DeviceField panel, const std::string& text) {
+    if (panel == DeviceField::SerialNumber) {
+        serial_ = text;
+    }
     if (style_.json) {
         jsonEvent(std::string("\"event\":\"device\",\"field\":\"") + panelName(panel) +
                   "\",\"text\":" + jsonString(text));

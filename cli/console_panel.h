@@ -41,6 +41,8 @@ class ConsolePanel final : public OperatorPanel {
     void setProgramPosition(int position) override { bar(program_, position, -1); }
     void setVerifyRange(int maximum) override { bar(verify_, -1, maximum); }
     void setVerifyPosition(int position) override { bar(verify_, position, -1); }
+    // Kept for the next page's progress: its percent and time left.
+    void showRunTimes(const RunTimes& times) override { times_ = times; }
     void setErrorCounter(ErrorCounter counter, int value) override;
     void setLineTrace(const std::string&) override {}
     void setPageTrace(const std::string&) override {}
@@ -57,6 +59,10 @@ class ConsolePanel final : public OperatorPanel {
     std::string noReplyAdvice(bool serialLink) const override {
         return std::string("is --id right? (flashmere-cli scan lists the IDs that answer)") +
                (serialLink ? "; are --com and --mode right?" : "");
+    }
+    std::string bootLoaderAdvice() const override {
+        return "The device now stays in its boot loader without a program to run: run the same "
+               "flashmere-cli upgrade command again.";
     }
 
     // The window's TX and RX boxes show a part of the traffic; the console
@@ -75,6 +81,8 @@ class ConsolePanel final : public OperatorPanel {
     int counter(ErrorCounter which) const { return counters_[static_cast<int>(which)]; }
     // The reason given with the last message, empty when none was.
     const std::string& reason() const { return reason_; }
+    // The serial number the device reported, empty when none did.
+    const std::string& deviceSerial() const { return serial_; }
 
   private:
     // The window's bars take the index of the page just handled as their
@@ -103,8 +111,10 @@ class ConsolePanel final : public OperatorPanel {
     int counters_[3] = {0, 0, 0};
     bool inPlaceLine_ = false;
     int lastRebootSecond_ = -1;
+    std::optional<RunTimes> times_;  // of the page whose position comes next
     std::string reason_;
     std::shared_ptr<const StopRequest> stop_;
+    std::string serial_;
 };
 
 // Text from outside (a device's name, a reason that quotes one) made inert

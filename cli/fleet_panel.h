@@ -52,6 +52,9 @@ class FleetPanel final : public OperatorPanel {
     void setProgramPosition(int position) override;
     void setVerifyRange(int maximum) override;
     void setVerifyPosition(int position) override;
+    void showRunTimes(const RunTimes& times) override {
+        forward([&](ConsolePanel& p) { p.showRunTimes(times); });
+    }
     void setErrorCounter(ErrorCounter counter, int value) override;
     void setLineTrace(const std::string&) override {}
     void setPageTrace(const std::string&) override {}

@@ -18,7 +18,7 @@ struct OptionTexts {
     std::string modelText, pinText, serialNumberText, name = "SIMDEVICE", versionText, ispText,
                                                       reportModelText, versionAfterText, lineText,
                                                       splitText;
-    bool erased = false, noLoaderGate = false;
+    bool erased = false, noLoaderGate = false, swapUnits = false;
     std::vector<int>
         ids;  // none given: the tool's own default ID 0, so the first pairing needs none
     std::vector<std::string> deviceTexts;
@@ -66,6 +66,8 @@ void addDeviceOptions(CLI::App& app, OptionTexts& o) {
                  "start with erased memory (all 0xFF) instead of an old firmware");
     app.add_flag("--no-loader-gate", o.noLoaderGate,
                  "take erase and program requests without the 6D 2E mode command first");
+    app.add_flag("--swap-units", o.swapUnits,
+                 "after each start's silence, another unit: serial number + 1, the old memory");
 }
 
 void addFaultOptions(CLI::App& app, OptionTexts& o) {
@@ -190,6 +192,7 @@ std::optional<int> readBehaviour(const OptionTexts& o, SimConfig& config) {
     config.programBusyMs = o.programBusy;
     config.seed = o.seed;
     config.loaderGate = !o.noLoaderGate;
+    config.swapUnits = o.swapUnits;
     config.initialMemory = o.erased ? InitialMemory::Erased : InitialMemory::OldFirmware;
     if (!o.lineText.empty()) {
         config.line = parseLineMode(o.lineText);

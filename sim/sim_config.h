@@ -92,6 +92,10 @@ struct SimConfig {
     // Version the device reports after it started a new program.
     std::optional<std::uint16_t> versionAfterRun;
     std::int64_t rebootMs = 3000;  // silence after the start command
+    // After each start's silence another unit answers: the serial number one
+    // higher, the memory and version the first unit had (a bench where the
+    // technician swaps the device during the reboot).
+    bool swapUnits = false;
     std::int64_t resetMs = 2000;   // silence after the 0xAA frame (0x0171, 0x0181)
     std::int64_t latencyMs = 2;    // from the request's last byte to the reply's first
     std::int64_t eraseBusyMs = 0;  // extra time an erase takes before its reply

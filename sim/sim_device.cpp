@@ -33,6 +33,9 @@ SimDevice::SimDevice(SimConfig config)
             memory_[a] = static_cast<std::uint8_t>(x & 0x7F);  // never 0xFF
         }
     }
+    if (config_.swapUnits) {
+        firstUnitMemory_ = memory_;
+    }
 }
 
 // ---- memory -----------------------------------------------------------------

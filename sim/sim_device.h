@@ -155,10 +155,12 @@ class SimDevice {
     void addOutput(SimOutput output);
     void startReboot(double fromMs, std::int64_t silenceMs, const char* why);
     void updateState(std::int64_t nowMs);
+    void swapUnit(std::int64_t nowMs);
 
     SimConfig config_;
     SimLayout layout_;
     std::vector<std::uint8_t> memory_;
+    std::vector<std::uint8_t> firstUnitMemory_;  // kept for swapUnits only
     std::vector<std::uint8_t> input_;
     std::vector<SimOutput> pending_;
     std::vector<SimEvent> transcript_;

@@ -212,11 +212,25 @@ void SimDevice::startReboot(double fromMs, std::int64_t silenceMs, const char* w
     transcript_.push_back(std::move(e));
 }
 
+void SimDevice::swapUnit(std::int64_t nowMs) {
+    ++config_.serialNumber;
+    memory_ = firstUnitMemory_;
+    version_ = config_.version;
+    SimEvent e;
+    e.atMs = nowMs;
+    e.type = SimEventType::Reboot;
+    e.note = "another unit answers: serial number " + std::to_string(config_.serialNumber);
+    transcript_.push_back(std::move(e));
+}
+
 void SimDevice::updateState(std::int64_t nowMs) {
     if (rebootPending_ && nowMs >= silentUntil_) {
         rebootPending_ = false;
         if (runCount_ > 0 && config_.versionAfterRun) {
             version_ = *config_.versionAfterRun;
+        }
+        if (runCount_ > 0 && config_.swapUnits) {
+            swapUnit(nowMs);
         }
     }
 }

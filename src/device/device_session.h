@@ -40,6 +40,9 @@ class DeviceSession {
     const OperatorOptions options;
     // Asked when identification got no byte back; none: not asked.
     OtherFamilyCheck askOtherFamily;
+    // An erase or a page went out: the device's old program may be gone, and
+    // a run that fails from here leaves the device in its boot loader.
+    bool programTouched = false;
 
     // The device ID that every command carries (sbID); identification of the
     // text family moves it to the address the device reported.

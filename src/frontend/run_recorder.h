@@ -57,6 +57,7 @@ class RunRecorder final : public OperatorPanel {
     void setProgramPosition(int position) override { inner_.setProgramPosition(position); }
     void setVerifyRange(int maximum) override { inner_.setVerifyRange(maximum); }
     void setVerifyPosition(int position) override { inner_.setVerifyPosition(position); }
+    void showRunTimes(const RunTimes& times) override { inner_.showRunTimes(times); }
     void setErrorCounter(ErrorCounter counter, int value) override;
     void setLineTrace(const std::string& text) override { inner_.setLineTrace(text); }
     void setPageTrace(const std::string& text) override { inner_.setPageTrace(text); }
@@ -80,6 +81,7 @@ class RunRecorder final : public OperatorPanel {
         return inner_.noReplyAdvice(serialLink);
     }
     void noteAnsweringDevice(const std::string& model, const std::string& serial) override;
+    std::string bootLoaderAdvice() const override { return inner_.bootLoaderAdvice(); }
 
   private:
     void reachStage(Stage stage, bool& reached);

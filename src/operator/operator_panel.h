@@ -6,6 +6,7 @@
 #include "link/link_channel.h"
 #include "link/transport.h"
 #include "operator/message_row.h"
+#include "operator/run_times.h"
 
 namespace flashmere {
 
@@ -51,6 +52,9 @@ class OperatorPanel : public TraceSink {
     virtual void setProgramPosition(int position) = 0;
     virtual void setVerifyRange(int maximum) = 0;  // pbVerify 0..maximum
     virtual void setVerifyPosition(int position) = 0;
+    // Elapsed time and time left, given with each page just before its
+    // position (pbProgram and pbVerify captions).
+    virtual void showRunTimes(const RunTimes& times) = 0;
     virtual void setErrorCounter(ErrorCounter counter, int value) = 0;
     virtual void setLineTrace(const std::string& text) = 0;
     virtual void setPageTrace(const std::string& text) = 0;
@@ -80,6 +84,14 @@ class OperatorPanel : public TraceSink {
     virtual void noteAnsweringDevice(const std::string& model, const std::string& serial) {
         (void)model;
         (void)serial;
+    }
+
+    // The sentence that ends the reason of a run that failed after the
+    // device's program was erased or overwritten: where the device now is
+    // and what to do, in this front end's words.
+    virtual std::string bootLoaderAdvice() const {
+        return "The device now stays in its boot loader without a program to run: upgrade it "
+               "again with the same file.";
     }
 };
 

@@ -30,6 +30,11 @@ void FlatProgressBar::paintEvent(QPaintEvent*) {
                          palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
                                          QPalette::Highlight));
     }
+    if (isTextVisible()) {
+        // Readable while the window is disabled during a run.
+        painter.setPen(palette().color(QPalette::Active, QPalette::Text));
+        painter.drawText(inside, Qt::AlignCenter, text());
+    }
 }
 
 }  // namespace flashmere

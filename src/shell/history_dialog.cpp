@@ -30,7 +30,7 @@ QString wordOf(Word word, int languageIndex) {
         {"Export CSV\u2026", "\u5bfc\u51fa CSV\u2026", "\u532f\u51fa CSV\u2026"},
         {"Close", "\u5173\u95ed", "\u95dc\u9589"},
         {"%1 of %2 runs", "%1 / %2", "%1 / %2"},
-        {"%1 damaged lines skipped", "%1 damaged lines skipped", "%1 damaged lines skipped"},
+        {"%1 damaged lines skipped", "已略过 %1 行损坏的记录", "已略過 %1 行損壞的記錄"},
         {"ended without an outcome", "\u5df2\u7ed3\u675f\uff0c\u672a\u8bb0\u5f55\u7ed3\u679c",
          "\u5df2\u7d50\u675f\uff0c\u672a\u8a18\u9304\u7d50\u679c"},
     }};
@@ -38,15 +38,40 @@ QString wordOf(Word word, int languageIndex) {
     return QString::fromUtf8(words[static_cast<std::size_t>(word)][language]);
 }
 
-// The outcome comes right after the time and the run, so that it is seen
-// without scrolling.
-const QStringList& columnNames() {
-    static const QStringList names = {"Time",           "Run",       "Message",      "Exit",
-                                      "Reason",         "Model",     "Serial",       "ID",
-                                      "Link",           "Front end", "User",         "Device name",
-                                      "Device version", "File",      "File version", "SHA-256",
-                                      "Errors (E/P/V)", "Seconds",   "Station",      "File path"};
-    return names;
+// The column captions in English, Simplified and Traditional Chinese. The
+// outcome comes right after the time and the run, so that it is seen without
+// scrolling.
+QStringList columnNames(int languageIndex) {
+    // clang-format off
+    static const std::array<std::array<const char*, 3>, 20> names = {{
+        {"Time", "时间", "時間"},
+        {"Run", "操作", "操作"},
+        {"Message", "讯息", "訊息"},
+        {"Exit", "结束码", "結束碼"},
+        {"Reason", "原因", "原因"},
+        {"Model", "机型", "機型"},
+        {"Serial", "序号", "序號"},
+        {"ID", "ID", "ID"},
+        {"Link", "连线", "連線"},
+        {"Front end", "前端", "前端"},
+        {"User", "用户", "使用者"},
+        {"Device name", "装置名称", "裝置名稱"},
+        {"Device version", "装置版本", "裝置版本"},
+        {"File", "档名", "檔名"},
+        {"File version", "档案版本", "檔案版本"},
+        {"SHA-256", "SHA-256", "SHA-256"},
+        {"Errors (E/P/V)", "错误 (E/P/V)", "錯誤 (E/P/V)"},
+        {"Seconds", "秒数", "秒數"},
+        {"Station", "工作站", "工作站"},
+        {"File path", "档案路径", "檔案路徑"},
+    }};
+    // clang-format on
+    const int language = languageIndex >= 0 && languageIndex < 3 ? languageIndex : 0;
+    QStringList captions;
+    for (const auto& name : names) {
+        captions << QString::fromUtf8(name[static_cast<std::size_t>(language)]);
+    }
+    return captions;
 }
 
 QList<QStandardItem*> rowItems(const RunRecord& r, int languageIndex) {
@@ -134,7 +159,7 @@ HistoryDialog::HistoryDialog(RunHistory history, int languageIndex, QWidget* par
 void HistoryDialog::reload() {
     const HistoryContent content = history_.read();
     model_->clear();
-    model_->setHorizontalHeaderLabels(columnNames());
+    model_->setHorizontalHeaderLabels(columnNames(languageIndex_));
     records_.assign(content.records.rbegin(), content.records.rend());
     for (const RunRecord& record : records_) {
         model_->appendRow(rowItems(record, languageIndex_));

@@ -25,6 +25,7 @@
 #include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/link_channel.h"
+#include "shell/bar_captions.h"
 #include "shell/focus_mark.h"
 #include "shell/history_dialog.h"
 #include "shell/language_font.h"
@@ -884,6 +885,7 @@ void TfrmModule::btnAutoClick() {
         return;
     }
     panel_->setSnapshot(captureOptions());
+    clearBarCaptions(ui->pbProgram, ui->pbVerify);
     setWindowBusy(true);
     runner_->upgrade(hooks_.runDevice, image_, [this](MessageRow result, bool threw) {
         if (threw) {

@@ -23,6 +23,7 @@ class UpdateCoalescer {
         RxTrace,
         PageTrace,
         Page1Trace,
+        BarTimes,
         kSlots
     };
     using Update = std::function<void()>;

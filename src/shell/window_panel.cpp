@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <mutex>
 
+#include "shell/bar_captions.h"
 #include "shell/tfrmmodule.h"
 
 namespace flashmere {
@@ -156,6 +157,13 @@ void WindowPanel::setVerifyPosition(int position) {
     });
 }
 
+void WindowPanel::showRunTimes(const RunTimes& times) {
+    coalesce(updates_, UpdateCoalescer::BarTimes,
+             [program = programBar_, verify = verifyBar_, times](TfrmModule& w) {
+                 showBarTimes(program, verify, times, w.languageIndex());
+             });
+}
+
 void WindowPanel::setErrorCounter(ErrorCounter counter, int value) {
     post([counter, value](TfrmModule& w) { w.setErrorCounter(counter, value); });
 }
@@ -220,6 +228,11 @@ std::string WindowPanel::noReplyAdvice(bool serialLink) const {
     return std::string("check the ID box") + (serialLink
                                                   ? ", and the Port and Speed of the COM page"
                                                   : ", and the IP and Port boxes of the NET page");
+}
+
+std::string WindowPanel::bootLoaderAdvice() const {
+    return "The device now stays in its boot loader without a program to run: press 2. Upgrade "
+           "again with the same file.";
 }
 
 bool WindowPanel::rebootWaitClosedByOperator() {

@@ -49,6 +49,7 @@ class WindowPanel final : public OperatorPanel {
     void setProgramPosition(int position) override;
     void setVerifyRange(int maximum) override;
     void setVerifyPosition(int position) override;
+    void showRunTimes(const RunTimes& times) override;
     void setErrorCounter(ErrorCounter counter, int value) override;
     void setLineTrace(const std::string& text) override;
     void setPageTrace(const std::string& text) override;
@@ -60,6 +61,7 @@ class WindowPanel final : public OperatorPanel {
     void closeRebootWait() override;
     bool rebootWaitClosedByOperator() override;
     std::string noReplyAdvice(bool serialLink) const override;
+    std::string bootLoaderAdvice() const override;
 
     void setSentTrace(const std::string& text) override;
     void setReceivedTrace(const std::string& text) override;

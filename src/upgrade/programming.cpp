@@ -42,6 +42,7 @@ std::optional<std::string> eraseBlock(DeviceSession& s, const ModelFamily& famil
     if (p.pauseBeforeEraseMs > 0) {
         s.pause(p.pauseBeforeEraseMs);
     }
+    s.programTouched = true;
     if (!s.exchange(family.commands.erase, head)) {
         s.bumpErrorCounter(ErrorCounter::Erase);
         if (s.link.lost()) {
@@ -84,6 +85,7 @@ StageResult programPagesText(DeviceSession& s) {
             line += hexByte(b);
         }
         s.pause(1);
+        s.programTouched = true;
         const bool done = sendWithRetries(s, kPageRetries, [&] { return s.exchangeText(line); });
         if (!done && pageGivenUp(s, result, {i, static_cast<std::uint32_t>(i) * 256U}, kStage,
                                  kNeverAcknowledged)) {
@@ -127,6 +129,7 @@ StageResult programPagesBinary(DeviceSession& s) {
         if (p.tracePages) {
             s.panel.setPageTrace(hexTrace(data));
         }
+        s.programTouched = true;
         const bool done = sendWithRetries(
             s, kPageRetries, [&] { return s.exchange(family->commands.program, request); });
         if (!done && pageGivenUp(s, result, {i, address}, kStage, kNeverAcknowledged)) {

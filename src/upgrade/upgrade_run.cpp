@@ -7,19 +7,26 @@
 #include "device/identification.h"
 #include "device/model_tables.h"
 #include "link/link_channel.h"
+#include "upgrade/timed_panel.h"
 #include "upgrade/upgrade_stages.h"
 
 namespace flashmere {
 namespace {
 
+// The reason of a failed stage, with the next step once the device's program
+// was touched: the device then waits in its boot loader for another upgrade.
+std::string withNextStep(const DeviceSession& s, const std::string& reason) {
+    return s.programTouched ? reason + ". " + s.panel.bootLoaderAdvice() : reason;
+}
+
 void programmingFailed(DeviceSession& s, const std::string& reason) {
     s.link.closeLink();
-    s.show(MessageRow::msgProgramError, reason);
+    s.show(MessageRow::msgProgramError, withNextStep(s, reason));
     s.failureSignal();
 }
 
 void verificationFailed(DeviceSession& s, const std::string& reason) {
-    s.show(MessageRow::msgVerifyError, reason);
+    s.show(MessageRow::msgVerifyError, withNextStep(s, reason));
     s.failureSignal();
     s.link.closeLink();
 }
@@ -112,8 +119,9 @@ MessageRow runStages(DeviceSession& s) {
 }  // namespace
 
 UpgradeResult upgradeDevice(DeviceRunContext& context) {
-    OperatorPanel& panel = context.panel;
-    const OperatorOptions options = panel.captureOptions();
+    const OperatorOptions options = context.panel.captureOptions();
+    TimedPanel panel(context.panel, context.clock,
+                     knownPausesFor(context.image.modelCode, options.verify), options.verify);
     LinkChannel link(context.transports, context.clock, panel);
     DeviceSession session(panel, link, context.clock, context.image, options);
     if (context.askOtherFamily) {

@@ -162,7 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
             {"--json"},
             16,
             R"({"event":"result","ok":false,"row":23,"text":"Verify error!",)"
-            R"("reason":"page 0 (0x0000) read back different","verified":false,"exit":16})"},
+            R"("reason":"page 0 (0x0000) read back different. The device now stays in its boot )"
+            R"(loader without a program to run: run the same flashmere-cli upgrade command )"
+            R"(again.","verified":false,"exit":16})"},
         // A binary-protocol file against a text device: silence in the
         // file's protocol, the device named from the other one (some 7 s;
         // the other way round, ten text requests, some 11 s, runs on the
@@ -308,6 +310,87 @@ INSTANTIATE_TEST_SUITE_P(
                  SIGINT,
                  R"("bar":"read","position":2,)"}),
     [](const auto& param) { return std::string(param.param.what); });
+
+}  // namespace
+}  // namespace flashmere::testing
+
+namespace flashmere::testing {
+namespace {
+
+QStringList serialsOfUnits(const QString& jsonOut) {
+    QStringList serials;
+    for (const QString& line : jsonOut.split('\n', Qt::SkipEmptyParts)) {
+        if (line.contains(R"("event":"unit")")) {
+            serials << line.section(R"("serial":")", 1).section('"', 0, 0);
+        }
+    }
+    return serials;
+}
+
+// Device after device on one bench: the simulator swaps the unit during each
+// reboot, the tool waits for the new serial number and upgrades it, each
+// unit with its record; the last unit started from the old memory and holds
+// the image. Ctrl-C while waiting ends the sitting with its summary.
+TEST(CliRepeat, UpgradesThreeSwappedUnitsAndCtrlCWhileWaitingEndsWithTheSummary) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString settings = dir.filePath("settings.json");
+    std::vector<std::uint8_t> body;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 16 * 256, &body);
+    {
+        SimProcess sim(dir);
+        ASSERT_TRUE(sim.start(
+            {"--tcp", "127.0.0.1:0", "--model", "8401", "--swap-units", "--reboot-ms", "300"}));
+        const ProcessResult r = runCli({"upgrade", file, "--net", sim.endpoint(), "--no-verify",
+                                        "--repeat", "--count", "3", "--json"},
+                                       settings, 60000);
+        ASSERT_TRUE(r.finished) << r.out.toStdString();
+        EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(serialsOfUnits(r.out), QStringList({"12345678", "12345679", "1234567A"}));
+        EXPECT_EQ(r.out.count(R"("event":"waiting")"), 2);
+        EXPECT_EQ(r.out.count(R"("event":"result","ok":true)"), 3);
+        EXPECT_TRUE(r.lines().last().contains(R"("event":"summary","units":3,"ok":3,"not_ok":0)"))
+            << r.out.toStdString();
+        const auto memory = sim.stopAndDump();
+        ASSERT_GE(memory.size(), body.size());
+        EXPECT_TRUE(std::equal(body.begin(), body.end(), memory.begin()));
+        const ProcessResult history = runCli({"history", "--csv"}, settings, 10000);
+        for (const char* serial : {"12345678", "12345679", "1234567A"}) {
+            EXPECT_EQ(history.out.count(serial), 1) << serial << "\n" << history.out.toStdString();
+        }
+    }
+
+    // The same unit stays: the tool waits until Ctrl-C.
+    SimProcess sim(dir, "same");
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "300"}));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FLASHMERE_SETTINGS_FILE", settings);
+    cli.setProcessEnvironment(env);
+    cli.start(binDir() + "/flashmere-cli",
+              {"upgrade", file, "--net", sim.endpoint(), "--no-verify", "--repeat", "--json"});
+    ASSERT_TRUE(cli.waitForStarted(5000));
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    while (!out.contains(R"("event":"waiting")") && timer.elapsed() < 30000 &&
+           cli.state() == QProcess::Running) {
+        cli.waitForReadyRead(1000);
+        out += cli.readAllStandardOutput();
+    }
+    ASSERT_TRUE(out.contains(R"("event":"waiting")")) << out.toStdString();
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    const bool ended = cli.waitForFinished(10000);
+    if (!ended) {
+        cli.kill();
+        cli.waitForFinished(2000);
+    }
+    ASSERT_TRUE(ended) << "Ctrl-C did not end the wait";
+    out += cli.readAllStandardOutput();
+    EXPECT_EQ(cli.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.trimmed().endsWith(R"({"event":"summary","units":1,"ok":1,"not_ok":0})"))
+        << out.toStdString();
+}
 
 }  // namespace
 }  // namespace flashmere::testing

@@ -226,6 +226,7 @@ TEST(LinkLoss, APseudoTerminalClosedMidProgrammingEndsTheRunAtOnce) {
     EXPECT_EQ(cli.exitCode(), 15) << out.toStdString();
     EXPECT_TRUE(out.contains(R"("reason":"the link was lost during programming (serial port)"))
         << out.toStdString();
+    EXPECT_TRUE(out.contains("). The device now stays in its boot loader")) << out.toStdString();
     EXPECT_EQ(cli.state(), QProcess::NotRunning);
 }
 

@@ -417,7 +417,8 @@ void WindowTest::fixedSizeAndTitle() {
     QCOMPARE(window->windowTitle(), QString::fromUtf8("Flashmere V0813\u3000[2017-07-20]"));
     // Host names (up to 253 characters) and IPv6 literals fit in.
     QCOMPARE(w<QLineEdit>("edIP")->maxLength(), 253);
-    QCOMPARE(w<QLineEdit>("edID")->maxLength(), 4);
+    // The ID box cuts nothing: "99999" stays as typed and is refused.
+    QCOMPARE(w<QLineEdit>("edID")->maxLength(), 32767);
     QCOMPARE(w<QLineEdit>("edPIN")->maxLength(), 4);
     QCOMPARE(w<QComboBox>("cmbBaudrate")->count(), 18);
     auto* sb = w<QScrollBar>("sbID");
@@ -474,8 +475,10 @@ void WindowTest::idEntry_data() {
                                    << "31" << 31;
     QTest::newRow("largest") << "9999"
                              << "9999" << 9999;
-    QTest::newRow("five characters cut to four") << "12345"
-                                                 << "1234" << 1234;
+    QTest::newRow("five digits") << "12345"
+                                 << "12345" << 5;
+    QTest::newRow("zeros before an ID") << "000000042"
+                                        << "42" << 42;
     QTest::newRow("empty") << ""
                            << "" << 5;
     QTest::newRow("blank first") << " 8"
@@ -508,8 +511,9 @@ void WindowTest::idEntryTyped() {
     QVERIFY(window->idBoxMarked());
     ed->clear();
     QTest::keyClicks(ed, "99999");
-    QCOMPARE(ed->text(), QString("9999"));
+    QCOMPARE(ed->text(), QString("99999"));
     QCOMPARE(sb->value(), 9999);
+    QVERIFY(window->idBoxMarked());
     sb->setValue(0);
     sb->triggerAction(QAbstractSlider::SliderPageStepAdd);
     QCOMPARE(sb->value(), 10);
@@ -995,6 +999,17 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
     QVERIFY(firmware.open(QIODevice::ReadOnly));
     QVERIFY(lines[1].contains(
         QCryptographicHash::hash(firmware.readAll(), QCryptographicHash::Sha256).toHex()));
+
+    // In Chinese every caption of the table is Chinese but the two names
+    // that stay as they are.
+    HistoryDialog chinese(RunHistory::besideSettings(storePath()), kLanguageSimplified);
+    const QAbstractItemModel* english = history.table()->model();
+    for (int c = 0; c < english->columnCount(); ++c) {
+        const QString caption = english->headerData(c, Qt::Horizontal).toString();
+        const QString shownInChinese =
+            chinese.table()->model()->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(shownInChinese == caption, caption == "ID" || caption == "SHA-256");
+    }
 }
 
 // A 79-page file chosen, then cut to 1000 bytes or changed in place at its

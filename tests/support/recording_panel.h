@@ -22,6 +22,7 @@ class RecordingPanel : public OperatorPanel {
     LampColour lamp = LampColour::Red;
     bool busy = false;
     int programMax = -1, programPos = -1, verifyMax = -1, verifyPos = -1;
+    std::vector<RunTimes> times;  // one per page, before its position
     std::array<int, 3> counters{};
     std::array<std::string, 6> deviceFields{};
     int shownDeviceId = -1;
@@ -61,6 +62,7 @@ class RecordingPanel : public OperatorPanel {
     void setProgramPosition(int position) override { programPos = position; }
     void setVerifyRange(int maximum) override { verifyMax = maximum; }
     void setVerifyPosition(int position) override { verifyPos = position; }
+    void showRunTimes(const RunTimes& t) override { times.push_back(t); }
     void setErrorCounter(ErrorCounter counter, int value) override {
         counters[static_cast<int>(counter)] = value;
     }

@@ -1,3 +1,4 @@
+#include "device/device_protocol.h"
 #include "device/model_tables.h"
 #include "engine_fixture.h"
 #include "upgrade/upgrade_stages.h"
@@ -6,6 +7,10 @@ namespace flashmere::testing {
 namespace {
 
 using R = SeenRequest;
+
+// The sentence after the reason of a run that failed once the device's
+// program was touched.
+const std::string kNextStep = ". " + RecordingPanel{}.bootLoaderAdvice();
 
 class UpgradeRunTest : public EngineTest {
   protected:
@@ -178,14 +183,16 @@ TEST_F(UpgradeRunTest, ProgramFailuresCountThreeAttemptsAndSkipErrorDecides) {
             EXPECT_EQ(outcome, c.verify ? MessageRow::msgVerifyError : MessageRow::msgProgramError);
             EXPECT_EQ(panel.reason,
                       c.verify
-                          ? "page 2 (0x0100) could not be read back; the device was not started"
+                          ? "page 2 (0x0100) could not be read back; the device was not started" +
+                                kNextStep
                           : "page 2 (0x0100) was never acknowledged; the device was not "
-                            "started");
+                            "started" +
+                                kNextStep);
         } else {
             EXPECT_EQ(outcome, MessageRow::msgProgramError);
             EXPECT_EQ(panel.programPos, 1);
             EXPECT_TRUE(device->binary(0x003A).empty());
-            EXPECT_EQ(panel.reason, "page 2 (0x0100) was never acknowledged");
+            EXPECT_EQ(panel.reason, "page 2 (0x0100) was never acknowledged" + kNextStep);
         }
         EXPECT_FALSE(started()) << "the device must not be started";
         EXPECT_EQ(panel.lamp, LampColour::Red);
@@ -266,7 +273,8 @@ TEST_F(UpgradeRunTest, UnansweredReadsWithSkipErrorGoOnAndEndInVerifyError) {
         };
         EXPECT_EQ(run(), MessageRow::msgVerifyError);
         EXPECT_EQ(panel.counter(ErrorCounter::Verify), model == 0x8401 ? 42 : 6);
-        EXPECT_EQ(panel.reason, "pages 0 and 1 could not be read back; the device was not started");
+        EXPECT_EQ(panel.reason,
+                  "pages 0 and 1 could not be read back; the device was not started" + kNextStep);
         EXPECT_FALSE(started());
     }
 }
@@ -284,7 +292,7 @@ TEST_F(UpgradeRunTest, ReadRepliesShorterThanThePageAreFailedReads) {
     };
     EXPECT_EQ(run(), MessageRow::msgVerifyError);
     EXPECT_EQ(panel.counter(ErrorCounter::Verify), 3);
-    EXPECT_EQ(panel.reason, "page 0 (0x0000) could not be read back");
+    EXPECT_EQ(panel.reason, "page 0 (0x0000) could not be read back" + kNextStep);
 
     panel = RecordingPanel{};
     useFirmware(0x8801, 256);
@@ -323,13 +331,58 @@ TEST_F(UpgradeRunTest, ALostLinkEndsTheStageAtOnceWhateverSkipErrorSays) {
         const std::int64_t start = clock.nowMs();
         EXPECT_EQ(run(), c.expected);
         EXPECT_EQ(panel.reason, std::string("the link was lost during ") + c.stage +
-                                    " (connection closed by the device)");
+                                    " (connection closed by the device)" + kNextStep);
         // Not a single retry after the loss: one failed attempt is counted.
         EXPECT_EQ(device->binary(c.lostAt).size(), 3U);
         EXPECT_EQ(panel.counter(c.lostAt == 0x6039 ? ErrorCounter::Program : ErrorCounter::Verify),
                   1);
         EXPECT_LT(clock.nowMs() - start, 30000);
         expectLinkClosed();
+    }
+
+    // Lost at the hello that starts programming, before any erase: the old
+    // program is still there, so no word of the boot loader.
+    panel = RecordingPanel{};
+    useFirmware(0x8401, 8 * 256);
+    device->onBinary = [this](const R& r, int call) -> std::optional<std::vector<std::uint8_t>> {
+        if (r.command == kHelloCommand && call == 5) {
+            device->closeLinkAtRequest = device->requests.size() + 1;
+        }
+        return device->healthyBinary(r);
+    };
+    EXPECT_EQ(run(), MessageRow::msgProgramError);
+    EXPECT_EQ(panel.reason,
+              "the link was lost during programming (connection closed by the device)");
+}
+
+// The time left given with each page adds up with the time taken to the
+// run's length, for a binary model with a reboot wait and for a text model,
+// at full images; the last estimate is the start and reboot wait alone.
+TEST_F(UpgradeRunTest, TimeLeftAddsUpToTheRunOnItsClock) {
+    for (const std::uint16_t model :
+         {std::uint16_t{0x8401}, std::uint16_t{0x8400}, std::uint16_t{0x8801}}) {
+        SCOPED_TRACE(model);
+        panel = RecordingPanel{};
+        useFirmware(model, 128 * 256);
+        const std::int64_t start = clock.nowMs();
+        ASSERT_EQ(run(), MessageRow::msgUpgradeOk);
+        const std::int64_t length = clock.nowMs() - start;
+        ASSERT_EQ(panel.times.size(), 2U * static_cast<std::size_t>(panel.programMax + 1));
+        EXPECT_FALSE(panel.times.front().verifying);
+        EXPECT_TRUE(panel.times.back().verifying);
+        // The first page carries a whole erase: from the second the pace is
+        // measured, and after a sixteenth of the pages it holds.
+        for (std::size_t i = 1; i < panel.times.size(); ++i) {
+            const RunTimes& t = panel.times[i];
+            const double total = static_cast<double>(t.elapsedMs + t.leftMs);
+            EXPECT_NEAR(total / static_cast<double>(length), 1.0,
+                        i < panel.times.size() / 16 ? 0.7 : 0.04)
+                << "page record " << i << ": " << t.elapsedMs << " + " << t.leftMs << " of "
+                << length;
+        }
+        EXPECT_NEAR(static_cast<double>(panel.times.back().leftMs),
+                    static_cast<double>(length - panel.times.back().elapsedMs),
+                    0.05 * static_cast<double>(length));
     }
 }
 

@@ -1,0 +1,121 @@
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "console_panel.h"
+#include "link/clock.h"
+#include "link/qt_transport_factory.h"
+#include "service/device_probe.h"
+#include "stop_signals.h"
+#include "upgrade_unit.h"
+
+namespace flashmere::cli {
+namespace {
+
+// The exit code of a sitting in which a device did not end "Upgrade ok.",
+// the same as a fleet's.
+constexpr int kNotEveryUnitOk = 20;
+constexpr std::int64_t kAskEveryMs = 500;
+constexpr std::int64_t kReplyWaitMs = 300;
+// The unit just done counts again only after it was away this long: the
+// silence of its own reboot is shorter.
+constexpr std::int64_t kAwayMs = 10000;
+
+bool stopAsked() {
+    return stopRequests() > 0;
+}
+
+// Who answers at the ID, asked with the identification requests only
+// (nothing is erased or written, the loader is not woken): the serial
+// number, or none.
+std::optional<std::string> serialThatAnswers(const OperatorOptions& options) {
+    QtTransportFactory transports;
+    NullTraceSink quiet;
+    DeviceProbe probe(transports, systemClock(), quiet, options, kReplyWaitMs);
+    if (!probe.open()) {
+        return std::nullopt;
+    }
+    const auto answer = probe.probe(static_cast<std::uint16_t>(options.deviceId));
+    probe.close();
+    if (!answer || answer->pinRefused) {
+        return std::nullopt;
+    }
+    return answer->serial;
+}
+
+// Waits for the next unit: one whose serial number differs from the last
+// one, or the last one again after it was away kAwayMs. False when a stop
+// request came first.
+bool waitForNextUnit(const OperatorOptions& options, const std::string& lastSerial) {
+    Clock& clock = systemClock();
+    constexpr std::int64_t kHere = -1;
+    std::int64_t awaySince = kHere;  // when the ID last stopped answering
+    while (!stopAsked()) {
+        const std::int64_t now = clock.nowMs();
+        const auto serial = serialThatAnswers(options);
+        if (!serial) {
+            awaySince = awaySince == kHere ? now : awaySince;
+        } else if (*serial != lastSerial || lastSerial.empty()) {
+            return true;
+        } else if (awaySince != kHere && now - awaySince >= kAwayMs) {
+            return true;
+        } else {
+            awaySince = kHere;
+        }
+        for (std::int64_t slept = 0; slept < kAskEveryMs && !stopAsked(); slept += 50) {
+            clock.sleepMs(50);
+        }
+    }
+    return false;
+}
+
+void say(bool json, const std::string& jsonFields, const std::string& line) {
+    if (json) {
+        std::printf("{%s}\n", jsonFields.c_str());
+    } else {
+        std::printf("%s\n", line.c_str());
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int repeatUpgrades(const UpgradeArgs& args, const OperatorOptions& options, int languageIndex,
+                   FirmwareImage& image) {
+    const bool json = args.device.json;
+    int units = 0;
+    int ok = 0;
+    std::string lastSerial;
+    while (args.count == 0 || units < args.count) {
+        if (units > 0) {
+            say(json, "\"event\":\"waiting\",\"units\":" + std::to_string(units),
+                "Waiting for the next device (Ctrl-C ends) ...");
+            // Ctrl-C while waiting ends the sitting; during an upgrade it
+            // acts as it does on a single run.
+            installStopSignals();
+            const bool next = waitForNextUnit(options, lastSerial);
+            restoreStopSignals();
+            if (!next) {
+                break;
+            }
+        }
+        const int code = upgradeOneUnit(args, options, languageIndex, image, lastSerial);
+        ++units;
+        ok += code == 0 ? 1 : 0;
+        say(json,
+            "\"event\":\"unit\",\"unit\":" + std::to_string(units) +
+                ",\"serial\":" + jsonString(lastSerial) + ",\"exit\":" + std::to_string(code),
+            "Device " + std::to_string(units) +
+                (lastSerial.empty() ? std::string() : " (S/N " + consoleText(lastSerial) + ")") +
+                (code == 0 ? ": Upgrade ok." : ": not ok, exit " + std::to_string(code)));
+    }
+    const int notOk = units - ok;
+    say(json,
+        "\"event\":\"summary\",\"units\":" + std::to_string(units) +
+            ",\"ok\":" + std::to_string(ok) + ",\"not_ok\":" + std::to_string(notOk),
+        "Devices: " + std::to_string(units) + ", ok: " + std::to_string(ok) +
+            ", not ok: " + std::to_string(notOk));
+    return notOk == 0 ? 0 : kNotEveryUnitOk;
+}
+
+}  // namespace flashmere::cli

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "operator/run_times.h"
+
+class QProgressBar;
+
+namespace flashmere {
+
+// The captions of the Program/Download and Verify bars: the page, the pages
+// and the percent, and on the running stage's bar the elapsed time and the
+// time left. A run starts with both cleared.
+void clearBarCaptions(QProgressBar* program, QProgressBar* verify);
+void showBarTimes(QProgressBar* program, QProgressBar* verify, const RunTimes& times,
+                  int languageIndex);
+
+}  // namespace flashmere
