@@ -86,16 +86,18 @@ int repeatUpgrades(const UpgradeArgs& args, const OperatorOptions& options, int 
     int units = 0;
     int ok = 0;
     std::string lastSerial;
+    // Installed once for the whole sitting: a stop during an upgrade ends
+    // that unit as on a single run and the sitting after it; Ctrl-C while
+    // waiting ends the sitting.
+    installStopSignals();
     while (args.count == 0 || units < args.count) {
         if (units > 0) {
+            if (stopAsked()) {
+                break;
+            }
             say(json, "\"event\":\"waiting\",\"units\":" + std::to_string(units),
                 "Waiting for the next device (Ctrl-C ends) ...");
-            // Ctrl-C while waiting ends the sitting; during an upgrade it
-            // acts as it does on a single run.
-            installStopSignals();
-            const bool next = waitForNextUnit(options, lastSerial);
-            restoreStopSignals();
-            if (!next) {
+            if (!waitForNextUnit(options, lastSerial)) {
                 break;
             }
         }
@@ -109,6 +111,7 @@ int repeatUpgrades(const UpgradeArgs& args, const OperatorOptions& options, int 
                 (lastSerial.empty() ? std::string() : " (S/N " + consoleText(lastSerial) + ")") +
                 (code == 0 ? ": Upgrade ok." : ": not ok, exit " + std::to_string(code)));
     }
+    restoreStopSignals();
     const int notOk = units - ok;
     say(json,
         "\"event\":\"summary\",\"units\":" + std::to_string(units) +
