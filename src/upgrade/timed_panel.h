@@ -59,6 +59,9 @@ class TimedPanel final : public OperatorPanel {
         return inner_.noReplyAdvice(serialLink);
     }
     std::string bootLoaderAdvice() const override { return inner_.bootLoaderAdvice(); }
+    void noteAnsweringDevice(const std::string& model, const std::string& serial) override {
+        inner_.noteAnsweringDevice(model, serial);
+    }
     void setSentTrace(const std::string& text) override { inner_.setSentTrace(text); }
     void setReceivedTrace(const std::string& text) override { inner_.setReceivedTrace(text); }
     void linkNote(const std::string& text) override { inner_.linkNote(text); }
