@@ -40,6 +40,10 @@ class DeviceSession {
     const OperatorOptions options;
     // Asked when identification got no byte back; none: not asked.
     OtherFamilyCheck askOtherFamily;
+    // Set when the image was loaded before the run (a fleet loads each file
+    // once for all its devices): identification takes this outcome instead
+    // of reading the file again.
+    const ImageLoad* preloaded = nullptr;
 
     // The device ID that every command carries (sbID); identification of the
     // text family moves it to the address the device reported.
