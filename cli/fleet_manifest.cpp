@@ -213,20 +213,49 @@ class Checker {
         out.filePath = cell.empty() || pathFromUtf8(cell).is_absolute()
                            ? out.fileText
                            : utf8FromPath(folder_ / pathFromUtf8(cell));
-        const FileSelection selection = selectFirmwareFile(out.filePath, scratch_);
-        if (!selection.opened) {
+        const auto [known, added] = firmware_.try_emplace(out.filePath);
+        if (added) {
+            known->second = read(out.filePath);
+        }
+        const Firmware& file = known->second;
+        if (!file.opened) {
             problem(c.row, column, "file",
                     "cannot open " + oneLine(out.filePath) + ": " + unreadableReason(out.filePath));
             return false;
         }
-        if (!selection.accepted) {
+        if (!file.loaded) {
             problem(c.row, column, "file",
                     oneLine(out.filePath) + " is not a firmware file a device takes");
             return false;
         }
-        out.fileModel = scratch_.modelCode;
-        out.sha256 = fileSha256(out.filePath);
+        out.fileModel = file.loaded->image.modelCode;
+        out.sha256 = file.sha256;
+        out.firmware = file.loaded;
         return true;
+    }
+
+    // What the check knows of a firmware file, by the path rows read it from.
+    struct Firmware {
+        bool opened = false;
+        std::shared_ptr<const LoadedFirmware> loaded;  // none: the header is refused
+        std::string sha256;
+    };
+
+    // Selects and loads the file once. A load that fails leaves no pages and
+    // its reason, which each row's run gives when it comes to the load, as
+    // a single upgrade does.
+    static Firmware read(const std::string& path) {
+        Firmware file;
+        auto loaded = std::make_shared<LoadedFirmware>();
+        const FileSelection selection = selectFirmwareFile(path, loaded->image);
+        file.opened = selection.opened;
+        if (!selection.opened || !selection.accepted) {
+            return file;
+        }
+        loaded->load = loadFirmwareImage(loaded->image);
+        file.sha256 = loaded->load.ok() ? loaded->image.loadedSha256 : fileSha256(path);
+        file.loaded = std::move(loaded);
+        return file;
     }
 
     // A device named by two rows would get two images, and one of them is
@@ -254,7 +283,7 @@ class Checker {
     std::filesystem::path folder_;
     FleetDefaults defaults_;
     Header header_;
-    FirmwareImage scratch_;
+    std::map<std::string, Firmware> firmware_;
     LinkNames links_;
 };
 
