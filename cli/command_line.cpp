@@ -202,7 +202,7 @@ void registerFleetCommand(CLI::App& app, CommandOutcome& outcome) {
     command->add_option("--file", args->file,
                         "Firmware file for the rows whose file column is empty");
     command->add_option("--jobs", args->jobs, "Devices upgraded at once, at most")
-        ->check(CLI::Range(1, 256))
+        ->check(CLI::PositiveNumber)
         ->default_val(8);
     command->add_option("--report", args->report,
                         "Report file (JSON; a .csv beside it), default fleet-report.json beside "
