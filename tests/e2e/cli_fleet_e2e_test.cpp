@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <sys/resource.h>
+
 #include <filesystem>
 
 #include "tests/support/process_harness.h"
@@ -356,6 +358,56 @@ TEST(CliFleet, AFileSwappedDuringTheRunChangesNoDevicesBytes) {
                                std::vector<std::uint8_t>(changed.begin() + 32, changed.end())))
             << id;
     }
+}
+
+// A thousand devices at once, the tool started with the usual soft limit of
+// 1024 open files: it raises the limit and every device ends ok and read
+// back (it used to abort when the descriptors ran out, every row left
+// without an ending). Where the hard limit is 1024 as well, the same fleet is
+// refused before any device is touched, with the numbers and what to do.
+TEST(CliFleet, AThousandDevicesAtOnceFitTheUsualLimitOrAreRefusedUntouched) {
+    constexpr int kDevices = 1000;
+    QTemporaryDir dir;
+    ASSERT_FALSE(makeFirmware(dir, "fw.TVB", 0x8401, 256).isEmpty());
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--tcp-ports", QString::number(kDevices),
+                           "--model", "8401", "--id", "0", "--reboot-ms", "300"},
+                          kDevices));
+    QString rows = "net,id,file\n";
+    for (const QString& endpoint : sim.endpoints()) {
+        rows += endpoint + ",0,fw.TVB\n";
+    }
+    const QString manifest = dir.filePath("site.csv");
+    writeText(manifest, rows);
+    const QString settings = dir.filePath("settings.json");
+    const QString report = dir.filePath("fleet-report.json");
+    const QStringList fleet = {"fleet", manifest, "--jobs", QString::number(kDevices)};
+
+    const ProcessResult refused = runCli(fleet, settings, 30000, "-n 1024");
+    EXPECT_EQ(refused.exitCode, 2) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(
+        QRegularExpression("--jobs 1000: 1000 devices at once need about \\d+ open files, but "
+                           "this process may open 1024 .*: give --jobs \\d+ or less, or allow "
+                           "more open files \\(ulimit -n\\); no device was touched")))
+        << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(report));
+
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    if (files.rlim_max < 2 * kDevices) {
+        GTEST_SKIP() << "the hard limit of open files, " << files.rlim_max
+                     << ", holds no thousand devices";
+    }
+    const ProcessResult done = runCli(fleet, settings, 120000, "-Sn 1024");
+    ASSERT_TRUE(done.finished);
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    const QJsonArray devices = readJson(report).value("devices").toArray();
+    ASSERT_EQ(devices.size(), kDevices);
+    int verified = 0;
+    for (const QJsonValue& v : devices) {
+        verified += v.toObject().value("verified").toBool();
+    }
+    EXPECT_EQ(verified, kDevices);
 }
 
 // kill -9 mid-run: the report on disk names the device being upgraded, and
