@@ -61,14 +61,23 @@ def start_sims(bin_dir, count):
 
 
 class Sampler(threading.Thread):
-    """The most descriptors and threads a process held, every 20 ms."""
+    """The most descriptors and threads a process held, and how often its
+    report was written anew (each write renames a new file over it), every
+    20 ms."""
 
-    def __init__(self, pid):
+    def __init__(self, pid, report):
         super().__init__(daemon=True)
         self.pid, self.files, self.threads, self.done = pid, 0, 0, False
+        self.report, self.inode, self.writes = report, None, 0
 
     def run(self):
         while not self.done:
+            try:
+                inode = os.stat(self.report).st_ino
+                if inode != self.inode:
+                    self.inode, self.writes = inode, self.writes + 1
+            except FileNotFoundError:
+                pass
             try:
                 self.files = max(self.files, len(os.listdir(f"/proc/{self.pid}/fd")))
                 with open(f"/proc/{self.pid}/status") as f:
@@ -92,12 +101,13 @@ def fleet(bin_dir, work, endpoints, firmware, tag):
         for endpoint in endpoints:
             f.write(f"{endpoint},0,{firmware}\n")
     env = dict(os.environ, FLASHMERE_SETTINGS_FILE=os.path.join(work, "settings.json"))
+    report = os.path.join(work, f"{tag}-report.json")
     cmd = [os.path.join(bin_dir, "flashmere-cli"), "fleet", manifest, "--jobs",
-           str(len(endpoints)), "--report", os.path.join(work, f"{tag}-report.json")]
+           str(len(endpoints)), "--report", report]
     start = time.monotonic()
     proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                             preexec_fn=soft_limit)
-    sampler = Sampler(proc.pid)
+    sampler = Sampler(proc.pid, report)
     sampler.start()
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.monotonic() - start
@@ -106,10 +116,18 @@ def fleet(bin_dir, work, endpoints, firmware, tag):
     proc.returncode = os.waitstatus_to_exitcode(status)
     err = proc.stderr.read().decode(errors="replace")
     if proc.returncode != 0:
-        raise RuntimeError(f"fleet {tag} ended with exit {proc.returncode}: {err[-2000:]}")
+        raise RuntimeError(f"fleet {tag} ended with exit {proc.returncode} (see its report): "
+                           f"{err[-2000:]}")
     return {"wall_s": wall, "cpu_s": usage.ru_utime + usage.ru_stime,
             "rss_mb": usage.ru_maxrss / 1024.0, "files": sampler.files,
-            "threads": sampler.threads}
+            "threads": sampler.threads, "report_writes": sampler.writes}
+
+
+def cpu_of(pid):
+    """User + system seconds a process has used so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def case(bin_dir, work, firmware, pages, count):
@@ -117,7 +135,9 @@ def case(bin_dir, work, firmware, pages, count):
     try:
         load = os.getloadavg()[0]
         one = fleet(bin_dir, work, endpoints[count:], firmware, f"one-{pages}-{count}")
+        sim_before = cpu_of(sim.pid)
         many = fleet(bin_dir, work, endpoints[:count], firmware, f"all-{pages}-{count}")
+        many["sim_cpu_s"] = cpu_of(sim.pid) - sim_before
         load_end = os.getloadavg()[0]
     finally:
         stop_process(sim)
@@ -137,8 +157,8 @@ def main():
     a = parser.parse_args()
     results = []
     print("| pages | devices | one device | all | wall / one | tool CPU | peak RSS | "
-          "RSS per device | descriptors | threads | load |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|")
+          "RSS per device | descriptors | threads | report writes | simulator CPU | load |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     with tempfile.TemporaryDirectory(prefix="fleet-scale-") as work:
         if a.keep:
             work = a.keep
@@ -152,7 +172,9 @@ def main():
                       f"{r['all']['wall_s']:.2f} s | {r['ratio']:.3f} | "
                       f"{r['all']['cpu_s']:.2f} s | {r['all']['rss_mb']:.1f} MB | "
                       f"{r['rss_kb_per_device']:.0f} kB | {r['all']['files']} | "
-                      f"{r['all']['threads']} | {r['load'][0]:.1f}-{r['load'][1]:.1f} |",
+                      f"{r['all']['threads']} | {r['all']['report_writes']} | "
+                      f"{r['all']['sim_cpu_s']:.2f} s | "
+                      f"{r['load'][0]:.1f}-{r['load'][1]:.1f} |",
                       flush=True)
     if a.json:
         with open(a.json, "w") as f:
