@@ -6,13 +6,12 @@
 
 namespace flashmere::cli {
 
-// A fleet device run's thread: a small stack, and no event loop of the
-// system's. A run only blocks in timed waits on its own socket or port, and
-// those waits poll the descriptor themselves; the GLib event dispatcher a
-// QThread would otherwise get costs a wake-up descriptor and a main context
-// per thread, which is what a thousand devices at once ran out of. Events
-// posted to such a thread are never delivered, timers never fire: nothing
-// run on it may rely on either.
+// A fleet device run's thread: a small stack, sleeps whose wake-ups the
+// system may gather with the others', and no event loop of the system's. A run only blocks in timed
+// waits on its own socket or port, and those waits poll the descriptor themselves; the GLib event
+// dispatcher a QThread would otherwise get costs a wake-up descriptor and a main context per
+// thread, which is what a thousand devices at once ran out of. Events posted to such a thread are
+// never delivered, timers never fire: nothing run on it may rely on either.
 class FleetWorker final : public QThread {
   public:
     // Room for the deepest call of a run, system name look-ups included,
@@ -28,7 +27,7 @@ class FleetWorker final : public QThread {
     bool launch();
 
   private:
-    void run() override { body_(); }
+    void run() override;
 
     std::function<void()> body_;
 };
