@@ -1,7 +1,9 @@
 // flashmere-cli fleet: every device of a manifest upgraded in one run,
 // devices on different links at once, devices that share a link in turn.
 // The report on disk is the truth at every instant: a row is "running"
-// there before its device is touched.
+// there before its device is touched, and a finished row is there within
+// a fraction of a second. Writes are coalesced: a thousand devices must not
+// cost a thousand rewrites of a thousand rows.
 
 #include <QThread>
 #include <algorithm>
@@ -17,16 +19,17 @@
 #include "device_options.h"
 #include "firmware/durable_file.h"
 #include "firmware/file_path.h"
-#include "firmware/firmware_selection.h"
+#include "fleet_capacity.h"
 #include "fleet_manifest.h"
 #include "fleet_outputs.h"
 #include "fleet_panel.h"
 #include "fleet_report.h"
+#include "fleet_worker.h"
 #include "frontend/message_table.h"
-#include "frontend/worker_thread.h"
 #include "history_hook.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
+#include "process_room.h"
 #include "stop_signals.h"
 #include "terminal.h"
 #include "upgrade/upgrade_run.h"
@@ -36,13 +39,18 @@ namespace {
 
 // Not every device ended "Upgrade ok." (cli/EXIT_CODES.md).
 constexpr int kFleetNotAllOk = 20;
+// The report is rewritten at most this often while devices start and end,
+// so that a finished row reaches the disk well within 250 ms.
+constexpr std::int64_t kReportIntervalMs = 100;
+// The terminal's lines of running devices are redrawn at most this often.
+constexpr std::int64_t kDrawIntervalMs = 100;
 
 // One device's upgrade on its own worker thread, with its own panel and
 // transport factory; nothing it touches is shared with the other runs.
 struct DeviceRun {
     std::size_t index = 0;
     std::unique_ptr<FleetPanel> panel;
-    std::unique_ptr<QThread> thread;
+    std::unique_ptr<FleetWorker> thread;
     std::int64_t startedMs = 0;
     MessageRow outcome = MessageRow::msgConnecting;
     bool verified = false;
@@ -76,8 +84,10 @@ class Fleet {
     void logFailed(const std::string& path, const std::string& reason);
     std::FILE* openRowLog(int row);
     void recordStops();
+    bool reportDue() const;
     void startBatch();
-    void start(std::size_t index);
+    bool start(std::size_t index);
+    void refusedThread(std::size_t index);
     void collectFinished();
     void finish(DeviceRun& run);
     [[noreturn]] void stopAtOnce();
@@ -104,6 +114,10 @@ class Fleet {
     bool logsFailed_ = false;    // the same for a row's log
     bool anyStarted_ = false;
     ReportLock* lock_ = nullptr;
+    bool cannotStart_ = false;  // the system refused a thread: nothing new starts
+    bool reportDirty_ = false;  // rows ended since the last write
+    std::int64_t lastSaveMs_ = 0;
+    std::int64_t lastDrawMs_ = 0;
 };
 
 std::string Fleet::label(const FleetRow& row) const {
@@ -114,7 +128,9 @@ std::string Fleet::label(const FleetRow& row) const {
 
 bool Fleet::saveReport() {
     const std::string error = writeFleetReport(reportPath_, report_);
+    lastSaveMs_ = systemClock().nowMs();
     if (error.empty()) {
+        reportDirty_ = false;
         return true;
     }
     if (!reportFailed_) {
@@ -127,9 +143,18 @@ bool Fleet::saveReport() {
     return false;
 }
 
+bool Fleet::reportDue() const {
+    return systemClock().nowMs() - lastSaveMs_ >= kReportIntervalMs;
+}
+
 // Marks the rows that can start now "running" on disk, then starts them:
 // after a crash the report names every device that may have been touched.
+// While devices run, starts wait for the next write, so one write covers
+// every device that ended or started meanwhile.
 void Fleet::startBatch() {
+    if (!running_.empty() && !reportDue()) {
+        return;
+    }
     std::vector<std::size_t> picked;
     std::set<std::string> links = busyLinks_;
     for (std::size_t i = 0; i < rows().size(); ++i) {
@@ -156,7 +181,9 @@ void Fleet::startBatch() {
         return;
     }
     for (const std::size_t i : picked) {
-        start(i);
+        if (!start(i)) {
+            break;
+        }
     }
 }
 
@@ -184,19 +211,18 @@ std::FILE* Fleet::openRowLog(int row) {
     return log;
 }
 
-void Fleet::start(std::size_t index) {
+// False when the system refused the row's thread: the row, untouched, is
+// interrupted, and nothing new starts.
+bool Fleet::start(std::size_t index) {
     const FleetRow& row = rows()[index];
     auto run = std::make_unique<DeviceRun>();
     run->index = index;
     run->panel = std::make_unique<FleetPanel>(row.options, row.row, languageIndex_,
                                               args_.json ? stdout : nullptr, openRowLog(row.row));
     run->startedMs = systemClock().nowMs();
-    anyStarted_ = true;
-    busyLinks_.insert(row.linkKey);
     DeviceRun* self = run.get();
-    run->thread.reset(new WorkerThread([this, self, &row] {
-        FirmwareImage image;
-        selectFirmwareFile(row.filePath, image);
+    run->thread = std::make_unique<FleetWorker>([this, self, &row] {
+        FirmwareImage image = row.firmware->image;  // shares the file's pages
         QtTransportFactory transports;
         RecordedRun recorded = recordedRun(*self->panel, "fleet", "upgrade", row.linkText);
         recorded.noteImage(&image);
@@ -205,6 +231,7 @@ void Fleet::start(std::size_t index) {
             self->recorded = &recorded;
         }
         DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
+        context.preloaded = &row.firmware->load;
         const UpgradeResult result = upgradeDevice(context);
         recordRun(recorded, &image, exitCodeFor(result.message));
         std::lock_guard lock(mutex_);
@@ -214,9 +241,30 @@ void Fleet::start(std::size_t index) {
         self->loadedSha256 = image.loadedSha256;
         self->finished = true;
         wake_.notify_all();
-    }));
-    startWithoutStopSignals([&] { run->thread->start(); });
+    });
+    bool launched = false;
+    startWithoutStopSignals([&] { launched = run->thread->launch(); });
+    if (!launched) {
+        refusedThread(index);
+        return false;
+    }
+    anyStarted_ = true;
+    busyLinks_.insert(row.linkKey);
     running_.push_back(std::move(run));
+    return true;
+}
+
+void Fleet::refusedThread(std::size_t index) {
+    FleetOutcome& o = report_.outcomes[index];
+    o.state = FleetState::Interrupted;
+    o.reason = "the system would not start a thread for this device; it was not touched";
+    reportDirty_ = true;
+    if (!cannotStart_) {
+        clearRunning();
+        writeLine(stderr, std::string(kProgramName) + ": " + label(rows()[index]) + ": " +
+                              o.reason + "; no new device starts, the running ones finish");
+    }
+    cannotStart_ = true;
 }
 
 void Fleet::finish(DeviceRun& run) {
@@ -283,9 +331,7 @@ void Fleet::collectFinished() {
     for (auto& run : done) {
         finish(*run);
     }
-    if (!done.empty()) {
-        saveReport();
-    }
+    reportDirty_ = reportDirty_ || !done.empty();
 }
 
 void Fleet::clearRunning() {
@@ -312,9 +358,11 @@ std::string runningLine(const std::string& label, const FleetDeviceView& view) {
 // Lines must neither wrap nor pass the terminal's height, or moving back up
 // over them would miss and the display would scroll.
 void Fleet::drawRunning() {
-    if (!terminal_) {
+    const std::int64_t now = systemClock().nowMs();
+    if (!terminal_ || (drawnLines_ > 0 && now - lastDrawMs_ < kDrawIntervalMs)) {
         return;
     }
+    lastDrawMs_ = now;
     clearRunning();
     const TerminalSize size = terminalSize();
     const auto columns = static_cast<std::size_t>(std::max(size.columns - 1, 1));
@@ -337,10 +385,11 @@ void Fleet::drawRunning() {
         pending += o.state == FleetState::Pending;
     }
     char summary[160];
-    std::snprintf(
-        summary, sizeof summary, "fleet: %d ok, %d failed, %zu running, %d waiting%s", ok, failed,
-        running_.size(), pending,
-        seenStops_ > 0 || reportFailed_ || logsFailed_ ? " (stopping: no new device starts)" : "");
+    std::snprintf(summary, sizeof summary, "fleet: %d ok, %d failed, %zu running, %d waiting%s", ok,
+                  failed, running_.size(), pending,
+                  seenStops_ > 0 || reportFailed_ || logsFailed_ || cannotStart_
+                      ? " (stopping: no new device starts)"
+                      : "");
     block += std::string(summary).substr(0, columns) + "\n";
     std::fputs(block.c_str(), stdout);
     std::fflush(stdout);
@@ -385,9 +434,15 @@ void Fleet::recordStops() {
     }
 }
 
+// Until a device ends, a stop is asked, or rows that ended are due on disk.
 void Fleet::waitForNews() {
+    std::int64_t waitMs = 200;
+    if (reportDirty_) {
+        waitMs = std::clamp<std::int64_t>(kReportIntervalMs - (systemClock().nowMs() - lastSaveMs_),
+                                          0, waitMs);
+    }
     std::unique_lock lock(mutex_);
-    wake_.wait_for(lock, std::chrono::milliseconds(200), [this] {
+    wake_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] {
         return stopRequests() != seenStops_ ||
                std::any_of(running_.begin(), running_.end(),
                            [](const auto& r) { return r->finished; });
@@ -411,12 +466,15 @@ int Fleet::run() {
                                   ": interrupted: no new device starts; the running ones finish "
                                   "(Ctrl-C again to stop at once)");
         }
-        stopping = seenStops_ > 0 || reportFailed_ || logsFailed_;
+        stopping = seenStops_ > 0 || reportFailed_ || logsFailed_ || cannotStart_;
         if (!stopping) {
             startBatch();
         }
         if (running_.empty()) {
             break;
+        }
+        if (reportDirty_ && reportDue()) {
+            saveReport();
         }
         drawRunning();
         waitForNews();
@@ -526,16 +584,36 @@ std::string reportPathFor(const FleetArgs& args) {
 
 // Rows an earlier report ended ok with the same link, ID and file, and that
 // were read back then if this run reads back.
-void takeEarlierRows(Fleet& fleet, const std::vector<FleetRow>& rows,
-                     const std::map<std::string, FleetOutcome>& earlier) {
+std::vector<std::optional<FleetOutcome>> earlierRows(
+    const std::vector<FleetRow>& rows, const std::map<std::string, FleetOutcome>& earlier) {
+    std::vector<std::optional<FleetOutcome>> taken(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const FleetRow& row = rows[i];
         const auto found =
             earlier.find(resumeKey(row.linkColumn, row.linkText, row.id, row.sha256));
         if (found != earlier.end() && (found->second.verified || !row.options.verify)) {
-            fleet.report().outcomes[i] = found->second;
+            taken[i] = found->second;
         }
     }
+    return taken;
+}
+
+// Whether the devices left to run fit the process at --jobs, after the
+// limits were raised as far as the process may: empty, or why not.
+std::string roomProblem(const FleetArgs& args, const std::vector<FleetRow>& rows,
+                        const std::vector<std::optional<FleetOutcome>>& resumed) {
+    std::set<std::string> links;  // devices that share a link run in turn
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!resumed[i]) {
+            links.insert(rows[i].linkKey);
+        }
+    }
+    FleetDemand demand;
+    demand.jobs = args.jobs;
+    demand.devicesAtOnce =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(args.jobs), links.size());
+    demand.logs = !args.logs.empty();
+    return capacityProblem(demand, raiseProcessLimits());
 }
 
 int runChecked(const FleetArgs& args, const FleetManifest& manifest, int languageIndex) {
@@ -553,6 +631,10 @@ int runChecked(const FleetArgs& args, const FleetManifest& manifest, int languag
             return fail(ExitCode::FileUnreadable, error);
         }
     }
+    const auto resumed = earlierRows(manifest.rows, earlier);
+    if (const std::string problem = roomProblem(args, manifest.rows, resumed); !problem.empty()) {
+        return fail(ExitCode::Usage, problem);
+    }
     ReportLock lock(reportPath);
     if (const std::string error = lock.acquire(); !error.empty()) {
         return fail(ExitCode::CannotWrite, error);
@@ -567,7 +649,11 @@ int runChecked(const FleetArgs& args, const FleetManifest& manifest, int languag
     }
     Fleet fleet(args, manifest.rows, languageIndex, reportPath);
     fleet.holdLock(lock);
-    takeEarlierRows(fleet, manifest.rows, earlier);
+    for (std::size_t i = 0; i < resumed.size(); ++i) {
+        if (resumed[i]) {
+            fleet.report().outcomes[i] = *resumed[i];
+        }
+    }
     installStopSignals();
     const int code = fleet.run();
     restoreStopSignals();

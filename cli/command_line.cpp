@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -210,7 +211,7 @@ void registerFleetCommand(CLI::App& app, CommandOutcome& outcome) {
     command->add_option("--file", args->file,
                         "Firmware file for the rows whose file column is empty");
     command->add_option("--jobs", args->jobs, "Devices upgraded at once, at most")
-        ->check(CLI::Range(1, 256))
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()))
         ->default_val(8);
     command->add_option("--report", args->report,
                         "Report file (JSON; a .csv beside it), default fleet-report.json beside "

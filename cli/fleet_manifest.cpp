@@ -213,39 +213,49 @@ class Checker {
         out.filePath = cell.empty() || pathFromUtf8(cell).is_absolute()
                            ? out.fileText
                            : utf8FromPath(folder_ / pathFromUtf8(cell));
-        const CheckedFile& file = checkedFile(out.filePath);
+        const auto [known, added] = firmware_.try_emplace(out.filePath);
+        if (added) {
+            known->second = read(out.filePath);
+        }
+        const Firmware& file = known->second;
         if (!file.opened) {
             problem(c.row, column, "file",
                     "cannot open " + oneLine(out.filePath) + ": " + unreadableReason(out.filePath));
             return false;
         }
-        if (!file.accepted) {
+        if (!file.loaded) {
             problem(c.row, column, "file",
                     oneLine(out.filePath) + " is not a firmware file a device takes");
             return false;
         }
-        out.fileModel = file.model;
+        out.fileModel = file.loaded->image.modelCode;
         out.sha256 = file.sha256;
+        out.firmware = file.loaded;
         return true;
     }
 
-    // A file that many rows name is read and hashed once.
-    struct CheckedFile {
+    // What the check knows of a firmware file, by the path rows read it from.
+    struct Firmware {
         bool opened = false;
-        bool accepted = false;
-        std::uint16_t model = 0;
+        std::shared_ptr<const LoadedFirmware> loaded;  // none: the header is refused
         std::string sha256;
     };
-    const CheckedFile& checkedFile(const std::string& path) {
-        if (const auto known = files_.find(path); known != files_.end()) {
-            return known->second;
+
+    // Selects and loads the file once. A load that fails leaves no pages and
+    // its reason, which each row's run gives when it comes to the load, as
+    // a single upgrade does.
+    static Firmware read(const std::string& path) {
+        Firmware file;
+        auto loaded = std::make_shared<LoadedFirmware>();
+        const FileSelection selection = selectFirmwareFile(path, loaded->image);
+        file.opened = selection.opened;
+        if (!selection.opened || !selection.accepted) {
+            return file;
         }
-        const FileSelection selection = selectFirmwareFile(path, scratch_);
-        CheckedFile file{selection.opened, selection.accepted, scratch_.modelCode, {}};
-        if (file.accepted) {
-            file.sha256 = fileSha256(path);
-        }
-        return files_[path] = std::move(file);
+        loaded->load = loadFirmwareImage(loaded->image);
+        file.sha256 = loaded->load.ok() ? loaded->image.loadedSha256 : fileSha256(path);
+        file.loaded = std::move(loaded);
+        return file;
     }
 
     // A device named by two rows would get two images, and one of them is
@@ -273,9 +283,8 @@ class Checker {
     std::filesystem::path folder_;
     FleetDefaults defaults_;
     Header header_;
-    FirmwareImage scratch_;
+    std::map<std::string, Firmware> firmware_;
     LinkNames links_;
-    std::map<std::string, CheckedFile> files_;
     // The first row of each device (link and ID), as an index of result.rows.
     std::map<std::pair<std::string, int>, std::size_t> rowOfDevice_;
 };

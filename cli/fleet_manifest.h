@@ -1,13 +1,23 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "device_options.h"
+#include "firmware/firmware_image.h"
 #include "operator/operator_panel.h"
 
 namespace flashmere::cli {
+
+// A firmware file as the manifest check read it: its header, its pages and
+// how the load went. Read once for every row that names the file, and only
+// read after that, by all their runs at once.
+struct LoadedFirmware {
+    FirmwareImage image;
+    ImageLoad load;
+};
 
 // One device of a fleet manifest, checked and ready to run.
 struct FleetRow {
@@ -21,6 +31,7 @@ struct FleetRow {
     std::string filePath;  // where it is read from
     std::uint16_t fileModel = 0;
     std::string sha256;  // of the whole file, lower-case hex
+    std::shared_ptr<const LoadedFirmware> firmware;
     OperatorOptions options;
 };
 

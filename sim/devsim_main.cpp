@@ -16,6 +16,13 @@ int main(int argc, char** argv) {
     if (const auto code = parseDevsimOptions(argc, argv, options)) {
         return *code;
     }
+    if (options.tcpPorts > 1) {
+        try {
+            return serveTcpPorts(options, blockStopSignals());
+        } catch (const std::invalid_argument& refused) {
+            return devsimUsage(refused.what());
+        }
+    }
     std::optional<SimBus> bus;
     try {
         bus.emplace(std::move(options.devices));

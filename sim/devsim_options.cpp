@@ -37,6 +37,11 @@ void addLinkOptions(CLI::App& app, DevsimOptions& options) {
     auto* serOpt = app.add_option("--serial", options.serialPath, "serve an existing serial port");
     tcpOpt->excludes(ptyOpt)->excludes(serOpt);
     ptyOpt->excludes(serOpt);
+    app.add_option("--tcp-ports", options.tcpPorts,
+                   "serve N lines alike, each with its own devices, on ports PORT to PORT+N-1 "
+                   "(port 0: any free ones), for fleet benchmarks")
+        ->check(CLI::Range(1, 4096))
+        ->needs(tcpOpt);
 }
 
 void addDeviceOptions(CLI::App& app, OptionTexts& o) {
@@ -322,6 +327,10 @@ std::optional<int> readOptions(const OptionTexts& texts, DevsimOptions& options)
     }
     if (options.tcpEndpoint.empty() && !options.usePty && options.serialPath.empty()) {
         return devsimUsage("choose one of --tcp [HOST:]PORT, --pty or --serial PATH");
+    }
+    if (options.tcpPorts > 1 && (!options.logPath.empty() || !options.dumpPath.empty() ||
+                                 options.exitAfterRun || options.chatterMs > 0)) {
+        return devsimUsage("--tcp-ports takes none of --log, --dump, --exit-after-run, --chatter");
     }
     return std::nullopt;
 }

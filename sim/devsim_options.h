@@ -11,6 +11,7 @@ namespace flashmere {
 // What flashmere-devsim was told to do.
 struct DevsimOptions {
     std::string tcpEndpoint;  // [HOST:]PORT
+    int tcpPorts = 1;         // lines alike on PORT, PORT+1, ... (--tcp-ports)
     bool usePty = false;      // serve a new pseudo-terminal
     std::string serialPath;   // serve an existing serial port
     std::optional<LineMode> line;

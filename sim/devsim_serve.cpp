@@ -9,18 +9,24 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace flashmere {
 namespace {
 
-volatile sig_atomic_t stopRequested = 0;
+// Set by the stop signals' handler, read by every serving thread.
+std::atomic<bool> stopRequested{false};
 
 std::int64_t nowMs() {
     using namespace std::chrono;
@@ -346,7 +352,7 @@ sigset_t blockStopSignals() {
     sigdelset(&waitMask, SIGTERM);
     sigdelset(&waitMask, SIGINT);
     struct sigaction sa {};
-    sa.sa_handler = [](int) { stopRequested = 1; };
+    sa.sa_handler = [](int) { stopRequested = true; };
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
@@ -374,6 +380,67 @@ int serveDevsim(SimBus& bus, DevsimLink& link, DevsimLog& log, const DevsimOptio
         bus.linkOpened(nowMs());
     }
     return DevsimServer(bus, link, log, options, waitMask).run();
+}
+
+}  // namespace flashmere
+
+namespace flashmere {
+namespace {
+
+// One TCP line of --tcp-ports: its own devices, listener and transcript.
+struct TcpLine {
+    explicit TcpLine(std::vector<SimConfig> devices) : bus(std::move(devices)) {}
+    SimBus bus;
+    DevsimLink link;
+    DevsimLog log;  // no file: the events are dropped as they are served
+};
+
+// Two descriptors per line (listener and client): past the usual soft limit
+// of 1024 for a few hundred lines.
+void raiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+// HOST:PORT+i, or HOST:0 again when any free port will do.
+std::string endpointOf(const std::string& endpoint, int i) {
+    const auto colon = endpoint.rfind(':');
+    const std::string host = colon == std::string::npos ? "127.0.0.1" : endpoint.substr(0, colon);
+    const std::string portText = colon == std::string::npos ? endpoint : endpoint.substr(colon + 1);
+    const unsigned long port = std::strtoul(portText.c_str(), nullptr, 10);
+    return host + ":" + std::to_string(port == 0 ? 0 : port + static_cast<unsigned long>(i));
+}
+
+}  // namespace
+
+int serveTcpPorts(const DevsimOptions& options, const sigset_t& waitMask) {
+    raiseOpenFileLimit();
+    std::vector<std::unique_ptr<TcpLine>> lines;
+    for (int i = 0; i < options.tcpPorts; ++i) {
+        auto line = std::make_unique<TcpLine>(options.devices);
+        line->link.tcp = true;
+        if (const auto code = openTcpListener(endpointOf(options.tcpEndpoint, i), line->link)) {
+            return *code;
+        }
+        lines.push_back(std::move(line));
+    }
+    std::fflush(stdout);
+    std::vector<std::thread> threads;
+    for (auto& line : lines) {
+        threads.emplace_back([&line, &options, &waitMask] {
+            DevsimServer(line->bus, line->link, line->log, options, waitMask).run();
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (auto& line : lines) {
+        line->link.closeAll();
+    }
+    return 0;
 }
 
 }  // namespace flashmere

@@ -34,4 +34,9 @@ std::optional<int> openDevsimLink(const DevsimOptions& options, DevsimLink& link
 int serveDevsim(SimBus& bus, DevsimLink& link, DevsimLog& log, const DevsimOptions& options,
                 const sigset_t& waitMask);
 
+// --tcp-ports N: N lines alike, each with its own copy of the devices, on
+// ports PORT to PORT+N-1 (port 0: any free ones), one "listening on" line
+// each, every line served by a thread of its own until SIGTERM or SIGINT.
+int serveTcpPorts(const DevsimOptions& options, const sigset_t& waitMask);
+
 }  // namespace flashmere

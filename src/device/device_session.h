@@ -43,6 +43,10 @@ class DeviceSession {
     // An erase or a page went out: the device's old program may be gone, and
     // a run that fails from here leaves the device in its boot loader.
     bool programTouched = false;
+    // Set when the image was loaded before the run (a fleet loads each file
+    // once for all its devices): identification takes this outcome instead
+    // of reading the file again.
+    const ImageLoad* preloaded = nullptr;
 
     // The device ID that every command carries (sbID); identification of the
     // text family moves it to the address the device reported.

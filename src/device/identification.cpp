@@ -93,7 +93,7 @@ bool succeed(DeviceSession& s) {
     s.show(MessageRow::msgConnectOk);
     s.panel.setBusyIndicator(false);
     s.panel.setLamp(LampColour::Yellow);
-    const ImageLoad load = loadFirmwareImage(s.image);
+    const ImageLoad load = s.preloaded != nullptr ? *s.preloaded : loadFirmwareImage(s.image);
     const std::string loadNote = describeImageLoad(load, s.image.modelCode);
     if (!load.ok()) {
         s.link.closeLink();

@@ -15,23 +15,31 @@ namespace flashmere {
 
 namespace {
 
-// Every page starts blank: an erased flash reads 0xFF.
-void blankPages(FirmwareImage& image) {
-    for (auto& slot : *image.pages) {
-        std::memset(slot.data(), 0xFF, 256);
-    }
-}
+// A page the load did not fill: erased flash.
+constexpr std::array<std::uint8_t, kPageSlotSize> kBlankPage = [] {
+    std::array<std::uint8_t, kPageSlotSize> page{};
+    page.fill(0xFF);
+    return page;
+}();
 
-// Reads the body into the slots, page after page up to the limit.
-std::int32_t fillPages(FirmwareImage& image, std::FILE* file, PageLayout layout, Sha256& hash) {
+// Reads the body into pages, one after the other up to the limit; the store
+// grows by a page at a time, so it holds what the file held, not the limit.
+std::int32_t fillPages(PageStore& store, std::FILE* file, PageLayout layout, std::uint64_t body,
+                       Sha256& hash) {
     const auto pageSize = static_cast<std::size_t>(layout.pageSize);
+    const std::uint64_t expected =
+        std::min<std::uint64_t>((body + pageSize - 1) / pageSize, std::uint64_t(layout.pageLimit));
+    store.reserve(static_cast<std::size_t>(expected) * kPageSlotSize);
     std::int32_t filled = 0;
     while (filled < layout.pageLimit) {
-        auto& slot = (*image.pages)[static_cast<std::size_t>(filled)];
-        const std::size_t got = std::fread(slot.data(), 1, pageSize, file);
-        hash.add(slot.data(), got);
+        const std::size_t at = store.size();
+        store.resize(at + kPageSlotSize, 0xFF);
+        const std::size_t got = std::fread(store.data() + at, 1, pageSize, file);
+        hash.add(store.data() + at, got);
         if (got > 0) {
             ++filled;
+        } else {
+            store.resize(at);
         }
         if (got < pageSize) {
             break;
@@ -84,7 +92,9 @@ ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
         load.failure = LoadFailure::HeaderChanged;
         return load;
     }
-    const std::int32_t filled = fillPages(image, file, pageLayoutFor(image.modelCode), hash);
+    auto store = std::make_shared<PageStore>();
+    const std::int32_t filled =
+        fillPages(*store, file, pageLayoutFor(image.modelCode), load.bodyBytes, hash);
     const std::string pagesSha256 = Sha256(hash).hex();
     const bool tailErased =
         std::ferror(file) == 0 && countErasedTail(file, load.ignoredBytes, hash);
@@ -103,6 +113,7 @@ ImageLoad readImage(FirmwareImage& image, ImageLoad load) {
         load.failure = LoadFailure::ContentChanged;
         load.chosenBytes = image.selectedFileBytes;
     } else {
+        image.pages = std::move(store);
         image.pageCount = filled;
         image.loadedSha256 = hash.hex();
     }
@@ -119,33 +130,23 @@ std::string systemText(int error) {
 
 }  // namespace
 
-FirmwareImage::FirmwareImage()
-    : pages(std::make_unique<std::array<std::array<std::uint8_t, kPageSlotSize>, kPageSlots>>()) {
-    for (auto& slot : *pages) {
-        slot.fill(0xFF);
-    }
-}
-
 std::span<const std::uint8_t> FirmwareImage::page(int i, int size) const {
     if (i < 0 || i >= kPageSlots || size < 0 || size > kPageSlotSize) {
         return {};
     }
-    return std::span<const std::uint8_t>((*pages)[static_cast<std::size_t>(i)].data(),
-                                         static_cast<std::size_t>(size));
+    const auto at = static_cast<std::size_t>(i) * kPageSlotSize;
+    const std::uint8_t* data = pages && at < pages->size() ? pages->data() + at : kBlankPage.data();
+    return {data, static_cast<std::size_t>(size)};
 }
 
 ImageLoad loadFirmwareImage(FirmwareImage& image) {
-    blankPages(image);
+    // Earlier copies keep the pages they share; this image lets go of them.
+    image.pages.reset();
     image.pageCount = 0;
     image.loadedSha256.clear();
     ImageLoad load;
     load.capacity = static_cast<std::uint64_t>(largestImageBytes(pageLayoutFor(image.modelCode)));
-    load = readImage(image, load);
-    if (!load.ok()) {
-        blankPages(image);
-        image.pageCount = 0;
-    }
-    return load;
+    return readImage(image, load);
 }
 
 std::string describeImageLoad(const ImageLoad& load, std::uint16_t modelCode) {

@@ -6,19 +6,26 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "firmware/firmware_header.h"
 #include "firmware/model_family.h"
 
 namespace flashmere {
 
+// Page indices run from 0 to kPageSlots - 1; a page holds at most
+// kPageSlotSize bytes.
 constexpr int kPageSlots = 4096;
 constexpr int kPageSlotSize = 260;
 
-// The chosen firmware file: its header fields and the page store.
-struct FirmwareImage {
-    FirmwareImage();
+// The pages a load read, kPageSlotSize bytes each, page i at
+// i * kPageSlotSize; bytes the file did not fill are 0xFF. Never changed
+// once loaded, so any number of runs on any threads may read it.
+using PageStore = std::vector<std::uint8_t>;
 
+// The chosen firmware file: its header fields and the page store. A copy
+// shares the store: a fleet gives every device of one file the same pages.
+struct FirmwareImage {
     std::string firmwarePath;      // full path chosen by the operator
     std::string firmwareFileName;  // file name without directories
     std::string headerMagic;
@@ -34,14 +41,16 @@ struct FirmwareImage {
     std::uint64_t selectedFileBytes = 0;
     std::string selectedPagesSha256;
 
-    // 4096 slots of 260 bytes, allocated once; page i lives in slot i.
-    std::unique_ptr<std::array<std::array<std::uint8_t, kPageSlotSize>, kPageSlots>> pages;
+    // The pages of the last load, as many as it filled; none before a load
+    // and after a refused one.
+    std::shared_ptr<const PageStore> pages;
     std::int32_t pageCount = 0;
     // SHA-256 of every byte the last load read (the whole file, header
     // included), as lower-case hex; empty until a load succeeds.
     std::string loadedSha256;
 
-    // The first `size` bytes of slot i (size at most kPageSlotSize).
+    // The first `size` bytes of page i (size at most kPageSlotSize). A page
+    // the load did not fill reads as erased flash, 0xFF.
     std::span<const std::uint8_t> page(int i, int size) const;
 };
 
@@ -72,8 +81,8 @@ struct ImageLoad {
 };
 
 // Refills the page store from the body of firmwarePath with the layout of
-// modelCode: every slot's first 256 bytes become 0xFF, then the body fills
-// pages of P bytes up to the limit L. The file must still start with the
+// modelCode: the body fills pages of P bytes up to the limit L, and every
+// byte it does not fill reads 0xFF. The file must still start with the
 // header chosen, hold at least one body byte, hold nothing past L pages but
 // 0xFF (erased flash, left out and counted), and have the size and bytes the
 // choice saw. Any refusal sets pageCount to 0, so that nothing can be

@@ -18,13 +18,18 @@
 namespace flashmere {
 namespace {
 
+// Set by allowCoalescedSleeps on a thread before its first sleep.
+thread_local bool coalescedSleeps = false;
+
 // A run sleeps a thousand times for pauses of a few milliseconds that the
 // devices expect; the system's default wake-up granularity would stretch
 // each of them. Asked once per sleeping thread.
 void askForPreciseSleeps() {
 #if defined(__linux__)
-    // The kernel's default 50 us of timer slack on each sleep adds up.
-    thread_local const bool precise = ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+    // The kernel's default 50 us of timer slack on each sleep adds up; a
+    // thread among a thousand keeps it, and the kernel gathers wake-ups.
+    thread_local const bool precise =
+        !coalescedSleeps && ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
     (void)precise;
 #elif defined(_WIN32)
     // Windows wakes sleepers on its timer tick, 15.6 ms unless a process
@@ -49,6 +54,10 @@ class SteadyClock final : public Clock {
 };
 
 }  // namespace
+
+void allowCoalescedSleeps() {
+    coalescedSleeps = true;
+}
 
 Clock& systemClock() {
     static SteadyClock clock;

@@ -18,4 +18,11 @@ class Clock {
 // The process's monotonic clock.
 Clock& systemClock();
 
+// Lets the system gather the wake-ups of this thread's sleeps with those of
+// others, each a few tens of microseconds late, instead of waking it on the
+// microsecond: for one of many threads that sleep at once (a fleet's
+// devices), where the thread switches saved outweigh the lateness. Takes
+// effect when called before the thread's first sleep.
+void allowCoalescedSleeps();
+
 }  // namespace flashmere

@@ -124,6 +124,7 @@ UpgradeResult upgradeDevice(DeviceRunContext& context) {
                      knownPausesFor(context.image.modelCode, options.verify), options.verify);
     LinkChannel link(context.transports, context.clock, panel);
     DeviceSession session(panel, link, context.clock, context.image, options);
+    session.preloaded = context.preloaded;
     if (context.askOtherFamily) {
         session.askOtherFamily = [&context, options](std::uint16_t id) {
             return context.askOtherFamily(options, id);

@@ -24,6 +24,9 @@ struct DeviceRunContext {
     std::function<std::optional<OtherFamilyAnswer>(const OperatorOptions& options,
                                                    std::uint16_t id)>
         askOtherFamily{};
+    // The outcome of a load done before the run, image holding its pages;
+    // none: identification loads the image from the file as it is then.
+    const ImageLoad* preloaded = nullptr;
 };
 
 // How an upgrade ended.

@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <sys/resource.h>
+
 #include <filesystem>
 
 #include "tests/support/process_harness.h"
@@ -315,10 +317,10 @@ TEST(CliFleet, BadManifestsNameRowAndColumnAndTouchNoDevice) {
     EXPECT_TRUE(transcriptEvents(sim.logPath(), "link-opened").empty());
 }
 
-// The firmware file is replaced while the first device reboots: each row
-// names the bytes its device was given, and a resume trusts only the row
-// whose hash is that of the file now.
-TEST(CliFleet, AFileSwappedBetweenRowsIsNamedPerRow) {
+// The firmware file is replaced while the first device reboots: the fleet
+// read it once, at its check, so every device is given those bytes and each
+// row names them; a resume trusts no row, since the file now holds others.
+TEST(CliFleet, AFileSwappedDuringTheRunChangesNoDevicesBytes) {
     QTemporaryDir dir;
     const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256);
     QFile original(file);
@@ -346,13 +348,68 @@ TEST(CliFleet, AFileSwappedBetweenRowsIsNamedPerRow) {
     const QString after = sha256Of(file);
     ASSERT_NE(before, after);
     const QString report = dir.filePath("fleet-report.json");
-    EXPECT_EQ(fieldOfRows(readJson(report), "sha256"), QStringList({before, after}));
+    EXPECT_EQ(fieldOfRows(readJson(report), "sha256"), QStringList({before, before}));
 
     const ProcessResult again = runCli({"fleet", manifest, "--resume", report}, settings, 60000);
     EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
-    EXPECT_EQ(fieldOfRows(readJson(report), "state"), QStringList({"done", "resumed"}));
-    EXPECT_TRUE(again.out.contains("skipped, ok in the earlier report: row 3"))
-        << again.out.toStdString();
+    EXPECT_EQ(fieldOfRows(readJson(report), "state"), QStringList({"done", "done"}));
+    EXPECT_EQ(fieldOfRows(readJson(report), "sha256"), QStringList({after, after}));
+    sim.stop();
+    for (const int id : {0, 1}) {
+        EXPECT_TRUE(holdsImage(sim.busDump(id),
+                               std::vector<std::uint8_t>(changed.begin() + 32, changed.end())))
+            << id;
+    }
+}
+
+// A thousand devices at once, the tool started with the usual soft limit of
+// 1024 open files: it raises the limit and every device ends ok and read
+// back (it used to abort when the descriptors ran out, every row left
+// without an ending). Where the hard limit is 1024 as well, the same fleet is
+// refused before any device is touched, with the numbers and what to do.
+TEST(CliFleet, AThousandDevicesAtOnceFitTheUsualLimitOrAreRefusedUntouched) {
+    constexpr int kDevices = 1000;
+    QTemporaryDir dir;
+    ASSERT_FALSE(makeFirmware(dir, "fw.TVB", 0x8401, 256).isEmpty());
+    SimProcess sim(dir);
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--tcp-ports", QString::number(kDevices),
+                           "--model", "8401", "--id", "0", "--reboot-ms", "300"},
+                          kDevices));
+    QString rows = "net,id,file\n";
+    for (const QString& endpoint : sim.endpoints()) {
+        rows += endpoint + ",0,fw.TVB\n";
+    }
+    const QString manifest = dir.filePath("site.csv");
+    writeText(manifest, rows);
+    const QString settings = dir.filePath("settings.json");
+    const QString report = dir.filePath("fleet-report.json");
+    const QStringList fleet = {"fleet", manifest, "--jobs", QString::number(kDevices)};
+
+    const ProcessResult refused = runCli(fleet, settings, 30000, "-n 1024");
+    EXPECT_EQ(refused.exitCode, 2) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(
+        QRegularExpression("--jobs 1000: 1000 devices at once need about \\d+ open files, but "
+                           "this process may open 1024 .*: give --jobs \\d+ or less, or allow "
+                           "more open files \\(ulimit -n\\); no device was touched")))
+        << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(report));
+
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    if (files.rlim_max < 2 * kDevices) {
+        GTEST_SKIP() << "the hard limit of open files, " << files.rlim_max
+                     << ", holds no thousand devices";
+    }
+    const ProcessResult done = runCli(fleet, settings, 120000, "-Sn 1024");
+    ASSERT_TRUE(done.finished);
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    const QJsonArray devices = readJson(report).value("devices").toArray();
+    ASSERT_EQ(devices.size(), kDevices);
+    int verified = 0;
+    for (const QJsonValue& v : devices) {
+        verified += v.toObject().value("verified").toBool();
+    }
+    EXPECT_EQ(verified, kDevices);
 }
 
 // A link in place of a row's log is not written through, and logs on a full

@@ -196,10 +196,12 @@ TEST(Selection, LeavesThePageStoreAlone) {
         writeFirmwareFile(path, 0x8401, "FW1", "V1.2", std::vector<std::uint8_t>(10, 0)).ok);
     FirmwareImage image;
     image.pageCount = 7;
-    (*image.pages)[0][0] = 0x42;
+    image.pages = std::make_shared<PageStore>(kPageSlotSize, 0x42);
+    const auto pages = image.pages;
     ASSERT_TRUE(selectFirmwareFile(path, image).accepted);
     EXPECT_EQ(image.pageCount, 7);
-    EXPECT_EQ((*image.pages)[0][0], 0x42);
+    EXPECT_EQ(image.pages, pages);
+    EXPECT_EQ(image.page(0, 1)[0], 0x42);
 }
 
 TEST(PageLayout, HundredFiftyTwoCodesTakeFiveHundredTwelvePages) {

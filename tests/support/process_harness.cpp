@@ -18,14 +18,21 @@ QString binDir() {
     return fromEnv.isEmpty() ? QStringLiteral(FLASHMERE_BIN_DIR) : fromEnv;
 }
 
-ProcessResult runCli(const QStringList& args, const QString& settingsFile, int timeoutMs) {
+ProcessResult runCli(const QStringList& args, const QString& settingsFile, int timeoutMs,
+                     const QString& ulimit) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("FLASHMERE_SETTINGS_FILE", settingsFile);
     p.setProcessEnvironment(env);
     QElapsedTimer timer;
     timer.start();
-    p.start(binDir() + "/flashmere-cli", args);
+    if (ulimit.isEmpty()) {
+        p.start(binDir() + "/flashmere-cli", args);
+    } else {
+        p.start("/bin/sh", QStringList{"-c", "ulimit " + ulimit + " && exec \"$0\" \"$@\"",
+                                       binDir() + "/flashmere-cli"} +
+                               args);
+    }
     ProcessResult r;
     r.finished = p.waitForStarted(5000) && p.waitForFinished(timeoutMs);
     if (!r.finished) {
@@ -50,29 +57,34 @@ std::optional<int> exitCodeOf(const QProcess& process) {
 
 }  // namespace
 
-bool SimProcess::start(const QStringList& endpointAndOptions) {
+bool SimProcess::start(const QStringList& endpointAndOptions, int lines) {
     QStringList args = endpointAndOptions;
-    args << "--dump" << dumpPath() << "--log" << logPath();
+    if (lines == 1) {
+        args << "--dump" << dumpPath() << "--log" << logPath();
+    }
     process_.start(binDir() + "/flashmere-devsim", args);
     if (!process_.waitForStarted(5000)) {
         return false;
     }
     QElapsedTimer timer;
     timer.start();
-    QByteArray first;
-    while (!first.contains('\n') && timer.elapsed() < 5000) {
+    QByteArray said;
+    while (said.count('\n') < lines && timer.elapsed() < 10000) {
         if (!process_.waitForReadyRead(200) && process_.state() != QProcess::Running) {
             return false;
         }
-        first += process_.readAllStandardOutput();
+        said += process_.readAllStandardOutput();
     }
-    const QString line = QString::fromUtf8(first.left(first.indexOf('\n')));
-    if (line.startsWith("listening on ")) {
-        endpoint_ = line.mid(13);
-    } else if (line.startsWith("serial ")) {
-        endpoint_ = line.mid(7);
+    for (const QByteArray& raw : said.split('\n')) {
+        const QString line = QString::fromUtf8(raw);
+        if (line.startsWith("listening on ")) {
+            endpoints_ << line.mid(13);
+        } else if (line.startsWith("serial ")) {
+            endpoints_ << line.mid(7);
+        }
     }
-    return !endpoint_.isEmpty();
+    endpoint_ = endpoints_.value(0);
+    return endpoints_.size() == lines;
 }
 
 std::optional<int> SimProcess::stop() {

@@ -24,7 +24,9 @@ struct ProcessResult {
 };
 
 // Runs flashmere-cli with a private settings store; never longer than timeoutMs.
-ProcessResult runCli(const QStringList& args, const QString& settingsFile, int timeoutMs);
+// With ulimit ("-Sn 1024"), under the limits the shell's ulimit sets so.
+ProcessResult runCli(const QStringList& args, const QString& settingsFile, int timeoutMs,
+                     const QString& ulimit = {});
 
 // A flashmere-devsim process: started, its endpoint read from its first
 // line, stopped with SIGTERM so that it writes its memory dump. The one
@@ -36,10 +38,13 @@ class SimProcess {
     explicit SimProcess(const QTemporaryDir& dir, QString name = "device")
         : dir_(dir), name_(std::move(name)) {}
     ~SimProcess() { stop(); }
-    // Extra options after the endpoint; true once it listens.
-    bool start(const QStringList& endpointAndOptions);
+    // Extra options after the endpoint; true once it listens. With
+    // --tcp-ports N, lines is N: the lines it serves, without log or dump.
+    bool start(const QStringList& endpointAndOptions, int lines = 1);
     // "127.0.0.1:PORT" or "/dev/pts/N".
     const QString& endpoint() const { return endpoint_; }
+    // Every line's endpoint, the first one first.
+    const QStringList& endpoints() const { return endpoints_; }
     // Stops the simulator and returns its memory.
     std::vector<std::uint8_t> stopAndDump();
     // Sends SIGTERM (if it still runs) and waits; its exit code, or nullopt
@@ -61,6 +66,7 @@ class SimProcess {
     QString name_;
     QProcess process_;
     QString endpoint_;
+    QStringList endpoints_;
 };
 
 // Waits, on the file system's change notices and never longer than
