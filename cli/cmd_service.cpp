@@ -192,6 +192,7 @@ int runEraseCommand(const ServiceArgs& args) {
         args.device, false,
         [&](ServiceContext& context, const ServiceConsole& c) {
             c.panel.nameStage(MessageRow::msgProgramming, "Erasing");
+            c.panel.showProgramBarAsPercent();
             const EraseResult result = eraseDeviceBlocks(context, image);
             if (const auto code = notReached(c, result.outcome)) {
                 return *code;

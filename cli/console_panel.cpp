@@ -249,6 +249,16 @@ void ConsolePanel::setBusyIndicator(bool on) {
     }
 }
 
+namespace {
+
+// "57/128", or "44%" for a bar whose count means nothing on its own.
+std::string barCount(int done, int maximum, bool asPercent) {
+    return asPercent ? std::to_string(done * 100 / maximum) + "%"
+                     : std::to_string(done) + "/" + std::to_string(maximum);
+}
+
+}  // namespace
+
 void ConsolePanel::bar(Bar& b, int position, int maximum) {
     if (maximum >= 0) {
         b.maximum = maximum;
@@ -285,8 +295,9 @@ void ConsolePanel::bar(Bar& b, int position, int maximum) {
     if (style_.terminal) {
         constexpr int kWidth = 40;
         const int filled = shown * kWidth / b.maximum;
-        std::fprintf(out_, "\r%-8s [%s%s] %d/%d", b.name.c_str(), std::string(filled, '#').c_str(),
-                     std::string(kWidth - filled, '.').c_str(), shown, b.maximum);
+        std::fprintf(out_, "\r%-8s [%s%s] %s", b.name.c_str(), std::string(filled, '#').c_str(),
+                     std::string(kWidth - filled, '.').c_str(),
+                     barCount(shown, b.maximum, b.percent).c_str());
         if (times) {
             // The blanks wipe what a longer estimate left on the line.
             std::fprintf(out_, " %3d%%  %s left  ", percent,
@@ -300,7 +311,8 @@ void ConsolePanel::bar(Bar& b, int position, int maximum) {
     const int tenth = shown * 10 / b.maximum;
     if (tenth != b.lastPrinted) {
         b.lastPrinted = tenth;
-        std::fprintf(out_, "%s %d/%d\n", b.name.c_str(), shown, b.maximum);
+        std::fprintf(out_, "%s %s\n", b.name.c_str(),
+                     barCount(shown, b.maximum, b.percent).c_str());
         std::fflush(out_);
     }
 }

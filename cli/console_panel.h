@@ -77,6 +77,10 @@ class ConsolePanel final : public OperatorPanel {
     // the message table's text, and the names of the two bars.
     void nameStage(MessageRow row, std::string text);
     void nameBars(std::string program, std::string verify);
+    // The erase's bar counts toward the window's fixed maximum of 96, which
+    // is neither the image's pages nor its blocks: shown as a percentage, so
+    // that the only count said is the blocks of the ending.
+    void showProgramBarAsPercent() { program_.percent = true; }
 
     int counter(ErrorCounter which) const { return counters_[static_cast<int>(which)]; }
     // The reason given with the last message, empty when none was.
@@ -94,6 +98,7 @@ class ConsolePanel final : public OperatorPanel {
         int maximum = 0;
         bool counting = false;  // a range was set: positions are pages handled
         int lastPrinted = -1;   // plain output: last tenth printed
+        bool percent = false;   // show the share done, not the count
     };
     void bar(Bar& b, int position, int maximum);
     void endInPlaceLine();

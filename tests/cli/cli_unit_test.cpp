@@ -144,6 +144,28 @@ TEST(ConsoleBars, CountPagesDone) {
     EXPECT_EQ(text.find("9/8"), std::string::npos) << text;
 }
 
+// The erase's bar runs to the window's 96 whatever the image holds (a
+// 128-page image fills it at page 96): it is said as a share, never as a
+// count beside the ending's count of blocks.
+TEST(ConsoleBars, TheEraseBarIsAShareNotASecondCount) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ConsolePanel panel(OperatorOptions{}, ConsolePanel::Style{}, out);
+    panel.nameBars("erase", "read");
+    panel.showProgramBarAsPercent();
+    panel.setProgramRange(96);
+    for (int page = 0; page < 128; ++page) {
+        panel.setProgramPosition(std::min(page, 96));
+    }
+    std::rewind(out);
+    std::string text(1024, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), out));
+    std::fclose(out);
+    EXPECT_EQ(text.find("/96"), std::string::npos) << text;
+    EXPECT_NE(text.find("erase 50%\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("erase 100%\n"), std::string::npos) << text;
+}
+
 // A fleet device's JSON events carry its manifest row as a field of their
 // own; text that looks like a row field stays as it came.
 TEST(FleetJson, TheRowIsAFieldAndTextIsNeverRewritten) {
