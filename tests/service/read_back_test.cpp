@@ -352,7 +352,12 @@ TEST_F(ServiceOnSim, ALinkInPlaceOfAFileIsNeitherWrittenThroughNorReplaced) {
     ASSERT_TRUE(std::filesystem::create_directory(out));
     const auto target = scratch.path() / "elsewhere.TVB";
     std::ofstream(target, std::ios::binary) << "kept";
-    std::filesystem::create_symlink(target, out / kReadBackDump);
+    std::error_code linkError;
+    std::filesystem::create_symlink(target, out / kReadBackDump, linkError);
+    if (linkError) {
+        // Wine has no symbolic links for its programs.
+        GTEST_SKIP() << "no symbolic link can be made here: " << linkError.message();
+    }
     const ReadBackResult result = readBackDevice(context, 0x8401, out.string());
     EXPECT_EQ(result.outcome, ServiceOutcome::FileError);
     EXPECT_NE(result.error.find("symbolic link"), std::string::npos) << result.error;
