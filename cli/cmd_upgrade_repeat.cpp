@@ -5,7 +5,7 @@
 #include "console_panel.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
-#include "service/device_probe.h"
+#include "service/next_unit.h"
 #include "stop_signals.h"
 #include "upgrade_unit.h"
 
@@ -15,58 +15,16 @@ namespace {
 // The exit code of a sitting in which a device did not end "Upgrade ok.",
 // the same as a fleet's.
 constexpr int kNotEveryUnitOk = 20;
-constexpr std::int64_t kAskEveryMs = 500;
-constexpr std::int64_t kReplyWaitMs = 300;
-// The unit just done counts again only after it was away this long: the
-// silence of its own reboot is shorter.
-constexpr std::int64_t kAwayMs = 10000;
 
 bool stopAsked() {
     return stopRequests() > 0;
 }
 
-// Who answers at the ID, asked with the identification requests only
-// (nothing is erased or written, the loader is not woken): the serial
-// number, or none.
-std::optional<std::string> serialThatAnswers(const OperatorOptions& options) {
-    QtTransportFactory transports;
-    NullTraceSink quiet;
-    DeviceProbe probe(transports, systemClock(), quiet, options, kReplyWaitMs);
-    if (!probe.open()) {
-        return std::nullopt;
-    }
-    const auto answer = probe.probe(static_cast<std::uint16_t>(options.deviceId));
-    probe.close();
-    if (!answer || answer->pinRefused) {
-        return std::nullopt;
-    }
-    return answer->serial;
-}
-
-// Waits for the next unit: one whose serial number differs from the last
-// one, or the last one again after it was away kAwayMs. False when a stop
+// Waits for the next unit over the machine's links; false when a stop
 // request came first.
 bool waitForNextUnit(const OperatorOptions& options, const std::string& lastSerial) {
-    Clock& clock = systemClock();
-    constexpr std::int64_t kHere = -1;
-    std::int64_t awaySince = kHere;  // when the ID last stopped answering
-    while (!stopAsked()) {
-        const std::int64_t now = clock.nowMs();
-        const auto serial = serialThatAnswers(options);
-        if (!serial) {
-            awaySince = awaySince == kHere ? now : awaySince;
-        } else if (*serial != lastSerial || lastSerial.empty()) {
-            return true;
-        } else if (awaySince != kHere && now - awaySince >= kAwayMs) {
-            return true;
-        } else {
-            awaySince = kHere;
-        }
-        for (std::int64_t slept = 0; slept < kAskEveryMs && !stopAsked(); slept += 50) {
-            clock.sleepMs(50);
-        }
-    }
-    return false;
+    QtTransportFactory transports;
+    return flashmere::waitForNextUnit(transports, systemClock(), options, lastSerial, stopAsked);
 }
 
 void say(bool json, const std::string& jsonFields, const std::string& line) {

@@ -11,6 +11,13 @@ enum class ProgressText {
     BarPagesAndTimes,
     // The same without times, once the stage is over.
     BarPages,
+    // The window's repeat flow: its check box beside Upgrade, the message
+    // while it waits, its stop button, and the count of the sitting (%1 ok,
+    // %2 not ok).
+    NextUnitOption,
+    WaitingForNextUnit,
+    StopWaiting,
+    UnitsCount,
     kCount
 };
 

@@ -8,6 +8,7 @@
 #include "frontend/stoppable_transports.h"
 #include "frontend/worker_thread.h"
 #include "link/qt_transport_factory.h"
+#include "service/next_unit.h"
 #include "service/other_family.h"
 
 namespace flashmere {
@@ -179,6 +180,21 @@ bool DeviceRunner::readBack(const OperatorOptions& options, std::uint16_t modelC
             recordEnd(*recorded, nullptr, serviceExitCode(result->outcome));
         },
         [result, done = std::move(done)](bool) { done(*result); });
+}
+
+bool DeviceRunner::waitForNextUnit(const OperatorOptions& options, std::string lastSerial,
+                                   std::shared_ptr<const StopRequest> waitStop,
+                                   std::function<void(bool)> done) {
+    auto arrived = std::make_shared<bool>(false);
+    return start(
+        [this, options, lastSerial = std::move(lastSerial), waitStop, arrived] {
+            auto transports = openTransports();
+            *arrived = flashmere::waitForNextUnit(
+                *transports, clock_, options, lastSerial, [this, &waitStop] {
+                    return (stop_ && stop_->requested()) || (waitStop && waitStop->requested());
+                });
+        },
+        [arrived, done = std::move(done)](bool threw) { done(!threw && *arrived); });
 }
 
 }  // namespace flashmere

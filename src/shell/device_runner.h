@@ -77,6 +77,13 @@ class DeviceRunner {
     bool readBack(const OperatorOptions& options, std::uint16_t modelCode, std::string folder,
                   std::function<void(const ReadBackResult& result)> done);
 
+    // Asks the link quietly, with identification requests only, until the
+    // next unit answers at the options' ID (next_unit.h), the stop request comes
+    // or waitStop comes (the operator stops waiting); arrived is false then.
+    bool waitForNextUnit(const OperatorOptions& options, std::string lastSerial,
+                         std::shared_ptr<const StopRequest> waitStop,
+                         std::function<void(bool arrived)> done);
+
   private:
     bool start(std::function<void()> work, std::function<void(bool threw)> done);
     void end(const std::function<void(bool threw)>& done, bool threw);

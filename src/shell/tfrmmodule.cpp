@@ -29,6 +29,7 @@
 #include "shell/focus_mark.h"
 #include "shell/history_dialog.h"
 #include "shell/language_font.h"
+#include "shell/next_unit_flow.h"
 #include "shell/reason_dialog.h"
 #include "shell/screen_fit.h"
 #include "shell/stop_signal_watcher.h"
@@ -111,6 +112,7 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
                                              [this] { panel_->flushUpdates(); });
     runner_->keepHistory(RunHistory::besideSettings(settings_.storePath()));
     runner_->stopWhen(stop_);
+    nextUnit_ = new NextUnitFlow(*this, *runner_);
     new StopSignalWatcher([this](const QString& name) { stopBySignal(name); }, this);
 
     // Client area 697 x 408 below the menu; not resizable, no maximise box.
@@ -356,6 +358,7 @@ void TfrmModule::showAccessibleNames() {
 }
 
 void TfrmModule::showCaptions() {
+    nextUnit_->showCaptions(languageIndex());
     struct Caption {
         QWidget* widget;
         MessageRow row;

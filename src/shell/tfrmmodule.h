@@ -34,6 +34,7 @@ class QWidget;
 
 namespace flashmere {
 
+class NextUnitFlow;
 class WindowPanel;
 
 // What the window asks of its surroundings; tests replace each part.
@@ -239,6 +240,7 @@ class TfrmModule : public QMainWindow {
     std::unique_ptr<WindowPanel> panel_;
     // After panel_ and image_, which its operations use: it goes first.
     std::unique_ptr<DeviceRunner> runner_;
+    NextUnitFlow* nextUnit_ = nullptr;  // a child of the window
     QPointer<TfrmProgress> frmProgress_;
     int busyTag_ = 0;
     bool busy_ = false;

@@ -246,6 +246,7 @@ class WindowTest : public QObject {
     void rebootWaitThroughPanel();
     void rebootCountdownClosesAfterFirstTickPastTheEnd();
     void upgradeAgainstSimulatedDevice();
+    void nextDeviceAutomaticallyUntilStopped();
     void fileCutOrChangedAfterItsChoiceRefused();
     void unwritableHistoryToldOnceBesideTheReason();
     void cjkFontsExist();
@@ -352,7 +353,7 @@ void WindowTest::controls_data() {
          "",
          true,
          true},
-        {"btnAuto", "QPushButton", "clientArea", {8, 352, 681, 49}, "2. &Upgrade", true, false},
+        {"btnAuto", "QPushButton", "clientArea", {8, 352, 441, 49}, "2. &Upgrade", true, false},
         {"Button1", "QPushButton", "clientArea", {711, 64, 106, 50}, "Get S/N", false, true},
         {"Button2", "QPushButton", "clientArea", {847, 64, 106, 50}, "Get ID", false, true},
         {"Button3", "QPushButton", "clientArea", {975, 64, 106, 50}, "Get VER", false, true},
@@ -935,6 +936,44 @@ void WindowTest::rebootCountdownClosesAfterFirstTickPastTheEnd() {
 }
 
 // The upgrade engine against the simulated device, on the virtual clock.
+// Device after device: the second unit (another serial number after the
+// reboot) is upgraded without a click, and the stop button ends the wait.
+void WindowTest::nextDeviceAutomaticallyUntilStopped() {
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    config.rebootMs = 50;
+    config.swapUnits = true;
+    device = std::make_unique<SimDevice>(config);
+    // After the second unit no third one comes: the link's writes fail.
+    run = [this](DeviceRunContext& context) {
+        const MessageRow result = runUpgrade(context);
+        if (device->runCount() == 2) {
+            writesBeforeFailure = 0;
+        }
+        return result;
+    };
+    open();
+    window->useNetLink("127.0.0.1", "5099");
+    w<QScrollBar>("sbID")->setValue(3);
+    window->chooseFirmwareFile(
+        writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102")));
+    w<QCheckBox>("chkNextUnit")->setChecked(true);
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 10000);
+    QCOMPARE(text("pnDeviceSN"), QString("12345679"));
+    QTRY_COMPARE_WITH_TIMEOUT(text("pnMsg"), QString("Waiting for the next device ..."), 5000);
+    QCOMPARE(text("lblUnits"), QString("Units: 2 ok, 0 not ok"));
+    auto* stop = w<QPushButton>("btnStopWaiting");
+    QTRY_VERIFY_WITH_TIMEOUT(stop->isVisible(), 5000);
+    stop->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->deviceOperationRunning(), 5000);
+    QCOMPARE(finished.size(), 2);
+    QCOMPARE(device->runCount(), 2);
+    QVERIFY(!stop->isVisible());
+}
+
 void WindowTest::upgradeAgainstSimulatedDevice() {
     QFile::remove(dir.filePath("history.jsonl"));  // the runs of the tests before
     SimConfig config;
