@@ -10,6 +10,7 @@
 #include "history_hook.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
+#include "service/after_start_check.h"
 #include "service/other_family.h"
 #include "stoppable_run.h"
 #include "upgrade/upgrade_run.h"
@@ -20,14 +21,20 @@ namespace {
 
 // The last JSON object of a run: its outcome, the message row when there is
 // one, the reason beside it, and whether the pages were read back equal.
+// check: the check after the start, when it was made ("version_after": the
+// version the device reported, null when it did not answer).
 void printJsonResult(int code, std::optional<MessageRow> row, const std::string& text,
-                     const std::string& reason, bool verified = false) {
+                     const std::string& reason, bool verified = false,
+                     const std::optional<AfterStartCheck>& check = std::nullopt) {
     const std::string rowField =
         row ? ",\"row\":" + std::to_string(static_cast<int>(*row)) : std::string();
     const std::string reasonField = reason.empty() ? "" : ",\"reason\":" + jsonString(reason);
-    std::printf("{\"event\":\"result\",\"ok\":%s%s,\"text\":%s%s,\"verified\":%s,\"exit\":%d}\n",
+    const std::string checkField =
+        !check ? std::string()
+               : ",\"version_after\":" + (check->answered ? jsonString(check->version) : "null");
+    std::printf("{\"event\":\"result\",\"ok\":%s%s,\"text\":%s%s,\"verified\":%s%s,\"exit\":%d}\n",
                 code == 0 ? "true" : "false", rowField.c_str(), jsonString(text).c_str(),
-                reasonField.c_str(), verified ? "true" : "false", code);
+                reasonField.c_str(), verified ? "true" : "false", checkField.c_str(), code);
     std::fflush(stdout);
 }
 
@@ -44,6 +51,7 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     options.skipError = args.skipErrors;
     options.v4 = !args.noV4;
     options.sn = args.sn;
+    options.checkAfterStart = args.checkAfter;
 
     FirmwareImage image;
     std::string cause;
@@ -75,6 +83,7 @@ int upgradeOneUnit(const UpgradeArgs& args, const OperatorOptions& options, int 
     RecordedRun recorded = recordedRun(panel, "cli", "upgrade", linkAsGiven(args.device));
     recorded.noteImage(&image);
     UpgradeResult result;
+    std::optional<AfterStartCheck> check;
     runStoppable(*stop, [&] {
         StoppableTransports transports(std::make_unique<QtTransportFactory>(), stop);
         DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
@@ -82,15 +91,29 @@ int upgradeOneUnit(const UpgradeArgs& args, const OperatorOptions& options, int 
             return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);
         };
         result = upgradeDevice(context);
+        if (options.checkAfterStart && result.message == MessageRow::msgUpgradeOk &&
+            !stop->requested()) {
+            const RunRecord before = recorded.record(&image, 0);
+            check = checkAfterStart(transports, systemClock(), options,
+                                    before.deviceVersion.toStdString(), image.firmwareVersion);
+        }
     });
-    const int code = exitCodeOfRun(exitCodeFor(result.message), stop->requested());
+    int code = exitCodeOfRun(exitCodeFor(result.message), stop->requested());
+    if (check) {
+        const std::string reason = panel.reason();
+        recorded.panel().showMessageReason(reason + (reason.empty() ? "" : "; ") + check->reason);
+        recorded.noteVersionAfter(check->version);
+        if (!check->passed) {
+            code = kCheckAfterStartFailedExitCode;
+        }
+    }
     if (stop->requested() && reasonOfStoppedRun(*stop, panel.reason()) != panel.reason()) {
         recorded.panel().showMessageReason(reasonOfStoppedRun(*stop, panel.reason()));
     }
     recordRun(recorded, &image, code);
     if (style.json) {
         printJsonResult(code, result.message, textOf(result.message, style.languageIndex),
-                        panel.reason(), result.verified);
+                        panel.reason(), result.verified, check);
     }
     serial = panel.deviceSerial();
     return code;

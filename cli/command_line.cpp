@@ -106,6 +106,10 @@ void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome) {
     command->add_option("FILE", args->file, "Firmware file (.TVB)")->required();
     addDeviceOptions(command, args->device);
     addUpgradeFlags(command, *args);
+    command->add_flag("--check-after", args->checkAfter,
+                      "After the start and its reboot wait, identify the device again (read "
+                      "only, its loader is not woken) and say which version it reports; exit 19 "
+                      "when it does not answer or still reports its old version");
     CLI::Option* repeat = command->add_flag(
         "--repeat", args->repeat,
         "Device after device: after each ending wait for the next device on the link "
@@ -117,7 +121,8 @@ void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome) {
         "Exit codes: 0 Upgrade ok., 2 bad usage, 3 file unreadable, 4 file rejected, "
         "10 Open communication port error!, 11 Connect device error!, 12 Model or PIN error!, "
         "13 Firmware file type error! (device model differs), 14 Load firmware file error!, "
-        "15 Program/Download error!, 16 Verify error!, 20 --repeat: a device did not end "
+        "15 Program/Download error!, 16 Verify error!, 19 --check-after: the device did not answer "
+        "after the start or still reports its old version, 20 --repeat: a device did not end "
         "Upgrade ok.");
     attachRunner(command, outcome, [args] { return runUpgradeCommand(*args); });
 }

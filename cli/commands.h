@@ -35,6 +35,8 @@ struct UpgradeArgs {
     bool skipErrors = false;
     bool noV4 = false;
     bool sn = false;
+    // After the start: identify the device again and say its version.
+    bool checkAfter = false;
     // Device after device on the link: after each ending, wait for the next.
     bool repeat = false;
     int count = 0;  // units to upgrade with repeat; 0: until stopped

@@ -18,6 +18,10 @@ int serviceExitCode(ServiceOutcome outcome);
 // window by the operator closing it.
 inline constexpr int kStoppedExitCode = 18;
 
+// "Upgrade ok." whose check after the start failed: the device did not
+// answer, or still reports the version it had before the upgrade.
+inline constexpr int kCheckAfterStartFailedExitCode = 19;
+
 // The exit code of a run that ended with exitCode: a run that failed after a
 // stop was requested was stopped, whatever message its stage ended with.
 inline int exitCodeOfRun(int exitCode, bool stopRequested) {

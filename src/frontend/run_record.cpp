@@ -128,6 +128,9 @@ QByteArray historyLine(const RunRecord& r) {
                        {"name", r.deviceName},
                        {"version", r.deviceVersion},
                        {"serial", r.deviceSerial}};
+    if (!r.deviceVersionAfter.isEmpty()) {
+        device.insert("version_after", r.deviceVersionAfter);
+    }
     QJsonObject file{{"path", r.filePath},
                      {"name", r.fileName},
                      {"firmware", r.fileFirmware},
@@ -194,6 +197,7 @@ std::optional<RunRecord> parseHistoryLine(QByteArrayView line) {
     r.deviceName = stringOf(device, "name");
     r.deviceVersion = stringOf(device, "version");
     r.deviceSerial = stringOf(device, "serial");
+    r.deviceVersionAfter = stringOf(device, "version_after");
     const QJsonObject file = o.value("file").toObject();
     r.filePath = stringOf(file, "path");
     r.fileName = stringOf(file, "name");

@@ -37,6 +37,9 @@ struct RunRecord {
     QString deviceName;
     QString deviceVersion;
     QString deviceSerial;
+    // The version the device reported when it was checked after the start
+    // (upgrade --check-after); empty when it was not checked or did not answer.
+    QString deviceVersionAfter;
     // The firmware file; the hash names the bytes the run loaded, and is
     // empty when the run loaded none.
     QString filePath;

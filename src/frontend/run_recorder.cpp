@@ -128,6 +128,7 @@ RunRecord RecordedRun::record(const FirmwareImage* image, int exitCode) const {
     r.deviceName = textFromBytes(recorder_.devicePanel(DeviceField::Name));
     r.deviceVersion = textFromBytes(recorder_.devicePanel(DeviceField::FirmwareVersion));
     r.deviceSerial = textFromBytes(recorder_.devicePanel(DeviceField::SerialNumber));
+    r.deviceVersionAfter = textFromBytes(versionAfter_);
     // A device of another model fills no panel; the record still names it.
     if (r.deviceModel.isEmpty() && r.deviceSerial.isEmpty()) {
         r.deviceModel = textFromBytes(recorder_.answeredModel());

@@ -119,6 +119,8 @@ class RecordedRun {
     // The firmware file the run is given, for the lines written before its
     // end; the image must outlive the run.
     void noteImage(const FirmwareImage* image) { image_ = image; }
+    // The version the device reported when checked after the start.
+    void noteVersionAfter(const std::string& version) { versionAfter_ = version; }
 
     // The record of the run that has ended with this exit code; image: the
     // firmware file it ran with, or null.
@@ -142,6 +144,7 @@ class RecordedRun {
     std::string address_;
     QString run_;
     const FirmwareImage* image_ = nullptr;
+    std::string versionAfter_;
     QDateTime started_;
     QElapsedTimer elapsed_;
 };

@@ -25,6 +25,9 @@ struct OperatorOptions {
     bool skipError = false;  // chkSkip
     bool v4 = true;          // chkV4
     bool sn = false;         // chkSN
+    // After the start and its reboot wait, identify the device again (read
+    // only, the loader is not woken) and say which version it reports.
+    bool checkAfterStart = false;
     std::uint8_t linkKind = kLinkCom;
     LinkSettings link;
 };
