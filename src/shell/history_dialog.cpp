@@ -31,11 +31,26 @@ QStringList columnNames(int languageIndex) {
     return captions;
 }
 
+// A record keeps the message in English; the table shows it as the window
+// would, in its language. Text that is no row of the message table stays.
+QString shownMessage(const RunRecord& r, int languageIndex) {
+    if (!hasOutcome(r)) {
+        return windowText(WindowText::HistoryNoOutcome, languageIndex);
+    }
+    const std::string recorded = r.message.toStdString();
+    for (int row = 0; row < kMessageRowCount; ++row) {
+        if (textOf(static_cast<MessageRow>(row), kLanguageEnglish) == recorded) {
+            return QString::fromStdString(textOf(static_cast<MessageRow>(row), languageIndex));
+        }
+    }
+    return r.message;
+}
+
 QList<QStandardItem*> rowItems(const RunRecord& r, int languageIndex) {
     const QStringList cells = {
         r.time,
         r.operation,
-        hasOutcome(r) ? r.message : windowText(WindowText::HistoryNoOutcome, languageIndex),
+        shownMessage(r, languageIndex),
         listedExit(r),
         listedReason(r),
         r.deviceModel,

@@ -1014,6 +1014,9 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
             chinese.table()->model()->headerData(c, Qt::Horizontal).toString();
         QCOMPARE(shownInChinese == caption, caption == "ID" || caption == "SHA-256");
     }
+    // The message as the window says it; the record keeps it in English.
+    QCOMPARE(chinese.table()->model()->index(0, 2).data().toString(),
+             QString::fromUtf8("更新完成."));
 }
 
 // A 79-page file chosen, then cut to 1000 bytes or changed in place at its
