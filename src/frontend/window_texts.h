@@ -88,6 +88,13 @@ enum class WindowText : int {
     HistoryDamaged,
     HistoryNoOutcome,
     HistoryExportError,
+    // The words a record keeps for its operation and front end, as the
+    // History table shows them (English: the word itself).
+    RecordUpgrade,
+    RecordErase,
+    RecordReadBack,
+    RecordWindow,
+    RecordCli,
     // The History table's columns, in their order.
     ColumnTime,
     ColumnRun,

@@ -46,10 +46,22 @@ QString shownMessage(const RunRecord& r, int languageIndex) {
     return r.message;
 }
 
+// The record's word for its operation or front end, in the language.
+QString shownWord(const QString& recorded, int languageIndex) {
+    for (const WindowText word :
+         {WindowText::RecordUpgrade, WindowText::RecordErase, WindowText::RecordReadBack,
+          WindowText::RecordWindow, WindowText::RecordCli}) {
+        if (textOf(word, kLanguageEnglish) == recorded.toStdString()) {
+            return windowText(word, languageIndex);
+        }
+    }
+    return recorded;
+}
+
 QList<QStandardItem*> rowItems(const RunRecord& r, int languageIndex) {
     const QStringList cells = {
         r.time,
-        r.operation,
+        shownWord(r.operation, languageIndex),
         shownMessage(r, languageIndex),
         listedExit(r),
         listedReason(r),
@@ -57,7 +69,7 @@ QList<QStandardItem*> rowItems(const RunRecord& r, int languageIndex) {
         r.deviceSerial,
         QString::number(r.id),
         r.address + (r.mode.isEmpty() ? QString() : " " + r.mode),
-        r.frontEnd,
+        shownWord(r.frontEnd, languageIndex),
         r.user,
         r.deviceName,
         r.deviceVersion,

@@ -1014,9 +1014,12 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
             chinese.table()->model()->headerData(c, Qt::Horizontal).toString();
         QCOMPARE(shownInChinese == caption, caption == "ID" || caption == "SHA-256");
     }
-    // The message as the window says it; the record keeps it in English.
-    QCOMPARE(chinese.table()->model()->index(0, 2).data().toString(),
-             QString::fromUtf8("更新完成."));
+    // The message and the record's words as the window says them; the
+    // record keeps them in English.
+    const QAbstractItemModel* rows = chinese.table()->model();
+    QCOMPARE(rows->index(0, 1).data().toString(), QString::fromUtf8("更新"));
+    QCOMPARE(rows->index(0, 2).data().toString(), QString::fromUtf8("更新完成."));
+    QCOMPARE(rows->index(0, 9).data().toString(), QString::fromUtf8("视窗"));
 }
 
 // A 79-page file chosen, then cut to 1000 bytes or changed in place at its
