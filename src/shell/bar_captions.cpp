@@ -3,7 +3,7 @@
 #include <QProgressBar>
 #include <QString>
 
-#include "frontend/progress_texts.h"
+#include "shell/qt_texts.h"
 
 namespace flashmere {
 
@@ -18,12 +18,11 @@ void showBarTimes(QProgressBar* program, QProgressBar* verify, const RunTimes& t
                   int languageIndex) {
     QProgressBar* running = times.verifying ? verify : program;
     if (times.verifying && program->isTextVisible()) {
-        program->setFormat(QString::fromUtf8(progressText(ProgressText::BarPages, languageIndex)));
+        program->setFormat(windowText(WindowText::BarPages, languageIndex));
     }
-    running->setFormat(
-        QString::fromUtf8(progressText(ProgressText::BarPagesAndTimes, languageIndex))
-            .arg(QString::fromStdString(minutesAndSeconds(times.elapsedMs)),
-                 QString::fromStdString(minutesAndSeconds(times.leftMs))));
+    running->setFormat(windowText(WindowText::BarPagesAndTimes, languageIndex)
+                           .arg(QString::fromStdString(minutesAndSeconds(times.elapsedMs)),
+                                QString::fromStdString(minutesAndSeconds(times.leftMs))));
     running->setTextVisible(true);
 }
 

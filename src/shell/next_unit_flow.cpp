@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "frontend/progress_texts.h"
+#include "frontend/window_texts.h"
 #include "shell/device_runner.h"
 #include "shell/tfrmmodule.h"
 
@@ -35,8 +35,8 @@ NextUnitFlow::NextUnitFlow(TfrmModule& window, DeviceRunner& runner)
 
 void NextUnitFlow::showCaptions(int languageIndex) {
     languageIndex_ = languageIndex;
-    option_->setText(QString::fromUtf8(progressText(ProgressText::NextUnitOption, languageIndex)));
-    stopButton_->setText(QString::fromUtf8(progressText(ProgressText::StopWaiting, languageIndex)));
+    option_->setText(QString::fromStdString(textOf(WindowText::NextUnitOption, languageIndex)));
+    stopButton_->setText(QString::fromStdString(textOf(WindowText::StopWaiting, languageIndex)));
     showCount();
 }
 
@@ -45,7 +45,7 @@ void NextUnitFlow::showCount() {
         count_->clear();
         return;
     }
-    count_->setText(QString::fromUtf8(progressText(ProgressText::UnitsCount, languageIndex_))
+    count_->setText(QString::fromStdString(textOf(WindowText::UnitsCount, languageIndex_))
                         .arg(ok_)
                         .arg(notOk_));
 }
@@ -68,8 +68,7 @@ void NextUnitFlow::runEnded(MessageRow result) {
         return;
     }
     window_.findChild<QLabel*>(QStringLiteral("pnMsg"))
-        ->setText(
-            QString::fromUtf8(progressText(ProgressText::WaitingForNextUnit, languageIndex_)));
+        ->setText(QString::fromStdString(textOf(WindowText::WaitingForNextUnit, languageIndex_)));
     stopButton_->show();
     stopButton_->setFocus();
 }

@@ -24,16 +24,4 @@ class ReasonDialog final : public QDialog {
     QPushButton* copy_;
 };
 
-// The new captions of the window, in the three languages.
-enum class WindowText {
-    RecentFiles,
-    NoRecentFiles,
-    Copy,
-    Close,
-    Details,
-    FileNotInUse,
-    SettingsNotUsed,  // %1 the file, %2 why (in English)
-};
-QString windowText(WindowText text, int languageIndex);
-
 }  // namespace flashmere

@@ -30,6 +30,7 @@
 #include "shell/history_dialog.h"
 #include "shell/language_font.h"
 #include "shell/next_unit_flow.h"
+#include "shell/qt_texts.h"
 #include "shell/reason_dialog.h"
 #include "shell/screen_fit.h"
 #include "shell/stop_signal_watcher.h"
@@ -70,7 +71,7 @@ ShellHooks defaultShellHooks() {
                                             QStringLiteral("Firmware files (*.TVB)"));
     };
     hooks.showDetails = [](QWidget* parent, const QString& title, const QString& text) {
-        ReasonDialog dialog(title, text, kLanguageEnglish, parent);
+        ReasonDialog dialog(title, text, windowLanguage(), parent);
         dialog.exec();
     };
     hooks.showMessage = [](QWidget* parent, const QString& title, const QString& text) {
@@ -176,6 +177,7 @@ TfrmModule::~TfrmModule() {
 
 void TfrmModule::FormCreate() {
     settings_.loadSettings();
+    useWindowLanguage(settings_.languageIndex);
 
     QStringList ports = hooks_.portList ? hooks_.portList() : QStringList();
     if (ports.isEmpty()) {
@@ -217,7 +219,7 @@ int TfrmModule::addAbsentPort(const QString& name) {
     font.setItalic(true);
     ui->cmbPort->setItemData(index, font, Qt::FontRole);
     ui->cmbPort->setItemData(index, QColor(Qt::gray), Qt::ForegroundRole);
-    ui->cmbPort->setItemData(index, name + " is not present now (it worked before)",
+    ui->cmbPort->setItemData(index, windowText(WindowText::PortAbsent, languageIndex()).arg(name),
                              Qt::ToolTipRole);
     return index;
 }
@@ -242,6 +244,7 @@ void TfrmModule::showEvent(QShowEvent* event) {
 void TfrmModule::FormShow() {
     const int lang = settings_.languageIndex;
     applyLanguageFont(*this, lang);
+    useWindowLanguage(lang);
     fixSizeWithinScreen(*this, ui->clientArea->size());
 
     ui->mnuEnglish->setChecked(lang == kLanguageEnglish);
@@ -259,6 +262,14 @@ void TfrmModule::FormShow() {
     if (!filePath_.isEmpty()) {
         showFilePath(filePath_);  // the language's font takes another width
         markFileInUse(fileAccepted_);
+    }
+    markIdBox(idMarked_);
+    for (int i = 0; i < ui->cmbPort->count(); ++i) {
+        if (!ui->cmbPort->itemData(i, Qt::ToolTipRole).isNull()) {
+            ui->cmbPort->setItemData(
+                i, windowText(WindowText::PortAbsent, lang).arg(ui->cmbPort->itemText(i)),
+                Qt::ToolTipRole);
+        }
     }
 
     if (noteEnabled_) {
@@ -287,13 +298,10 @@ void TfrmModule::tellDamagedSettings() {
     }
     damagedSettingsTold_ = true;
     if (hooks_.showMessage) {
-        hooks_.showMessage(
-            this, windowTitle(),
-            QStringLiteral("The settings file %1 could not be read (it was cut short or "
-                           "damaged). It was kept as %2, and a fresh one was written: the "
-                           "settings start from their defaults and are saved again.")
-                .arg(QDir::toNativeSeparators(settings_.storePath()),
-                     QDir::toNativeSeparators(settings_.damagedStoreSetAside)));
+        hooks_.showMessage(this, windowTitle(),
+                           windowText(WindowText::SettingsDamaged, languageIndex())
+                               .arg(QDir::toNativeSeparators(settings_.storePath()),
+                                    QDir::toNativeSeparators(settings_.damagedStoreSetAside)));
     }
 }
 
@@ -330,7 +338,7 @@ void TfrmModule::setUpKeyboardAndNames() {
 
 void TfrmModule::showAccessibleNames() {
     const auto label = [this](MessageRow row) { return textOf(row); };
-    ui->pnMsg->setAccessibleName(QStringLiteral("Message"));
+    ui->pnMsg->setAccessibleName(windowText(WindowText::NameMessage, languageIndex()));
     ui->edIP->setAccessibleName(QStringLiteral("IP"));
     ui->edPort->setAccessibleName(label(MessageRow::msgLabelPort));
     ui->cmbPort->setAccessibleName(label(MessageRow::msgLabelPort));
@@ -341,19 +349,19 @@ void TfrmModule::showAccessibleNames() {
     ui->pbProgram->setAccessibleName(ui->Panel1->text());
     ui->pbVerify->setAccessibleName(ui->Panel2->text());
     // Each value panel by what it shows, not by its shared hint.
-    const std::pair<QWidget*, const char*> panels[] = {
-        {ui->pnFile, "Firmware file"},
-        {ui->pnFileName, "Firmware name in the file"},
-        {ui->pnFileVer, "Firmware version in the file"},
-        {ui->pnDeviceModel, "Device model"},
-        {ui->pnDeviceSN, "Device serial number"},
-        {ui->pnDeviceID, "Device ID reported"},
-        {ui->pnDevicelName, "Device name"},
-        {ui->pnDeviceVER, "Device firmware version"},
-        {ui->pnDeviceISP, "Device boot loader version"},
+    const std::pair<QWidget*, WindowText> panels[] = {
+        {ui->pnFile, WindowText::NameFile},
+        {ui->pnFileName, WindowText::NameFileName},
+        {ui->pnFileVer, WindowText::NameFileVersion},
+        {ui->pnDeviceModel, WindowText::NameDeviceModel},
+        {ui->pnDeviceSN, WindowText::NameDeviceSerial},
+        {ui->pnDeviceID, WindowText::NameDeviceId},
+        {ui->pnDevicelName, WindowText::NameDeviceName},
+        {ui->pnDeviceVER, WindowText::NameDeviceVersion},
+        {ui->pnDeviceISP, WindowText::NameDeviceBootLoader},
     };
     for (const auto& [panel, name] : panels) {
-        panel->setAccessibleName(QString::fromUtf8(name));
+        panel->setAccessibleName(windowText(name, languageIndex()));
     }
 }
 
@@ -487,11 +495,10 @@ void TfrmModule::edIDChange() {
 
 void TfrmModule::markIdBox(bool on) {
     idMarked_ = on;
-    const QString note =
-        on ? QStringLiteral("\u201C%1\u201D is not a device ID from 0 to 9999: the ID stays %2")
-                 .arg(ui->edID->text())
-                 .arg(ui->sbID->value())
-           : QString();
+    const QString note = on ? windowText(WindowText::IdBoxNote, languageIndex())
+                                  .arg(ui->edID->text())
+                                  .arg(ui->sbID->value())
+                            : QString();
     ui->edID->setStyleSheet(on ? QStringLiteral("QLineEdit { background: #ffb0b0; }") : QString());
     ui->edID->setToolTip(note);
     ui->edID->setAccessibleDescription(note);
@@ -499,25 +506,16 @@ void TfrmModule::markIdBox(bool on) {
 
 QString TfrmModule::inputRefusal(bool withLink) const {
     if (idMarked_) {
-        return QStringLiteral(
-                   "The ID box holds \u201C%1\u201D, which is not a device ID from 0 "
-                   "to 9999. Nothing was started: correct the ID box.")
-            .arg(ui->edID->text());
+        return windowText(WindowText::IdBoxRefusal, languageIndex()).arg(ui->edID->text());
     }
     if (!withLink || ui->pcPort->currentWidget() != ui->tsNet) {
         return {};
     }
     if (ui->edIP->text().trimmed().isEmpty()) {
-        return QStringLiteral(
-            "The IP box on the NET page is empty. Nothing was started: give "
-            "the device's IP address or host name.");
+        return windowText(WindowText::IpBoxEmpty, languageIndex());
     }
     if (!parseTcpPort(ui->edPort->text().toStdString())) {
-        return QStringLiteral(
-                   "The Port box on the NET page holds \u201C%1\u201D, which is not a "
-                   "TCP port from 1 to 65535. Nothing was started: correct the Port "
-                   "box.")
-            .arg(ui->edPort->text());
+        return windowText(WindowText::PortBoxRefusal, languageIndex()).arg(ui->edPort->text());
     }
     return {};
 }
@@ -756,25 +754,19 @@ void TfrmModule::takeFirmwareFile(const QString& path) {
 
 QString TfrmModule::dropRefusal(const QList<QUrl>& urls) {
     if (urls.size() != 1) {
-        return QStringLiteral("Drop one firmware file (*.TVB) at a time; %1 were dropped.")
-            .arg(urls.size());
+        return windowText(WindowText::DropOneFile, windowLanguage()).arg(urls.size());
     }
     const QUrl& url = urls.front();
     if (!url.isLocalFile()) {
-        return QStringLiteral(
-                   "%1 is not a file on this computer: only a firmware file (*.TVB) "
-                   "can be dropped here.")
-            .arg(url.toDisplayString());
+        return windowText(WindowText::DropNotLocal, windowLanguage()).arg(url.toDisplayString());
     }
     const QFileInfo file(url.toLocalFile());
     if (file.suffix().compare(QStringLiteral("TVB"), Qt::CaseInsensitive) != 0) {
-        return QStringLiteral(
-                   "%1 is not a firmware file (*.TVB): only a firmware file can be "
-                   "dropped here.")
+        return windowText(WindowText::DropNotFirmware, windowLanguage())
             .arg(QDir::toNativeSeparators(file.filePath()));
     }
     if (!file.isFile()) {
-        return QStringLiteral("%1 is not a file that can be read.")
+        return windowText(WindowText::DropUnreadable, windowLanguage())
             .arg(QDir::toNativeSeparators(file.filePath()));
     }
     return {};
@@ -921,16 +913,13 @@ void TfrmModule::askToStopRun() {
         return;
     }
     const OperatorOptions options = panel_->captureOptions();
-    const QString text =
-        QStringLiteral(
-            "Device ID %1 on %2 is being worked on.\n\nStop now and close the window? "
-            "The device stays in its boot loader, without a program to run, until "
-            "it is upgraded again.")
-            .arg(options.deviceId)
-            .arg(qs(serviceLinkText(options)));
+    const QString text = windowText(WindowText::StopQuestion, languageIndex())
+                             .arg(options.deviceId)
+                             .arg(qs(serviceLinkText(options)));
     // No parent: the window is disabled during the run, and so would be a
     // box it owns.
-    if (!hooks_.confirm(nullptr, QStringLiteral("Stop the running operation?"), text)) {
+    if (!hooks_.confirm(nullptr, windowText(WindowText::StopQuestionTitle, languageIndex()),
+                        text)) {
         return;
     }
     closeWhenIdle_ = true;
@@ -1044,15 +1033,13 @@ bool TfrmModule::eraseConfirmed(const OperatorOptions& options) {
     const auto address = [](std::uint32_t a) {
         return QStringLiteral("0x") + QString::number(a, 16).rightJustified(4, '0').toUpper();
     };
-    const QString text = QStringLiteral(
-                             "Erase device ID %1 on %2:\n%3 blocks of 1024 bytes at %4 to %5?\n\n"
-                             "Its program is gone until a firmware file is programmed again.")
+    const QString text = windowText(WindowText::EraseQuestion, languageIndex())
                              .arg(options.deviceId)
                              .arg(qs(serviceLinkText(options)))
                              .arg(blocks.count)
                              .arg(address(blocks.firstAddress), address(blocks.lastAddress));
     return hooks_.confirm &&
-           hooks_.confirm(this, QStringLiteral("Erase the device's program?"), text);
+           hooks_.confirm(this, windowText(WindowText::EraseQuestionTitle, languageIndex()), text);
 }
 
 void TfrmModule::runErase(const OperatorOptions& options, int eraseErrors) {
@@ -1070,13 +1057,13 @@ void TfrmModule::runErase(const OperatorOptions& options, int eraseErrors) {
 QString TfrmModule::readBackFolderProblem(const QString& folder) {
     const QFileInfo info(folder);
     if (!info.exists()) {
-        return QStringLiteral("the folder does not exist");
+        return windowText(WindowText::FolderMissing, windowLanguage());
     }
     if (!info.isDir()) {
-        return QStringLiteral("it is not a folder");
+        return windowText(WindowText::NotAFolder, windowLanguage());
     }
     if (!info.isWritable()) {
-        return QStringLiteral("the folder is not writable");
+        return windowText(WindowText::FolderNotWritable, windowLanguage());
     }
     return {};
 }
@@ -1084,7 +1071,7 @@ QString TfrmModule::readBackFolderProblem(const QString& folder) {
 void TfrmModule::reportReadBackFailure(const QString& folder, const QString& reason) {
     if (hooks_.showMessage) {
         hooks_.showMessage(this, windowTitle(),
-                           QStringLiteral("The read-back files cannot be written into %1: %2.")
+                           windowText(WindowText::ReadBackWriteError, languageIndex())
                                .arg(QDir::toNativeSeparators(folder), reason));
     }
 }

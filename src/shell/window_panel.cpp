@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "shell/bar_captions.h"
+#include "shell/qt_texts.h"
 #include "shell/tfrmmodule.h"
 
 namespace flashmere {
@@ -224,15 +225,15 @@ void WindowPanel::closeRebootWait() {
     post([](TfrmModule& w) { w.closeRebootWait(); });
 }
 
+// The window's words in a reason the operation builds, in the language the
+// window shows then; the engine's own words around them stay as it wrote them.
 std::string WindowPanel::noReplyAdvice(bool serialLink) const {
-    return std::string("check the ID box") + (serialLink
-                                                  ? ", and the Port and Speed of the COM page"
-                                                  : ", and the IP and Port boxes of the NET page");
+    return textOf(serialLink ? WindowText::NoReplyAdviceCom : WindowText::NoReplyAdviceNet,
+                  windowLanguage());
 }
 
 std::string WindowPanel::bootLoaderAdvice() const {
-    return "The device now stays in its boot loader without a program to run: press 2. Upgrade "
-           "again with the same file.";
+    return textOf(WindowText::BootLoaderAdvice, windowLanguage());
 }
 
 bool WindowPanel::rebootWaitClosedByOperator() {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "device/model_tables.h"
 #include "frontend/message_table.h"
+#include "frontend/window_texts.h"
 
 namespace flashmere {
 namespace {
@@ -114,6 +117,70 @@ TEST(MessageTable, LanguageNames) {
     EXPECT_EQ(languageIndexFromOption("ZH-cn"), 1);
     EXPECT_EQ(languageIndexFromOption("en"), 0);
     EXPECT_FALSE(languageIndexFromOption("fr").has_value());
+}
+
+// The places of the values (%1, %v, ...) and the accelerator's letter: what a
+// translation must keep, or the window shows a raw place or loses a key.
+std::multiset<std::string> placesOf(const std::string& text) {
+    static const std::regex place("%[1-9vmp]");
+    std::multiset<std::string> places;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), place);
+         it != std::sregex_iterator(); ++it) {
+        places.insert(it->str());
+    }
+    return places;
+}
+char acceleratorOf(const std::string& text) {
+    const auto at = text.find('&');
+    return at == std::string::npos || at + 1 >= text.size()
+               ? '\0'
+               : static_cast<char>(std::toupper(static_cast<unsigned char>(text[at + 1])));
+}
+bool hasChinese(const std::string& text) {
+    // A UTF-8 lead byte of U+3000..U+9FFF or of a full-width form.
+    for (unsigned char c : text) {
+        if (c == 0xE3 || (c >= 0xE4 && c <= 0xE9) || c == 0xEF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every window text in three languages: the Chinese ones written in
+// Chinese (but the names that stay as they are), keeping every place and
+// the accelerator; Simplified and Traditional each in their own script
+// wherever their characters differ.
+TEST(WindowTexts, EveryTextInThreeLanguagesKeepingItsPlacesAndKey) {
+    const std::set<WindowText> sameInEveryLanguage = {WindowText::ColumnId,
+                                                      WindowText::ColumnSha256};
+    int differentScripts = 0;
+    for (int row = 0; row < kWindowTextCount; ++row) {
+        const auto text = static_cast<WindowText>(row);
+        const std::string& en = textOf(text, kLanguageEnglish);
+        const std::string& sc = textOf(text, kLanguageSimplified);
+        const std::string& tc = textOf(text, kLanguageTraditional);
+        ASSERT_FALSE(en.empty()) << row;
+        for (const std::string* zh : {&sc, &tc}) {
+            EXPECT_FALSE(zh->empty()) << row;
+            EXPECT_EQ(placesOf(*zh), placesOf(en)) << row << ": " << *zh;
+            EXPECT_EQ(acceleratorOf(*zh), acceleratorOf(en)) << row << ": " << *zh;
+            if (sameInEveryLanguage.count(text) != 0) {
+                EXPECT_EQ(*zh, en) << row;
+            } else {
+                EXPECT_NE(*zh, en) << row;
+                EXPECT_TRUE(hasChinese(*zh)) << row << ": " << *zh;
+            }
+        }
+        differentScripts += sc != tc ? 1 : 0;
+    }
+    EXPECT_GT(differentScripts, kWindowTextCount * 3 / 4);
+    // A few by their words: the next step after a broken run names the
+    // button as the window shows it.
+    EXPECT_NE(textOf(WindowText::BootLoaderAdvice, kLanguageSimplified).find("“2. 更新”"),
+              std::string::npos);
+    EXPECT_NE(textOf(WindowText::BootLoaderAdvice, kLanguageTraditional).find("「2. 更新」"),
+              std::string::npos);
+    EXPECT_EQ(textOf(WindowText::BarPages, 7), "page %v of %m \u00B7 %p%");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -49,6 +50,7 @@
 #include "shell/history_dialog.h"
 #include "shell/lamp_shape.h"
 #include "shell/language_font.h"
+#include "shell/qt_texts.h"
 #include "shell/reason_dialog.h"
 #include "shell/tfrmmodule.h"
 #include "shell/tfrmprogress.h"
@@ -261,6 +263,8 @@ class WindowTest : public QObject {
     void closingMidRunAsksAndStops();
     void stopSignalMidRunStopsRecordsAndCloses();
     void firmwareFolderDropAndRecentFiles();
+    void windowTextsInChinese();
+    void stopQuestionAndNextStepInChinese();
 
   private:
     void startRunHeldAtPageTwo(std::shared_ptr<QSemaphore> reached,
@@ -1049,6 +1053,12 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
             chinese.table()->model()->headerData(c, Qt::Horizontal).toString();
         QCOMPARE(shownInChinese == caption, caption == "ID" || caption == "SHA-256");
     }
+    // The message and the record's words as the window says them; the
+    // record keeps them in English.
+    const QAbstractItemModel* rows = chinese.table()->model();
+    QCOMPARE(rows->index(0, 1).data().toString(), QString::fromUtf8("更新"));
+    QCOMPARE(rows->index(0, 2).data().toString(), QString::fromUtf8("更新完成."));
+    QCOMPARE(rows->index(0, 9).data().toString(), QString::fromUtf8("视窗"));
 }
 
 // A 79-page file chosen, then cut to 1000 bytes or changed in place at its
@@ -1432,6 +1442,15 @@ void WindowTest::keyboardAndAccessibleNames() {
     }
 }
 
+namespace {
+// English wording left in a text: two words of Latin letters in a row ("ID",
+// "TCP 127.0.0.1" or "(*.TVB)" alone are names that stay).
+bool hasEnglishWording(const QString& text) {
+    static const QRegularExpression words(QStringLiteral("[A-Za-z]{2,}[ ,.:']+[A-Za-z]{2,}"));
+    return text.contains(words);
+}
+}  // namespace
+
 // Passes time on; the first sleep after the device holds two programmed
 // pages waits for the test (on the run's thread, which drives the device).
 class HoldingClock final : public Clock {
@@ -1580,6 +1599,93 @@ void WindowTest::firmwareFolderDropAndRecentFiles() {
     actions[6]->trigger();              // F2
     QCOMPARE(w<QLabel>("pnFile")->toolTip(), files[2]);
     QCOMPARE(readStore().value(kValueRecentFirmwareFiles).toArray().first().toString(), files[2]);
+}
+
+// In Simplified Chinese the window's own notices, refusals, tool tips and
+// Qt's buttons say nothing in English, and a language change re-renders
+// what is on show.
+void WindowTest::windowTextsInChinese() {
+    writeStore({{kValueLanguageFlag, "ChineseGB"}, {kValueComPortName, "ttyGone"}});
+    run = [](DeviceRunContext&) { return MessageRow::msgUpgradeOk; };  // never started
+    open();
+    QTRY_COMPARE(rec.messages.size(), 1);  // the note box
+    rec.messages.clear();
+    auto* portBox = w<QComboBox>("cmbPort");
+    const QString absent = portBox->itemData(portBox->currentIndex(), Qt::ToolTipRole).toString();
+    QVERIFY2(absent.startsWith("ttyGone ") && !hasEnglishWording(absent), qPrintable(absent));
+
+    rec.nextFile.clear();
+    window->btnSelectClick();  // cancelled: the file panels are not in use
+    window->chooseFirmwareFile(
+        writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2")));
+    auto* ed = w<QLineEdit>("edID");
+    ed->selectAll();
+    QTest::keyClicks(ed, "12a");
+    QVERIFY(ed->toolTip().startsWith(QString::fromUtf8("“12a”不是")));
+    window->btnAutoClick();
+    QTest::keyClick(ed, Qt::Key_Backspace);
+    window->useNetLink("  ", "5003");
+    window->btnAutoClick();
+    window->useNetLink("127.0.0.1", "abc");
+    window->btnAutoClick();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(dir.filePath("A.TVB")), QUrl::fromLocalFile("B.TVB")});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    QCOMPARE(rec.messages.size(), 4);
+    for (const QString& message : rec.messages) {
+        QVERIFY2(!hasEnglishWording(message), qPrintable(message));
+    }
+    QVERIFY(rec.messages[3].contains(QString::fromUtf8("一次只能拖放一个韧体档案")));
+    for (const char* name : {"pnMsg", "pnFile", "pnDeviceISP"}) {
+        const QString shown = w<QWidget>(name)->accessibleName();
+        QVERIFY2(!hasEnglishWording(shown) && shown != "Message", qPrintable(shown));
+    }
+
+    // Qt's own buttons and the reason box's come from the same texts.
+    QMessageBox box(QMessageBox::Warning, "t", "q", QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), QString::fromUtf8("是(&Y)"));
+    ReasonDialog details("t", "q", windowLanguage());
+    QCOMPARE(details.copyButton()->text(), QString::fromUtf8("复制(&C)"));
+
+    // Traditional Chinese: the marked ID box and the absent port follow.
+    QTest::keyClicks(ed, "x");
+    window->mnuTraditionalClick();
+    QVERIFY2(ed->toolTip().startsWith(QString::fromUtf8("「12x」不是")), qPrintable(ed->toolTip()));
+    QVERIFY(portBox->itemData(portBox->count() - 1, Qt::ToolTipRole)
+                .toString()
+                .contains(QString::fromUtf8("先前")));
+    QMessageBox traditional(QMessageBox::NoIcon, "t", "q", QMessageBox::Ok);
+    QCOMPARE(traditional.button(QMessageBox::Ok)->text(), QString::fromUtf8("確定"));
+    window->mnuEnglishClick();
+    QMessageBox english(QMessageBox::NoIcon, "t", "q", QMessageBox::Ok);
+    QCOMPARE(english.button(QMessageBox::Ok)->text(), QString("OK"));
+}
+
+// The close box mid-run asks in Chinese, and the stopped run's reason ends
+// with the next step in Chinese after the engine's own words.
+void WindowTest::stopQuestionAndNextStepInChinese() {
+    writeStore({{kValueLanguageFlag, "ChineseGB"}});
+    auto reached = std::make_shared<QSemaphore>(0);
+    auto gate = std::make_shared<QSemaphore>(0);
+    startRunHeldAtPageTwo(reached, gate);
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    QVERIFY(reached->tryAcquire(1, 10000));
+    rec.answer = true;
+    window->close();
+    QCOMPARE(rec.questions.size(), 1);
+    QVERIFY2(rec.questions[0].startsWith(QString::fromUtf8("要停止执行中的操作吗？|")) &&
+                 !hasEnglishWording(rec.questions[0]),
+             qPrintable(rec.questions[0]));
+    gate->release();
+    QVERIFY(finished.wait(10000));
+    const QString reason = window->pnMsgReason();
+    QVERIFY2(reason.contains(kStoppedByOperator), qPrintable(reason));
+    QVERIFY2(reason.endsWith(QString::fromUtf8("请以同一个档案再按一次“2. 更新”。")),
+             qPrintable(reason));
+    QTRY_VERIFY(!window->isVisible());
 }
 
 FLASHMERE_QTEST_MAIN(WindowTest)
