@@ -1,6 +1,7 @@
 #include "shell/qt_texts.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QTranslator>
 #include <atomic>
 #include <cstring>
@@ -70,9 +71,11 @@ void useWindowLanguage(int languageIndex) {
     if (app == nullptr) {
         return;
     }
-    // Once per application, owned by it.
-    if (app->findChild<CatalogueTranslator*>(QString(), Qt::FindDirectChildrenOnly) == nullptr) {
-        QCoreApplication::installTranslator(new CatalogueTranslator(app));
+    // Once per application, owned by it (a new application gets its own).
+    static QPointer<QTranslator> installed;
+    if (installed == nullptr || installed->parent() != app) {
+        installed = new CatalogueTranslator(app);
+        QCoreApplication::installTranslator(installed);
     }
 }
 
