@@ -25,6 +25,7 @@
 #include "fleet_panel.h"
 #include "fleet_report.h"
 #include "fleet_worker.h"
+#include "frontend/after_start_report.h"
 #include "frontend/message_table.h"
 #include "history_hook.h"
 #include "link/clock.h"
@@ -53,6 +54,8 @@ struct DeviceRun {
     std::unique_ptr<FleetWorker> thread;
     std::int64_t startedMs = 0;
     MessageRow outcome = MessageRow::msgConnecting;
+    int exit = 0;  // the run's exit code, a failed check after the start's included
+    std::optional<AfterStartCheck> afterStart;
     bool verified = false;
     std::string loadedSha256;
     bool finished = false;  // guarded by Fleet::mutex_
@@ -68,6 +71,7 @@ class Fleet {
         : args_(args), languageIndex_(languageIndex), reportPath_(std::move(reportPath)) {
         report_.manifest = args.manifest;
         report_.started = isoTimeNow();
+        report_.checkAfterStart = args.checkAfter;
         report_.rows = &rows;
         report_.outcomes.resize(rows.size());
         terminal_ = !args.json && stdoutIsTerminal();
@@ -233,10 +237,18 @@ bool Fleet::start(std::size_t index) {
         DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
         context.preloaded = &row.firmware->load;
         const UpgradeResult result = upgradeDevice(context);
-        recordRun(recorded, &image, exitCodeFor(result.message));
+        int exit = exitCodeFor(result.message);
+        const auto check = checkAfterUpgrade(recorded, transports, systemClock(), row.options,
+                                             image, result.message, false);
+        if (check) {
+            exit = tellAfterStartCheck(recorded, *check, exit);
+        }
+        recordRun(recorded, &image, exit);
         std::lock_guard lock(mutex_);
         self->recorded = nullptr;
         self->outcome = result.message;
+        self->exit = exit;
+        self->afterStart = check;
         self->verified = result.verified;
         self->loadedSha256 = image.loadedSha256;
         self->finished = true;
@@ -273,8 +285,9 @@ void Fleet::finish(DeviceRun& run) {
     FleetOutcome& o = report_.outcomes[run.index];
     const FleetDeviceView view = run.panel->view();
     o.state = FleetState::Done;
-    o.exit = exitCodeFor(run.outcome);
+    o.exit = run.exit;
     o.ok = o.exit == 0;
+    o.afterStart = run.afterStart;
     o.verified = run.verified;
     o.loadedSha256 = run.loadedSha256;
     o.message = textOf(run.outcome, languageIndex_);
@@ -298,7 +311,8 @@ void Fleet::printDone(const FleetRow& row, const FleetOutcome& o) {
                               ",\"event\":\"device-result\",\"ok\":" + (o.ok ? "true" : "false") +
                               ",\"exit\":" + std::to_string(o.exit) + ",\"text\":" +
                               jsonString(o.message) + ",\"reason\":" + jsonString(o.reason) +
-                              ",\"verified\":" + (o.verified ? "true" : "false") + "}");
+                              ",\"verified\":" + (o.verified ? "true" : "false") +
+                              versionAfterField(o) + "}");
         return;
     }
     char seconds[32];
@@ -565,6 +579,7 @@ std::optional<FleetManifest> checkedManifest(const FleetArgs& args, int language
     defaults.skipErrors = args.skipErrors;
     defaults.v4 = !args.noV4;
     defaults.sn = args.sn;
+    defaults.checkAfterStart = args.checkAfter;
     FleetManifest manifest = loadFleetManifest(args.manifest, defaults);
     if (manifest.problems.empty()) {
         return manifest;

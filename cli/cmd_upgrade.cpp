@@ -4,13 +4,13 @@
 #include "commands.h"
 #include "console_panel.h"
 #include "device_options.h"
+#include "frontend/after_start_report.h"
 #include "frontend/exit_codes.h"
 #include "frontend/message_table.h"
 #include "frontend/stoppable_transports.h"
 #include "history_hook.h"
 #include "link/clock.h"
 #include "link/qt_transport_factory.h"
-#include "service/after_start_check.h"
 #include "service/other_family.h"
 #include "stoppable_run.h"
 #include "upgrade/upgrade_run.h"
@@ -91,21 +91,12 @@ int upgradeOneUnit(const UpgradeArgs& args, const OperatorOptions& options, int 
             return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);
         };
         result = upgradeDevice(context);
-        if (options.checkAfterStart && result.message == MessageRow::msgUpgradeOk &&
-            !stop->requested()) {
-            const RunRecord before = recorded.record(&image, 0);
-            check = checkAfterStart(transports, systemClock(), options,
-                                    before.deviceVersion.toStdString(), image.firmwareVersion);
-        }
+        check = checkAfterUpgrade(recorded, transports, systemClock(), options, image,
+                                  result.message, stop->requested());
     });
     int code = exitCodeOfRun(exitCodeFor(result.message), stop->requested());
     if (check) {
-        const std::string reason = panel.reason();
-        recorded.panel().showMessageReason(reason + (reason.empty() ? "" : "; ") + check->reason);
-        recorded.noteVersionAfter(check->version);
-        if (!check->passed) {
-            code = kCheckAfterStartFailedExitCode;
-        }
+        code = tellAfterStartCheck(recorded, *check, code);
     }
     if (stop->requested() && reasonOfStoppedRun(*stop, panel.reason()) != panel.reason()) {
         recorded.panel().showMessageReason(reasonOfStoppedRun(*stop, panel.reason()));

@@ -97,6 +97,10 @@ void addUpgradeFlags(CLI::App* command, Args& args) {
                       "Go on with the next page when a page's attempts are used up");
     command->add_flag("--no-v4", args.noV4, "Do not send the V4/V5/V6 wake-up frames");
     command->add_flag("--sn", args.sn, "Send the S/N wake-up block");
+    command->add_flag("--check-after", args.checkAfter,
+                      "After the start and its reboot wait, identify the device again (read "
+                      "only, its loader is not woken) and say which version it reports; exit 19 "
+                      "when it does not answer or still reports its old version");
 }
 
 void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome) {
@@ -106,10 +110,6 @@ void registerUpgradeCommand(CLI::App& app, CommandOutcome& outcome) {
     command->add_option("FILE", args->file, "Firmware file (.TVB)")->required();
     addDeviceOptions(command, args->device);
     addUpgradeFlags(command, *args);
-    command->add_flag("--check-after", args->checkAfter,
-                      "After the start and its reboot wait, identify the device again (read "
-                      "only, its loader is not woken) and say which version it reports; exit 19 "
-                      "when it does not answer or still reports its old version");
     CLI::Option* repeat = command->add_flag(
         "--repeat", args->repeat,
         "Device after device: after each ending wait for the next device on the link "
@@ -241,7 +241,8 @@ void registerFleetCommand(CLI::App& app, CommandOutcome& outcome) {
         "Exit codes: 0 every device ended Upgrade ok., 2 bad usage, bad manifest, or a report "
         "or log that would be one of the run's own files, 3 resume report unreadable, "
         "5 the report or the log folder cannot be written (or another run holds the report), "
-        "20 at least one device did not end Upgrade ok.");
+        "20 at least one device did not end Upgrade ok. (with --check-after: or its check "
+        "after the start failed, that row's exit 19).");
     attachRunner(command, outcome, [args] { return runFleetCommand(*args); });
 }
 
@@ -269,6 +270,8 @@ void registerProgram(CLI::App& app, CommandOutcome& outcome) {
         "  16 \"Verify error!\"\n"
         "  17 read-back incomplete\n"
         "  18 stopped by a signal (SIGTERM, SIGHUP, SIGINT)\n"
+        "  19 --check-after: after the start the device did not answer or still reports its "
+        "old version\n"
         "  20 fleet: at least one device did not end \"Upgrade ok.\"");
     registerInfoCommand(app, outcome);
     registerPackCommand(app, outcome);

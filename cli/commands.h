@@ -77,6 +77,7 @@ struct FleetArgs {
     bool skipErrors = false;
     bool noV4 = false;
     bool sn = false;
+    bool checkAfter = false;
     std::string lang = "en";
     bool json = false;
     // A device option (--net, --com, ...) given to fleet, which refuses it:

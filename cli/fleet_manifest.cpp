@@ -141,6 +141,7 @@ class Checker {
         out.options.skipError = defaults_.skipErrors;
         out.options.v4 = defaults_.v4;
         out.options.sn = defaults_.sn;
+        out.options.checkAfterStart = defaults_.checkAfterStart;
         out.linkKey = links_.keyOf(out.options);
         checkSameDevice(c, out);
         result.rows.push_back(std::move(out));

@@ -57,6 +57,7 @@ struct FleetDefaults {
     bool skipErrors = false;
     bool v4 = true;
     bool sn = false;
+    bool checkAfterStart = false;
 };
 
 // Reads and checks the whole manifest without touching any device: columns,

@@ -49,6 +49,18 @@ std::string jsonOrNull(const std::string& text) {
     return text.empty() ? std::string("null") : jsonString(text);
 }
 
+}  // namespace
+
+std::string versionAfterField(const FleetOutcome& o) {
+    if (!o.afterStart) {
+        return {};
+    }
+    return ",\"version_after\":" +
+           (o.afterStart->answered ? jsonString(o.afterStart->version) : std::string("null"));
+}
+
+namespace {
+
 std::string deviceJson(const FleetRow& row, const FleetOutcome& o) {
     std::string j =
         "{\"row\":" + std::to_string(row.row) + ",\"name\":" + jsonString(row.name) + ",\"" +
@@ -65,7 +77,7 @@ std::string deviceJson(const FleetRow& row, const FleetOutcome& o) {
          ",\"program\":" + std::to_string(o.counters[1]) +
          ",\"verify\":" + std::to_string(o.counters[2]) + "}";
     j += ",\"device\":{\"model\":" + jsonString(o.model) + ",\"version\":" + jsonString(o.version) +
-         ",\"serial\":" + jsonString(o.serial) + "}}";
+         ",\"serial\":" + jsonString(o.serial) + versionAfterField(o) + "}}";
     return j;
 }
 
@@ -88,11 +100,12 @@ std::string csvCell(std::string text) {
 std::string csvText(const FleetReport& report) {
     std::string out =
         "row,name,link,address,id,file,sha256,state,started,ok,verified,exit,message,reason,"
-        "seconds,erase_errors,program_errors,verify_errors,model,version,serial\n";
+        "seconds,erase_errors,program_errors,verify_errors,model,version,serial";
+    out += report.checkAfterStart ? ",version_after\n" : "\n";
     for (std::size_t i = 0; i < report.outcomes.size(); ++i) {
         const FleetRow& row = (*report.rows)[i];
         const FleetOutcome& o = report.outcomes[i];
-        const std::vector<std::string> cells = {
+        std::vector<std::string> cells = {
             std::to_string(row.row),
             row.name,
             row.linkColumn,
@@ -114,6 +127,9 @@ std::string csvText(const FleetReport& report) {
             o.model,
             o.version,
             o.serial};
+        if (report.checkAfterStart) {
+            cells.push_back(o.afterStart ? o.afterStart->version : std::string());
+        }
         for (std::size_t c = 0; c < cells.size(); ++c) {
             out += (c == 0 ? "" : ",") + csvCell(cells[c]);
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fleet_manifest.h"
+#include "service/after_start_check.h"
 
 namespace flashmere::cli {
 
@@ -29,6 +30,10 @@ struct FleetOutcome {
     std::string model;
     std::string version;
     std::string serial;
+    // The check after the start, when the row's device was checked: its
+    // version goes into the report as device.version_after (null when the
+    // device did not answer).
+    std::optional<AfterStartCheck> afterStart;
 };
 
 struct FleetReport {
@@ -36,6 +41,8 @@ struct FleetReport {
     std::string started;   // ISO 8601, UTC
     std::string finished;  // empty while the fleet runs
     bool interrupted = false;
+    // The fleet ran with --check-after: the CSV has a version_after column.
+    bool checkAfterStart = false;
     const std::vector<FleetRow>* rows = nullptr;
     std::vector<FleetOutcome> outcomes;  // one per row
 };
@@ -44,6 +51,10 @@ struct FleetReport {
 // renamed over the old file, so a reader never sees half a report. Empty on
 // success, else which file failed and the system's reason.
 std::string writeFleetReport(const std::string& jsonPath, const FleetReport& report);
+
+// ",\"version_after\":..." of a row checked after the start, for a JSON
+// object; empty when it was not checked.
+std::string versionAfterField(const FleetOutcome& o);
 
 // The CSV file that goes with a JSON report path.
 std::string csvPathFor(const std::string& jsonPath);

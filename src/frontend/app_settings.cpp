@@ -224,6 +224,7 @@ void AppSettings::loadSettings() {
     linkStored = false;
     comPortNameStored = false;
     readBackFolder.clear();
+    checkAfterStart = false;
 
     deviceId.reset();
     recentFirmwareFiles.clear();
@@ -252,6 +253,7 @@ void AppSettings::loadSettings() {
         readBackFolder = folder.toString().toStdString();
     }
     readDeviceIdAndRecentFiles(key);
+    checkAfterStart = key.value(kValueCheckAfterStart).toBool(false);
 
     if (key.contains(kValueType)) {
         const auto type = asInt32(key.value(kValueType));
@@ -313,6 +315,12 @@ bool AppSettings::storeRecentFirmwareFiles() {
     }
     QJsonObject values;
     values.insert(kValueRecentFirmwareFiles, files);
+    return writeValues(storePath_, values, &damagedStoreSetAside);
+}
+
+bool AppSettings::storeCheckAfterStart() {
+    QJsonObject values;
+    values.insert(kValueCheckAfterStart, checkAfterStart);
     return writeValues(storePath_, values, &damagedStoreSetAside);
 }
 

@@ -31,6 +31,8 @@ inline constexpr const char* kValueDeviceId = "DeviceID";
 // The firmware files chosen last, newest first (at most 8 paths).
 inline constexpr const char* kValueRecentFirmwareFiles = "RecentFirmwareFiles";
 inline constexpr std::size_t kRecentFirmwareFileCount = 8;
+// The window's "Check after start" box (a bool; absent: off).
+inline constexpr const char* kValueCheckAfterStart = "CheckAfterStart";
 
 // The process's settings: how to reach the device and the language.
 //
@@ -67,6 +69,8 @@ class AppSettings {
     std::optional<int> deviceId;
     // RecentFirmwareFiles, newest first, as UTF-8 paths.
     std::vector<std::string> recentFirmwareFiles;
+    // CheckAfterStart: the window's box, off unless stored on.
+    bool checkAfterStart = false;
     // Where a damaged store was moved by the last load or store; empty when
     // none was.
     QString damagedStoreSetAside;
@@ -79,8 +83,8 @@ class AppSettings {
     // Defaults, then every value present in the store, in the order TYPE,
     // ComBaudRate, ComPortName, NetIP, NetPort, LanguageFlag. A value of the
     // wrong type stops the reading there; what was read before it stays.
-    // ReadBackFolder, DeviceID and RecentFirmwareFiles are read on their
-    // own: a wrong type leaves them empty.
+    // ReadBackFolder, DeviceID, RecentFirmwareFiles and CheckAfterStart are
+    // read on their own: a wrong type leaves them empty (off).
     void loadSettings();
 
     // Writes TYPE (1 for NET, else 0), NetPort, NetIP, ComBaudRate and
@@ -93,6 +97,8 @@ class AppSettings {
     bool storeReadBackFolder();
     // Writes RecentFirmwareFiles. False when nothing could be stored.
     bool storeRecentFirmwareFiles();
+    // Writes CheckAfterStart. False when nothing could be stored.
+    bool storeCheckAfterStart();
     // Puts path first in the recent files, once, keeping at most 8.
     void rememberFirmwareFile(const std::string& path);
 

@@ -179,6 +179,14 @@ constexpr RowTexts kRows[] = {
     {WindowText::StopWaiting, "Stop waiting", "停止等待", "停止等待"},
     {WindowText::UnitsCount, "Units: %1 ok, %2 not ok", "装置: %1 完成, %2 失败",
      "裝置: %1 完成, %2 失敗"},
+    {WindowText::CheckAfterStartOption, "Check after start", "启动后检查", "啟動後檢查"},
+    {WindowText::CheckAfterStartTip,
+     "After the reboot wait, the device is asked again who it is, without waking its boot "
+     "loader, and the version it reports is shown.",
+     "重启等待结束后, 再次询问装置的身份 (不唤醒其引导程序), 并显示它报告的版本.",
+     "重啟等待結束後, 再次詢問裝置的身分 (不喚醒其引導程式), 並顯示它報告的版本."},
+    {WindowText::CheckAfterStartFailed, "Upgrade ok., but the check after the start failed!",
+     "更新完成, 但启动后检查失败!", "更新完成, 但啟動後檢查失敗!"},
 };
 // clang-format on
 

@@ -128,8 +128,14 @@ enum class WindowText : int {
     WaitingForNextUnit,
     StopWaiting,
     UnitsCount,
+    // The check after the start: the box beside Verify and Skip error, its
+    // tool tip, and the message bar's text when "Upgrade ok." was reached
+    // but the check failed.
+    CheckAfterStartOption,
+    CheckAfterStartTip,
+    CheckAfterStartFailed,
 };
-constexpr int kWindowTextCount = static_cast<int>(WindowText::UnitsCount) + 1;
+constexpr int kWindowTextCount = static_cast<int>(WindowText::CheckAfterStartFailed) + 1;
 constexpr int kHistoryColumnCount =
     static_cast<int>(WindowText::ColumnFilePath) - static_cast<int>(WindowText::ColumnTime) + 1;
 

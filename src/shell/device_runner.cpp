@@ -4,6 +4,7 @@
 #include <QThread>
 #include <utility>
 
+#include "frontend/after_start_report.h"
 #include "frontend/exit_codes.h"
 #include "frontend/stoppable_transports.h"
 #include "frontend/worker_thread.h"
@@ -114,9 +115,33 @@ bool DeviceRunner::upgrade(DeviceRun run, FirmwareImage& image,
                 return askOtherFamily(*transports, clock_, panel_, options, id, image.modelCode);
             };
             *result = run(context);
-            recordEnd(*recorded, &image, upgradeExitCode(*result));
+            recordEnd(*recorded, &image, checkAfterRun(*recorded, *transports, image, *result));
         },
         [result, done = std::move(done)](bool threw) { done(*result, threw); });
+}
+
+int DeviceRunner::checkAfterRun(RecordedRun& run, TransportFactory& transports,
+                                const FirmwareImage& image, MessageRow result) {
+    afterStart_.reset();
+    const int exitCode = upgradeExitCode(result);
+    const auto& options = run.recorder().options();
+    if (!options) {
+        return exitCode;
+    }
+    afterStart_ = checkAfterUpgrade(run, transports, clock_, *options, image, result,
+                                    stop_ && stop_->requested(), afterStartWaitMs_);
+    if (!afterStart_) {
+        return exitCode;
+    }
+    // The version panel shows what the device reports now; the record
+    // keeps the version it had before beside version_after.
+    if (afterStart_->answered) {
+        panel_.showDeviceField(DeviceField::FirmwareVersion, afterStart_->version);
+    }
+    if (!afterStart_->passed) {
+        panel_.setLamp(LampColour::Red);
+    }
+    return tellAfterStartCheck(run, *afterStart_, exitCode);
 }
 
 bool DeviceRunner::query(const OperatorOptions& options, DeviceQuery query,

@@ -14,6 +14,7 @@
 #include "link/transport.h"
 #include "operator/message_row.h"
 #include "operator/operator_panel.h"
+#include "service/after_start_check.h"
 #include "service/service_functions.h"
 #include "upgrade/upgrade_run.h"
 
@@ -59,6 +60,12 @@ class DeviceRunner {
     // requested, and is recorded as stopped when it failed.
     void stopWhen(std::shared_ptr<const StopRequest> stop) { stop_ = std::move(stop); }
 
+    // How long the check after the start asks a silent device.
+    void setAfterStartWait(std::int64_t waitMs) { afterStartWaitMs_ = waitMs; }
+    // The check after the start of the last upgrade, read in its done call;
+    // nullopt when it was not made (the box off, the run not ok).
+    const std::optional<AfterStartCheck>& afterStartCheck() const { return afterStart_; }
+
     // From the start of an operation until just before its done call.
     bool running() const { return worker_ != nullptr; }
 
@@ -93,6 +100,10 @@ class DeviceRunner {
     // Writes the record of an ended run; a history that cannot be written is
     // told once, beside the run's reason.
     void recordEnd(RecordedRun& run, const FirmwareImage* image, int exitCode);
+    // The check after the start when the run's options ask for it, told on
+    // the panel; the run's exit code (19 when the check failed).
+    int checkAfterRun(RecordedRun& run, TransportFactory& transports, const FirmwareImage& image,
+                      MessageRow result);
 
     OperatorPanel& panel_;
     TransportSource transports_;
@@ -100,6 +111,9 @@ class DeviceRunner {
     std::function<void()> beforeEnd_;
     std::optional<RunHistory> history_;
     std::shared_ptr<const StopRequest> stop_;
+    std::int64_t afterStartWaitMs_ = kAfterStartWaitMs;
+    // Written on the worker, read once it has ended.
+    std::optional<AfterStartCheck> afterStart_;
     QThread* worker_ = nullptr;
     // The receiver of the queued ends; a runner gone drops them.
     QObject ends_;

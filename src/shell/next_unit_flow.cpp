@@ -54,7 +54,8 @@ void NextUnitFlow::runEnded(MessageRow result) {
     if (!option_->isChecked()) {
         return;
     }
-    (result == MessageRow::msgUpgradeOk ? ok_ : notOk_) += 1;
+    const bool ok = result == MessageRow::msgUpgradeOk && !window_.afterStartCheckFailed();
+    (ok ? ok_ : notOk_) += 1;
     showCount();
     if (window_.stopRequested()) {
         return;

@@ -166,6 +166,12 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
 
     FormCreate();
     rebuildRecentFilesMenu();
+    // Connected once the stored state is shown: only the operator's clicks
+    // store it.
+    connect(ui->chkCheckAfter, &QCheckBox::toggled, this, [this](bool on) {
+        settings_.checkAfterStart = on;
+        settings_.storeCheckAfterStart();
+    });
 }
 
 TfrmModule::~TfrmModule() {
@@ -178,6 +184,7 @@ TfrmModule::~TfrmModule() {
 void TfrmModule::FormCreate() {
     settings_.loadSettings();
     useWindowLanguage(settings_.languageIndex);
+    ui->chkCheckAfter->setChecked(settings_.checkAfterStart);
 
     QStringList ports = hooks_.portList ? hooks_.portList() : QStringList();
     if (ports.isEmpty()) {
@@ -398,6 +405,8 @@ void TfrmModule::showCaptions() {
             button->setText(text);
         }
     }
+    ui->chkCheckAfter->setText(windowText(WindowText::CheckAfterStartOption, languageIndex()));
+    ui->chkCheckAfter->setToolTip(windowText(WindowText::CheckAfterStartTip, languageIndex()));
     ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsNet), textOf(MessageRow::msgPageNet));
     ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsCom), textOf(MessageRow::msgPageCom));
 }
@@ -642,6 +651,7 @@ OperatorOptions TfrmModule::storedOptions() const {
     options.skipError = ui->chkSkip->isChecked();
     options.v4 = ui->chkV4->isChecked();
     options.sn = ui->chkSN->isChecked();
+    options.checkAfterStart = ui->chkCheckAfter->isChecked();
     options.linkKind = settings_.linkKind;
     options.link = settings_.linkSettings();
     return options;
@@ -887,8 +897,22 @@ void TfrmModule::btnAutoClick() {
             setBusyIndicator(false);
             setLamp(LampColour::Red);
         }
+        showAfterStartCheck();
         finishRun(result);
     });
+}
+
+bool TfrmModule::afterStartCheckFailed() const {
+    const auto& check = runner_->afterStartCheck();
+    return check && !check->passed;
+}
+
+void TfrmModule::showAfterStartCheck() {
+    // The message stays the engine's row, as the command line's; the bar
+    // says the check failed, and its reason why.
+    if (afterStartCheckFailed()) {
+        ui->pnMsg->setText(windowText(WindowText::CheckAfterStartFailed, languageIndex()));
+    }
 }
 
 void TfrmModule::finishRun(MessageRow result) {

@@ -101,6 +101,9 @@ class TfrmModule : public QMainWindow {
     const QString& pnMsgReason() const { return reason_; }
     // A stop of the running operation was asked for (the close box, a signal).
     bool stopRequested() const { return stop_->requested(); }
+    // The last upgrade reached "Upgrade ok." but its check after the start
+    // failed (the device silent, or still on its old version).
+    bool afterStartCheckFailed() const;
     // The details of the message bar: its message and reason.
     void showReasonDetails();
     void setLamp(LampColour colour);
@@ -220,6 +223,8 @@ class TfrmModule : public QMainWindow {
     // Appends a port to the list marked as not present; gives its index.
     int addAbsentPort(const QString& name);
     void finishRun(MessageRow result);
+    // The message bar says so when the check after the start failed.
+    void showAfterStartCheck();
     void runQuery(int button, DeviceQuery query);
     // Asks the operator before the erase of the loaded image: which link,
     // which device ID, which blocks. True when there is nothing to ask (the

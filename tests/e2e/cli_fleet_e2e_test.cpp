@@ -12,6 +12,7 @@
 
 #include <filesystem>
 
+#include "firmware/firmware_writer.h"
 #include "tests/support/process_harness.h"
 #include "tests/support/small_disk.h"
 #include "tests/support/transcript.h"
@@ -360,6 +361,42 @@ TEST(CliFleet, AFileSwappedDuringTheRunChangesNoDevicesBytes) {
                                std::vector<std::uint8_t>(changed.begin() + 32, changed.end())))
             << id;
     }
+}
+
+// --check-after: each device is identified again after its start. The
+// file carries 0200; the first device then reports it, the second still its
+// old 0100, so that row alone ends not ok with exit 19 and the fleet with 20.
+TEST(CliFleet, CheckAfterGivesEachRowTheVersionItReportsAndFailsTheUnchangedOne) {
+    QTemporaryDir dir;
+    const std::vector<std::uint8_t> body(2 * 256, 0x5A);
+    ASSERT_TRUE(
+        writeFirmwareFile(dir.filePath("fw.TVB").toStdString(), 0x8401, "E2E", "0200", body).ok);
+    SimProcess changed(dir);
+    ASSERT_TRUE(changed.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "200",
+                               "--version-after-run", "0200"}));
+    SimProcess unchanged(dir);
+    ASSERT_TRUE(unchanged.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "200"}));
+    const QString manifest = dir.filePath("site.csv");
+    writeText(manifest, QString("net,id,file\n%1,0,fw.TVB\n%2,0,fw.TVB\n")
+                            .arg(changed.endpoint(), unchanged.endpoint()));
+    const ProcessResult run = runCli({"fleet", manifest, "--no-verify", "--check-after"},
+                                     dir.filePath("settings.json"), 60000);
+    EXPECT_EQ(run.exitCode, 20) << run.out.toStdString() << run.err.toStdString();
+    const QJsonObject report = readJson(dir.filePath("fleet-report.json"));
+    EXPECT_EQ(fieldOfRows(report, "exit"), QStringList({"0", "19"}));
+    EXPECT_EQ(fieldOfRows(report, "ok"), QStringList({"true", "false"}));
+    QStringList after;
+    for (const QJsonValue& row : report.value("devices").toArray()) {
+        after << row.toObject().value("device").toObject().value("version_after").toString();
+    }
+    EXPECT_EQ(after, QStringList({"0200", "0100"}));
+    EXPECT_TRUE(fieldOfRows(report, "reason")[1].contains("still the version it had before"));
+    QFile csv(dir.filePath("fleet-report.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_TRUE(lines[0].endsWith(",serial,version_after"));
+    EXPECT_TRUE(lines[1].endsWith(",0200"));
 }
 
 // A thousand devices at once, the tool started with the usual soft limit of

@@ -249,6 +249,7 @@ class WindowTest : public QObject {
     void rebootCountdownClosesAfterFirstTickPastTheEnd();
     void upgradeAgainstSimulatedDevice();
     void nextDeviceAutomaticallyUntilStopped();
+    void checkAfterStartTellsTheVersionAndIsKept();
     void fileCutOrChangedAfterItsChoiceRefused();
     void unwritableHistoryToldOnceBesideTheReason();
     void cjkFontsExist();
@@ -323,8 +324,15 @@ void WindowTest::controls_data() {
         {"lblSetID", "QLabel", "pnID", {8, 0, 41, 28}, "ID:", true, true},
         {"edID", "QLineEdit", "pnID", {56, 3, 49, 24}, "0", true, true},
         {"sbID", "QScrollBar", "pnID", {104, 4, 305, 23}, "", true, true},
-        {"chkVerify", "QCheckBox", "clientArea", {368, 168, 113, 33}, "Verify", true, true},
-        {"chkSkip", "QCheckBox", "clientArea", {488, 168, 201, 33}, "Skip Error", true, true},
+        {"chkVerify", "QCheckBox", "clientArea", {280, 168, 88, 33}, "Verify", true, true},
+        {"chkSkip", "QCheckBox", "clientArea", {368, 168, 113, 33}, "Skip Error", true, true},
+        {"chkCheckAfter",
+         "QCheckBox",
+         "clientArea",
+         {488, 168, 201, 33},
+         "Check after start",
+         true,
+         true},
         {"chkV4", "QCheckBox", "clientArea", {368, 200, 106, 33}, "V4/V5/V6", true, true},
         {"chkSN", "QCheckBox", "clientArea", {488, 200, 105, 33}, "S/N", true, true},
         {"lblPIN", "QLabel", "clientArea", {584, 205, 49, 28}, "PIN:", true, true},
@@ -976,6 +984,83 @@ void WindowTest::nextDeviceAutomaticallyUntilStopped() {
     QCOMPARE(finished.size(), 2);
     QCOMPARE(device->runCount(), 2);
     QVERIFY(!stop->isVisible());
+
+    // No unit answers now: Upgrade fails and the wait begins again. Esc ends
+    // it, and Upgrade is there to press.
+    auto* upgrade = w<QPushButton>("btnAuto");
+    window->btnAutoClick();
+    QTRY_VERIFY_WITH_TIMEOUT(stop->isVisible(), 10000);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->deviceOperationRunning(), 5000);
+    QCOMPARE(text("pnMsg"), QString("Run connect device"));
+    QCOMPARE(text("lblUnits"), QString("Units: 2 ok, 1 not ok"));
+    QVERIFY(!stop->isVisible());
+    QVERIFY(upgrade->isEnabled() && window->isEnabled());
+    // Closing the window while it waits ends the wait and then the window,
+    // with no operation left running.
+    window->btnAutoClick();
+    QTRY_VERIFY_WITH_TIMEOUT(stop->isVisible(), 10000);
+    QVERIFY(window->deviceOperationRunning());
+    window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 5000);
+    QVERIFY(!window->deviceOperationRunning());
+    QCOMPARE(finished.size(), 4);
+    QCOMPARE(device->runCount(), 2);
+}
+
+// "Check after start" ticked: after the reboot wait the device is asked
+// again; the version it reports now is in the reason, the VER panel and the
+// record. A device still on its old version while the file carries another
+// is said plainly and recorded with exit 19. The box is kept for the next
+// start of the window.
+void WindowTest::checkAfterStartTellsTheVersionAndIsKept() {
+    QFile::remove(dir.filePath("history.jsonl"));
+    SimConfig config;
+    config.model = 0x8401;
+    config.id = 3;
+    config.rebootMs = 50;
+    config.versionAfterRun = 0x0102;
+    device = std::make_unique<SimDevice>(config);
+    run = defaultDeviceRun();
+    open();
+    QVERIFY(!w<QCheckBox>("chkCheckAfter")->isChecked());
+    window->useNetLink("127.0.0.1", "5099");
+    w<QScrollBar>("sbID")->setValue(3);
+    // The file carries version 0102 (the last four characters of its text).
+    window->chooseFirmwareFile(
+        writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102")));
+    QTest::mouseClick(w<QCheckBox>("chkCheckAfter"), Qt::LeftButton);
+    QVERIFY(w<QCheckBox>("chkCheckAfter")->isChecked());
+    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    window->btnAutoClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(text("pnMsg"), QString("Upgrade ok."));
+    QVERIFY2(window->pnMsgReason().contains(
+                 "checked after the start: the device answers with version 0102"),
+             qPrintable(window->pnMsgReason()));
+    QCOMPARE(text("pnDeviceVER"), QString("0102"));
+
+    config.versionAfterRun.reset();
+    device = std::make_unique<SimDevice>(config);
+    window->btnAutoClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.at(1).at(0).value<MessageRow>(), MessageRow::msgUpgradeOk);
+    QCOMPARE(text("pnMsg"), QString("Upgrade ok., but the check after the start failed!"));
+    QVERIFY2(window->pnMsgReason().contains("still the version it had before"),
+             qPrintable(window->pnMsgReason()));
+    QCOMPARE(window->lampColour(), QColor(255, 0, 0));
+
+    const std::vector<RunRecord> records = RunHistory::besideSettings(storePath()).read().records;
+    QCOMPARE(records.size(), 2U);
+    QCOMPARE(records[0].deviceVersionAfter, QString("0102"));
+    QCOMPARE(records[0].exit, 0);
+    QCOMPARE(records[1].deviceVersion, QString("0100"));
+    QCOMPARE(records[1].deviceVersionAfter, QString("0100"));
+    QCOMPARE(records[1].exit, 19);
+
+    window.reset();
+    open(false);
+    QVERIFY(w<QCheckBox>("chkCheckAfter")->isChecked());
 }
 
 void WindowTest::upgradeAgainstSimulatedDevice() {
