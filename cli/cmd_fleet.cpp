@@ -38,7 +38,6 @@ namespace flashmere::cli {
 namespace {
 
 // Not every device ended "Upgrade ok." (cli/EXIT_CODES.md).
-constexpr int kFleetNotAllOk = 20;
 // The report is rewritten at most this often while devices start and end,
 // so that a finished row reaches the disk well within 250 ms.
 constexpr std::int64_t kReportIntervalMs = 100;
@@ -52,8 +51,7 @@ struct DeviceRun {
     std::unique_ptr<FleetPanel> panel;
     std::unique_ptr<FleetWorker> thread;
     std::int64_t startedMs = 0;
-    MessageRow outcome = MessageRow::msgConnecting;
-    bool verified = false;
+    RunOutcome outcome{RunEnding::Other, MessageRow::msgConnecting, {}, false};
     std::string loadedSha256;
     bool finished = false;  // guarded by Fleet::mutex_
     // The run's record while it runs, for a stop at once (guarded by
@@ -232,12 +230,11 @@ bool Fleet::start(std::size_t index) {
         }
         DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
         context.preloaded = &row.firmware->load;
-        const UpgradeResult result = upgradeDevice(context);
-        recordRun(recorded, &image, exitCodeFor(result.message));
+        const RunOutcome result = upgradeDevice(context);
+        recordRun(recorded, &image, result, exitStatus(exitCodeOf(result.ending)));
         std::lock_guard lock(mutex_);
         self->recorded = nullptr;
-        self->outcome = result.message;
-        self->verified = result.verified;
+        self->outcome = result;
         self->loadedSha256 = image.loadedSha256;
         self->finished = true;
         wake_.notify_all();
@@ -273,12 +270,12 @@ void Fleet::finish(DeviceRun& run) {
     FleetOutcome& o = report_.outcomes[run.index];
     const FleetDeviceView view = run.panel->view();
     o.state = FleetState::Done;
-    o.exit = exitCodeFor(run.outcome);
+    o.exit = exitStatus(exitCodeOf(run.outcome.ending));
     o.ok = o.exit == 0;
-    o.verified = run.verified;
+    o.verified = run.outcome.verified;
     o.loadedSha256 = run.loadedSha256;
-    o.message = textOf(run.outcome, languageIndex_);
-    o.reason = view.reason;
+    o.message = textOf(run.outcome.message, languageIndex_);
+    o.reason = run.outcome.reason;
     o.seconds = static_cast<double>(systemClock().nowMs() - run.startedMs) / 1000.0;
     std::copy(std::begin(view.counters), std::end(view.counters), o.counters);
     o.model = view.model;
@@ -500,9 +497,9 @@ int Fleet::endFleet() {
             notOk.push_back(i);
         }
     }
-    const int code = reportFailed_ || logsFailed_ ? static_cast<int>(ExitCode::CannotWrite)
+    const int code = reportFailed_ || logsFailed_ ? exitStatus(ExitCode::CannotWrite)
                      : notOk.empty()              ? 0
-                                                  : kFleetNotAllOk;
+                                                  : exitStatus(ExitCode::FleetNotAllOk);
     printSummary(notOk, code);
     return code;
 }

@@ -14,7 +14,7 @@
 namespace flashmere {
 
 DeviceRun defaultDeviceRun() {
-    return [](DeviceRunContext& context) { return runUpgrade(context); };
+    return [](DeviceRunContext& context) { return upgradeDevice(context); };
 }
 
 std::unique_ptr<TransportFactory> defaultTransports() {
@@ -88,20 +88,24 @@ std::unique_ptr<RecordedRun> DeviceRunner::recordedRun(const char* operation) {
                                          QStringLiteral("window"), QString::fromLatin1(operation));
 }
 
-void DeviceRunner::recordEnd(RecordedRun& run, const FirmwareImage* image, int exitCode) {
+void DeviceRunner::recordEnd(RecordedRun& run, const FirmwareImage* image,
+                             const RunOutcome& outcome) {
     if (!history_) {
         return;
     }
-    const QString warning = run.finish(image, exitCodeOfRun(exitCode, stop_ && stop_->requested()));
+    const int exitCode = exitStatus(exitCodeOf(outcome.ending));
+    const QString warning =
+        run.finish(image, outcome, exitCodeOfRun(exitCode, stop_ && stop_->requested()));
     if (!warning.isEmpty()) {
-        const std::string& reason = run.recorder().reason();
+        const std::string& reason = outcome.reason;
         panel_.showMessageReason((reason.empty() ? "" : reason + "\n") + warning.toStdString());
     }
 }
 
 bool DeviceRunner::upgrade(DeviceRun run, FirmwareImage& image,
-                           std::function<void(MessageRow, bool)> done) {
-    auto result = std::make_shared<MessageRow>(MessageRow::msgConnectError);
+                           std::function<void(const RunOutcome&, bool)> done) {
+    auto result = std::make_shared<RunOutcome>(
+        RunOutcome{RunEnding::NoAnswer, MessageRow::msgConnectError, {}, false});
     return start(
         [this, run = std::move(run), &image, result] {
             auto transports = openTransports();
@@ -114,7 +118,7 @@ bool DeviceRunner::upgrade(DeviceRun run, FirmwareImage& image,
                 return askOtherFamily(*transports, clock_, panel_, options, id, image.modelCode);
             };
             *result = run(context);
-            recordEnd(*recorded, &image, upgradeExitCode(*result));
+            recordEnd(*recorded, &image, *result);
         },
         [result, done = std::move(done)](bool threw) { done(*result, threw); });
 }
@@ -162,7 +166,7 @@ bool DeviceRunner::erase(const OperatorOptions& options, int eraseErrors, Firmwa
             recorded->recorder().noteOptions(options);
             ServiceContext context{recorded->panel(), *transports, clock_, options, eraseErrors};
             const EraseResult result = eraseDeviceBlocks(context, image);
-            recordEnd(*recorded, &image, serviceExitCode(result.outcome));
+            recordEnd(*recorded, &image, result.outcome);
         },
         std::move(done));
 }
@@ -177,7 +181,7 @@ bool DeviceRunner::readBack(const OperatorOptions& options, std::uint16_t modelC
             recorded->recorder().noteOptions(options);
             ServiceContext context{recorded->panel(), *transports, clock_, options};
             *result = readBackDevice(context, modelCode, folder);
-            recordEnd(*recorded, nullptr, serviceExitCode(result->outcome));
+            recordEnd(*recorded, nullptr, result->outcome);
         },
         [result, done = std::move(done)](bool) { done(*result); });
 }

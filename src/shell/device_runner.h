@@ -23,7 +23,7 @@ namespace flashmere {
 
 // The device operation behind the Upgrade button, given the panel, the links,
 // the clock and the image; it runs on a worker thread.
-using DeviceRun = std::function<MessageRow(DeviceRunContext& context)>;
+using DeviceRun = std::function<RunOutcome(DeviceRunContext& context)>;
 
 // Opens the device links of one operation. Called on the operation's worker
 // thread, which then owns the transports.
@@ -65,7 +65,7 @@ class DeviceRunner {
     // Each returns false, and starts nothing, while an operation runs.
     // done: threw is true when the operation ended with an exception.
     bool upgrade(DeviceRun run, FirmwareImage& image,
-                 std::function<void(MessageRow result, bool threw)> done);
+                 std::function<void(const RunOutcome& result, bool threw)> done);
     bool query(const OperatorOptions& options, DeviceQuery query, std::function<void()> done);
     // The erase's first step: the image read anew from the chosen file when
     // fromChosenFile (the erase covers its pages), else an empty image.
@@ -92,7 +92,7 @@ class DeviceRunner {
     std::unique_ptr<RecordedRun> recordedRun(const char* operation);
     // Writes the record of an ended run; a history that cannot be written is
     // told once, beside the run's reason.
-    void recordEnd(RecordedRun& run, const FirmwareImage* image, int exitCode);
+    void recordEnd(RecordedRun& run, const FirmwareImage* image, const RunOutcome& outcome);
 
     OperatorPanel& panel_;
     TransportSource transports_;
