@@ -90,7 +90,7 @@ FloorResult computeUpgradeFloor(const FloorScenario& scenario) {
     SimTransportFactory transports(device, clock);
     FloorPanel panel(options, clock, result.marks);
     DeviceRunContext context{panel, transports, clock, image};
-    result.outcome = runUpgrade(context);
+    result.outcome = upgradeDevice(context).message;
 
     result.totalMs = clock.nowMs();
     result.pausesMs = std::accumulate(

@@ -5,19 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace flashmere::cli {
+#include "frontend/exit_codes.h"
 
-// The process exit codes; cli/EXIT_CODES.md explains them. Codes from 10 on
-// are kept for device outcomes of the upgrade.
-enum class ExitCode : int {
-    Ok = 0,
-    Internal = 1,            // an unexpected failure inside the tool
-    Usage = 2,               // bad command line or bad option value
-    FileUnreadable = 3,      // a file to read is missing or cannot be read
-    FileRejected = 4,        // "Firmware file type error!"
-    CannotWrite = 5,         // the output file cannot be written
-    UpgradeWouldRefuse = 6,  // `info`: the header is fine, the upgrade would refuse the file
-};
+namespace flashmere::cli {
 
 constexpr const char* kProgramName = "flashmere-cli";
 

@@ -39,7 +39,6 @@ namespace flashmere::cli {
 namespace {
 
 // Not every device ended "Upgrade ok." (cli/EXIT_CODES.md).
-constexpr int kFleetNotAllOk = 20;
 // The report is rewritten at most this often while devices start and end,
 // so that a finished row reaches the disk well within 250 ms.
 constexpr std::int64_t kReportIntervalMs = 100;
@@ -53,10 +52,9 @@ struct DeviceRun {
     std::unique_ptr<FleetPanel> panel;
     std::unique_ptr<FleetWorker> thread;
     std::int64_t startedMs = 0;
-    MessageRow outcome = MessageRow::msgConnecting;
+    RunOutcome outcome{RunEnding::Other, MessageRow::msgConnecting, {}, false};
     int exit = 0;  // the run's exit code, a failed check after the start's included
     std::optional<AfterStartCheck> afterStart;
-    bool verified = false;
     std::string loadedSha256;
     bool finished = false;  // guarded by Fleet::mutex_
     // The run's record while it runs, for a stop at once (guarded by
@@ -236,20 +234,19 @@ bool Fleet::start(std::size_t index) {
         }
         DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
         context.preloaded = &row.firmware->load;
-        const UpgradeResult result = upgradeDevice(context);
-        int exit = exitCodeFor(result.message);
+        RunOutcome result = upgradeDevice(context);
+        int exit = exitStatus(exitCodeOf(result.ending));
         const auto check = checkAfterUpgrade(recorded, transports, systemClock(), row.options,
-                                             image, result.message, false);
+                                             image, result, false);
         if (check) {
-            exit = tellAfterStartCheck(recorded, *check, exit);
+            exit = tellAfterStartCheck(recorded, *check, result, exit);
         }
-        recordRun(recorded, &image, exit);
+        recordRun(recorded, &image, result, exit);
         std::lock_guard lock(mutex_);
         self->recorded = nullptr;
-        self->outcome = result.message;
+        self->outcome = result;
         self->exit = exit;
         self->afterStart = check;
-        self->verified = result.verified;
         self->loadedSha256 = image.loadedSha256;
         self->finished = true;
         wake_.notify_all();
@@ -288,10 +285,10 @@ void Fleet::finish(DeviceRun& run) {
     o.exit = run.exit;
     o.ok = o.exit == 0;
     o.afterStart = run.afterStart;
-    o.verified = run.verified;
+    o.verified = run.outcome.verified;
     o.loadedSha256 = run.loadedSha256;
-    o.message = textOf(run.outcome, languageIndex_);
-    o.reason = view.reason;
+    o.message = textOf(run.outcome.message, languageIndex_);
+    o.reason = run.outcome.reason;
     o.seconds = static_cast<double>(systemClock().nowMs() - run.startedMs) / 1000.0;
     std::copy(std::begin(view.counters), std::end(view.counters), o.counters);
     o.model = view.model;
@@ -514,9 +511,9 @@ int Fleet::endFleet() {
             notOk.push_back(i);
         }
     }
-    const int code = reportFailed_ || logsFailed_ ? static_cast<int>(ExitCode::CannotWrite)
+    const int code = reportFailed_ || logsFailed_ ? exitStatus(ExitCode::CannotWrite)
                      : notOk.empty()              ? 0
-                                                  : kFleetNotAllOk;
+                                                  : exitStatus(ExitCode::FleetNotAllOk);
     printSummary(notOk, code);
     return code;
 }

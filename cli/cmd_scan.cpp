@@ -103,7 +103,7 @@ int runScanCommand(const ScanArgs& args) {
         // As an upgrade says it: the message, then what to check.
         trace.showMessage(MessageRow::msgOpenPortError);
         trace.showMessageReason(probe.openFailure());
-        return exitCodeFor(MessageRow::msgOpenPortError);
+        return exitStatus(ExitCode::LinkNotOpened);
     }
     std::vector<ProbeAnswer> found;
     for (std::size_t i = 0; i < ids->size(); ++i) {

@@ -21,9 +21,6 @@
 namespace flashmere::cli {
 namespace {
 
-// Exit code of a read-back whose files were written with pages missing.
-constexpr int kReadBackIncomplete = 17;
-
 // The console of one service command: its panel (and the history's in
 // front of it), its style, and the stop that the signals request.
 struct ServiceConsole {
@@ -31,6 +28,8 @@ struct ServiceConsole {
     OperatorPanel& recorded;
     ConsolePanel::Style style;
     const StopRequest& stop;
+    // How the function ended, its reason as reported; the history's record.
+    RunOutcome* outcome;
 };
 
 // Runs one service function with the console as its window: the stages and
@@ -58,7 +57,8 @@ int withService(const DeviceArgs& device, bool ownTrace, Work work, const char* 
         recordedRun(panel, "cli", operation ? operation : "", linkAsGiven(device));
     recorded.noteImage(image);
     recorded.recorder().noteOptions(resolved->options);
-    const ServiceConsole console{panel, recorded.panel(), style, *stop};
+    RunOutcome outcome;
+    const ServiceConsole console{panel, recorded.panel(), style, *stop, &outcome};
     int code = 0;
     runStoppable(*stop, [&] {
         StoppableTransports transports(std::make_unique<QtTransportFactory>(), stop);
@@ -66,7 +66,7 @@ int withService(const DeviceArgs& device, bool ownTrace, Work work, const char* 
         code = work(context, console);
     });
     if (operation != nullptr) {
-        recordRun(recorded, image, code);
+        recordRun(recorded, image, outcome, code);
     }
     return code;
 }
@@ -90,31 +90,36 @@ int reportWithReason(const ConsolePanel::Style& style, int code, const std::stri
 
 // A run that failed after a stop was requested ends as stopped, its reason
 // naming the stop.
-int report(const ServiceConsole& c, int code, const std::string& text,
+int report(const ServiceConsole& c, ExitCode exitCode, const std::string& text,
            const std::string& extraFields = {}) {
+    int code = exitStatus(exitCode);
+    std::string& reason = c.outcome->reason;
     if (c.stop.requested()) {
         code = exitCodeOfRun(code, true);
-        if (const std::string reason = reasonOfStoppedRun(c.stop, c.panel.reason());
-            reason != c.panel.reason()) {
+        if (std::string stopped = reasonOfStoppedRun(c.stop, reason); stopped != reason) {
+            reason = std::move(stopped);
             c.recorded.showMessageReason(reason);
         }
     }
-    return reportWithReason(c.style, code, text, c.panel.reason(), extraFields);
+    return reportWithReason(c.style, code, text, reason, extraFields);
 }
 
 // The ends of an erase or a read-back that did nothing to the device; the
 // message and its reason have been shown.
-std::optional<int> notReached(const ServiceConsole& c, ServiceOutcome outcome) {
-    switch (outcome) {
-        case ServiceOutcome::LinkNotOpened:
-            return report(c, 10, "cannot open the link to the device");
-        case ServiceOutcome::NoAnswer:
-            return report(c, 11, "the device did not answer");
-        case ServiceOutcome::DeviceRefused:
+std::optional<int> notReached(const ServiceConsole& c, const RunOutcome& outcome) {
+    *c.outcome = outcome;
+    switch (outcome.ending) {
+        case RunEnding::LinkNotOpened:
+            return report(c, ExitCode::LinkNotOpened, "cannot open the link to the device");
+        case RunEnding::NoAnswer:
+            return report(c, ExitCode::NoAnswer, "the device did not answer");
+        case RunEnding::DeviceRefused:
             return report(
-                c, 12, "the device refused the PIN or is not of model " + modelHex(kServiceModel));
-        case ServiceOutcome::NotServed:
-            return report(c, 13, "only model " + modelHex(kServiceModel) + " is served");
+                c, ExitCode::DeviceRefused,
+                "the device refused the PIN or is not of model " + modelHex(kServiceModel));
+        case RunEnding::FileRejected:
+            return report(c, ExitCode::ModelDiffers,
+                          "only model " + modelHex(kServiceModel) + " is served");
         default:
             return std::nullopt;
     }
@@ -147,9 +152,10 @@ int runQueryCommand(const ServiceArgs& args) {
         const QueryResult result = runDeviceQuery(context, query);
         if (!result.failure.empty()) {
             context.panel.showMessageReason(result.failure);
+            c.outcome->reason = result.failure;
         }
         if (!result.linkOpened) {
-            return report(c, 10, "cannot open the link to the device");
+            return report(c, ExitCode::LinkNotOpened, "cannot open the link to the device");
         }
         const std::string tx = hexTrace(result.request);
         const std::string rx = hexTrace(result.replyPayload);
@@ -163,7 +169,8 @@ int runQueryCommand(const ServiceArgs& args) {
             std::printf("TX: %s%s\nRX: %s\n", tx.c_str(), result.sent ? "" : "(not sent)",
                         result.answered ? rx.c_str() : "(no reply)");
         }
-        return result.answered ? report(c, 0, "reply received") : report(c, 11, "no reply");
+        return result.answered ? report(c, ExitCode::Ok, "reply received")
+                               : report(c, ExitCode::NoAnswer, "no reply");
     });
 }
 
@@ -198,9 +205,9 @@ int runEraseCommand(const ServiceArgs& args) {
                 return *code;
             }
             const std::string blocks = std::to_string(result.blocksErased) + " blocks";
-            return result.outcome == ServiceOutcome::Done
-                       ? report(c, 0, "erased " + blocks)
-                       : report(c, 15, "erase failed after " + blocks);
+            return result.outcome.ok()
+                       ? report(c, ExitCode::Ok, "erased " + blocks)
+                       : report(c, ExitCode::ProgramFailed, "erase failed after " + blocks);
         },
         "erase", &image);
 }
@@ -224,11 +231,12 @@ int runReadbackCommand(const ServiceArgs& args) {
             if (const auto code = notReached(c, result.outcome)) {
                 return *code;
             }
-            if (result.outcome == ServiceOutcome::FileError) {
-                return report(c, static_cast<int>(ExitCode::CannotWrite), result.error);
+            if (result.outcome.ending == RunEnding::FileNotWritten) {
+                return report(c, ExitCode::CannotWrite, result.error);
             }
             const auto where = pathFromUtf8(args.out);
-            const int code = result.unansweredPages.empty() ? 0 : kReadBackIncomplete;
+            const ExitCode code =
+                result.unansweredPages.empty() ? ExitCode::Ok : ExitCode::ReadBackIncomplete;
             return report(c, code,
                           "read " + std::to_string(result.pagesRead) + " pages (" +
                               std::to_string(result.unansweredPages.size()) + " unanswered) into " +

@@ -57,7 +57,7 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     std::string cause;
     if (const int code = chooseFirmwareFile(args.file, image, &cause); code != 0) {
         if (args.device.json) {
-            const auto row = code == static_cast<int>(ExitCode::FileRejected)
+            const auto row = code == exitStatus(ExitCode::FileRejected)
                                  ? std::optional(MessageRow::msgFileTypeError)
                                  : std::nullopt;
             printJsonResult(code, row, row ? textOf(*row, resolved->languageIndex) : cause,
@@ -82,7 +82,7 @@ int upgradeOneUnit(const UpgradeArgs& args, const OperatorOptions& options, int 
     panel.stopWaitsWhen(stop);
     RecordedRun recorded = recordedRun(panel, "cli", "upgrade", linkAsGiven(args.device));
     recorded.noteImage(&image);
-    UpgradeResult result;
+    RunOutcome result;
     std::optional<AfterStartCheck> check;
     runStoppable(*stop, [&] {
         StoppableTransports transports(std::make_unique<QtTransportFactory>(), stop);
@@ -91,20 +91,24 @@ int upgradeOneUnit(const UpgradeArgs& args, const OperatorOptions& options, int 
             return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);
         };
         result = upgradeDevice(context);
-        check = checkAfterUpgrade(recorded, transports, systemClock(), options, image,
-                                  result.message, stop->requested());
+        check = checkAfterUpgrade(recorded, transports, systemClock(), options, image, result,
+                                  stop->requested());
     });
-    int code = exitCodeOfRun(exitCodeFor(result.message), stop->requested());
+    int code = exitCodeOfRun(exitStatus(exitCodeOf(result.ending)), stop->requested());
     if (check) {
-        code = tellAfterStartCheck(recorded, *check, code);
+        code = tellAfterStartCheck(recorded, *check, result, code);
     }
-    if (stop->requested() && reasonOfStoppedRun(*stop, panel.reason()) != panel.reason()) {
-        recorded.panel().showMessageReason(reasonOfStoppedRun(*stop, panel.reason()));
+    if (stop->requested()) {
+        if (std::string stopped = reasonOfStoppedRun(*stop, result.reason);
+            stopped != result.reason) {
+            result.reason = std::move(stopped);
+            recorded.panel().showMessageReason(result.reason);
+        }
     }
-    recordRun(recorded, &image, code);
+    recordRun(recorded, &image, result, code);
     if (style.json) {
         printJsonResult(code, result.message, textOf(result.message, style.languageIndex),
-                        panel.reason(), result.verified, check);
+                        result.reason, result.verified, check);
     }
     serial = panel.deviceSerial();
     return code;

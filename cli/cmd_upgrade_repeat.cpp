@@ -12,10 +12,6 @@
 namespace flashmere::cli {
 namespace {
 
-// The exit code of a sitting in which a device did not end "Upgrade ok.",
-// the same as a fleet's.
-constexpr int kNotEveryUnitOk = 20;
-
 bool stopAsked() {
     return stopRequests() > 0;
 }
@@ -76,7 +72,7 @@ int repeatUpgrades(const UpgradeArgs& args, const OperatorOptions& options, int 
             ",\"ok\":" + std::to_string(ok) + ",\"not_ok\":" + std::to_string(notOk),
         "Devices: " + std::to_string(units) + ", ok: " + std::to_string(ok) +
             ", not ok: " + std::to_string(notOk));
-    return notOk == 0 ? 0 : kNotEveryUnitOk;
+    return notOk == 0 ? 0 : exitStatus(ExitCode::FleetNotAllOk);
 }
 
 }  // namespace flashmere::cli

@@ -246,33 +246,24 @@ void registerFleetCommand(CLI::App& app, CommandOutcome& outcome) {
     attachRunner(command, outcome, [args] { return runFleetCommand(*args); });
 }
 
+// "Exit codes (cli/EXIT_CODES.md):" and a line "  10 ..." for each code.
+std::string exitCodesFooter() {
+    std::string footer = "Exit codes (cli/EXIT_CODES.md):";
+    for (const ExitCodeMeaning& meaning : kExitCodes) {
+        std::string code = std::to_string(exitStatus(meaning.code));
+        code.resize(2, ' ');
+        footer += "\n  " + code + " " + meaning.description;
+    }
+    return footer;
+}
+
 // The program with its version flag, its exit codes as the footer of --help,
 // and the commands in the order --help lists them.
 void registerProgram(CLI::App& app, CommandOutcome& outcome) {
     app.set_version_flag("-V,--version", std::string(kProgramName) + " " FLASHMERE_VERSION,
                          "Print the program's version and exit");
     app.require_subcommand(1);
-    app.footer(
-        "Exit codes (cli/EXIT_CODES.md):\n"
-        "  0  success (\"Upgrade ok.\")\n"
-        "  1  unexpected failure inside the tool\n"
-        "  2  bad usage: unknown command or option, bad value, no device link given\n"
-        "  3  a file to read is missing or unreadable\n"
-        "  4  the firmware file is rejected (\"Firmware file type error!\")\n"
-        "  5  an output file cannot be written\n"
-        "  6  info: the upgrade would refuse the file\n"
-        "  10 \"Open communication port error!\"\n"
-        "  11 \"Connect device error!\"\n"
-        "  12 \"Model or PIN error!\"\n"
-        "  13 \"Firmware file type error!\" (the device's model differs)\n"
-        "  14 \"Load firmware file error!\"\n"
-        "  15 \"Program/Download error!\"\n"
-        "  16 \"Verify error!\"\n"
-        "  17 read-back incomplete\n"
-        "  18 stopped by a signal (SIGTERM, SIGHUP, SIGINT)\n"
-        "  19 --check-after: after the start the device did not answer or still reports its "
-        "old version\n"
-        "  20 fleet: at least one device did not end \"Upgrade ok.\"");
+    app.footer(exitCodesFooter());
     registerInfoCommand(app, outcome);
     registerPackCommand(app, outcome);
     registerUpgradeCommand(app, outcome);

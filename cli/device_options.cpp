@@ -182,10 +182,6 @@ int chooseFirmwareFile(const std::string& path, FirmwareImage& image, std::strin
     return fail(selection.opened ? ExitCode::FileRejected : ExitCode::FileUnreadable, text);
 }
 
-int exitCodeFor(MessageRow outcome) {
-    return upgradeExitCode(outcome);
-}
-
 void ensureQtApplication() {
     if (QCoreApplication::instance() == nullptr) {
         static int argc = 1;

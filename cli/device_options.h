@@ -40,10 +40,6 @@ ConsolePanel::Style consoleStyleFor(const DeviceArgs& args, int languageIndex);
 // given) and its exit code given.
 int chooseFirmwareFile(const std::string& path, FirmwareImage& image, std::string* cause = nullptr);
 
-// Device outcomes as exit codes: 0 for "Upgrade ok.", 10 and up for each
-// failure message.
-int exitCodeFor(MessageRow outcome);
-
 // The Qt objects of the transports need an application object.
 void ensureQtApplication();
 

@@ -15,8 +15,9 @@ RecordedRun recordedRun(OperatorPanel& panel, const char* frontEnd, const char* 
                        QString::fromLatin1(operation), address);
 }
 
-void recordRun(RecordedRun& run, const FirmwareImage* image, int exitCode) {
-    const QString warning = run.finish(image, exitCode);
+void recordRun(RecordedRun& run, const FirmwareImage* image, const RunOutcome& outcome,
+               int exitCode) {
+    const QString warning = run.finish(image, outcome, exitCode);
     if (!warning.isEmpty()) {
         writeLine(stderr, std::string(kProgramName) + ": " + oneLine(warning.toStdString()));
     }

@@ -18,6 +18,7 @@ RecordedRun recordedRun(OperatorPanel& panel, const char* frontEnd, const char* 
 
 // Writes the record of the ended run. A history that cannot be written never
 // changes the exit code; it is told once per process on stderr.
-void recordRun(RecordedRun& run, const FirmwareImage* image, int exitCode);
+void recordRun(RecordedRun& run, const FirmwareImage* image, const RunOutcome& outcome,
+               int exitCode);
 
 }  // namespace flashmere::cli

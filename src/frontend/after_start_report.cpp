@@ -6,9 +6,10 @@ namespace flashmere {
 
 std::optional<AfterStartCheck> checkAfterUpgrade(RecordedRun& run, TransportFactory& transports,
                                                  Clock& clock, const OperatorOptions& options,
-                                                 const FirmwareImage& image, MessageRow result,
-                                                 bool stopRequested, std::int64_t waitMs) {
-    if (!options.checkAfterStart || result != MessageRow::msgUpgradeOk || stopRequested) {
+                                                 const FirmwareImage& image,
+                                                 const RunOutcome& outcome, bool stopRequested,
+                                                 std::int64_t waitMs) {
+    if (!options.checkAfterStart || !outcome.ok() || stopRequested) {
         return std::nullopt;
     }
     const std::string& versionBefore = run.recorder().devicePanel(DeviceField::FirmwareVersion);
@@ -16,11 +17,12 @@ std::optional<AfterStartCheck> checkAfterUpgrade(RecordedRun& run, TransportFact
                            waitMs);
 }
 
-int tellAfterStartCheck(RecordedRun& run, const AfterStartCheck& check, int exitCode) {
-    const std::string reason = run.recorder().reason();
-    run.panel().showMessageReason(reason + (reason.empty() ? "" : "; ") + check.reason);
+int tellAfterStartCheck(RecordedRun& run, const AfterStartCheck& check, RunOutcome& outcome,
+                        int exitCode) {
+    outcome.reason += (outcome.reason.empty() ? "" : "; ") + check.reason;
+    run.panel().showMessageReason(outcome.reason);
     run.noteVersionAfter(check.version);
-    return check.passed ? exitCode : kCheckAfterStartFailedExitCode;
+    return check.passed ? exitCode : exitStatus(ExitCode::CheckAfterStartFailed);
 }
 
 }  // namespace flashmere

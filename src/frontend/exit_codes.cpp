@@ -2,49 +2,32 @@
 
 namespace flashmere {
 
-int upgradeExitCode(MessageRow outcome) {
-    switch (outcome) {
-        case MessageRow::msgUpgradeOk:
-            return 0;
-        case MessageRow::msgOpenPortError:
-            return 10;
-        case MessageRow::msgConnectError:
-            return 11;
-        case MessageRow::msgModelOrPinError:
-            return 12;
-        case MessageRow::msgFileTypeError:
-            return 13;
-        case MessageRow::msgLoadFileError:
-            return 14;
-        case MessageRow::msgProgramError:
-            return 15;
-        case MessageRow::msgVerifyError:
-            return 16;
-        default:
-            return 1;
+ExitCode exitCodeOf(RunEnding ending) {
+    switch (ending) {
+        case RunEnding::Done:
+            return ExitCode::Ok;
+        case RunEnding::FileNotWritten:
+            return ExitCode::CannotWrite;
+        case RunEnding::LinkNotOpened:
+            return ExitCode::LinkNotOpened;
+        case RunEnding::NoAnswer:
+            return ExitCode::NoAnswer;
+        case RunEnding::DeviceRefused:
+            return ExitCode::DeviceRefused;
+        case RunEnding::FileRejected:
+            return ExitCode::ModelDiffers;
+        case RunEnding::FileUnreadable:
+            return ExitCode::LoadFileError;
+        case RunEnding::ProgramFailed:
+            return ExitCode::ProgramFailed;
+        case RunEnding::VerifyFailed:
+            return ExitCode::VerifyFailed;
+        case RunEnding::Incomplete:
+            return ExitCode::ReadBackIncomplete;
+        case RunEnding::Other:
+            break;
     }
-}
-
-int serviceExitCode(ServiceOutcome outcome) {
-    switch (outcome) {
-        case ServiceOutcome::Done:
-            return 0;
-        case ServiceOutcome::FileError:
-            return 5;
-        case ServiceOutcome::LinkNotOpened:
-            return 10;
-        case ServiceOutcome::NoAnswer:
-            return 11;
-        case ServiceOutcome::DeviceRefused:
-            return 12;
-        case ServiceOutcome::NotServed:
-            return 13;
-        case ServiceOutcome::Failed:
-            return 15;
-        case ServiceOutcome::Incomplete:
-            return 17;
-    }
-    return 1;
+    return ExitCode::Internal;
 }
 
 }  // namespace flashmere

@@ -12,7 +12,7 @@ namespace flashmere {
 namespace {
 
 struct RowTexts {
-    MessageRow row;
+    TableRow row;
     const char* english;
     const char* simplified;
     const char* traditional;
@@ -28,16 +28,16 @@ constexpr const char* kAboutLead[kLanguageCount] = {
 
 // clang-format off
 constexpr RowTexts kRows[] = {
-    {MessageRow::msgTitle, "Flashmere V0813", "Flashmere V0813", "Flashmere V0813"},
+    {CaptionRow::msgTitle, "Flashmere V0813", "Flashmere V0813", "Flashmere V0813"},
     {MessageRow::msgSelectFile, "Select firmware file", "选择韧体档案", "選擇韌體檔案"},
-    {MessageRow::msgRunConnect, "Run connect device", "执行连线装置", "執行連線裝置"},
-    {MessageRow::msgMenuLanguage, "&Language", "语言(&Language)", "語言(&Language)"},
-    {MessageRow::msgMenuFile, "&File", "档案(&F)", "檔案(&F)"},
-    {MessageRow::msgMenuAbout, "&About", "关于(&A)", "關於(&A)"},
-    {MessageRow::msgAboutTitle, "About", "关于", "關於"},
-    {MessageRow::msgMenuExit, "E&xit", "离开(&x)", "離開(&x)"},
-    {MessageRow::msgMenuLanguageNames, "&English", "&Simplified Chinese(简体)", "&Traditional Chinese(繁體)"},
-    {MessageRow::msgLabelFile, "File", "档名", "檔名"},
+    {CaptionRow::msgRunConnect, "Run connect device", "执行连线装置", "執行連線裝置"},
+    {CaptionRow::msgMenuLanguage, "&Language", "语言(&Language)", "語言(&Language)"},
+    {CaptionRow::msgMenuFile, "&File", "档案(&F)", "檔案(&F)"},
+    {CaptionRow::msgMenuAbout, "&About", "关于(&A)", "關於(&A)"},
+    {CaptionRow::msgAboutTitle, "About", "关于", "關於"},
+    {CaptionRow::msgMenuExit, "E&xit", "离开(&x)", "離開(&x)"},
+    {CaptionRow::msgMenuLanguageNames, "&English", "&Simplified Chinese(简体)", "&Traditional Chinese(繁體)"},
+    {CaptionRow::msgLabelFile, "File", "档名", "檔名"},
     {MessageRow::msgLoadFileError, "Load firmware file error!", "载入韧体档案错误!", "載入韌體檔案錯誤!"},
     {MessageRow::msgOpenPortError, "Open communication port error!", "开启通讯阜错误!", "開啟通訊阜錯誤!"},
     {MessageRow::msgConnecting, "Connecting device ...", "连线装置中 ...", "連線裝置中 ..."},
@@ -48,36 +48,36 @@ constexpr RowTexts kRows[] = {
     {MessageRow::msgProgramming, "Programming ...", "烧录载入中 ...", "燒錄載入中 ..."},
     {MessageRow::msgProgramError, "Program/Download error!", "烧录载入错误!", "燒錄載入錯誤!"},
     {MessageRow::msgProgramOk, "Program/Download ok.", "烧录载入完成.", "燒錄載入完成."},
-    {MessageRow::msgVerifyOption, "Verify", "检查", "檢查"},
-    {MessageRow::msgSkipErrorOption, "Skip error", "忽略错误", "忽略錯誤"},
+    {CaptionRow::msgVerifyOption, "Verify", "检查", "檢查"},
+    {CaptionRow::msgSkipErrorOption, "Skip error", "忽略错误", "忽略錯誤"},
     {MessageRow::msgVerifying, "Verifying ...", "检查中 ...", "檢查中 ..."},
     {MessageRow::msgVerifyError, "Verify error!", "检查错误!", "檢查錯誤!"},
     {MessageRow::msgVerifyOk, "Verify ok.", "检查完成.", "檢查完成."},
     {MessageRow::msgUpgrading, "Upgrading ...", "更新中 ...", "更新中 ..."},
     {MessageRow::msgUpgradeOk, "Upgrade ok.", "更新完成.", "更新完成."},
-    {MessageRow::msgSelectButton, "1. &Select firmware file", "1. 选择韧体档案(&S)", "1. 選擇韌體檔案(&S)"},
-    {MessageRow::msgUpgradeButton, "2. &Upgrade", "2. 更新(&U)", "2. 更新(&U)"},
-    {MessageRow::msgPageCom, "COM", "串列", "串列"},
-    {MessageRow::msgPageNet, "NET", "网路", "網路"},
-    {MessageRow::msgLabelSpeed, "Speed", "速率", "速率"},
-    {MessageRow::msgLabelPort, "Port", "连接阜", "連接阜"},
-    {MessageRow::msgLabelModel, "Model", "机型", "機型"},
-    {MessageRow::msgLabelName, "Name", "名称", "名稱"},
-    {MessageRow::msgLabelPin, "PIN", "密钥", "密鑰"},
-    {MessageRow::msgLabelSn, "S/N", "序号", "序號"},
-    {MessageRow::msgLabelVer, "VER", "版本", "版本"},
-    {MessageRow::msgNoteTitle, "Note !", "注意!", "注意!"},
-    {MessageRow::msgNoteText,
+    {CaptionRow::msgSelectButton, "1. &Select firmware file", "1. 选择韧体档案(&S)", "1. 選擇韌體檔案(&S)"},
+    {CaptionRow::msgUpgradeButton, "2. &Upgrade", "2. 更新(&U)", "2. 更新(&U)"},
+    {CaptionRow::msgPageCom, "COM", "串列", "串列"},
+    {CaptionRow::msgPageNet, "NET", "网路", "網路"},
+    {CaptionRow::msgLabelSpeed, "Speed", "速率", "速率"},
+    {CaptionRow::msgLabelPort, "Port", "连接阜", "連接阜"},
+    {CaptionRow::msgLabelModel, "Model", "机型", "機型"},
+    {CaptionRow::msgLabelName, "Name", "名称", "名稱"},
+    {CaptionRow::msgLabelPin, "PIN", "密钥", "密鑰"},
+    {CaptionRow::msgLabelSn, "S/N", "序号", "序號"},
+    {CaptionRow::msgLabelVer, "VER", "版本", "版本"},
+    {CaptionRow::msgNoteTitle, "Note !", "注意!", "注意!"},
+    {CaptionRow::msgNoteText,
      "Upgrading the firmware of the Product will lost some data on the Product. To ensure data "
      "security, it is recommended that you back up your data before update.",
      "注意：更新产品韧体会影响产品上的部分资料，为确保资料安全，建议您在更新韧体前先备份您的资料。",
      "注意：更新產品韌體會影響產品上的部分資料，為確保資料安全，建議您在更新韌體前先備份您的資料。"},
-    {MessageRow::msgAboutText, nullptr, nullptr, nullptr},  // lead line + model list, built below
+    {CaptionRow::msgAboutText, nullptr, nullptr, nullptr},  // lead line + model list, built below
 };
 
 // clang-format on
 
-static_assert(std::size(kRows) == kMessageRowCount, "one entry per message row");
+static_assert(std::size(kRows) == kMessageTableRows, "one entry per message row");
 
 // Lines of the model list stay this short, so the About box never has to
 // break one inside; lines break between whole entries.
@@ -111,15 +111,15 @@ std::string supportedModelList() {
 }
 
 MessageTable::MessageTable() {
-    for (int i = 0; i < kMessageRowCount; ++i) {
+    for (int i = 0; i < kMessageTableRows; ++i) {
         const RowTexts& entry = kRows[i];
         // The table above is written in row order; a slip would show the
         // wrong text, so the order is checked once here.
-        if (static_cast<int>(entry.row) != i) {
+        if (entry.row.index != i) {
             std::fprintf(stderr, "message table out of order at row %d\n", i);
             std::abort();
         }
-        if (entry.row == MessageRow::msgAboutText) {
+        if (entry.row == CaptionRow::msgAboutText) {
             const std::string models = supportedModelList();
             for (int lang = 0; lang < kLanguageCount; ++lang) {
                 rows_[i][lang] = std::string(kAboutLead[lang]) + "\n" + models;
@@ -137,10 +137,10 @@ const MessageTable& MessageTable::instance() {
     return table;
 }
 
-const std::string& MessageTable::text(MessageRow row, int languageIndex) const {
-    int index = static_cast<int>(row);
-    if (index < 0 || index >= kMessageRowCount) {
-        index = static_cast<int>(MessageRow::msgTitle);
+const std::string& MessageTable::text(TableRow row, int languageIndex) const {
+    int index = row.index;
+    if (index < 0 || index >= kMessageTableRows) {
+        index = static_cast<int>(CaptionRow::msgTitle);
     }
     if (languageIndex < 0 || languageIndex >= kLanguageCount) {
         languageIndex = kLanguageEnglish;
@@ -148,7 +148,7 @@ const std::string& MessageTable::text(MessageRow row, int languageIndex) const {
     return rows_[index][languageIndex];
 }
 
-const std::string& textOf(MessageRow row, int languageIndex) {
+const std::string& textOf(TableRow row, int languageIndex) {
     return MessageTable::instance().text(row, languageIndex);
 }
 
@@ -158,7 +158,7 @@ const std::string& buildTag() {
 }
 
 std::string windowCaption(int languageIndex) {
-    return textOf(MessageRow::msgTitle, languageIndex) + buildTag();
+    return textOf(CaptionRow::msgTitle, languageIndex) + buildTag();
 }
 
 std::string_view languageFlagOf(int languageIndex) {

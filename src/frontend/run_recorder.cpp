@@ -31,8 +31,6 @@ void RunRecorder::noteOptions(const OperatorOptions& options) {
 }
 
 void RunRecorder::showMessage(MessageRow row) {
-    message_ = row;
-    reason_.clear();
     if (row == MessageRow::msgProgramming) {
         reachStage(Stage::Writing, writing_);
     }
@@ -46,7 +44,6 @@ void RunRecorder::noteAnsweringDevice(const std::string& model, const std::strin
 }
 
 void RunRecorder::showMessageReason(const std::string& reason) {
-    reason_ = reason;
     inner_.showMessageReason(reason);
 }
 
@@ -87,10 +84,8 @@ void RecordedRun::writeStage(RunRecorder::Stage stage) {
     if (history_.folder().isEmpty() || (writing && operation_ == QLatin1String("readback"))) {
         return;
     }
-    RunRecord r = record(image_, 0);
+    RunRecord r = record(image_);
     r.stage = QLatin1String(writing ? kStageWriting : kStageStarted);
-    r.message.clear();
-    r.reason.clear();
     // A line that cannot be written is told with the run's ending, whose
     // line fails the same way.
     history_.append(r);
@@ -107,7 +102,7 @@ RunRecord RecordedRun::stoppedRecord(const QString& reason) const {
     return r;
 }
 
-RunRecord RecordedRun::record(const FirmwareImage* image, int exitCode) const {
+RunRecord RecordedRun::record(const FirmwareImage* image) const {
     RunRecord r;
     r.run = run_;
     r.time = isoTimeWithOffset(started_);
@@ -144,11 +139,6 @@ RunRecord RecordedRun::record(const FirmwareImage* image, int exitCode) const {
         r.fileVersion = textFromBytes(image->firmwareVersion);
         r.fileSha256 = QString::fromLatin1(image->loadedSha256);
     }
-    if (const auto& row = recorder_.lastMessage()) {
-        r.message = QString::fromStdString(textOf(*row, kLanguageEnglish));
-    }
-    r.exit = exitCode;
-    r.reason = textFromBytes(recorder_.reason());
     r.counters[0] = recorder_.counter(ErrorCounter::Erase);
     r.counters[1] = recorder_.counter(ErrorCounter::Program);
     r.counters[2] = recorder_.counter(ErrorCounter::Verify);
@@ -156,8 +146,17 @@ RunRecord RecordedRun::record(const FirmwareImage* image, int exitCode) const {
     return r;
 }
 
-QString RecordedRun::finish(const FirmwareImage* image, int exitCode) {
-    const QString problem = history_.append(record(image, exitCode));
+RunRecord RecordedRun::record(const FirmwareImage* image, const RunOutcome& outcome,
+                              int exitCode) const {
+    RunRecord r = record(image);
+    r.message = QString::fromStdString(textOf(outcome.message, kLanguageEnglish));
+    r.exit = exitCode;
+    r.reason = textFromBytes(outcome.reason);
+    return r;
+}
+
+QString RecordedRun::finish(const FirmwareImage* image, const RunOutcome& outcome, int exitCode) {
+    const QString problem = history_.append(record(image, outcome, exitCode));
     if (problem.isEmpty() || !firstHistoryFailure()) {
         return {};
     }

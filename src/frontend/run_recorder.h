@@ -13,13 +13,15 @@
 #include "firmware/firmware_image.h"
 #include "frontend/run_history.h"
 #include "operator/operator_panel.h"
+#include "operator/run_outcome.h"
 
 namespace flashmere {
 
 // An operator panel in front of another: every call goes on to it unchanged,
 // and what the run shows that the history keeps (the options it ran with,
-// the device panels, the last message and its reason, the error counters) is
-// noted on the way. Read what it noted after the run, on the run's thread.
+// the device panels, the error counters) is noted on the way; the message and
+// reason it ended with come with its outcome. Read what it noted after the run, on the run's
+// thread.
 class RunRecorder final : public OperatorPanel {
   public:
     // The points of a run the history writes a line at.
@@ -38,11 +40,9 @@ class RunRecorder final : public OperatorPanel {
     const std::string& devicePanel(DeviceField panel) const {
         return panels_[static_cast<std::size_t>(panel)];
     }
-    const std::optional<MessageRow>& lastMessage() const { return message_; }
     // The device that answered when it is not the one the run was for.
     const std::string& answeredModel() const { return answeredModel_; }
     const std::string& answeredSerial() const { return answeredSerial_; }
-    const std::string& reason() const { return reason_; }
     int counter(ErrorCounter counter) const { return counters_[static_cast<std::size_t>(counter)]; }
 
     OperatorOptions captureOptions() override;
@@ -89,8 +89,6 @@ class RunRecorder final : public OperatorPanel {
     OperatorPanel& inner_;
     std::optional<OperatorOptions> options_;
     std::array<std::string, 6> panels_;
-    std::optional<MessageRow> message_;
-    std::string reason_;
     std::array<int, 3> counters_{};
     std::string answeredModel_;
     std::string answeredSerial_;
@@ -122,9 +120,11 @@ class RecordedRun {
     // The version the device reported when checked after the start.
     void noteVersionAfter(const std::string& version) { versionAfter_ = version; }
 
-    // The record of the run that has ended with this exit code; image: the
-    // firmware file it ran with, or null.
-    RunRecord record(const FirmwareImage* image, int exitCode) const;
+    // The record of the run so far, without an ending; image: the firmware
+    // file it runs with, or null.
+    RunRecord record(const FirmwareImage* image) const;
+    // The record of the run that has ended with this outcome and exit code.
+    RunRecord record(const FirmwareImage* image, const RunOutcome& outcome, int exitCode) const;
     // The line told when the run is stopped from outside while it writes
     // (a fleet stopped by a signal): it has the run's name and the reason,
     // and may be written from another thread than the run's.
@@ -132,7 +132,7 @@ class RecordedRun {
     const RunHistory& history() const { return history_; }
     // Appends the record. Empty when it was written, or when a failure was
     // told before in this process; else the one warning to show.
-    QString finish(const FirmwareImage* image, int exitCode);
+    QString finish(const FirmwareImage* image, const RunOutcome& outcome, int exitCode);
 
   private:
     void writeStage(RunRecorder::Stage stage);

@@ -23,15 +23,13 @@ std::string addressText(std::uint32_t address) {
 
 // Refuses an image that is not of the served model or holds no page, before
 // the link is opened.
-std::optional<ServiceOutcome> refuseImage(OperatorPanel& panel, const FirmwareImage& image) {
+std::optional<RunOutcome> refuseImage(OperatorPanel& panel, const FirmwareImage& image) {
     if (image.modelCode != kServiceModel) {
-        endNotServed(panel, "the erase", image.modelCode);
-        return ServiceOutcome::NotServed;
+        return endNotServed(panel, "the erase", image.modelCode);
     }
     if (image.pageCount <= 0) {
-        endUntouched(panel, MessageRow::msgProgramError,
-                     "the firmware image holds no page: there is nothing to erase");
-        return ServiceOutcome::Failed;
+        return endUntouched(panel, RunEnding::ProgramFailed, MessageRow::msgProgramError,
+                            "the firmware image holds no page: there is nothing to erase");
     }
     return std::nullopt;
 }
@@ -94,7 +92,8 @@ EraseResult eraseDeviceBlocks(ServiceContext& c, FirmwareImage& image) {
         return result;
     }
     ServiceRun run(c, image);
-    if (!run.start()) {
+    if (auto notOpened = run.start()) {
+        result.outcome = *notOpened;
         return result;
     }
     DeviceSession& s = run.session;
@@ -114,13 +113,13 @@ EraseResult eraseDeviceBlocks(ServiceContext& c, FirmwareImage& image) {
                              : "the erase request for the block at " + addressText(*failedAddress) +
                                    " was not answered, nor its retry; " + erased);
         s.failureSignal();
-        result.outcome = ServiceOutcome::Failed;
+        result.outcome = endedAs(s, RunEnding::ProgramFailed);
         return result;
     }
     s.panel.setProgramPosition(kEraseProgressMaximum);
     s.show(MessageRow::msgProgramOk);
     s.successSignal();
-    result.outcome = ServiceOutcome::Done;
+    result.outcome = endedAs(s, RunEnding::Done);
     return result;
 }
 

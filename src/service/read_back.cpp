@@ -142,17 +142,16 @@ bool publishFiles(const std::string& outputFolder, OutputFile& dump, const Listi
 }
 
 ReadBackResult endWithFileError(DeviceSession& s, ReadBackResult result, const std::string& error) {
-    result.outcome = ServiceOutcome::FileError;
     result.error = error;
     s.show(MessageRow::msgProgramError, error);
     s.failureSignal();
+    result.outcome = endedAs(s, RunEnding::FileNotWritten);
     return result;
 }
 
 // The ending once the files are written: every page answered, or which not.
 void endWithFilesWritten(DeviceSession& s, ReadBackResult& result) {
     if (!result.unansweredPages.empty()) {
-        result.outcome = ServiceOutcome::Incomplete;
         const std::string why =
             s.link.lost() ? " not read: " + linkLostReason(s, "the read-back")
                           : " not answered in " + std::to_string(kReadAttempts) + " attempts";
@@ -161,11 +160,12 @@ void endWithFilesWritten(DeviceSession& s, ReadBackResult& result) {
                    (result.unansweredPages.size() == 1 ? " was" : " were") + why +
                    "; the files hold FF 00 ... 00 in their place");
         s.failureSignal();
+        result.outcome = endedAs(s, RunEnding::Incomplete);
         return;
     }
-    result.outcome = ServiceOutcome::Done;
     s.show(MessageRow::msgProgramOk);
     s.successSignal();
+    result.outcome = endedAs(s, RunEnding::Done);
 }
 
 }  // namespace
@@ -174,19 +174,19 @@ ReadBackResult readBackDevice(ServiceContext& c, std::uint16_t modelCode,
                               const std::string& outputFolder) {
     ReadBackResult result;
     if (modelCode != kServiceModel) {
-        result.outcome = ServiceOutcome::NotServed;
-        endNotServed(c.panel, "the read-back", modelCode);
+        result.outcome = endNotServed(c.panel, "the read-back", modelCode);
         return result;
     }
     if (std::string inTheWay = outputNameInTheWay(outputFolder); !inTheWay.empty()) {
-        result.outcome = ServiceOutcome::FileError;
         result.error = inTheWay;
-        endUntouched(c.panel, MessageRow::msgProgramError, inTheWay);
+        result.outcome =
+            endUntouched(c.panel, RunEnding::FileNotWritten, MessageRow::msgProgramError, inTheWay);
         return result;
     }
     FirmwareImage noImage;
     ServiceRun run(c, noImage);
-    if (!run.start()) {
+    if (auto notOpened = run.start()) {
+        result.outcome = *notOpened;
         return result;
     }
     DeviceSession& s = run.session;

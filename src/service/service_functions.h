@@ -9,6 +9,7 @@
 #include "link/clock.h"
 #include "link/transport.h"
 #include "operator/operator_panel.h"
+#include "operator/run_outcome.h"
 
 namespace flashmere {
 
@@ -45,19 +46,6 @@ struct QueryResult {
 // the sent trace and, over TCP, the reply payload in the received trace.
 QueryResult runDeviceQuery(ServiceContext& context, DeviceQuery query);
 
-// How an erase or a read-back ended. Each ending is also shown: a message
-// with its reason, and the lamp.
-enum class ServiceOutcome {
-    LinkNotOpened,  // "Open communication port error!"; nothing was sent
-    NotServed,      // the firmware file is not one the function serves; nothing was sent
-    NoAnswer,       // the hello request was not answered: "Connect device error!"
-    DeviceRefused,  // the device refused the PIN or reports another model: "Model or PIN error!"
-    Done,           // "Program/Download ok."
-    Failed,         // erase: a block was not erased ("Program/Download error!")
-    Incomplete,     // read-back: files written, but some pages were never answered
-    FileError,      // read-back: an output file could not be written; nothing was replaced
-};
-
 // The one device model the erase and the read-back serve.
 inline constexpr std::uint16_t kServiceModel = 0x8401;
 
@@ -74,8 +62,10 @@ struct EraseBlocks {
 };
 EraseBlocks eraseBlocksFor(int pageCount);
 
+// How an erase or a read-back ended; each ending is also shown: a message
+// with its reason, and the lamp.
 struct EraseResult {
-    ServiceOutcome outcome = ServiceOutcome::LinkNotOpened;
+    RunOutcome outcome;
     int blocksErased = 0;
 };
 
@@ -85,7 +75,7 @@ struct EraseResult {
 EraseResult eraseDeviceBlocks(ServiceContext& context, FirmwareImage& image);
 
 struct ReadBackResult {
-    ServiceOutcome outcome = ServiceOutcome::LinkNotOpened;
+    RunOutcome outcome;
     int pagesRead = 0;
     std::vector<int> unansweredPages;  // in the files as FF 00 ... 00
     std::string error;                 // why an output file could not be written

@@ -12,15 +12,14 @@ ServiceRun::~ServiceRun() {
     link.closeLink();
 }
 
-bool ServiceRun::start() {
+std::optional<RunOutcome> ServiceRun::start() {
     if (!link.openLink()) {
-        endUntouched(session.panel, MessageRow::msgOpenPortError,
-                     "cannot open the link: " + serviceLinkText(session.options));
-        return false;
+        return endUntouched(session.panel, RunEnding::LinkNotOpened, MessageRow::msgOpenPortError,
+                            "cannot open the link: " + serviceLinkText(session.options));
     }
     session.show(MessageRow::msgProgramming);
     session.panel.setBusyIndicator(true);
-    return true;
+    return std::nullopt;
 }
 
 std::string serviceLinkText(const OperatorOptions& options) {
@@ -30,52 +29,57 @@ std::string serviceLinkText(const OperatorOptions& options) {
     return "serial port " + options.link.comPortName + " (" + options.link.comBaudRate + ")";
 }
 
-void endUntouched(OperatorPanel& panel, MessageRow row, const std::string& reason) {
+RunOutcome endUntouched(OperatorPanel& panel, RunEnding ending, MessageRow row,
+                        const std::string& reason) {
     panel.showMessage(row);
     panel.showMessageReason(reason);
     panel.setBusyIndicator(false);
     panel.setLamp(LampColour::Red);
     panel.tone(300, 300);
+    return {ending, row, reason};
 }
 
-void endNotServed(OperatorPanel& panel, const char* function, std::uint16_t fileModel) {
+RunOutcome endNotServed(OperatorPanel& panel, const char* function, std::uint16_t fileModel) {
     const std::string serves = std::string(function) + " serves model " + hexWord(kServiceModel);
     if (fileModel == 0) {
-        endUntouched(panel, MessageRow::msgSelectFile,
-                     serves + " only: choose a firmware file of that model first");
-    } else {
-        endUntouched(panel, MessageRow::msgFileTypeError,
-                     serves + " only; the firmware file is for model " + hexWord(fileModel));
+        return endUntouched(panel, RunEnding::FileRejected, MessageRow::msgSelectFile,
+                            serves + " only: choose a firmware file of that model first");
     }
+    return endUntouched(panel, RunEnding::FileRejected, MessageRow::msgFileTypeError,
+                        serves + " only; the firmware file is for model " + hexWord(fileModel));
 }
 
-std::optional<ServiceOutcome> refuseUnlessServedDevice(DeviceSession& s, const char* function) {
+RunOutcome endedAs(const DeviceSession& s, RunEnding ending) {
+    return {ending, s.lastMessage(), s.lastReason()};
+}
+
+std::optional<RunOutcome> refuseUnlessServedDevice(DeviceSession& s, const char* function) {
     const std::string device = "device ID " + std::to_string(s.deviceAddress());
-    auto refuse = [&](ServiceOutcome outcome, MessageRow row, const std::string& reason) {
+    auto refuse = [&](RunEnding ending, MessageRow row, const std::string& reason) {
         s.show(row, reason);
         s.failureSignal();
-        return outcome;
+        return endedAs(s, ending);
     };
     if (!s.exchange(kHelloCommand)) {
-        return refuse(ServiceOutcome::NoAnswer, MessageRow::msgConnectError,
+        return refuse(RunEnding::NoAnswer, MessageRow::msgConnectError,
                       s.link.lost() ? linkLostReason(s, function)
                                     : device + " did not answer the hello request on " +
                                           serviceLinkText(s.options));
     }
     const ReplyFrame& reply = s.link.reply;
     if (reply.payloadLength == 0) {
-        return refuse(ServiceOutcome::DeviceRefused, MessageRow::msgModelOrPinError,
+        return refuse(RunEnding::DeviceRefused, MessageRow::msgModelOrPinError,
                       device + " refused the PIN");
     }
     if (reply.payloadLength != 8) {
-        return refuse(ServiceOutcome::DeviceRefused, MessageRow::msgModelOrPinError,
+        return refuse(RunEnding::DeviceRefused, MessageRow::msgModelOrPinError,
                       device + " answered the hello request with " +
                           std::to_string(reply.payloadLength) +
                           " bytes instead of its model, serial number and ID");
     }
     const std::uint16_t model = replyWord(reply, 0);
     if (model != kServiceModel) {
-        return refuse(ServiceOutcome::DeviceRefused, MessageRow::msgModelOrPinError,
+        return refuse(RunEnding::DeviceRefused, MessageRow::msgModelOrPinError,
                       device + " reports model " + hexWord(model) + "; " + function +
                           " serves model " + hexWord(kServiceModel) + " only");
     }

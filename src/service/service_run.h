@@ -27,8 +27,8 @@ class ServiceRun {
     ServiceRun& operator=(const ServiceRun&) = delete;
 
     // Opens the link, then shows "Programming..." and the busy indicator.
-    // False, with the ending shown, when the link did not open.
-    bool start();
+    // Nothing when the link opened; otherwise the ending, already shown.
+    std::optional<RunOutcome> start();
 
     LinkChannel link;
     DeviceSession session;
@@ -36,15 +36,18 @@ class ServiceRun {
 
 // An ending before the device was asked anything: the message with its
 // reason, and the failure signal.
-void endUntouched(OperatorPanel& panel, MessageRow row, const std::string& reason);
+RunOutcome endUntouched(OperatorPanel& panel, RunEnding ending, MessageRow row,
+                        const std::string& reason);
 
 // The ending of a service function that was given a file of another model
 // than the one it serves, or none.
-void endNotServed(OperatorPanel& panel, const char* function, std::uint16_t fileModel);
+RunOutcome endNotServed(OperatorPanel& panel, const char* function, std::uint16_t fileModel);
+
+// The outcome of a session whose last message, with its reason, ends it.
+RunOutcome endedAs(const DeviceSession& session, RunEnding ending);
 
 // Sends the hello request. Nothing when a device of the served model
 // answered it; otherwise the ending, already shown with its reason.
-std::optional<ServiceOutcome> refuseUnlessServedDevice(DeviceSession& session,
-                                                       const char* function);
+std::optional<RunOutcome> refuseUnlessServedDevice(DeviceSession& session, const char* function);
 
 }  // namespace flashmere

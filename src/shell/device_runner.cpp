@@ -15,7 +15,7 @@
 namespace flashmere {
 
 DeviceRun defaultDeviceRun() {
-    return [](DeviceRunContext& context) { return runUpgrade(context); };
+    return [](DeviceRunContext& context) { return upgradeDevice(context); };
 }
 
 std::unique_ptr<TransportFactory> defaultTransports() {
@@ -89,20 +89,28 @@ std::unique_ptr<RecordedRun> DeviceRunner::recordedRun(const char* operation) {
                                          QStringLiteral("window"), QString::fromLatin1(operation));
 }
 
-void DeviceRunner::recordEnd(RecordedRun& run, const FirmwareImage* image, int exitCode) {
+void DeviceRunner::recordEnd(RecordedRun& run, const FirmwareImage* image,
+                             const RunOutcome& outcome) {
+    recordEnd(run, image, outcome, exitStatus(exitCodeOf(outcome.ending)));
+}
+
+void DeviceRunner::recordEnd(RecordedRun& run, const FirmwareImage* image,
+                             const RunOutcome& outcome, int exitCode) {
     if (!history_) {
         return;
     }
-    const QString warning = run.finish(image, exitCodeOfRun(exitCode, stop_ && stop_->requested()));
+    const QString warning =
+        run.finish(image, outcome, exitCodeOfRun(exitCode, stop_ && stop_->requested()));
     if (!warning.isEmpty()) {
-        const std::string& reason = run.recorder().reason();
+        const std::string& reason = outcome.reason;
         panel_.showMessageReason((reason.empty() ? "" : reason + "\n") + warning.toStdString());
     }
 }
 
 bool DeviceRunner::upgrade(DeviceRun run, FirmwareImage& image,
-                           std::function<void(MessageRow, bool)> done) {
-    auto result = std::make_shared<MessageRow>(MessageRow::msgConnectError);
+                           std::function<void(const RunOutcome&, bool)> done) {
+    auto result = std::make_shared<RunOutcome>(
+        RunOutcome{RunEnding::NoAnswer, MessageRow::msgConnectError, {}, false});
     return start(
         [this, run = std::move(run), &image, result] {
             auto transports = openTransports();
@@ -115,15 +123,16 @@ bool DeviceRunner::upgrade(DeviceRun run, FirmwareImage& image,
                 return askOtherFamily(*transports, clock_, panel_, options, id, image.modelCode);
             };
             *result = run(context);
-            recordEnd(*recorded, &image, checkAfterRun(*recorded, *transports, image, *result));
+            const int exitCode = checkAfterRun(*recorded, *transports, image, *result);
+            recordEnd(*recorded, &image, *result, exitCode);
         },
         [result, done = std::move(done)](bool threw) { done(*result, threw); });
 }
 
 int DeviceRunner::checkAfterRun(RecordedRun& run, TransportFactory& transports,
-                                const FirmwareImage& image, MessageRow result) {
+                                const FirmwareImage& image, RunOutcome& result) {
     afterStart_.reset();
-    const int exitCode = upgradeExitCode(result);
+    const int exitCode = exitStatus(exitCodeOf(result.ending));
     const auto& options = run.recorder().options();
     if (!options) {
         return exitCode;
@@ -141,7 +150,7 @@ int DeviceRunner::checkAfterRun(RecordedRun& run, TransportFactory& transports,
     if (!afterStart_->passed) {
         panel_.setLamp(LampColour::Red);
     }
-    return tellAfterStartCheck(run, *afterStart_, exitCode);
+    return tellAfterStartCheck(run, *afterStart_, result, exitCode);
 }
 
 bool DeviceRunner::query(const OperatorOptions& options, DeviceQuery query,
@@ -187,7 +196,7 @@ bool DeviceRunner::erase(const OperatorOptions& options, int eraseErrors, Firmwa
             recorded->recorder().noteOptions(options);
             ServiceContext context{recorded->panel(), *transports, clock_, options, eraseErrors};
             const EraseResult result = eraseDeviceBlocks(context, image);
-            recordEnd(*recorded, &image, serviceExitCode(result.outcome));
+            recordEnd(*recorded, &image, result.outcome);
         },
         std::move(done));
 }
@@ -202,7 +211,7 @@ bool DeviceRunner::readBack(const OperatorOptions& options, std::uint16_t modelC
             recorded->recorder().noteOptions(options);
             ServiceContext context{recorded->panel(), *transports, clock_, options};
             *result = readBackDevice(context, modelCode, folder);
-            recordEnd(*recorded, nullptr, serviceExitCode(result->outcome));
+            recordEnd(*recorded, nullptr, result->outcome);
         },
         [result, done = std::move(done)](bool) { done(*result); });
 }

@@ -24,7 +24,7 @@ namespace flashmere {
 
 // The device operation behind the Upgrade button, given the panel, the links,
 // the clock and the image; it runs on a worker thread.
-using DeviceRun = std::function<MessageRow(DeviceRunContext& context)>;
+using DeviceRun = std::function<RunOutcome(DeviceRunContext& context)>;
 
 // Opens the device links of one operation. Called on the operation's worker
 // thread, which then owns the transports.
@@ -72,7 +72,7 @@ class DeviceRunner {
     // Each returns false, and starts nothing, while an operation runs.
     // done: threw is true when the operation ended with an exception.
     bool upgrade(DeviceRun run, FirmwareImage& image,
-                 std::function<void(MessageRow result, bool threw)> done);
+                 std::function<void(const RunOutcome& result, bool threw)> done);
     bool query(const OperatorOptions& options, DeviceQuery query, std::function<void()> done);
     // The erase's first step: the image read anew from the chosen file when
     // fromChosenFile (the erase covers its pages), else an empty image.
@@ -99,11 +99,15 @@ class DeviceRunner {
     std::unique_ptr<RecordedRun> recordedRun(const char* operation);
     // Writes the record of an ended run; a history that cannot be written is
     // told once, beside the run's reason.
-    void recordEnd(RecordedRun& run, const FirmwareImage* image, int exitCode);
+    // exitCode: the code of the outcome's ending unless given.
+    void recordEnd(RecordedRun& run, const FirmwareImage* image, const RunOutcome& outcome);
+    void recordEnd(RecordedRun& run, const FirmwareImage* image, const RunOutcome& outcome,
+                   int exitCode);
     // The check after the start when the run's options ask for it, told on
-    // the panel; the run's exit code (19 when the check failed).
+    // the panel and added to the outcome's reason; the run's exit code (19
+    // when the check failed).
     int checkAfterRun(RecordedRun& run, TransportFactory& transports, const FirmwareImage& image,
-                      MessageRow result);
+                      RunOutcome& result);
 
     OperatorPanel& panel_;
     TransportSource transports_;

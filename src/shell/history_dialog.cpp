@@ -38,9 +38,9 @@ QString shownMessage(const RunRecord& r, int languageIndex) {
         return windowText(WindowText::HistoryNoOutcome, languageIndex);
     }
     const std::string recorded = r.message.toStdString();
-    for (int row = 0; row < kMessageRowCount; ++row) {
-        if (textOf(static_cast<MessageRow>(row), kLanguageEnglish) == recorded) {
-            return QString::fromStdString(textOf(static_cast<MessageRow>(row), languageIndex));
+    for (int row = 0; row < kMessageTableRows; ++row) {
+        if (textOf(TableRow(row), kLanguageEnglish) == recorded) {
+            return QString::fromStdString(textOf(TableRow(row), languageIndex));
         }
     }
     return r.message;

@@ -84,7 +84,7 @@ void NextUnitFlow::waitEnded(bool arrived) {
     if (arrived && option_->isChecked()) {
         window_.btnAutoClick();
     } else {
-        window_.showMessage(MessageRow::msgRunConnect);
+        window_.showMessage(CaptionRow::msgRunConnect);
     }
 }
 

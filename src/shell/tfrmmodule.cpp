@@ -231,7 +231,7 @@ int TfrmModule::addAbsentPort(const QString& name) {
     return index;
 }
 
-QString TfrmModule::textOf(MessageRow row) const {
+QString TfrmModule::textOf(TableRow row) const {
     return qs(flashmere::textOf(row, settings_.languageIndex));
 }
 
@@ -344,15 +344,15 @@ void TfrmModule::setUpKeyboardAndNames() {
 }
 
 void TfrmModule::showAccessibleNames() {
-    const auto label = [this](MessageRow row) { return textOf(row); };
+    const auto label = [this](TableRow row) { return textOf(row); };
     ui->pnMsg->setAccessibleName(windowText(WindowText::NameMessage, languageIndex()));
     ui->edIP->setAccessibleName(QStringLiteral("IP"));
-    ui->edPort->setAccessibleName(label(MessageRow::msgLabelPort));
-    ui->cmbPort->setAccessibleName(label(MessageRow::msgLabelPort));
-    ui->cmbBaudrate->setAccessibleName(label(MessageRow::msgLabelSpeed));
+    ui->edPort->setAccessibleName(label(CaptionRow::msgLabelPort));
+    ui->cmbPort->setAccessibleName(label(CaptionRow::msgLabelPort));
+    ui->cmbBaudrate->setAccessibleName(label(CaptionRow::msgLabelSpeed));
     ui->edID->setAccessibleName(QStringLiteral("ID"));
     ui->sbID->setAccessibleName(QStringLiteral("ID"));
-    ui->edPIN->setAccessibleName(label(MessageRow::msgLabelPin));
+    ui->edPIN->setAccessibleName(label(CaptionRow::msgLabelPin));
     ui->pbProgram->setAccessibleName(ui->Panel1->text());
     ui->pbVerify->setAccessibleName(ui->Panel2->text());
     // Each value panel by what it shows, not by its shared hint.
@@ -376,26 +376,26 @@ void TfrmModule::showCaptions() {
     nextUnit_->showCaptions(languageIndex());
     struct Caption {
         QWidget* widget;
-        MessageRow row;
+        TableRow row;
         bool colon;
     };
     const Caption captions[] = {
-        {ui->lblFileDeviceVER, MessageRow::msgLabelVer, true},
-        {ui->lblFileDeviceName, MessageRow::msgLabelModel, true},
-        {ui->lblFile, MessageRow::msgLabelFile, true},
+        {ui->lblFileDeviceVER, CaptionRow::msgLabelVer, true},
+        {ui->lblFileDeviceName, CaptionRow::msgLabelModel, true},
+        {ui->lblFile, CaptionRow::msgLabelFile, true},
         {ui->pnMsg, MessageRow::msgSelectFile, false},
-        {ui->chkVerify, MessageRow::msgVerifyOption, false},
-        {ui->chkSkip, MessageRow::msgSkipErrorOption, false},
-        {ui->lblPIN, MessageRow::msgLabelPin, true},
-        {ui->lblDeviceSN, MessageRow::msgLabelSn, true},
-        {ui->lblDeviceVER, MessageRow::msgLabelVer, true},
-        {ui->lblPort, MessageRow::msgLabelPort, true},
-        {ui->lblNetPort, MessageRow::msgLabelPort, true},
-        {ui->lblSpeed, MessageRow::msgLabelSpeed, true},
-        {ui->lblDeviceModel, MessageRow::msgLabelModel, true},
-        {ui->lblDeviceName, MessageRow::msgLabelName, true},
-        {ui->btnSelect, MessageRow::msgSelectButton, false},
-        {ui->btnAuto, MessageRow::msgUpgradeButton, false},
+        {ui->chkVerify, CaptionRow::msgVerifyOption, false},
+        {ui->chkSkip, CaptionRow::msgSkipErrorOption, false},
+        {ui->lblPIN, CaptionRow::msgLabelPin, true},
+        {ui->lblDeviceSN, CaptionRow::msgLabelSn, true},
+        {ui->lblDeviceVER, CaptionRow::msgLabelVer, true},
+        {ui->lblPort, CaptionRow::msgLabelPort, true},
+        {ui->lblNetPort, CaptionRow::msgLabelPort, true},
+        {ui->lblSpeed, CaptionRow::msgLabelSpeed, true},
+        {ui->lblDeviceModel, CaptionRow::msgLabelModel, true},
+        {ui->lblDeviceName, CaptionRow::msgLabelName, true},
+        {ui->btnSelect, CaptionRow::msgSelectButton, false},
+        {ui->btnAuto, CaptionRow::msgUpgradeButton, false},
     };
     for (const Caption& c : captions) {
         const QString text = textOf(c.row) + (c.colon ? QStringLiteral(":") : QString());
@@ -407,35 +407,35 @@ void TfrmModule::showCaptions() {
     }
     ui->chkCheckAfter->setText(windowText(WindowText::CheckAfterStartOption, languageIndex()));
     ui->chkCheckAfter->setToolTip(windowText(WindowText::CheckAfterStartTip, languageIndex()));
-    ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsNet), textOf(MessageRow::msgPageNet));
-    ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsCom), textOf(MessageRow::msgPageCom));
+    ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsNet), textOf(CaptionRow::msgPageNet));
+    ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsCom), textOf(CaptionRow::msgPageCom));
 }
 
 void TfrmModule::showMenuTexts() {
-    ui->mnuLanguage->setTitle(textOf(MessageRow::msgMenuLanguage));
+    ui->mnuLanguage->setTitle(textOf(CaptionRow::msgMenuLanguage));
     ui->mnuEnglish->setText(
-        qs(flashmere::textOf(MessageRow::msgMenuLanguageNames, kLanguageEnglish)));
+        qs(flashmere::textOf(CaptionRow::msgMenuLanguageNames, kLanguageEnglish)));
     ui->mnuSimplified->setText(
-        qs(flashmere::textOf(MessageRow::msgMenuLanguageNames, kLanguageSimplified)));
+        qs(flashmere::textOf(CaptionRow::msgMenuLanguageNames, kLanguageSimplified)));
     ui->mnuTraditional->setText(
-        qs(flashmere::textOf(MessageRow::msgMenuLanguageNames, kLanguageTraditional)));
-    ui->mnuFile->setTitle(textOf(MessageRow::msgMenuFile));
-    ui->mnuExit->setText(textOf(MessageRow::msgMenuExit));
-    ui->mnuAbout->setText(textOf(MessageRow::msgMenuAbout));
+        qs(flashmere::textOf(CaptionRow::msgMenuLanguageNames, kLanguageTraditional)));
+    ui->mnuFile->setTitle(textOf(CaptionRow::msgMenuFile));
+    ui->mnuExit->setText(textOf(CaptionRow::msgMenuExit));
+    ui->mnuAbout->setText(textOf(CaptionRow::msgMenuAbout));
 }
 
 void TfrmModule::tmrNoteTimer() {
     tmrNote.stop();
     if (hooks_.showMessage) {
-        hooks_.showMessage(this, textOf(MessageRow::msgNoteTitle), textOf(MessageRow::msgNoteText));
+        hooks_.showMessage(this, textOf(CaptionRow::msgNoteTitle), textOf(CaptionRow::msgNoteText));
     }
     tellDamagedSettings();
 }
 
 void TfrmModule::mnuAboutClick() {
     if (hooks_.showMessage) {
-        hooks_.showMessage(this, textOf(MessageRow::msgAboutTitle),
-                           textOf(MessageRow::msgAboutText));
+        hooks_.showMessage(this, textOf(CaptionRow::msgAboutTitle),
+                           textOf(CaptionRow::msgAboutText));
     }
 }
 
@@ -613,7 +613,7 @@ void TfrmModule::tmrBusyTimer() {
     }
 }
 
-void TfrmModule::showMessage(MessageRow row) {
+void TfrmModule::showMessage(TableRow row) {
     ui->pnMsg->setText(textOf(row));
     showMessageReason({});
 }
@@ -850,7 +850,8 @@ void TfrmModule::selectFile(const QString& path) {
     ui->pnFileName->setText(qs(selection.nameCaption));
     ui->pnFileVer->setText(qs(selection.versionCaption));
     if (selection.opened) {
-        showMessage(selection.accepted ? MessageRow::msgRunConnect : MessageRow::msgFileTypeError);
+        showMessage(selection.accepted ? TableRow(CaptionRow::msgRunConnect)
+                                       : TableRow(MessageRow::msgFileTypeError));
         showMessageReason(qs(selection.refusal));
     }
     if (selection.accepted) {
@@ -892,13 +893,13 @@ void TfrmModule::btnAutoClick() {
     panel_->setSnapshot(captureOptions());
     clearBarCaptions(ui->pbProgram, ui->pbVerify);
     setWindowBusy(true);
-    runner_->upgrade(hooks_.runDevice, image_, [this](MessageRow result, bool threw) {
+    runner_->upgrade(hooks_.runDevice, image_, [this](const RunOutcome& result, bool threw) {
         if (threw) {
             setBusyIndicator(false);
             setLamp(LampColour::Red);
         }
         showAfterStartCheck();
-        finishRun(result);
+        finishRun(result.message);
     });
 }
 
@@ -1128,7 +1129,7 @@ void TfrmModule::Button6Click() {
     runner_->readBack(storedOptions(), image_.modelCode, folder.toStdString(),
                       [this, folder](const ReadBackResult& result) {
                           setWindowBusy(false);
-                          if (result.outcome == ServiceOutcome::FileError) {
+                          if (result.outcome.ending == RunEnding::FileNotWritten) {
                               reportReadBackFailure(folder, QString::fromStdString(result.error));
                           }
                           emit serviceFinished(6);

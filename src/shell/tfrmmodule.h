@@ -13,6 +13,7 @@
 
 #include "firmware/firmware_image.h"
 #include "frontend/app_settings.h"
+#include "frontend/message_table.h"
 #include "link/clock.h"
 #include "link/transport.h"
 #include "operator/message_row.h"
@@ -93,8 +94,8 @@ class TfrmModule : public QMainWindow {
     bool deviceOperationRunning() const { return runner_ && runner_->running(); }
 
     // The operations the device operations use.
-    QString textOf(MessageRow row) const;
-    void showMessage(MessageRow row);
+    QString textOf(TableRow row) const;
+    void showMessage(TableRow row);
     // Why the message came about: the message bar's tooltip, and with the
     // message in the details a click on (or Enter at) the bar shows.
     void showMessageReason(const QString& reason);

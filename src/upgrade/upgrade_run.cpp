@@ -118,7 +118,7 @@ MessageRow runStages(DeviceSession& s) {
 
 }  // namespace
 
-UpgradeResult upgradeDevice(DeviceRunContext& context) {
+RunOutcome upgradeDevice(DeviceRunContext& context) {
     const OperatorOptions options = context.panel.captureOptions();
     TimedPanel panel(context.panel, context.clock,
                      knownPausesFor(context.image.modelCode, options.verify), options.verify);
@@ -143,16 +143,37 @@ UpgradeResult upgradeDevice(DeviceRunContext& context) {
     panel.setVerifyPosition(0);
 
     if (!connectAndIdentify(session)) {
-        return {session.lastMessage(), false};
+        return {upgradeEndingOf(session.lastMessage()), session.lastMessage(), session.lastReason(),
+                false};
     }
-    const MessageRow outcome = runStages(session);
+    const MessageRow message = runStages(session);
     link.closeLink();
     // Verification ends the run unless every page read back equal.
-    return {outcome, outcome == MessageRow::msgUpgradeOk && options.verify};
+    return {upgradeEndingOf(message), message, session.lastReason(),
+            message == MessageRow::msgUpgradeOk && options.verify};
 }
 
-MessageRow runUpgrade(DeviceRunContext& context) {
-    return upgradeDevice(context).message;
+RunEnding upgradeEndingOf(MessageRow message) {
+    switch (message) {
+        case MessageRow::msgUpgradeOk:
+            return RunEnding::Done;
+        case MessageRow::msgOpenPortError:
+            return RunEnding::LinkNotOpened;
+        case MessageRow::msgConnectError:
+            return RunEnding::NoAnswer;
+        case MessageRow::msgModelOrPinError:
+            return RunEnding::DeviceRefused;
+        case MessageRow::msgFileTypeError:
+            return RunEnding::FileRejected;
+        case MessageRow::msgLoadFileError:
+            return RunEnding::FileUnreadable;
+        case MessageRow::msgProgramError:
+            return RunEnding::ProgramFailed;
+        case MessageRow::msgVerifyError:
+            return RunEnding::VerifyFailed;
+        default:
+            return RunEnding::Other;
+    }
 }
 
 }  // namespace flashmere

@@ -9,6 +9,7 @@
 #include "link/transport.h"
 #include "operator/message_row.h"
 #include "operator/operator_panel.h"
+#include "operator/run_outcome.h"
 
 namespace flashmere {
 
@@ -29,20 +30,11 @@ struct DeviceRunContext {
     const ImageLoad* preloaded = nullptr;
 };
 
-// How an upgrade ended.
-struct UpgradeResult {
-    // The row of the final message: msgUpgradeOk on success, otherwise the
-    // failure message shown.
-    MessageRow message = MessageRow::msgSelectFile;
-    // Every page was read back and equal to the image. False for a run with
-    // Verify off, whose "Upgrade ok." says so in its reason.
-    bool verified = false;
-};
-
 // The whole upgrade behind the Upgrade button: identification, programming,
 // verification, start and reboot wait.
-UpgradeResult upgradeDevice(DeviceRunContext& context);
-// The same, giving only the final message's row.
-MessageRow runUpgrade(DeviceRunContext& context);
+RunOutcome upgradeDevice(DeviceRunContext& context);
+
+// The ending an upgrade's last message stands for.
+RunEnding upgradeEndingOf(MessageRow message);
 
 }  // namespace flashmere

@@ -62,7 +62,7 @@ std::map<int, std::vector<std::string>> messageTableRows(const std::string& guid
             continue;
         }
         const int row = std::stoi(cells[0]);
-        if (row < kMessageRowCount && rows.count(row) == 0) {
+        if (row < kMessageTableRows && rows.count(row) == 0) {
             rows[row] = cells;
         }
     }
@@ -71,14 +71,14 @@ std::map<int, std::vector<std::string>> messageTableRows(const std::string& guid
 
 // The About text is a lead line and the model list; the guide quotes the
 // lead line.
-std::string quotedText(MessageRow row, int language) {
+std::string quotedText(TableRow row, int language) {
     const std::string& text = textOf(row, language);
     return trimmed(text.substr(0, text.find('\n')));
 }
 
 // The rows the message bar shows.
-const std::set<MessageRow> kMessageBarRows = {
-    MessageRow::msgSelectFile,    MessageRow::msgRunConnect,    MessageRow::msgLoadFileError,
+const std::set<TableRow> kMessageBarRows = {
+    MessageRow::msgSelectFile,    CaptionRow::msgRunConnect,    MessageRow::msgLoadFileError,
     MessageRow::msgOpenPortError, MessageRow::msgConnecting,    MessageRow::msgConnectError,
     MessageRow::msgConnectOk,     MessageRow::msgFileTypeError, MessageRow::msgModelOrPinError,
     MessageRow::msgProgramming,   MessageRow::msgProgramError,  MessageRow::msgProgramOk,
@@ -94,8 +94,8 @@ TEST(UserGuide, HasEveryRowOfTheMessageTableInThreeLanguages) {
     const std::string guide = readGuide();
     ASSERT_FALSE(guide.empty()) << "docs/USER_GUIDE.md is missing or empty";
     const auto rows = messageTableRows(guide);
-    for (int i = 0; i < kMessageRowCount; ++i) {
-        const auto row = static_cast<MessageRow>(i);
+    for (int i = 0; i < kMessageTableRows; ++i) {
+        const auto row = TableRow(i);
         const auto found = rows.find(i);
         if (found == rows.end()) {
             ADD_FAILURE() << "no line for row " << i << " (\"" << quotedText(row, kLanguageEnglish)
@@ -143,13 +143,13 @@ TEST(UserGuide, NamesEveryModelThatWaitsForItsReboot) {
 
 TEST(UserGuide, MarksTheMessageBarTextsAsMessages) {
     const auto rows = messageTableRows(readGuide());
-    for (int i = 0; i < kMessageRowCount; ++i) {
+    for (int i = 0; i < kMessageTableRows; ++i) {
         const auto found = rows.find(i);
         if (found == rows.end() || found->second.size() != kColumns) {
             continue;  // reported by the test above
         }
         const bool inBar = found->second[kShownIn].find("message bar") != std::string::npos;
-        EXPECT_EQ(inBar, kMessageBarRows.count(static_cast<MessageRow>(i)) == 1)
+        EXPECT_EQ(inBar, kMessageBarRows.count(TableRow(i)) == 1)
             << "row " << i << " is shown in: " << found->second[kShownIn];
     }
 }

@@ -326,7 +326,7 @@ class FileDuringRun : public ::testing::Test {
         panel.options.linkKind = kLinkNet;
         SimTransportFactory factory(*device, clock);
         DeviceRunContext context{panel, factory, clock, image};
-        const MessageRow outcome = runUpgrade(context);
+        const MessageRow outcome = upgradeDevice(context).message;
         EXPECT_EQ(factory.openNow(), 0) << "link left open";
         return outcome;
     }

@@ -74,7 +74,7 @@ int framesBeforeProgramming(const QString& file, std::uint16_t model) {
     FirmwareImage image;
     selectFirmwareFile(file.toStdString(), image);
     DeviceRunContext context{panel, factory, clock, image};
-    runUpgrade(context);
+    upgradeDevice(context);
     return reliability::framesBeforeProgramming(device);
 }
 

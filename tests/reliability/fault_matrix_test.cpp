@@ -243,7 +243,7 @@ class FaultMatrix {
         FirmwareImage image;
         selectFirmwareFile(path_, image);
         DeviceRunContext context{panel, factory, clock, image};
-        runUpgrade(context);
+        upgradeDevice(context);
         cached = reliability::framesBeforeProgramming(device);
         return cached;
     }
@@ -270,7 +270,7 @@ class FaultMatrix {
         DeviceRunContext context{panel, factory, clock, image};
 
         const std::int64_t start = clock.nowMs();
-        r.outcome = runUpgrade(context);
+        r.outcome = upgradeDevice(context).message;
         r.elapsedMs = clock.nowMs() - start;
 
         LinkTiming link;

@@ -53,7 +53,7 @@ TEST(ReadBack, FilesHoldTheDevicePagesByteForByte) {
 
     const std::string folder = scratch.path().string() + "/\xE5\x9B\x9E\xE8\xAF\xBB";
     const ReadBackResult result = readBackDevice(context, 0x8401, folder);
-    ASSERT_EQ(result.outcome, ServiceOutcome::Done) << result.error;
+    ASSERT_EQ(result.outcome.ending, RunEnding::Done) << result.error;
     ASSERT_EQ(result.pagesRead, kReadBackPageCount);
 
     const auto memory = device.memory();
@@ -179,7 +179,7 @@ class ReadBackOfASilentPage : public ServiceOnSim {
 // incomplete, naming the page.
 TEST_F(ReadBackOfASilentPage, WritesTheFilesWithThePageMarkedAndSaysSo) {
     const ReadBackResult result = readBackIntoNewFolder();
-    ASSERT_EQ(result.outcome, ServiceOutcome::Incomplete) << result.error;
+    ASSERT_EQ(result.outcome.ending, RunEnding::Incomplete) << result.error;
     EXPECT_EQ(result.pagesRead, 89);
     EXPECT_EQ(result.unansweredPages, std::vector<int>{3});
     EXPECT_EQ(panel.lastMessage(), MessageRow::msgProgramError);
@@ -242,7 +242,7 @@ class ReadBackOfADamagedPage : public ServiceOnSim {
 // ten of them the page is given up the same way as a silent one.
 TEST_F(ReadBackOfADamagedPage, GivesThePageUpAfterTenAttempts) {
     const ReadBackResult result = readBackIntoNewFolder();
-    ASSERT_EQ(result.outcome, ServiceOutcome::Incomplete) << result.error;
+    ASSERT_EQ(result.outcome.ending, RunEnding::Incomplete) << result.error;
     EXPECT_EQ(result.pagesRead, 89);
     EXPECT_EQ(result.unansweredPages, std::vector<int>{3});
     EXPECT_EQ(panel.reason.rfind("page 3 of 90 was not answered in 10 attempts", 0), 0u)
@@ -262,7 +262,7 @@ class ReadBackOverALostLink : public ServiceOnSim {
 // unread at once, and the ending says the link was lost.
 TEST_F(ReadBackOverALostLink, EndsAtOnceWithTheRestListedUnread) {
     const ReadBackResult result = readBackIntoNewFolder();
-    ASSERT_EQ(result.outcome, ServiceOutcome::Incomplete) << result.error;
+    ASSERT_EQ(result.outcome.ending, RunEnding::Incomplete) << result.error;
     ASSERT_GT(result.pagesRead, 0);
     ASSERT_LT(result.pagesRead, 90);
     std::vector<int> rest(static_cast<std::size_t>(90 - result.pagesRead));
@@ -304,7 +304,7 @@ TEST_F(ServiceOnSim, AFolderMovedAwayMidRunGetsNoFile) {
     ServiceContext movingContext{moving, transports, clock, options};
 
     const ReadBackResult result = readBackDevice(movingContext, 0x8401, out.string());
-    EXPECT_EQ(result.outcome, ServiceOutcome::FileError);
+    EXPECT_EQ(result.outcome.ending, RunEnding::FileNotWritten);
     EXPECT_NE(result.error.find("cannot write " + (out / kReadBackDump).string() +
                                 ": No such file or directory"),
               std::string::npos)
@@ -329,7 +329,7 @@ TEST_F(ServiceOnSim, AFailedReadBackKeepsTheFilesThatWereThere) {
     ServiceContext blocked{blocking, transports, clock, options};
 
     const ReadBackResult result = readBackDevice(blocked, 0x8401, out.string());
-    EXPECT_EQ(result.outcome, ServiceOutcome::FileError);
+    EXPECT_EQ(result.outcome.ending, RunEnding::FileNotWritten);
     EXPECT_FALSE(result.error.empty());
     EXPECT_EQ(blocking.lastMessage(), MessageRow::msgProgramError);
     EXPECT_EQ(blocking.verifyPos, kReadBackPageCount - 1) << "every page was read first";
@@ -359,7 +359,7 @@ TEST_F(ServiceOnSim, ALinkInPlaceOfAFileIsNeitherWrittenThroughNorReplaced) {
         GTEST_SKIP() << "no symbolic link can be made here: " << linkError.message();
     }
     const ReadBackResult result = readBackDevice(context, 0x8401, out.string());
-    EXPECT_EQ(result.outcome, ServiceOutcome::FileError);
+    EXPECT_EQ(result.outcome.ending, RunEnding::FileNotWritten);
     EXPECT_NE(result.error.find("symbolic link"), std::string::npos) << result.error;
     EXPECT_TRUE(std::filesystem::is_symlink(out / kReadBackDump));
     EXPECT_EQ(fileBytes(target), "kept");
@@ -381,7 +381,7 @@ TEST_F(ServiceOnSim, ErasesOneBlockPerFourPagesOfA128PageFile) {
     ASSERT_EQ(image.pageCount, 128);
 
     const EraseResult result = eraseDeviceBlocks(context, image);
-    EXPECT_EQ(result.outcome, ServiceOutcome::Done);
+    EXPECT_EQ(result.outcome.ending, RunEnding::Done);
     EXPECT_EQ(result.blocksErased, 32);
     EXPECT_EQ(panel.lastMessage(), MessageRow::msgProgramOk);
     std::vector<std::uint32_t> everyFourthPage;

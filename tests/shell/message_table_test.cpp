@@ -12,58 +12,58 @@ namespace flashmere {
 namespace {
 
 TEST(MessageTable, EveryRowHasTextInEveryLanguage) {
-    for (int row = 0; row < kMessageRowCount; ++row) {
+    for (int row = 0; row < kMessageTableRows; ++row) {
         for (int lang = 0; lang < kLanguageCount; ++lang) {
-            EXPECT_FALSE(textOf(static_cast<MessageRow>(row), lang).empty())
+            EXPECT_FALSE(textOf(TableRow(row), lang).empty())
                 << "row " << row << " language " << lang;
         }
     }
 }
 
 struct Expected {
-    MessageRow row;
+    TableRow row;
     int lang;
     const char* text;
 };
 
 TEST(MessageTable, TextsAsWritten) {
     const Expected cases[] = {
-        {MessageRow::msgTitle, 2, "Flashmere V0813"},
+        {CaptionRow::msgTitle, 2, "Flashmere V0813"},
         {MessageRow::msgSelectFile, 1, "选择韧体档案"},
-        {MessageRow::msgRunConnect, 0, "Run connect device"},
-        {MessageRow::msgMenuExit, 0, "E&xit"},
-        {MessageRow::msgMenuLanguageNames, 1, "&Simplified Chinese(简体)"},
-        {MessageRow::msgMenuLanguageNames, 2, "&Traditional Chinese(繁體)"},
+        {CaptionRow::msgRunConnect, 0, "Run connect device"},
+        {CaptionRow::msgMenuExit, 0, "E&xit"},
+        {CaptionRow::msgMenuLanguageNames, 1, "&Simplified Chinese(简体)"},
+        {CaptionRow::msgMenuLanguageNames, 2, "&Traditional Chinese(繁體)"},
         {MessageRow::msgFileTypeError, 2, "韌體檔案格式與機型不符!"},
         {MessageRow::msgOpenPortError, 1, "开启通讯阜错误!"},
         {MessageRow::msgProgramError, 0, "Program/Download error!"},
         {MessageRow::msgUpgradeOk, 2, "更新完成."},
-        {MessageRow::msgUpgradeButton, 2, "2. 更新(&U)"},
-        {MessageRow::msgPageCom, 2, "串列"},
-        {MessageRow::msgPageNet, 1, "网路"},
-        {MessageRow::msgLabelPort, 2, "連接阜"},
-        {MessageRow::msgLabelPin, 1, "密钥"},
-        {MessageRow::msgNoteTitle, 0, "Note !"},
-        {MessageRow::msgNoteText, 2,
+        {CaptionRow::msgUpgradeButton, 2, "2. 更新(&U)"},
+        {CaptionRow::msgPageCom, 2, "串列"},
+        {CaptionRow::msgPageNet, 1, "网路"},
+        {CaptionRow::msgLabelPort, 2, "連接阜"},
+        {CaptionRow::msgLabelPin, 1, "密钥"},
+        {CaptionRow::msgNoteTitle, 0, "Note !"},
+        {CaptionRow::msgNoteText, 2,
          "注意：更新產品韌體會影響產品上的部分資料，為確保資料安全，建議您在更新韌體前先備份您的資"
          "料。"},
     };
     for (const Expected& e : cases) {
-        EXPECT_EQ(textOf(e.row, e.lang), e.text) << static_cast<int>(e.row);
+        EXPECT_EQ(textOf(e.row, e.lang), e.text) << e.row.index;
     }
 }
 
 TEST(MessageTable, AboutTextLeadsWithItsLineAndListsTheModels) {
-    const std::string en = textOf(MessageRow::msgAboutText, 0);
+    const std::string en = textOf(CaptionRow::msgAboutText, 0);
     EXPECT_EQ(en.rfind("This upgrade tool support: \n", 0), 0u);
     EXPECT_NE(en.find("0101-010D"), std::string::npos);
     EXPECT_NE(en.find("8400-840F"), std::string::npos);
     EXPECT_NE(en.find("8921-8922"), std::string::npos);
-    EXPECT_EQ(textOf(MessageRow::msgAboutText, 2).rfind("本更新軟體支援: \n", 0), 0u);
+    EXPECT_EQ(textOf(CaptionRow::msgAboutText, 2).rfind("本更新軟體支援: \n", 0), 0u);
     // The same list in every language.
     const std::string list = supportedModelList();
     for (int lang = 0; lang < kLanguageCount; ++lang) {
-        const std::string& text = textOf(MessageRow::msgAboutText, lang);
+        const std::string& text = textOf(CaptionRow::msgAboutText, lang);
         ASSERT_GE(text.size(), list.size());
         EXPECT_EQ(text.substr(text.size() - list.size()), list);
     }

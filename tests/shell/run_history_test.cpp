@@ -181,11 +181,11 @@ TEST(RunHistory, AHistoryThatCannotBeWrittenIsToldOnce) {
     testing::RecordingPanel panel;
     const RunHistory history(dir.filePath("blocker/flashmere"));
     RecordedRun first(panel, history, "cli", "upgrade");
-    const QString warning = first.finish(nullptr, 0);
+    const QString warning = first.finish(nullptr, {}, 0);
     EXPECT_TRUE(warning.startsWith("the run was not written to the history"))
         << warning.toStdString();
     RecordedRun second(panel, history, "cli", "upgrade");
-    EXPECT_EQ(second.finish(nullptr, 0), QString());
+    EXPECT_EQ(second.finish(nullptr, {}, 0), QString());
 }
 
 // What a run showed reaches the record: device texts as bytes (not UTF-8
@@ -209,7 +209,9 @@ TEST(RunHistory, RecordHoldsWhatTheRunShowed) {
     EXPECT_EQ(panel.messages.back(), MessageRow::msgVerifyError);  // passed on
     EXPECT_EQ(panel.deviceFields[static_cast<int>(DeviceField::SerialNumber)], "00C0FFEE");
 
-    const RunRecord r = run.record(nullptr, 16);
+    const RunRecord r = run.record(
+        nullptr, {RunEnding::VerifyFailed, MessageRow::msgVerifyError, "page 3 differs", false},
+        16);
     const auto back = parseHistoryLine(historyLine(r));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->address, "ttyUSB0");

@@ -722,7 +722,7 @@ void WindowTest::noteAndAboutBoxes() {
     open();
     QTRY_COMPARE(rec.messages.size(), 1);
     QCOMPARE(rec.messages[0], QString::fromUtf8("注意!|") +
-                                  QString::fromStdString(textOf(MessageRow::msgNoteText, 2)));
+                                  QString::fromStdString(textOf(CaptionRow::msgNoteText, 2)));
     QCOMPARE(window->font().families().value(0), QString::fromUtf8("細明體"));
     window->mnuAboutClick();
     QCOMPARE(rec.messages.size(), 2);
@@ -822,7 +822,7 @@ void WindowTest::upgradeRunOnWorker() {
         panel.setBusyIndicator(false);
         panel.setLamp(LampColour::Yellow);
         panel.tone(1000, 300);
-        return MessageRow::msgUpgradeOk;
+        return RunOutcome{RunEnding::Done, MessageRow::msgUpgradeOk, {}, false};
     };
     open();
     rec.nextFile = writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2"));
@@ -885,7 +885,7 @@ void WindowTest::rebootWaitThroughPanel() {
         closed->tryAcquire(1, 10000);
         *closedSeen = panel.rebootWaitClosedByOperator();
         panel.closeRebootWait();
-        return MessageRow::msgUpgradeOk;
+        return RunOutcome{RunEnding::Done, MessageRow::msgUpgradeOk, {}, false};
     };
     open();
     rec.nextFile = writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8400, "FW1         V1.2"));
@@ -959,7 +959,7 @@ void WindowTest::nextDeviceAutomaticallyUntilStopped() {
     device = std::make_unique<SimDevice>(config);
     // After the second unit no third one comes: the link's writes fail.
     run = [this](DeviceRunContext& context) {
-        const MessageRow result = runUpgrade(context);
+        RunOutcome result = upgradeDevice(context);
         if (device->runCount() == 2) {
             writesBeforeFailure = 0;
         }
@@ -1199,11 +1199,12 @@ void WindowTest::unwritableHistoryToldOnceBesideTheReason() {
     const DeviceRun ok = [](DeviceRunContext& c) {
         c.panel.showMessage(MessageRow::msgUpgradeOk);
         c.panel.showMessageReason("all pages acknowledged");
-        return MessageRow::msgUpgradeOk;
+        return RunOutcome{RunEnding::Done, MessageRow::msgUpgradeOk, "all pages acknowledged",
+                          false};
     };
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::optional<MessageRow> result;
-        QVERIFY(runner.upgrade(ok, image, [&](MessageRow row, bool) { result = row; }));
+        QVERIFY(runner.upgrade(ok, image, [&](const RunOutcome& r, bool) { result = r.message; }));
         QTRY_VERIFY(result.has_value());
         QCOMPARE(*result, MessageRow::msgUpgradeOk);
         const QString reason = QString::fromStdString(panel.reason);
@@ -1329,7 +1330,7 @@ void WindowTest::idTypoRefusesTheRunAndTheIdIsRemembered() {
     run = [&runs](DeviceRunContext& context) {
         ++runs;
         context.panel.storeLinkSettings(kLinkNet, context.panel.captureOptions().link);
-        return MessageRow::msgUpgradeOk;
+        return RunOutcome{RunEnding::Done, MessageRow::msgUpgradeOk, {}, false};
     };
     open();
     window->chooseFirmwareFile(
@@ -1458,7 +1459,7 @@ void WindowTest::netBoxesRefusedBeforeConnecting() {
     int runs = 0;
     run = [&runs](DeviceRunContext&) {
         ++runs;
-        return MessageRow::msgUpgradeOk;
+        return RunOutcome{RunEnding::Done, MessageRow::msgUpgradeOk, {}, false};
     };
     open();
     window->chooseFirmwareFile(
@@ -1572,7 +1573,7 @@ void WindowTest::startRunHeldAtPageTwo(std::shared_ptr<QSemaphore> reached,
             }
         });
         DeviceRunContext holding{context.panel, context.transports, clock, context.image};
-        return runUpgrade(holding);
+        return upgradeDevice(holding);
     };
     open();
     window->useNetLink("127.0.0.1", "5099");
@@ -1691,7 +1692,9 @@ void WindowTest::firmwareFolderDropAndRecentFiles() {
 // what is on show.
 void WindowTest::windowTextsInChinese() {
     writeStore({{kValueLanguageFlag, "ChineseGB"}, {kValueComPortName, "ttyGone"}});
-    run = [](DeviceRunContext&) { return MessageRow::msgUpgradeOk; };  // never started
+    run = [](DeviceRunContext&) {
+        return RunOutcome{RunEnding::Done, MessageRow::msgUpgradeOk, {}, false};
+    };  // never started
     open();
     QTRY_COMPARE(rec.messages.size(), 1);  // the note box
     rec.messages.clear();

@@ -43,7 +43,7 @@ class EngineTest : public ::testing::Test {
 
     MessageRow run() {
         DeviceRunContext context{panel, *factory, clock, image};
-        return runUpgrade(context);
+        return upgradeDevice(context).message;
     }
 
     // The requests after identification, i.e. from the first hello that
