@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "serial_device_path.h"
+#include "serial_port_identity.h"
 
 namespace flashmere::cli {
 
@@ -55,7 +55,7 @@ const std::vector<std::string>& LinkNames::addressesOf(const std::string& host) 
 
 std::vector<std::string> LinkNames::identities(const OperatorOptions& options) {
     if (options.linkKind != kLinkNet) {
-        return {"com " + serialDevicePath(options.link.comPortName)};
+        return {"com " + serialPortIdentity(options.link.comPortName)};
     }
     const std::string port = ":" + options.link.netPort;
     std::vector<std::string> out;

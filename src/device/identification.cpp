@@ -146,11 +146,11 @@ bool identifyTextFamily(DeviceSession& s) {
 // Wakes the device where its model needs it. False when the link did not
 // open again after the device was reset.
 bool wakeBinaryDevice(DeviceSession& s) {
-    const std::uint16_t model = s.image.modelCode;
-    if (isGroup83(model) || isGroup84(model)) {
+    const Wakeup wakeup = modelFamilyFor(s.image.modelCode).wakeup;
+    if (wakeup == Wakeup::None) {
         return true;
     }
-    if (modelFamilyFor(model).wakeup == Wakeup::ResetFrame) {
+    if (wakeup == Wakeup::ResetFrame) {
         // These devices reset on the 0xAA frame and answer again after a
         // while; the link is reopened afterwards.
         s.pause(50);
@@ -248,7 +248,7 @@ StepResult askModel(DeviceSession& s, DeviceReport& report) {
     return {};
 }
 
-// Groups 0x83 and 0x84: their own version query, or the model's group.
+// VersionCheck::GroupQuery: the row's version query, or the model's group.
 StepResult askGroupVersions(DeviceSession& s, DeviceReport& report) {
     const std::uint16_t model = s.image.modelCode;
     const ReplyFrame& reply = s.link.reply;
@@ -292,16 +292,17 @@ StepResult askVersions(DeviceSession& s, DeviceReport& report) {
         report.ispText = hexWord(replyWord(reply, 14));
         answered = true;
     }
-    if (isGroup83(s.image.modelCode) || isGroup84(s.image.modelCode)) {
+    if (modelFamilyFor(s.image.modelCode).versionCheck == VersionCheck::GroupQuery) {
         return askGroupVersions(s, report);
     }
     return answered ? StepResult{} : StepResult{StepOutcome::Unanswered, {}};
 }
 
 // A file of group 0x84 that names a hardware variant is only for a device
-// whose loader version carries the same tag.
+// whose loader version carries the same tag: both rows say variantTagged.
 StepResult checkVariant(const DeviceSession& s, const DeviceReport& report) {
-    if (!isGroup84(s.image.modelCode) || !isGroup84(report.model)) {
+    if (!modelFamilyFor(s.image.modelCode).variantTagged ||
+        !modelFamilyFor(report.model).variantTagged) {
         return {};
     }
     const std::string tag = variantTag(s.image);

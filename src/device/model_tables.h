@@ -13,18 +13,8 @@ namespace flashmere {
 // are the rows of the model families (firmware/model_family.h); each lookup
 // takes the model code of the firmware file unless said otherwise.
 
-// Groups 0x83 and 0x84: value AND 0xFFF0 is 0x8300 or 0x8400.
-bool isGroup83(std::uint16_t model);
-bool isGroup84(std::uint16_t model);
-
-// The model codes identification accepts (after normalisation), ascending.
-std::span<const ModelCodeRange> knownModelRanges();
-
-// A reported code in b..b+14 becomes b for the family bases; 0x0105 becomes
-// 0x0101; every other code stays.
-std::uint16_t normalizeModel(std::uint16_t reported);
-// The model codes (after normalisation) a device may report.
-bool isKnownModel(std::uint16_t model);
+// The accepted codes and their normalisation: knownModelRanges, isKnownModel
+// and normalizeModel (firmware/model_family.h).
 
 // Identification's version query and mode command of the binary family.
 struct GroupCommands {

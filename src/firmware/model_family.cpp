@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <vector>
 
 #include "firmware/firmware_image.h"
 
@@ -139,8 +140,9 @@ constexpr ModelCodeRange k8303[] = {{0x8303, 0x8303}};
 constexpr ModelCodeRange k8302[] = {{0x8302, 0x8302}};
 constexpr ModelCodeRange k8301[] = {{0x8301, 0x8301}};
 // The other codes of groups 0x83 and 0x84: no loader commands of their own.
-constexpr ModelCodeRange kGroupWithoutLoader[] = {
-    {0x8300, 0x8300}, {0x8304, 0x830F}, {0x8403, 0x840F}};
+constexpr ModelCodeRange k83WithoutLoader[] = {{0x8304, 0x8304}};
+constexpr ModelCodeRange k83NotAccepted[] = {{0x8300, 0x8300}, {0x8305, 0x830F}};
+constexpr ModelCodeRange k84WithoutLoader[] = {{0x8403, 0x840F}};
 constexpr ModelCodeRange k8461[] = {{0x8461, 0x8462}};
 constexpr ModelCodeRange kResetOnWake[] = {{0x0171, 0x0171}, {0x0181, 0x0181}};
 constexpr ModelCodeRange k8101[] = {{0x8101, 0x8102}};
@@ -165,49 +167,89 @@ constexpr ModelCodeRange kEvery2Pages512[] = {
     {0x8691, 0x8691}, {0x86A1, 0x86A1}, {0x86B1, 0x86B1}, {0x86C1, 0x86C1}, {0x86D1, 0x86D1},
     {0x86E1, 0x86E1}, {0x8701, 0x8701}, {0x8791, 0x8791}, {0x87A1, 0x87A1}, {0x87B1, 0x87B1},
     {0x87C1, 0x87C1}};
+constexpr ReportedCodes kEvery2Pages512Variants[] = {
+    variantsOf(0x8501), variantsOf(0x8521), variantsOf(0x8531), variantsOf(0x8541),
+    variantsOf(0x8551), variantsOf(0x8561), variantsOf(0x8571), variantsOf(0x8601),
+    variantsOf(0x8661), variantsOf(0x8671), variantsOf(0x8681), variantsOf(0x8691),
+    variantsOf(0x86A1), variantsOf(0x86B1), variantsOf(0x86C1), variantsOf(0x86D1),
+    variantsOf(0x86E1), variantsOf(0x8701), variantsOf(0x8791), variantsOf(0x87A1),
+    variantsOf(0x87B1), variantsOf(0x87C1)};
 constexpr ModelCodeRange kText8801[] = {{0x8801, 0x8801}};
+constexpr ReportedCodes kText8801Variants[] = {variantsOf(0x8801)};
 constexpr ModelCodeRange kText8901[] = {{0x8901, 0x8902}};
+constexpr ReportedCodes kText8901Variants[] = {variantsOf(0x8901)};
+// Accepted codes with the loader of every other code.
+constexpr ModelCodeRange kAcceptedOthers[] = {{0x0101, 0x0102}, {0x0105, 0x0105}, {0x0108, 0x010B},
+                                              {0x0113, 0x0114}, {0x0143, 0x0144}, {0x0381, 0x0381},
+                                              {0x0391, 0x0391}, {0x8201, 0x8202}};
+constexpr ReportedCodes kAcceptedOthersReported[] = {{0x0105, 0x0105, 0x0101}};
 
 // ---- the families ----------------------------------------------------------
 
 constexpr PageLayout k128x2048{.pageSize = 128, .pageLimit = 2048};
 
 constexpr ModelFamily kFamilies[] = {
+    // Groups 0x84 (0x8400-0x840F) and 0x83 (0x8300-0x830F): no wake-up
+    // frames, their own version check; group 0x84 checks hardware variants.
     {.codes = k8401,
      .commands = kCommands6039,
      .programming = &kLoader84Every4,
      .verification = &kPatientReads,
-     .versionQuery = {.command = 0x6037, .attempts = 9}},
+     .versionQuery = {.command = 0x6037, .attempts = 9},
+     .wakeup = Wakeup::None,
+     .versionCheck = VersionCheck::GroupQuery,
+     .variantTagged = true,
+     .serviceFunctions = true},
     {.codes = k8400,
      .layout = k128x2048,
      .programming = &kLoader84Every32,
      .verification = &kQuickReads,
-     .rebootSeconds = 10},
+     .rebootSeconds = 10,
+     .wakeup = Wakeup::None,
+     .versionCheck = VersionCheck::GroupQuery,
+     .variantTagged = true},
     {.codes = k8402,
      .layout = k128x2048,
      .commands = kCommands605B,
      .programming = &kLoader84Every16,
      .verification = &kQuickReads,
      .versionQuery = {.command = 0x605F, .attempts = 1},
-     .rebootSeconds = 60},
+     .rebootSeconds = 60,
+     .wakeup = Wakeup::None,
+     .versionCheck = VersionCheck::GroupQuery,
+     .variantTagged = true},
+    {.codes = k84WithoutLoader,
+     .wakeup = Wakeup::None,
+     .versionCheck = VersionCheck::GroupQuery,
+     .variantTagged = true},
     {.codes = k8303,
      .commands = kCommands6039,
      .programming = &kLoader83Every4,
      .verification = &kPatientReads,
-     .versionQuery = {.command = 0x6037, .attempts = 1}},
+     .versionQuery = {.command = 0x6037, .attempts = 1},
+     .wakeup = Wakeup::None,
+     .versionCheck = VersionCheck::GroupQuery},
     {.codes = k8302,
      .layout = k128x2048,
      .commands = kCommands605B,
      .programming = &kLoader83Every16,
      .verification = &kQuickReads,
      .versionQuery = {.command = 0x605F, .attempts = 1},
-     .rebootSeconds = 60},
+     .rebootSeconds = 60,
+     .wakeup = Wakeup::None,
+     .versionCheck = VersionCheck::GroupQuery},
     {.codes = k8301,
      .layout = k128x2048,
      .programming = &kLoader83Every32,
      .verification = &kQuickReads,
-     .rebootSeconds = 10},
-    {.codes = kGroupWithoutLoader},
+     .rebootSeconds = 10,
+     .wakeup = Wakeup::None,
+     .versionCheck = VersionCheck::GroupQuery},
+    {.codes = k83WithoutLoader, .wakeup = Wakeup::None, .versionCheck = VersionCheck::GroupQuery},
+    {.codes = k83NotAccepted,
+     .accepted = false,
+     .wakeup = Wakeup::None,
+     .versionCheck = VersionCheck::GroupQuery},
     {.codes = k8461,
      .layout = {.pageSize = 256, .pageLimit = 1024},
      .programming = &kEvery8Pages,
@@ -243,19 +285,40 @@ constexpr ModelFamily kFamilies[] = {
      .programming = &kNoErase,
      .verification = &kStandardReads},
     {.codes = kEvery2Pages512,
+     .reportedAs = kEvery2Pages512Variants,
      .layout = {.pageSize = 256, .pageLimit = 512},
      .programming = &kEvery2Pages16Bit,
      .verification = &kStandardReads},
-    {.codes = kText8801, .layout = {.pageSize = 256, .pageLimit = 3968}},
-    {.codes = kText8901, .layout = {.pageSize = 256, .pageLimit = 3840}},
+    // The text family (code AND 0xFFF0 is 0x8800 or 0x8900, isTextFamily):
+    // text commands with 256-byte pages; the programming path is fixed.
+    {.codes = kText8801,
+     .reportedAs = kText8801Variants,
+     .layout = {.pageSize = 256, .pageLimit = 3968}},
+    {.codes = kText8901,
+     .reportedAs = kText8901Variants,
+     .layout = {.pageSize = 256, .pageLimit = 3840}},
+    {.codes = kAcceptedOthers,
+     .reportedAs = kAcceptedOthersReported,
+     .programming = &kEvery2Pages16Bit,
+     .verification = &kStandardReads},
     // Every other code, among them the text codes the rows above do not name.
-    {.codes = {}, .programming = &kEvery2Pages16Bit, .verification = &kStandardReads},
+    {.codes = {},
+     .accepted = false,
+     .programming = &kEvery2Pages16Bit,
+     .verification = &kStandardReads},
 };
 
 static_assert(std::all_of(std::begin(kFamilies), std::end(kFamilies), [](const ModelFamily& f) {
     return f.layout.pageLimit <= kPageSlots && f.layout.pageSize <= 256;
 }));
 static_assert(std::end(kFamilies)[-1].codes.empty());
+static_assert(std::count_if(std::begin(kFamilies), std::end(kFamilies),
+                            [](const ModelFamily& f) {
+                                return f.serviceFunctions && f.codes.size() == 1 &&
+                                       f.codes[0].first == f.codes[0].last;
+                            }) == 1 &&
+              std::count_if(std::begin(kFamilies), std::end(kFamilies),
+                            [](const ModelFamily& f) { return f.serviceFunctions; }) == 1);
 
 bool names(const ModelFamily& family, std::uint16_t code) {
     return std::any_of(family.codes.begin(), family.codes.end(), [code](const ModelCodeRange& r) {
@@ -280,6 +343,66 @@ const ModelFamily& modelFamilyFor(std::uint16_t modelCode) {
 
 PageLayout pageLayoutFor(std::uint16_t modelCode) {
     return modelFamilyFor(modelCode).layout;
+}
+
+std::span<const ModelCodeRange> knownModelRanges() {
+    static const std::vector<ModelCodeRange> ranges = [] {
+        std::vector<ModelCodeRange> all;
+        for (const ModelFamily& family : kFamilies) {
+            if (family.accepted) {
+                all.insert(all.end(), family.codes.begin(), family.codes.end());
+            }
+        }
+        std::sort(all.begin(), all.end(), [](const ModelCodeRange& a, const ModelCodeRange& b) {
+            return a.first < b.first;
+        });
+        std::vector<ModelCodeRange> joined;
+        for (const ModelCodeRange& range : all) {
+            if (!joined.empty() && joined.back().last + 1 == range.first) {
+                joined.back().last = range.last;
+            } else {
+                joined.push_back(range);
+            }
+        }
+        return joined;
+    }();
+    return ranges;
+}
+
+bool isKnownModel(std::uint16_t model) {
+    return modelFamilyFor(model).accepted;
+}
+
+std::uint16_t normalizeModel(std::uint16_t reported) {
+    for (const ModelFamily& family : kFamilies) {
+        for (const ReportedCodes& codes : family.reportedAs) {
+            if (reported >= codes.first && reported <= codes.last) {
+                return codes.model;
+            }
+        }
+    }
+    return reported;
+}
+
+const ModelFamily& serviceFamily() {
+    return *std::find_if(std::begin(kFamilies), std::end(kFamilies),
+                         [](const ModelFamily& f) { return f.serviceFunctions; });
+}
+
+std::uint16_t serviceModelCode() {
+    return serviceFamily().codes[0].first;
+}
+
+bool erasesBefore(const ProgramProfile& profile, int pageIndex) {
+    switch (profile.eraseRule) {
+        case EraseRule::Never:
+            return false;
+        case EraseRule::EveryNth:
+            return pageIndex % profile.eraseInterval == 0;
+        case EraseRule::FirstOrOdd:
+            return pageIndex == 0 || pageIndex % 2 == 1;
+    }
+    return false;
 }
 
 }  // namespace flashmere

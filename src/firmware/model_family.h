@@ -18,6 +18,18 @@ struct ModelCodeRange {
     std::uint16_t last;
 };
 
+// Codes a device reports for one model: identification takes a reported code
+// in first..last as `model` (normalisation), before it checks the code.
+struct ReportedCodes {
+    std::uint16_t first;
+    std::uint16_t last;
+    std::uint16_t model;
+};
+// The variants of a model report its code plus 1 to 14.
+constexpr ReportedCodes variantsOf(std::uint16_t model) {
+    return {model, static_cast<std::uint16_t>(model + 14), model};
+}
+
 // Page size and page limit of a model family.
 struct PageLayout {
     int pageSize;   // P: 256 or 128 bytes
@@ -86,6 +98,15 @@ struct VerifyProfile {
     int retryPauseMs = 200;
 };
 
+// How identification learns a binary device's versions after its model.
+enum class VersionCheck {
+    NameReply,  // the name-and-versions reply must come
+    // Groups 0x83 and 0x84: the name-and-versions reply may stay away; then
+    // the row's version query (versionQuery), or without one the device's
+    // code group (code AND 0xFFF0) must be the file's.
+    GroupQuery,
+};
+
 // Identification's version query of a group 0x83 or 0x84 model.
 struct VersionQuery {
     std::uint16_t command = 0;  // 0: none, the group check only
@@ -96,11 +117,17 @@ struct VersionQuery {
 enum class Wakeup {
     AsOptionsSay,  // TAB frames and Zx commands when the options ask for them
     ResetFrame,    // the 0xAA reset frame, then the link is reopened
+    None,          // groups 0x83 and 0x84: no wake-up frames, whatever the options say
 };
 
-// Everything that differs between model families, one row per family.
+// Everything that differs between model families, one row per family: the
+// one place that holds a model's facts (README, "Adding a model").
 struct ModelFamily {
     std::span<const ModelCodeRange> codes;  // empty: every other code
+    // Identification takes a device that reports one of `codes` (after
+    // reportedAs); a row that is not accepted only serves files of its codes.
+    bool accepted = true;
+    std::span<const ReportedCodes> reportedAs = {};  // other codes its devices report
     PageLayout layout = {.pageSize = 256, .pageLimit = 128};
     CommandSet commands = kStandardCommands;
     // None for the text family (its path is fixed) and for group models
@@ -110,6 +137,14 @@ struct ModelFamily {
     VersionQuery versionQuery = {};
     int rebootSeconds = 0;  // wait after the start request
     Wakeup wakeup = Wakeup::AsOptionsSay;
+    VersionCheck versionCheck = VersionCheck::NameReply;
+    // Group 0x84: a file that names hardware variant C1 or C3 is only for a
+    // device whose loader version carries the same tag (both rows' flag).
+    bool variantTagged = false;
+    // The service functions (query, erase, read-back) serve this row's one
+    // code; the erase sends the programming profile's erase request every
+    // eraseInterval pages, with its address form and the row's page size.
+    bool serviceFunctions = false;
 };
 
 // Every family; no code is named by two rows, and the last row (no codes)
@@ -120,5 +155,23 @@ const ModelFamily& modelFamilyFor(std::uint16_t modelCode);
 
 // The page layout of a model code's family.
 PageLayout pageLayoutFor(std::uint16_t modelCode);
+
+// The model codes identification accepts (after normalisation): the codes
+// of the accepted rows, ascending, adjacent ranges joined.
+std::span<const ModelCodeRange> knownModelRanges();
+bool isKnownModel(std::uint16_t model);
+
+// The code a reported code stands for, by the rows' reportedAs (variants of
+// a model report its code plus 1 to 14; 0x0105 stands for 0x0101); every
+// other code stays.
+std::uint16_t normalizeModel(std::uint16_t reported);
+
+// The one row the service functions serve, and its model code.
+const ModelFamily& serviceFamily();
+std::uint16_t serviceModelCode();
+
+// Whether programming erases the block that begins at the page before it
+// writes the page: the profile's erase rule.
+bool erasesBefore(const ProgramProfile& profile, int pageIndex);
 
 }  // namespace flashmere

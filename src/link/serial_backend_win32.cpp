@@ -145,7 +145,7 @@ std::vector<SerialPortEntry> listSerialPorts() {
     }
     std::vector<SerialPortEntry> ports;
     for (auto& [name, entry] : byName) {
-        entry.path = serialDevicePath(name).value_or(name);
+        entry.path = win32PortOpenPath(name).value_or(name);
         ports.push_back(std::move(entry));
     }
     std::sort(ports.begin(), ports.end(), [](const SerialPortEntry& a, const SerialPortEntry& b) {

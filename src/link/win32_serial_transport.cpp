@@ -94,7 +94,7 @@ std::string configure(HANDLE port, DCB& dcb, const std::string& portName,
 
 }  // namespace
 
-std::optional<std::string> serialDevicePath(const std::string& portName) {
+std::optional<std::string> win32PortOpenPath(const std::string& portName) {
     std::string name = portName;
     if (name.starts_with(kDevicePrefix)) {
         name.erase(0, kDevicePrefix.size());
@@ -220,7 +220,7 @@ std::unique_ptr<Win32SerialTransport> Win32SerialTransport::open(const std::stri
     if (portName.empty()) {
         return fail("no port name given");
     }
-    const auto path = serialDevicePath(portName);
+    const auto path = win32PortOpenPath(portName);
     if (!path) {
         return fail(serialMissingNote(portName));
     }

@@ -73,7 +73,7 @@ class Win32SerialTransport final : public Transport {
 // "\\.\COM3" (COM in capitals; other device names, e.g. of virtual port
 // drivers, are kept as typed). nullopt for anything that is not a device
 // name (empty, a path, characters no port name has).
-std::optional<std::string> serialDevicePath(const std::string& portName);
+std::optional<std::string> win32PortOpenPath(const std::string& portName);
 
 // Writes the fields of mode that are set into dcb; fields mode leaves out
 // keep what dcb holds. Also sets what every port of ours needs whatever the

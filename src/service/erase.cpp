@@ -48,16 +48,28 @@ void enterLoader(DeviceSession& s) {
     });
 }
 
-// Erases the blocks of four pages that pageCount pages cover, each request
-// retried once. The address of the block that stayed unerased; none when
-// every block was erased.
+// The service model's programming profile: where its erase blocks begin
+// (erasesBefore), their addresses and address form.
+const ProgramProfile& serviceProfile() {
+    return *serviceFamily().programming;
+}
+
+std::uint32_t pageAddress(int pageIndex) {
+    return serviceProfile().baseAddress +
+           static_cast<std::uint32_t>(pageIndex) *
+               static_cast<std::uint32_t>(serviceFamily().layout.pageSize);
+}
+
+// Erases the blocks that pageCount pages cover, each request retried once.
+// The address of the block that stayed unerased; none when every block was
+// erased.
 std::optional<std::uint32_t> eraseBlocks(DeviceSession& s, int pageCount, int& blocksErased) {
     s.panel.setProgramRange(kEraseProgressMaximum);
     for (int i = 0; i < pageCount; ++i) {
-        if (i % 4 == 0) {
+        if (erasesBefore(serviceProfile(), i)) {
             s.pause(10);
-            const std::uint32_t address = static_cast<std::uint32_t>(i) * 256U;
-            const auto head = pageRequestHead(address, AddressForm::Bits16);
+            const std::uint32_t address = pageAddress(i);
+            const auto head = pageRequestHead(address, serviceProfile().form);
             if (!s.exchange(serviceCommands().erase, head)) {
                 s.bumpErrorCounter(ErrorCounter::Erase);
                 s.pause(100);
@@ -78,9 +90,14 @@ std::optional<std::uint32_t> eraseBlocks(DeviceSession& s, int pageCount, int& b
 
 EraseBlocks eraseBlocksFor(int pageCount) {
     EraseBlocks blocks;
-    if (pageCount > 0) {
-        blocks.count = (pageCount + 3) / 4;
-        blocks.lastAddress = static_cast<std::uint32_t>(blocks.count - 1) * 4U * 256U;
+    for (int i = 0; i < pageCount; ++i) {
+        if (erasesBefore(serviceProfile(), i)) {
+            if (blocks.count == 0) {
+                blocks.firstAddress = pageAddress(i);
+            }
+            blocks.lastAddress = pageAddress(i);
+            ++blocks.count;
+        }
     }
     return blocks;
 }

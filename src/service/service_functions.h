@@ -6,6 +6,7 @@
 
 #include "device/device_protocol.h"
 #include "firmware/firmware_image.h"
+#include "firmware/model_family.h"
 #include "link/clock.h"
 #include "link/transport.h"
 #include "operator/operator_panel.h"
@@ -46,15 +47,17 @@ struct QueryResult {
 // the sent trace and, over TCP, the reply payload in the received trace.
 QueryResult runDeviceQuery(ServiceContext& context, DeviceQuery query);
 
-// The one device model the erase and the read-back serve.
-inline constexpr std::uint16_t kServiceModel = 0x8401;
+// The one device model the erase and the read-back serve: the row that says
+// serviceFunctions (firmware/model_family.cpp).
+inline const std::uint16_t kServiceModel = serviceModelCode();
 
 // The link as an operator names it: "TCP 192.168.1.101:5003" or "serial
 // port ttyUSB0 (19200,e,8,1)".
 std::string serviceLinkText(const OperatorOptions& options);
 
-// The blocks of four pages that an erase of pageCount pages sends requests
-// for: their count and the device addresses of the first and the last.
+// The blocks that an erase of pageCount pages sends requests for, as the
+// service model's row sets them (its erase interval, page size and address
+// form): their count and the device addresses of the first and the last.
 struct EraseBlocks {
     int count = 0;
     std::uint32_t firstAddress = 0;

@@ -22,18 +22,6 @@ constexpr const char* kNeverAcknowledged = "was never acknowledged";
 constexpr RetryPolicy kPageRetries{
     .attempts = 3, .retryPauseMs = 200, .counter = ErrorCounter::Program};
 
-bool eraseDue(const ProgramProfile& p, int pageIndex) {
-    switch (p.eraseRule) {
-        case EraseRule::Never:
-            return false;
-        case EraseRule::EveryNth:
-            return pageIndex % p.eraseInterval == 0;
-        case EraseRule::FirstOrOdd:
-            return pageIndex == 0 || pageIndex % 2 == 1;
-    }
-    return false;
-}
-
 // Erases the block that starts at the page, retried once; why the stage
 // ends when it failed.
 std::optional<std::string> eraseBlock(DeviceSession& s, const ModelFamily& family, PageRef page,
@@ -75,20 +63,21 @@ StageResult programPagesText(DeviceSession& s) {
     StageResult result;
     s.pause(20);
     const int pageCount = s.image.pageCount;
+    const auto pageSize = static_cast<std::uint32_t>(pageLayoutFor(s.image.modelCode).pageSize);
     s.panel.setProgramRange(pageCount);
     for (int i = 0; i < pageCount; ++i) {
+        const std::uint32_t address = static_cast<std::uint32_t>(i) * pageSize;
         char head[32];
         std::snprintf(head, sizeof head, "%04uYP%08X", unsigned{s.deviceAddress()},
-                      static_cast<unsigned>(i) * 256U);
+                      static_cast<unsigned>(address));
         std::string line = head;
-        for (std::uint8_t b : s.image.page(i, 256)) {
+        for (std::uint8_t b : s.image.page(i, static_cast<int>(pageSize))) {
             line += hexByte(b);
         }
         s.pause(1);
         s.programTouched = true;
         const bool done = sendWithRetries(s, kPageRetries, [&] { return s.exchangeText(line); });
-        if (!done && pageGivenUp(s, result, {i, static_cast<std::uint32_t>(i) * 256U}, kStage,
-                                 kNeverAcknowledged)) {
+        if (!done && pageGivenUp(s, result, {i, address}, kStage, kNeverAcknowledged)) {
             return result;
         }
         s.panel.setProgramPosition(i);
@@ -117,7 +106,7 @@ StageResult programPagesBinary(DeviceSession& s) {
     for (int i = 0; i < pageCount; ++i) {
         const std::uint32_t address = p.baseAddress + static_cast<std::uint32_t>(i * pageSize);
         const auto head = pageRequestHead(address, p.form);
-        if (eraseDue(p, i)) {
+        if (erasesBefore(p, i)) {
             if (auto failure = eraseBlock(s, *family, {i, address}, head)) {
                 return stageFailed(*failure);
             }

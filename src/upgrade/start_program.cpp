@@ -15,8 +15,9 @@ constexpr std::int64_t kRebootTickMs = 500;
 void startProgramText(DeviceSession& s) {
     std::uint32_t byteCount = 0;
     std::uint32_t byteSum = 0;
+    const int pageSize = pageLayoutFor(s.image.modelCode).pageSize;
     for (int i = 0; i < s.image.pageCount; ++i) {
-        for (std::uint8_t b : s.image.page(i, 256)) {
+        for (std::uint8_t b : s.image.page(i, pageSize)) {
             byteSum += b;
             ++byteCount;
         }

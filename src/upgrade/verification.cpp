@@ -48,14 +48,15 @@ StageResult verifyPagesText(DeviceSession& s) {
     StageResult result;
     s.pause(20);
     const int pageCount = s.image.pageCount;
+    const int pageSize = pageLayoutFor(s.image.modelCode).pageSize;
     s.panel.setVerifyRange(pageCount);
     for (int i = 0; i < pageCount; ++i) {
-        const PageRef page{i, static_cast<std::uint32_t>(i) * 256U};
+        const PageRef page{i, static_cast<std::uint32_t>(i) * static_cast<std::uint32_t>(pageSize)};
         char line[32];
         std::snprintf(line, sizeof line, "%04uYV%08X", unsigned{s.deviceAddress()},
                       static_cast<unsigned>(page.address));
         std::string expectedHex;
-        for (std::uint8_t b : s.image.page(i, 256)) {
+        for (std::uint8_t b : s.image.page(i, pageSize)) {
             expectedHex += hexByte(b);
         }
         s.pause(1);

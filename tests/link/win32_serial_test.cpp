@@ -11,20 +11,20 @@ namespace flashmere {
 namespace {
 
 TEST(Win32Serial, PortNamesBecomeDevicePaths) {
-    EXPECT_EQ(serialDevicePath("COM3"), R"(\\.\COM3)");
-    EXPECT_EQ(serialDevicePath("com3"), R"(\\.\COM3)");
-    EXPECT_EQ(serialDevicePath("Com12"), R"(\\.\COM12)");
-    EXPECT_EQ(serialDevicePath(R"(\\.\COM3)"), R"(\\.\COM3)");
-    EXPECT_EQ(serialDevicePath(R"(\\.\com3)"), R"(\\.\COM3)");
+    EXPECT_EQ(win32PortOpenPath("COM3"), R"(\\.\COM3)");
+    EXPECT_EQ(win32PortOpenPath("com3"), R"(\\.\COM3)");
+    EXPECT_EQ(win32PortOpenPath("Com12"), R"(\\.\COM12)");
+    EXPECT_EQ(win32PortOpenPath(R"(\\.\COM3)"), R"(\\.\COM3)");
+    EXPECT_EQ(win32PortOpenPath(R"(\\.\com3)"), R"(\\.\COM3)");
     // Virtual port drivers name their ports as they like.
-    EXPECT_EQ(serialDevicePath("CNCA0"), R"(\\.\CNCA0)");
-    EXPECT_EQ(serialDevicePath("company"), R"(\\.\company)");
+    EXPECT_EQ(win32PortOpenPath("CNCA0"), R"(\\.\CNCA0)");
+    EXPECT_EQ(win32PortOpenPath("company"), R"(\\.\company)");
     // Nothing that could name a file or another device's path.
     for (const std::string& bad :
          std::vector<std::string>{"", R"(\\.\)", "COM3:", R"(C:\Windows\win.ini)", "../COM3",
                                   "COM 3", "/dev/ttyS0", R"(\\server\share)", R"(\\.\COM3\x)",
                                   std::string("COM3\0x", 6), std::string(65, 'A')}) {
-        EXPECT_EQ(serialDevicePath(bad), std::nullopt) << bad;
+        EXPECT_EQ(win32PortOpenPath(bad), std::nullopt) << bad;
     }
 }
 

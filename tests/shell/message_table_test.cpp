@@ -86,17 +86,6 @@ TEST(MessageTable, AboutTextLeadsWithItsLineAndListsTheModels) {
     EXPECT_GT(lineCount, 1);
 }
 
-TEST(MessageTable, ModelRangesAreOrderedAndDisjoint) {
-    const auto ranges = knownModelRanges();
-    ASSERT_EQ(ranges.size(), 75u);
-    for (std::size_t i = 0; i < ranges.size(); ++i) {
-        EXPECT_LE(ranges[i].first, ranges[i].last);
-        if (i > 0) {
-            EXPECT_LT(ranges[i - 1].last, ranges[i].first);
-        }
-    }
-}
-
 TEST(MessageTable, CaptionEndsWithTheBuildTag) {
     EXPECT_EQ(buildTag(), "\xE3\x80\x80[2017-07-20]");
     EXPECT_EQ(windowCaption(2), "Flashmere V0813\xE3\x80\x80[2017-07-20]");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "firmware/model_family.h"
 #include "sim_test_util.h"
 
 namespace flashmere {
@@ -35,7 +36,7 @@ SessionResult runSession(SimDevice& d) {
     };
     send(binaryRequest(1, 0x6038, kEnterLoader));
     for (std::uint32_t page = 0; page < 8; ++page) {
-        if (page % 4 == 0) {
+        if (erasesBefore(*modelFamilyFor(0x8401).programming, static_cast<int>(page))) {
             send(binaryRequest(1, 0x603B, pageHead(page * 256)));
         }
         const auto frame =

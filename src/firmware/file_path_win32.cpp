@@ -5,7 +5,8 @@
 
 namespace flashmere {
 
-#if defined(_WIN32)
+// Windows paths are UTF-16: the text goes through char8_t, never through
+// the local code page.
 
 std::filesystem::path pathFromUtf8(const std::string& text) {
     try {
@@ -24,21 +25,5 @@ std::FILE* openFile(const std::string& path, const char* mode) {
     const std::wstring wideMode(mode, mode + std::strlen(mode));
     return ::_wfopen(pathFromUtf8(path).c_str(), wideMode.c_str());
 }
-
-#else
-
-std::filesystem::path pathFromUtf8(const std::string& text) {
-    return std::filesystem::path(text);
-}
-
-std::string utf8FromPath(const std::filesystem::path& path) {
-    return path.string();
-}
-
-std::FILE* openFile(const std::string& path, const char* mode) {
-    return std::fopen(path.c_str(), mode);
-}
-
-#endif
 
 }  // namespace flashmere

@@ -2,11 +2,11 @@
 #include <system_error>
 
 #include "firmware/file_path.h"
-#include "serial_device_path.h"
+#include "serial_port_identity.h"
 
 namespace flashmere::cli {
 
-std::string serialDevicePath(const std::string& portName) {
+std::string serialPortIdentity(const std::string& portName) {
     const bool hasFolder =
         portName.starts_with('/') || portName.starts_with("./") || portName.starts_with("../");
     const std::string path = hasFolder ? portName : "/dev/" + portName;

@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <cctype>
 
-#include "serial_device_path.h"
+#include "serial_port_identity.h"
 
 namespace flashmere::cli {
 
-std::string serialDevicePath(const std::string& portName) {
+std::string serialPortIdentity(const std::string& portName) {
     std::string name = portName;
     if (name.starts_with("\\\\.\\")) {
         name.erase(0, 4);
