@@ -71,8 +71,10 @@ struct Listings {
 // Asks for one page; true when it was answered. A page that needed more
 // than one attempt counts in ErrorCounter::Program.
 bool readPage(DeviceSession& s, int index) {
-    const auto head =
-        pageRequestHead(static_cast<std::uint32_t>(index) * 256U, AddressForm::Bits24);
+    const ModelFamily& family = serviceFamily();
+    const auto head = pageRequestHead(
+        static_cast<std::uint32_t>(index) * static_cast<std::uint32_t>(family.layout.pageSize),
+        family.verification->form);
     s.pause(5);
     s.setCounter(ErrorCounter::Verify, 0);
     const bool read = sendWithRetries(s, kPageReadRetries,
@@ -84,20 +86,20 @@ bool readPage(DeviceSession& s, int index) {
 }
 
 // Lists the page just asked for in the window and the listings and gives
-// its bytes for the dump. A page that could not be read is FF and 255 zeros.
-std::array<std::uint8_t, 256> listPage(DeviceSession& s, bool read, Listings& listings) {
+// its bytes for the dump. A page that could not be read is FF, then zeros.
+std::vector<std::uint8_t> listPage(DeviceSession& s, bool read, Listings& listings) {
     const ReplyFrame& reply = s.link.reply;
-    std::array<std::uint8_t, 256> page{};
+    std::vector<std::uint8_t> page(static_cast<std::size_t>(serviceFamily().layout.pageSize));
     page[0] = 0xFF;
     std::string pageText;
     std::string lineText;
-    for (int j = 0; read && j < 256; ++j) {
+    for (std::size_t j = 0; read && j < page.size(); ++j) {
         if (!lineText.empty() && j % 16 == 0) {
             s.panel.setLineTrace(lineText);
             listings.lines.push_back(lineText);
             lineText.clear();
         }
-        page[j] = reply.payload[8 + static_cast<std::size_t>(j)];
+        page[j] = reply.payload[8 + j];
         const std::string byte = hexByte(page[j]) + " ";
         lineText += byte;
         pageText += byte;
