@@ -574,8 +574,8 @@ std::optional<FleetManifest> checkedManifest(const FleetArgs& args, int language
     defaults.languageIndex = languageIndex;
     defaults.verify = !args.noVerify;
     defaults.skipErrors = args.skipErrors;
-    defaults.v4 = !args.noV4;
-    defaults.sn = args.sn;
+    defaults.wakeUpFrames = !args.noWakeUpFrames;
+    defaults.serialNumberWakeUp = args.serialNumberWakeUp;
     defaults.checkAfterStart = args.checkAfter;
     FleetManifest manifest = loadFleetManifest(args.manifest, defaults);
     if (manifest.problems.empty()) {

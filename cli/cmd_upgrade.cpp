@@ -49,8 +49,8 @@ int runUpgradeCommand(const UpgradeArgs& args) {
     OperatorOptions options = resolved->options;
     options.verify = !args.noVerify;
     options.skipError = args.skipErrors;
-    options.v4 = !args.noV4;
-    options.sn = args.sn;
+    options.wakeUpFrames = !args.noWakeUpFrames;
+    options.serialNumberWakeUp = args.serialNumberWakeUp;
     options.checkAfterStart = args.checkAfter;
 
     FirmwareImage image;

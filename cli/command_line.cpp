@@ -95,8 +95,8 @@ void addUpgradeFlags(CLI::App* command, Args& args) {
     command->add_flag("--no-verify", args.noVerify, "Do not read the pages back and compare");
     command->add_flag("--skip-errors", args.skipErrors,
                       "Go on with the next page when a page's attempts are used up");
-    command->add_flag("--no-v4", args.noV4, "Do not send the V4/V5/V6 wake-up frames");
-    command->add_flag("--sn", args.sn, "Send the S/N wake-up block");
+    command->add_flag("--no-v4", args.noWakeUpFrames, "Do not send the V4/V5/V6 wake-up frames");
+    command->add_flag("--sn", args.serialNumberWakeUp, "Send the S/N wake-up block");
     command->add_flag("--check-after", args.checkAfter,
                       "After the start and its reboot wait, identify the device again (read "
                       "only, its loader is not woken) and say which version it reports; exit 19 "

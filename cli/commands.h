@@ -33,8 +33,8 @@ struct UpgradeArgs {
     DeviceArgs device;
     bool noVerify = false;
     bool skipErrors = false;
-    bool noV4 = false;
-    bool sn = false;
+    bool noWakeUpFrames = false;
+    bool serialNumberWakeUp = false;
     // After the start: identify the device again and say its version.
     bool checkAfter = false;
     // Device after device on the link: after each ending, wait for the next.
@@ -75,8 +75,8 @@ struct FleetArgs {
     std::string logs;
     bool noVerify = false;
     bool skipErrors = false;
-    bool noV4 = false;
-    bool sn = false;
+    bool noWakeUpFrames = false;
+    bool serialNumberWakeUp = false;
     bool checkAfter = false;
     std::string lang = "en";
     bool json = false;

@@ -139,8 +139,8 @@ class Checker {
         out.options = resolved->options;
         out.options.verify = defaults_.verify;
         out.options.skipError = defaults_.skipErrors;
-        out.options.v4 = defaults_.v4;
-        out.options.sn = defaults_.sn;
+        out.options.wakeUpFrames = defaults_.wakeUpFrames;
+        out.options.serialNumberWakeUp = defaults_.serialNumberWakeUp;
         out.options.checkAfterStart = defaults_.checkAfterStart;
         out.linkKey = links_.keyOf(out.options);
         checkSameDevice(c, out);

@@ -55,8 +55,8 @@ struct FleetDefaults {
     int languageIndex = 0;
     bool verify = true;
     bool skipErrors = false;
-    bool v4 = true;
-    bool sn = false;
+    bool wakeUpFrames = true;
+    bool serialNumberWakeUp = false;
     bool checkAfterStart = false;
 };
 

@@ -159,7 +159,7 @@ bool wakeBinaryDevice(DeviceSession& s) {
         s.pause(5000);
         return s.link.openLink();
     }
-    if (s.options.v4) {
+    if (s.options.wakeUpFrames) {
         const std::string tabText = "A" + std::to_string(s.deviceAddress()) + "F";
         for (int i = 0; i < 2; ++i) {
             s.pause(50);
@@ -176,7 +176,7 @@ bool wakeBinaryDevice(DeviceSession& s) {
             s.exchangeText(zx);
         }
     }
-    if (s.options.sn) {
+    if (s.options.serialNumberWakeUp) {
         for (int i = 0; i < 2; ++i) {
             s.pause(100);
             sendFixedBlock(s.link);

@@ -42,12 +42,14 @@ class Transport {
     virtual std::string lossNote() const { return {}; }
 };
 
-// Receives the link's hexadecimal traces and diagnostic notes (the window's
-// edtTX and edtRX boxes; a command line prints them when asked).
+// Receives the link's hexadecimal traces and diagnostic notes, for the
+// operator to see (a command line prints them when asked).
 class TraceSink {
   public:
     virtual ~TraceSink() = default;
+    // The last request sent, in hexadecimal.
     virtual void setSentTrace(const std::string& text) = 0;
+    // The last reply received, in hexadecimal.
     virtual void setReceivedTrace(const std::string& text) = 0;
     // Something the operator should know about the link, e.g. a serial
     // settings string that did not parse.

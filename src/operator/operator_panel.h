@@ -23,8 +23,11 @@ struct OperatorOptions {
     std::string pinText = "9174";
     bool verify = true;      // chkVerify
     bool skipError = false;  // chkSkip
-    bool v4 = true;          // chkV4
-    bool sn = false;         // chkSN
+    // Before identification, the wake-up frames of the V4/V5/V6 loaders:
+    // TAB frames and "Zx" text commands (chkV4).
+    bool wakeUpFrames = true;
+    // Before identification, the S/N wake-up block, twice (chkSN).
+    bool serialNumberWakeUp = false;
     // After the start and its reboot wait, identify the device again (read
     // only, the loader is not woken) and say which version it reports.
     bool checkAfterStart = false;

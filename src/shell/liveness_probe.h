@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "shell/main_window.h"
 #include "shell/process_cpu_time.h"
-#include "shell/tfrmmodule.h"
 
 namespace flashmere {
 
@@ -94,13 +94,13 @@ class LivenessProbe {
 // FILE then gives the run's duration and CPU time, and no gap (-1).
 class LivenessRun {
   public:
-    LivenessRun(TfrmModule& window, QString outputFile, bool autoUpgrade)
+    LivenessRun(MainWindow& window, QString outputFile, bool autoUpgrade)
         : window_(window), outputFile_(std::move(outputFile)), autoUpgrade_(autoUpgrade) {
         probe_.setMeasuring([this] { return window_.busy(); });
         if (autoUpgrade_) {
             window_.setNoteEnabled(false);
         }
-        QObject::connect(&window_, &TfrmModule::runFinished, &window_,
+        QObject::connect(&window_, &MainWindow::runFinished, &window_,
                          [this](MessageRow result) { finished(result); });
     }
 
@@ -153,7 +153,7 @@ class LivenessRun {
         started_.start();
         startedAt_ = probe_.elapsedMs();
         cpuAtStartMs_ = processCpuMs();
-        window_.btnAutoClick();
+        window_.startUpgrade();
         pressMs_ = started_.elapsed();
     }
 
@@ -191,7 +191,7 @@ class LivenessRun {
         }
     }
 
-    TfrmModule& window_;
+    MainWindow& window_;
     QString outputFile_;
     bool autoUpgrade_;
     bool done_ = false;

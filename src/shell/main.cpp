@@ -12,7 +12,7 @@
 #include "frontend/message_table.h"
 #include "shell/language_font.h"
 #include "shell/liveness_probe.h"
-#include "shell/tfrmmodule.h"
+#include "shell/main_window.h"
 
 namespace {
 
@@ -176,7 +176,7 @@ std::optional<Session> readSession(const QCommandLineParser& parser, const Windo
 
 // Shows the window as the session asks; the liveness run, when asked for,
 // has begun.
-std::unique_ptr<flashmere::LivenessRun> showWindow(flashmere::TfrmModule& window,
+std::unique_ptr<flashmere::LivenessRun> showWindow(flashmere::MainWindow& window,
                                                    const Session& session) {
     window.setNoteEnabled(session.note);
     if (session.language) {
@@ -191,7 +191,7 @@ std::unique_ptr<flashmere::LivenessRun> showWindow(flashmere::TfrmModule& window
                                                             session.autoUpgrade);
     }
     window.show();
-    // After FormShow, which sets the message bar back to its first text.
+    // After prepareFirstShow, which sets the message bar back to its first text.
     if (session.firmwareFile) {
         window.chooseFirmwareFile(*session.firmwareFile);
     }
@@ -205,7 +205,7 @@ std::unique_ptr<flashmere::LivenessRun> showWindow(flashmere::TfrmModule& window
 // the quit time has passed.
 int runWindow(const Session& session) {
     flashmere::AppSettings settings(session.settingsFile);
-    flashmere::TfrmModule window(settings);
+    flashmere::MainWindow window(settings);
     const auto liveness = showWindow(window, session);
     int status = 0;
     if (session.grabFile) {

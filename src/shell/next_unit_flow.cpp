@@ -8,11 +8,11 @@
 
 #include "frontend/window_texts.h"
 #include "shell/device_runner.h"
-#include "shell/tfrmmodule.h"
+#include "shell/main_window.h"
 
 namespace flashmere {
 
-NextUnitFlow::NextUnitFlow(TfrmModule& window, DeviceRunner& runner)
+NextUnitFlow::NextUnitFlow(MainWindow& window, DeviceRunner& runner)
     : QObject(&window), window_(window), runner_(runner) {
     auto* upgrade = window.findChild<QPushButton*>(QStringLiteral("btnAuto"));
     QWidget* area = upgrade->parentWidget();
@@ -29,7 +29,7 @@ NextUnitFlow::NextUnitFlow(TfrmModule& window, DeviceRunner& runner)
     stopButton_->setGeometry(579, 377, 110, 24);
     stopButton_->hide();
     connect(stopButton_, &QPushButton::clicked, this, [this] { stopWaiting(); });
-    connect(&window, &TfrmModule::runFinished, this, [this](MessageRow r) { runEnded(r); });
+    connect(&window, &MainWindow::runFinished, this, [this](MessageRow r) { runEnded(r); });
     window.installEventFilter(this);
 }
 
@@ -82,7 +82,7 @@ void NextUnitFlow::waitEnded(bool arrived) {
         return;
     }
     if (arrived && option_->isChecked()) {
-        window_.btnAutoClick();
+        window_.startUpgrade();
     } else {
         window_.showMessage(CaptionRow::msgRunConnect);
     }

@@ -13,7 +13,7 @@ class QPushButton;
 namespace flashmere {
 
 class DeviceRunner;
-class TfrmModule;
+class MainWindow;
 
 // Device after device in the window: with its check box on, after each
 // ending of an upgrade the window waits for the next unit on the runner's
@@ -23,7 +23,7 @@ class TfrmModule;
 class NextUnitFlow final : public QObject {
     Q_OBJECT
   public:
-    NextUnitFlow(TfrmModule& window, DeviceRunner& runner);
+    NextUnitFlow(MainWindow& window, DeviceRunner& runner);
 
     bool waiting() const { return waitStop_ != nullptr; }
     // The captions in the window's language.
@@ -38,7 +38,7 @@ class NextUnitFlow final : public QObject {
     void stopWaiting();
     void showCount();
 
-    TfrmModule& window_;
+    MainWindow& window_;
     DeviceRunner& runner_;
     QCheckBox* option_ = nullptr;
     QLabel* count_ = nullptr;

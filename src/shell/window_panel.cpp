@@ -9,8 +9,8 @@
 #include <mutex>
 
 #include "shell/bar_captions.h"
+#include "shell/main_window.h"
 #include "shell/qt_texts.h"
-#include "shell/tfrmmodule.h"
 
 namespace flashmere {
 namespace {
@@ -32,7 +32,7 @@ constexpr std::int64_t kTraceIntervalMs = 250;
 std::mutex postHandOver;
 }  // namespace
 
-WindowPanel::WindowPanel(TfrmModule& window, Clock& clock)
+WindowPanel::WindowPanel(MainWindow& window, Clock& clock)
     : window_(&window),
       programBar_(window.findChild<QProgressBar*>("pbProgram")),
       verifyBar_(window.findChild<QProgressBar*>("pbVerify")),
@@ -43,7 +43,7 @@ WindowPanel::WindowPanel(TfrmModule& window, Clock& clock)
 UpdateCoalescer::Arm WindowPanel::armOnWindowThread(UpdateCoalescer WindowPanel::*coalescer) {
     return [this, coalescer](std::int64_t delayMs) {
         // The timer is started on the window's thread, which runs it.
-        postRaw([this, coalescer, delayMs](TfrmModule& w) {
+        postRaw([this, coalescer, delayMs](MainWindow& w) {
             QTimer::singleShot(static_cast<int>(delayMs), Qt::PreciseTimer, &w,
                                [this, coalescer] { (this->*coalescer).timerFlush(); });
         });
@@ -55,9 +55,9 @@ void WindowPanel::setSnapshot(const OperatorOptions& options) {
     snapshot_ = options;
 }
 
-void WindowPanel::post(std::function<void(TfrmModule&)> f) {
+void WindowPanel::post(std::function<void(MainWindow&)> f) {
     // The updates made before this call go with it; later ones stay behind.
-    postRaw([bars = updates_.take(), traces = traces_.take(), f = std::move(f)](TfrmModule& w) {
+    postRaw([bars = updates_.take(), traces = traces_.take(), f = std::move(f)](MainWindow& w) {
         if (bars) {
             bars();
         }
@@ -69,16 +69,16 @@ void WindowPanel::post(std::function<void(TfrmModule&)> f) {
 }
 
 void WindowPanel::coalesce(UpdateCoalescer& coalescer, UpdateCoalescer::Slot slot,
-                           std::function<void(TfrmModule&)> f) {
+                           std::function<void(MainWindow&)> f) {
     coalescer.set(slot, [this, f = std::move(f)] {
-        if (TfrmModule* window = window_.data()) {
+        if (MainWindow* window = window_.data()) {
             f(*window);
         }
     });
 }
 
-void WindowPanel::postRaw(std::function<void(TfrmModule&)> f) {
-    TfrmModule* window = window_.data();
+void WindowPanel::postRaw(std::function<void(MainWindow&)> f) {
+    MainWindow* window = window_.data();
     if (window == nullptr) {
         return;
     }
@@ -105,7 +105,7 @@ void WindowPanel::storeLinkSettings(std::uint8_t linkKind, const LinkSettings& l
     const std::uint8_t kind = linkKind == kLinkNet ? kLinkNet : kLinkCom;
     // The ID the operator gave is remembered with the link it answered on.
     const int deviceId = captureOptions().deviceId;
-    post([kind, link, deviceId](TfrmModule& w) {
+    post([kind, link, deviceId](MainWindow& w) {
         AppSettings& settings = w.settings();
         settings.linkKind = kind;
         settings.setLinkSettings(link);
@@ -122,75 +122,75 @@ void WindowPanel::storeLinkSettings(std::uint8_t linkKind, const LinkSettings& l
 }
 
 void WindowPanel::showMessage(MessageRow row) {
-    post([row](TfrmModule& w) { w.showMessage(row); });
+    post([row](MainWindow& w) { w.showMessage(row); });
 }
 
 void WindowPanel::showMessageReason(const std::string& reason) {
-    post([reason](TfrmModule& w) { w.showMessageReason(qs(reason)); });
+    post([reason](MainWindow& w) { w.showMessageReason(qs(reason)); });
 }
 
 void WindowPanel::setLamp(LampColour colour) {
-    post([colour](TfrmModule& w) { w.setLamp(colour); });
+    post([colour](MainWindow& w) { w.setLamp(colour); });
 }
 
 void WindowPanel::setBusyIndicator(bool on) {
-    post([on](TfrmModule& w) { w.setBusyIndicator(on); });
+    post([on](MainWindow& w) { w.setBusyIndicator(on); });
 }
 
 void WindowPanel::setProgramRange(int maximum) {
-    post([bar = programBar_, maximum](TfrmModule&) { bar->setRange(0, std::max(maximum, 0)); });
+    post([bar = programBar_, maximum](MainWindow&) { bar->setRange(0, std::max(maximum, 0)); });
 }
 
 void WindowPanel::setProgramPosition(int position) {
-    coalesce(updates_, UpdateCoalescer::ProgramBar, [bar = programBar_, position](TfrmModule&) {
+    coalesce(updates_, UpdateCoalescer::ProgramBar, [bar = programBar_, position](MainWindow&) {
         // A position past the end shows a full bar.
         bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
     });
 }
 
 void WindowPanel::setVerifyRange(int maximum) {
-    post([bar = verifyBar_, maximum](TfrmModule&) { bar->setRange(0, std::max(maximum, 0)); });
+    post([bar = verifyBar_, maximum](MainWindow&) { bar->setRange(0, std::max(maximum, 0)); });
 }
 
 void WindowPanel::setVerifyPosition(int position) {
-    coalesce(updates_, UpdateCoalescer::VerifyBar, [bar = verifyBar_, position](TfrmModule&) {
+    coalesce(updates_, UpdateCoalescer::VerifyBar, [bar = verifyBar_, position](MainWindow&) {
         bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
     });
 }
 
 void WindowPanel::showRunTimes(const RunTimes& times) {
     coalesce(updates_, UpdateCoalescer::BarTimes,
-             [program = programBar_, verify = verifyBar_, times](TfrmModule& w) {
+             [program = programBar_, verify = verifyBar_, times](MainWindow& w) {
                  showBarTimes(program, verify, times, w.languageIndex());
              });
 }
 
 void WindowPanel::setErrorCounter(ErrorCounter counter, int value) {
-    post([counter, value](TfrmModule& w) { w.setErrorCounter(counter, value); });
+    post([counter, value](MainWindow& w) { w.setErrorCounter(counter, value); });
 }
 
 void WindowPanel::setLineTrace(const std::string& text) {
     coalesce(traces_, UpdateCoalescer::PageTrace,
-             [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtPage")->setText(t); });
+             [t = qs(text)](MainWindow& w) { w.findChild<QLineEdit*>("edtPage")->setText(t); });
 }
 
 void WindowPanel::setPageTrace(const std::string& text) {
     coalesce(traces_, UpdateCoalescer::Page1Trace,
-             [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtPage1")->setText(t); });
+             [t = qs(text)](MainWindow& w) { w.findChild<QLineEdit*>("edtPage1")->setText(t); });
 }
 
 void WindowPanel::setSentTrace(const std::string& text) {
     coalesce(traces_, UpdateCoalescer::TxTrace,
-             [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtTX")->setText(t); });
+             [t = qs(text)](MainWindow& w) { w.findChild<QLineEdit*>("edtTX")->setText(t); });
 }
 
 void WindowPanel::setReceivedTrace(const std::string& text) {
     coalesce(traces_, UpdateCoalescer::RxTrace,
-             [t = qs(text)](TfrmModule& w) { w.findChild<QLineEdit*>("edtRX")->setText(t); });
+             [t = qs(text)](MainWindow& w) { w.findChild<QLineEdit*>("edtRX")->setText(t); });
 }
 
 void WindowPanel::linkNote(const std::string& text) {
-    post([t = qs(text)](TfrmModule& w) {
+    post([t = qs(text)](MainWindow& w) {
         // No control of the window holds notes: they go to the message bar's
         // tool tip and to the log output.
         qInfo("link: %s", qPrintable(t));
@@ -199,30 +199,30 @@ void WindowPanel::linkNote(const std::string& text) {
 }
 
 void WindowPanel::showDeviceField(DeviceField panel, const std::string& text) {
-    post([panel, t = qs(text)](TfrmModule& w) { w.showDeviceField(panel, t); });
+    post([panel, t = qs(text)](MainWindow& w) { w.showDeviceField(panel, t); });
 }
 
 void WindowPanel::showDeviceId(int position) {
-    post([position](TfrmModule& w) { w.findChild<QScrollBar*>("sbID")->setValue(position); });
+    post([position](MainWindow& w) { w.findChild<QScrollBar*>("sbID")->setValue(position); });
 }
 
 void WindowPanel::tone(int frequencyHz, int durationMs) {
-    post([frequencyHz, durationMs](TfrmModule& w) { w.playTone(frequencyHz, durationMs); });
+    post([frequencyHz, durationMs](MainWindow& w) { w.playTone(frequencyHz, durationMs); });
 }
 
 void WindowPanel::showRebootWait(int rebootSeconds) {
     rebootWaitClosed_ = false;
-    post([rebootSeconds](TfrmModule& w) { w.showRebootWait(rebootSeconds); });
+    post([rebootSeconds](MainWindow& w) { w.showRebootWait(rebootSeconds); });
 }
 
 void WindowPanel::updateRebootWait(const std::string& caption, int barPosition, int barMaximum) {
-    post([t = qs(caption), barPosition, barMaximum](TfrmModule& w) {
+    post([t = qs(caption), barPosition, barMaximum](MainWindow& w) {
         w.updateRebootWait(t, barPosition, barMaximum);
     });
 }
 
 void WindowPanel::closeRebootWait() {
-    post([](TfrmModule& w) { w.closeRebootWait(); });
+    post([](MainWindow& w) { w.closeRebootWait(); });
 }
 
 // The window's words in a reason the operation builds, in the language the

@@ -15,7 +15,7 @@ class QProgressBar;
 
 namespace flashmere {
 
-class TfrmModule;
+class MainWindow;
 
 // The main window as a device operation sees it. The operation calls it from
 // its worker thread; every call that touches a widget is handed to the
@@ -28,7 +28,7 @@ class TfrmModule;
 // what is pending, so the window sees the calls in the order they came.
 class WindowPanel final : public OperatorPanel {
   public:
-    explicit WindowPanel(TfrmModule& window, Clock& clock = systemClock());
+    explicit WindowPanel(MainWindow& window, Clock& clock = systemClock());
 
     // Applies the coalesced updates still pending; on the window's thread.
     void flushUpdates() {
@@ -75,16 +75,16 @@ class WindowPanel final : public OperatorPanel {
   private:
     // Runs f on the window's thread: at once when already there, else queued;
     // the coalesced updates made before this call are applied first.
-    void post(std::function<void(TfrmModule&)> f);
+    void post(std::function<void(MainWindow&)> f);
     // Keeps f as the latest update of its slot; the coalescer applies it.
     void coalesce(UpdateCoalescer& coalescer, UpdateCoalescer::Slot slot,
-                  std::function<void(TfrmModule&)> f);
+                  std::function<void(MainWindow&)> f);
     // The coalescer's timer request: a single shot on the window's thread.
     UpdateCoalescer::Arm armOnWindowThread(UpdateCoalescer WindowPanel::*coalescer);
     // Runs f on the window's thread, without applying pending updates.
-    void postRaw(std::function<void(TfrmModule&)> f);
+    void postRaw(std::function<void(MainWindow&)> f);
 
-    QPointer<TfrmModule> window_;
+    QPointer<MainWindow> window_;
     // Children of the window, looked up once: their updates come with every
     // page. The calls reach them only while the window lives.
     QProgressBar* programBar_;

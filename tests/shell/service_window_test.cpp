@@ -30,7 +30,7 @@
 #include "firmware/firmware_writer.h"
 #include "frontend/app_settings.h"
 #include "link/virtual_clock.h"
-#include "shell/tfrmmodule.h"
+#include "shell/main_window.h"
 #include "tests/support/combined_qtest.h"
 
 using namespace flashmere;
@@ -162,7 +162,7 @@ class ServiceWindowTest : public QObject {
   private:
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<TfrmModule> window;
+    std::unique_ptr<MainWindow> window;
     std::unique_ptr<VirtualClock> clock;
     // The device the window's links reach; none: the machine's own ports.
     std::unique_ptr<SimDevice> device;
@@ -195,7 +195,7 @@ class ServiceWindowTest : public QObject {
                                                                                     : QString();
     }
 
-    TfrmModule& open() {
+    MainWindow& open() {
         ShellHooks hooks;
         hooks.chooseFirmwareFile = [this](QWidget*, const QString&) { return nextFile; };
         hooks.showMessage = [this](QWidget*, const QString& title, const QString& text) {
@@ -217,7 +217,7 @@ class ServiceWindowTest : public QObject {
             return std::make_unique<WatchedSimLinks>(*device, *clock, beforeWrite);
         };
         settings = std::make_unique<AppSettings>(storePath());
-        window = std::make_unique<TfrmModule>(*settings, hooks, *clock);
+        window = std::make_unique<MainWindow>(*settings, hooks, *clock);
         window->setNoteEnabled(false);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
@@ -257,28 +257,26 @@ class ServiceWindowTest : public QObject {
         return {};
     }
     // Clicks a service button and waits until the window shows its end.
-    bool runService(int button) {
-        QSignalSpy finished(window.get(), &TfrmModule::serviceFinished);
-        switch (button) {
-            case 1:
-                window->Button1Click();
+    bool runService(ServiceFunction function) {
+        QSignalSpy finished(window.get(), &MainWindow::serviceFinished);
+        switch (function) {
+            case ServiceFunction::SerialNumberQuery:
+                window->querySerialNumber();
                 break;
-            case 2:
-                window->Button2Click();
+            case ServiceFunction::IdQuery:
+                window->queryId();
                 break;
-            case 3:
-                window->Button3Click();
+            case ServiceFunction::VersionQuery:
+                window->queryVersion();
                 break;
-            case 5:
-                window->Button5Click();
+            case ServiceFunction::Erase:
+                window->eraseDevice();
                 break;
-            case 6:
-                window->Button6Click();
+            case ServiceFunction::ReadBack:
+                window->readBackDevice();
                 break;
-            default:
-                return false;
         }
-        return finished.wait(10000) && finished.at(0).at(0).toInt() == button;
+        return finished.wait(10000) && finished.at(0).at(0).value<ServiceFunction>() == function;
     }
 
   private slots:
@@ -312,19 +310,20 @@ class ServiceWindowTest : public QObject {
 };
 
 void ServiceWindowTest::queriesCarryAddressOneAndTraceTheReply_data() {
-    QTest::addColumn<int>("button");
+    QTest::addColumn<ServiceFunction>("function");
     QTest::addColumn<QString>("frame");
     QTest::addColumn<QString>("reply");
-    QTest::newRow("Get S/N") << 1 << "05 00 08 88 01 00 01 00 01 BA 07 "
+    QTest::newRow("Get S/N") << ServiceFunction::SerialNumberQuery
+                             << "05 00 08 88 01 00 01 00 01 BA 07 "
                              << "84 01 12 34 56 78 00 03 ";
-    QTest::newRow("Get ID") << 2 << "05 00 08 88 01 00 02 00 01 55 63 "
+    QTest::newRow("Get ID") << ServiceFunction::IdQuery << "05 00 08 88 01 00 02 00 01 55 63 "
                             << "00 03 ";
-    QTest::newRow("Get VER") << 3 << "05 00 08 88 01 00 03 00 01 0F BF "
+    QTest::newRow("Get VER") << ServiceFunction::VersionQuery << "05 00 08 88 01 00 03 00 01 0F BF "
                              << "53 49 4D 44 45 56 49 43 45 00 00 00 01 00 00 01 ";
 }
 
 void ServiceWindowTest::queriesCarryAddressOneAndTraceTheReply() {
-    QFETCH(int, button);
+    QFETCH(ServiceFunction, function);
     QFETCH(QString, frame);
     QFETCH(QString, reply);
     device = device8401();
@@ -337,7 +336,7 @@ void ServiceWindowTest::queriesCarryAddressOneAndTraceTheReply() {
     // The ID box does not matter: queries always go to address 1.
     w<QScrollBar>("sbID")->setValue(7);
 
-    QVERIFY(runService(button));
+    QVERIFY(runService(function));
     QCOMPARE(text("edtTX"), frame);
     QCOMPARE(text("edtRX"), reply);
     // Only the traces: message bar, counters and window state stay.
@@ -357,7 +356,7 @@ void ServiceWindowTest::queryOnAMissingSerialPortShowsNothing() {
     open();
     w<QTabWidget>("pcPort")->setCurrentWidget(w<QWidget>("tsCom"));
     w<QComboBox>("cmbPort")->setEditText(dir->filePath("no-such-port"));
-    QVERIFY(runService(1));
+    QVERIFY(runService(ServiceFunction::SerialNumberQuery));
     QCOMPARE(text("edtTX"), QString());
     QCOMPARE(text("edtRX"), QString());
     QCOMPARE(text("pnMsg"), QString("Select firmware file"));
@@ -370,14 +369,14 @@ void ServiceWindowTest::noSecondOperationWhileAQueryWaits() {
     open();
     window->useNetLink(host, port);
     nextFile = firmware("FW.TVB", 0x8401, 4);
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
     nextFolders << dir->path();
 
-    QSignalSpy finished(window.get(), &TfrmModule::serviceFinished);
-    QSignalSpy runs(window.get(), &TfrmModule::runFinished);
+    QSignalSpy finished(window.get(), &MainWindow::serviceFinished);
+    QSignalSpy runs(window.get(), &MainWindow::runFinished);
     holdAtFirstFrame();
-    window->Button2Click();
+    window->queryId();
     QVERIFY(window->deviceOperationRunning());
     // The window stays usable, but nothing that starts a device operation.
     QVERIFY(window->isEnabled());
@@ -390,11 +389,11 @@ void ServiceWindowTest::noSecondOperationWhileAQueryWaits() {
     QVERIFY(w<QMenuBar>("mnuMain")->isEnabled());
     // Clicks that get through anyway start nothing.
     QTest::mouseClick(w<QPushButton>("btnAuto"), Qt::LeftButton);
-    window->btnAutoClick();
-    window->Button1Click();
-    window->Button3Click();
-    window->Button5Click();
-    window->Button6Click();
+    window->startUpgrade();
+    window->querySerialNumber();
+    window->queryVersion();
+    window->eraseDevice();
+    window->readBackDevice();
     QVERIFY(folderStarts.isEmpty());
     // Closing asks first; answered no, the query goes on.
     answer = false;
@@ -406,7 +405,7 @@ void ServiceWindowTest::noSecondOperationWhileAQueryWaits() {
     QVERIFY(finished.wait(10000));
     QVERIFY(!window->deviceOperationRunning());
     QCOMPARE(finished.size(), 1);
-    QCOMPARE(finished.at(0).at(0).toInt(), 2);
+    QCOMPARE(finished.at(0).at(0).value<ServiceFunction>(), ServiceFunction::IdQuery);
     QCOMPARE(runs.size(), 0);
     QCOMPARE(text("edtTX"), QString("05 00 08 88 01 00 02 00 01 55 63 "));
     QCOMPARE(text("edtRX"), QString("00 03 "));
@@ -433,15 +432,15 @@ void ServiceWindowTest::eraseLoadsTheChosenFileAndCountsARetry() {
     // has 5, and the erase covers those.
     window->image().pageCount = 128;
     nextFile = firmware("FW5.TVB", 0x8401, 5);
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
     QCOMPARE(window->image().pageCount, 128);
     // The erase counts on from what edErrrE shows.
     w<QLineEdit>("edErrrE")->setText("7");
 
-    QSignalSpy finished(window.get(), &TfrmModule::serviceFinished);
+    QSignalSpy finished(window.get(), &MainWindow::serviceFinished);
     holdAtFirstFrame();
-    window->Button5Click();
+    window->eraseDevice();
     QVERIFY(!window->isEnabled());
     QVERIFY(!w<QMenuBar>("mnuMain")->isEnabled());
     QVERIFY(QApplication::overrideCursor() == nullptr);
@@ -467,13 +466,13 @@ void ServiceWindowTest::eraseLoadsTheChosenFileAndCountsARetry() {
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
 
     // Every erase answered at once: the counter keeps its value.
-    QVERIFY(runService(5));
+    QVERIFY(runService(ServiceFunction::Erase));
     QCOMPARE(text("edErrrE"), QString("8"));
     QCOMPARE(requestAddresses(*device, 0x603B).size(), std::size_t{5});
 
     // A file that was removed after it was chosen: nothing is erased.
     QVERIFY(QFile::remove(nextFile));
-    QVERIFY(runService(5));
+    QVERIFY(runService(ServiceFunction::Erase));
     QCOMPARE(text("pnMsg"), QString("Load firmware file error!"));
     QCOMPARE(requestAddresses(*device, 0x603B).size(), std::size_t{5});
     QCOMPARE(countEvents(*device, SimEventType::LinkOpened), std::size_t{2});
@@ -485,7 +484,7 @@ void ServiceWindowTest::eraseIsReachedOnlyByItsButtonAndAsksFirst() {
     w<QScrollBar>("sbID")->setValue(3);
     storeSimulatedLink();
     nextFile = firmware("FW.TVB", 0x8401, 128);
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
     const QString shown = text("pnMsg");
 
@@ -508,7 +507,7 @@ void ServiceWindowTest::eraseIsReachedOnlyByItsButtonAndAsksFirst() {
 
     // The button asks first; a no erases nothing and leaves the message.
     answer = false;
-    QVERIFY(runService(5));
+    QVERIFY(runService(ServiceFunction::Erase));
     QCOMPARE(questions.size(), 1);
     QVERIFY2(questions[0].contains("device ID 3 on TCP " + host + ":" + port) &&
                  questions[0].contains("32 blocks of 1024 bytes at 0x0000 to 0x7C00?"),
@@ -528,13 +527,13 @@ void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
     storeSimulatedLink();
     // Names beyond ASCII, which Windows' narrow file calls would garble.
     nextFile = firmware(QString::fromUtf8("FW-\u00e9.TVB"), 0x8401, 2);
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     const QString out = dir->filePath(QString::fromUtf8("out \u56fa\u4ef6 \u00fc"));
     QVERIFY(QDir().mkpath(out));
     nextFolders << out;
 
-    QSignalSpy finished(window.get(), &TfrmModule::serviceFinished);
-    window->Button6Click();
+    QSignalSpy finished(window.get(), &MainWindow::serviceFinished);
+    window->readBackDevice();
     QVERIFY(!window->isEnabled());
     QVERIFY(QApplication::overrideCursor() == nullptr);
     QVERIFY(finished.wait(10000));
@@ -576,12 +575,12 @@ void ServiceWindowTest::readBackWritesThreeFilesIntoTheChosenFolder() {
 
     // The dump is no firmware file.
     nextFile = out + "/FIRMWARE_READ.TVB";
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     QCOMPARE(text("pnMsg"), QString("Firmware file type error!"));
     QVERIFY(!w<QPushButton>("btnAuto")->isEnabled());
 
     // The dialog starts where the last read-back went; a cancel does nothing.
-    window->Button6Click();
+    window->readBackDevice();
     QCOMPARE(folderStarts, QStringList({"", out}));
     QVERIFY(!window->deviceOperationRunning());
 }
@@ -592,7 +591,7 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
     w<QScrollBar>("sbID")->setValue(3);
     storeSimulatedLink();
     nextFile = firmware("FW.TVB", 0x8401, 2);
-    window->btnSelectClick();
+    window->askForFirmwareFile();
 
     // A folder below a regular file and a regular file: refused before the
     // device is touched.
@@ -603,7 +602,7 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
     for (const QString& folder : {dir->filePath("afile/sub"), dir->filePath("afile")}) {
         messages.clear();
         nextFolders << folder;
-        window->Button6Click();
+        window->readBackDevice();
         QVERIFY(!window->deviceOperationRunning());
         QCOMPARE(messages.size(), 1);
         // The folder as the system writes it (backslashes on Windows).
@@ -631,8 +630,8 @@ void ServiceWindowTest::readBackFolderThatCannotBeWritten() {
             *removed = QDir(out).removeRecursively();
         }
     };
-    QSignalSpy finished(window.get(), &TfrmModule::serviceFinished);
-    window->Button6Click();
+    QSignalSpy finished(window.get(), &MainWindow::serviceFinished);
+    window->readBackDevice();
     QVERIFY(finished.wait(10000));
     QVERIFY(*removed);
     QCOMPARE(messages.size(), 1);

@@ -50,10 +50,10 @@
 #include "shell/history_dialog.h"
 #include "shell/lamp_shape.h"
 #include "shell/language_font.h"
+#include "shell/main_window.h"
 #include "shell/qt_texts.h"
 #include "shell/reason_dialog.h"
-#include "shell/tfrmmodule.h"
-#include "shell/tfrmprogress.h"
+#include "shell/reboot_wait_dialog.h"
 #include "shell/tone.h"
 #include "shell/update_coalescer.h"
 #include "tests/support/combined_qtest.h"
@@ -123,7 +123,7 @@ class WindowTest : public QObject {
     QTemporaryDir dir;
     Recorder rec;
     std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<TfrmModule> window;
+    std::unique_ptr<MainWindow> window;
     QStringList ports{"ttyS0", "ttyUSB1"};
     DeviceRun run;
     VirtualClock runClock;
@@ -155,7 +155,7 @@ class WindowTest : public QObject {
         return path;
     }
 
-    TfrmModule& open(bool show = true) {
+    MainWindow& open(bool show = true) {
         ShellHooks hooks;
         hooks.chooseFirmwareFile = [this](QWidget*, const QString& startFolder) {
             rec.startFolders << startFolder;
@@ -183,7 +183,7 @@ class WindowTest : public QObject {
             return factory;
         };
         settings = std::make_unique<AppSettings>(storePath());
-        window = std::make_unique<TfrmModule>(*settings, hooks, runClock);
+        window = std::make_unique<MainWindow>(*settings, hooks, runClock);
         if (show) {
             window->show();
             if (!QTest::qWaitForWindowExposed(window.get())) {
@@ -288,7 +288,7 @@ void WindowTest::controls_data() {
         bool enabled;
     };
     // Design content before the window is shown (captions of the language
-    // come with FormShow).
+    // come with prepareFirstShow).
     const Row rows[] = {
         {"pnMsg", "QLabel", "clientArea", {8, 4, 681, 40}, "Select firmware file", true, true},
         {"shComm", "flashmere::LampShape", "pnMsg", {646, 8, 23, 20}, "", true, true},
@@ -442,8 +442,8 @@ void WindowTest::fixedSizeAndTitle() {
     QVERIFY(!w<QCheckBox>("chkSkip")->isChecked());
     QVERIFY(w<QCheckBox>("chkV4")->isChecked());
     QVERIFY(!w<QCheckBox>("chkSN")->isChecked());
-    QCOMPARE(window->tmrBusy.interval(), 200);
-    QVERIFY(!window->tmrBusy.isActive());
+    QCOMPARE(window->busyBlinkTimer.interval(), 200);
+    QVERIFY(!window->busyBlinkTimer.isActive());
     QCOMPARE(w<QLabel>("pnFile")->toolTip(), QString("Fimeware filename"));
     QCOMPARE(w<QLabel>("pnDeviceSN")->toolTip(), QString("Device type"));
 }
@@ -462,7 +462,7 @@ void WindowTest::fontsAndColours() {
     QCOMPARE(w<QPushButton>("btnSelect")->font().family(), QString("Microsoft Sans Serif"));
     // The fixed faces keep their size in every language.
     const int before = w<QPushButton>("btnComm19200")->font().pointSize();
-    window->mnuTraditionalClick();
+    window->useTraditionalChinese();
     QCOMPARE(w<QPushButton>("btnComm19200")->font().pointSize(), before);
     QCOMPARE(window->font().pointSize(), 12);
     QCOMPARE(w<QLabel>("lblPort")->font().pointSize(), 12);
@@ -547,9 +547,9 @@ void WindowTest::lampBlinks() {
     open(false);
     window->setBusyIndicator(true);
     QVERIFY(window->busyIndicatorRunning());
-    window->tmrBusyTimer();
+    window->blinkBusyLamp();
     const QColor first = window->lampColour();
-    window->tmrBusyTimer();
+    window->blinkBusyLamp();
     QVERIFY(window->lampColour() != first);
     window->setBusyIndicator(false);
     QVERIFY(!window->busyIndicatorRunning());
@@ -609,11 +609,11 @@ void WindowTest::fileSelectionStates() {
         QVERIFY2(w<QLabel>(panel)->palette().color(QPalette::WindowText) != yellow, panel);
         QVERIFY2(w<QLabel>(panel)->toolTip().contains("Not in use"), panel);
     }
-    window->mnuSimplifiedClick();
+    window->useSimplifiedChinese();
     QVERIFY(w<QLabel>("pnFileVer")->toolTip().startsWith(QString::fromUtf8("未使用")));
-    window->mnuEnglishClick();
+    window->useEnglish();
     rec.nextFile = good;
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     QCOMPARE(w<QLabel>("pnFileName")->palette().color(QPalette::WindowText), yellow);
     QCOMPARE(w<QLabel>("pnFile")->toolTip(), good);
 
@@ -647,7 +647,7 @@ void WindowTest::fileSelectionStates() {
 void WindowTest::languageSwitch() {
     open();
     rec.nextFile = writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2"));
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
     auto* menuBar = window->findChild<QMenuBar*>("mnuMain");
     QVERIFY(menuBar != nullptr);
@@ -657,7 +657,7 @@ void WindowTest::languageSwitch() {
     window->showMessage(MessageRow::msgLoadFileError);
     window->showMessageReason("the firmware file cannot be read");
 
-    window->mnuTraditionalClick();
+    window->useTraditionalChinese();
     // The select-file text has no reason; the submenu's title follows at once.
     QCOMPARE(window->pnMsgReason(), QString());
     QCOMPARE(w<QLabel>("pnMsg")->toolTip(), QString());
@@ -684,13 +684,13 @@ void WindowTest::languageSwitch() {
     QCOMPARE(action("mnuAbout")->text(), QString::fromUtf8("關於(&A)"));
     QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("ChineseBIG5"));
 
-    window->mnuSimplifiedClick();
+    window->useSimplifiedChinese();
     QCOMPARE(text("lblFile"), QString::fromUtf8("档名:"));
     QVERIFY(action("mnuSimplified")->isChecked());
     QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("ChineseGB"));
 
     window->showMessage(MessageRow::msgUpgradeOk);
-    window->mnuEnglishClick();
+    window->useEnglish();
     QCOMPARE(text("pnMsg"), QString("Select firmware file"));
     QCOMPARE(text("lblSpeed"), QString("Speed:"));
     QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("English"));
@@ -724,12 +724,12 @@ void WindowTest::noteAndAboutBoxes() {
     QCOMPARE(rec.messages[0], QString::fromUtf8("注意!|") +
                                   QString::fromStdString(textOf(CaptionRow::msgNoteText, 2)));
     QCOMPARE(window->font().families().value(0), QString::fromUtf8("細明體"));
-    window->mnuAboutClick();
+    window->showAbout();
     QCOMPARE(rec.messages.size(), 2);
     QVERIFY(rec.messages[1].startsWith(QString::fromUtf8("關於|本更新軟體支援: \n")));
     QVERIFY(rec.messages[1].contains("8401") || rec.messages[1].contains("8400-840F"));
     // A language choice shows the note again.
-    window->mnuEnglishClick();
+    window->useEnglish();
     QTRY_COMPARE(rec.messages.size(), 3);
     QVERIFY(rec.messages[2].startsWith("Note !|Upgrading the firmware"));
 }
@@ -826,11 +826,11 @@ void WindowTest::upgradeRunOnWorker() {
     };
     open();
     rec.nextFile = writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2"));
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     w<QScrollBar>("sbID")->setValue(7);
     w<QTabWidget>("pcPort")->setCurrentIndex(1);
     w<QLineEdit>("edIP")->setText("127.0.0.1");
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
 
     QTest::mouseClick(w<QPushButton>("btnAuto"), Qt::LeftButton);
     QTRY_COMPARE(text("pnMsg"), QString("Connecting device ..."));
@@ -844,7 +844,7 @@ void WindowTest::upgradeRunOnWorker() {
     QVERIFY(window->isVisible());
     QCOMPARE(rec.questions.size(), 1);
     // A second click cannot start a second run.
-    window->btnAutoClick();
+    window->startUpgrade();
 
     gate->release();
     QVERIFY(linkStored->tryAcquire(1, 5000));
@@ -889,19 +889,19 @@ void WindowTest::rebootWaitThroughPanel() {
     };
     open();
     rec.nextFile = writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8400, "FW1         V1.2"));
-    window->btnSelectClick();
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
-    window->btnAutoClick();
+    window->askForFirmwareFile();
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
+    window->startUpgrade();
     QVERIFY(shown->tryAcquire(1, 5000));
     QTRY_VERIFY(window->rebootWaitWindow() != nullptr &&
-                window->rebootWaitWindow()->pnlProgress->text().endsWith("007/010 Seconds"));
-    TfrmProgress* wait = window->rebootWaitWindow();
+                window->rebootWaitWindow()->captionLabel->text().endsWith("007/010 Seconds"));
+    RebootWaitDialog* wait = window->rebootWaitWindow();
     QCOMPARE(wait->windowTitle(), QString("Progress"));
     QCOMPARE(wait->size(), QSize(404, 90));
-    QCOMPARE(wait->Progress_Bar->geometry(), QRect(8, 20, 385, 20));
-    QCOMPARE(wait->pnlProgress->geometry(), QRect(8, 45, 385, 23));
-    QCOMPARE(wait->Progress_Bar->maximum(), 11);
-    QCOMPARE(wait->Progress_Bar->value(), 8);
+    QCOMPARE(wait->progressBar->geometry(), QRect(8, 20, 385, 20));
+    QCOMPARE(wait->captionLabel->geometry(), QRect(8, 45, 385, 23));
+    QCOMPARE(wait->progressBar->maximum(), 11);
+    QCOMPARE(wait->progressBar->value(), 8);
     QVERIFY(wait->isEnabled());
     QVERIFY(wait->isModal());
     wait->close();  // the close box
@@ -912,35 +912,35 @@ void WindowTest::rebootWaitThroughPanel() {
 }
 
 void WindowTest::rebootCountdownClosesAfterFirstTickPastTheEnd() {
-    TfrmProgress wait;
+    RebootWaitDialog wait;
     std::int64_t now = 1'000'000;
-    QSignalSpy byOperator(&wait, &TfrmProgress::closedByOperator);
+    QSignalSpy byOperator(&wait, &RebootWaitDialog::closedByOperator);
     wait.show();
     wait.startCountdown(10, [&now] { return now; });
     // Its text shows before the first tick.
-    QCOMPARE(wait.pnlProgress->text(),
+    QCOMPARE(wait.captionLabel->text(),
              QString("device is rebooting,please wait ..... 000/010 Seconds"));
-    QCOMPARE(wait.Progress_Bar->minimum(), 1);
-    QCOMPARE(wait.Progress_Bar->maximum(), 11);
-    QCOMPARE(wait.tmrProgress.interval(), 500);
-    QVERIFY(wait.tmrProgress.isActive());
-    wait.tmrProgress.stop();  // ticks come from the test, on a virtual clock
+    QCOMPARE(wait.progressBar->minimum(), 1);
+    QCOMPARE(wait.progressBar->maximum(), 11);
+    QCOMPARE(wait.countdownTimer.interval(), 500);
+    QVERIFY(wait.countdownTimer.isActive());
+    wait.countdownTimer.stop();  // ticks come from the test, on a virtual clock
     for (int tick = 1; tick <= 21; ++tick) {
         now += 500;
-        wait.tmrProgressTimer();
+        wait.countOneTick();
         QVERIFY2(wait.isVisible(), qPrintable(QString("closed early at tick %1").arg(tick)));
     }
-    QCOMPARE(wait.pnlProgress->text(),
+    QCOMPARE(wait.captionLabel->text(),
              QString("device is rebooting,please wait ..... 010/010 Seconds"));
     now += 500;  // 11 s
-    wait.tmrProgressTimer();
+    wait.countOneTick();
     QVERIFY(!wait.isVisible());
-    QCOMPARE(wait.pnlProgress->text(),
+    QCOMPARE(wait.captionLabel->text(),
              QString("device is rebooting,please wait ..... 011/010 Seconds"));
-    QCOMPARE(wait.Progress_Bar->value(), 11);  // 12 clamps to the maximum
+    QCOMPARE(wait.progressBar->value(), 11);  // 12 clamps to the maximum
     now += 5000;
-    wait.tmrProgressTimer();  // no tick after the end
-    QVERIFY(wait.pnlProgress->text().endsWith("011/010 Seconds"));
+    wait.countOneTick();  // no tick after the end
+    QVERIFY(wait.captionLabel->text().endsWith("011/010 Seconds"));
     QCOMPARE(byOperator.size(), 0);
     QCOMPARE(rebootWaitCaption(7, 60),
              QString("device is rebooting,please wait ..... 007/060 Seconds"));
@@ -971,8 +971,8 @@ void WindowTest::nextDeviceAutomaticallyUntilStopped() {
     window->chooseFirmwareFile(
         writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102")));
     w<QCheckBox>("chkNextUnit")->setChecked(true);
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
-    window->btnAutoClick();
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
+    window->startUpgrade();
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 10000);
     QCOMPARE(text("pnDeviceSN"), QString("12345679"));
     QTRY_COMPARE_WITH_TIMEOUT(text("pnMsg"), QString("Waiting for the next device ..."), 5000);
@@ -988,7 +988,7 @@ void WindowTest::nextDeviceAutomaticallyUntilStopped() {
     // No unit answers now: Upgrade fails and the wait begins again. Esc ends
     // it, and Upgrade is there to press.
     auto* upgrade = w<QPushButton>("btnAuto");
-    window->btnAutoClick();
+    window->startUpgrade();
     QTRY_VERIFY_WITH_TIMEOUT(stop->isVisible(), 10000);
     QTest::keyClick(window.get(), Qt::Key_Escape);
     QTRY_VERIFY_WITH_TIMEOUT(!window->deviceOperationRunning(), 5000);
@@ -998,7 +998,7 @@ void WindowTest::nextDeviceAutomaticallyUntilStopped() {
     QVERIFY(upgrade->isEnabled() && window->isEnabled());
     // Closing the window while it waits ends the wait and then the window,
     // with no operation left running.
-    window->btnAutoClick();
+    window->startUpgrade();
     QTRY_VERIFY_WITH_TIMEOUT(stop->isVisible(), 10000);
     QVERIFY(window->deviceOperationRunning());
     window->close();
@@ -1031,8 +1031,8 @@ void WindowTest::checkAfterStartTellsTheVersionAndIsKept() {
         writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102")));
     QTest::mouseClick(w<QCheckBox>("chkCheckAfter"), Qt::LeftButton);
     QVERIFY(w<QCheckBox>("chkCheckAfter")->isChecked());
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
-    window->btnAutoClick();
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
+    window->startUpgrade();
     QVERIFY(finished.wait(10000));
     QCOMPARE(text("pnMsg"), QString("Upgrade ok."));
     QVERIFY2(window->pnMsgReason().contains(
@@ -1042,7 +1042,7 @@ void WindowTest::checkAfterStartTellsTheVersionAndIsKept() {
 
     config.versionAfterRun.reset();
     device = std::make_unique<SimDevice>(config);
-    window->btnAutoClick();
+    window->startUpgrade();
     QVERIFY(finished.wait(10000));
     QCOMPARE(finished.at(1).at(0).value<MessageRow>(), MessageRow::msgUpgradeOk);
     QCOMPARE(text("pnMsg"), QString("Upgrade ok., but the check after the start failed!"));
@@ -1077,8 +1077,8 @@ void WindowTest::upgradeAgainstSimulatedDevice() {
     window->chooseFirmwareFile(
         writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102")));
     QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
-    window->btnAutoClick();
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
+    window->startUpgrade();
     QVERIFY(finished.wait(10000));
     QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgUpgradeOk);
     QCOMPARE(text("pnMsg"), QString("Upgrade ok."));
@@ -1166,8 +1166,8 @@ void WindowTest::fileCutOrChangedAfterItsChoiceRefused() {
         window->chooseFirmwareFile(writeFile("FW.TVB", whole));
         QVERIFY(w<QPushButton>("btnAuto")->isEnabled());
         writeFile("FW.TVB", now);
-        QSignalSpy finished(window.get(), &TfrmModule::runFinished);
-        window->btnAutoClick();
+        QSignalSpy finished(window.get(), &MainWindow::runFinished);
+        window->startUpgrade();
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgLoadFileError);
         QCOMPARE(text("pnMsg"), QString("Load firmware file error!"));
@@ -1179,8 +1179,8 @@ void WindowTest::fileCutOrChangedAfterItsChoiceRefused() {
     QVERIFY(window->pnMsgReason().contains("changed or replaced since"));
     // Chosen again as it is now, it goes in whole.
     window->chooseFirmwareFile(path);
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
-    window->btnAutoClick();
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
+    window->startUpgrade();
     QVERIFY(finished.wait(10000));
     QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgUpgradeOk);
     QCOMPARE(device->pagesProgrammed(), 79U);
@@ -1339,14 +1339,14 @@ void WindowTest::idTypoRefusesTheRunAndTheIdIsRemembered() {
     ed->selectAll();
     QTest::keyClicks(ed, "12a");
     QCOMPARE(w<QScrollBar>("sbID")->value(), 12);
-    window->btnAutoClick();
+    window->startUpgrade();
     QCOMPARE(runs, 0);
     QCOMPARE(rec.messages.size(), 1);
     QVERIFY(rec.messages[0].contains("ID box holds \u201C12a\u201D"));
     QTest::keyClick(ed, Qt::Key_Backspace);
     QVERIFY(!window->idBoxMarked());
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
-    window->btnAutoClick();
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
+    window->startUpgrade();
     QVERIFY(finished.wait(5000));
     QCOMPARE(runs, 1);
     QCOMPARE(readStore().value(kValueDeviceId).toInt(-1), 12);
@@ -1365,7 +1365,7 @@ void WindowTest::damagedSettingsSetAsideAndToldOnce() {
     QTRY_COMPARE(notices().size(), 1);
     QVERIFY(notices()[0].contains(QDir::toNativeSeparators(storePath())));
     QVERIFY(notices()[0].contains("settings.json.damaged-"));
-    window->mnuTraditionalClick();
+    window->useTraditionalChinese();
     QCOMPARE(readStore().value(kValueLanguageFlag).toString(), QString("ChineseBIG5"));
     QTRY_COMPARE(rec.messages.size(), 3);  // the note box again, not the notice
     QCOMPARE(notices().size(), 1);
@@ -1379,7 +1379,7 @@ void WindowTest::damagedSettingsSetAsideAndToldOnce() {
     open();
     const auto unused = [this] { return rec.messages.filter("is not used (is a folder"); };
     QTRY_COMPARE(unused().size(), 1);
-    window->mnuEnglishClick();
+    window->useEnglish();
     QTRY_COMPARE(rec.messages.size(), 3);
     QCOMPARE(unused().size(), 1);
     QVERIFY(QFileInfo(storePath()).isDir());
@@ -1422,8 +1422,8 @@ void WindowTest::otherProtocolFamilyAnswerNamed() {
     w<QScrollBar>("sbID")->setValue(3);
     window->chooseFirmwareFile(
         writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8801, "FWTEXT      0102")));
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
-    window->btnAutoClick();
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
+    window->startUpgrade();
     QVERIFY(finished.wait(10000));
     QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgFileTypeError);
     QVERIFY2(window->pnMsgReason().startsWith(
@@ -1446,8 +1446,8 @@ void WindowTest::refusedWriteNamedInTheReason() {
     w<QScrollBar>("sbID")->setValue(3);
     window->chooseFirmwareFile(
         writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102", 128 * 256)));
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
-    window->btnAutoClick();
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
+    window->startUpgrade();
     QVERIFY(finished.wait(10000));
     QCOMPARE(finished.at(0).at(0).value<MessageRow>(), MessageRow::msgProgramError);
     QVERIFY2(window->pnMsgReason().contains(
@@ -1468,7 +1468,7 @@ void WindowTest::netBoxesRefusedBeforeConnecting() {
         {"127.0.0.1", "99999"}, {"127.0.0.1", "abc"}, {"127.0.0.1", ""}, {"  ", "5003"}};
     for (const auto& [host, port] : bad) {
         window->useNetLink(host, port);
-        window->btnAutoClick();
+        window->startUpgrade();
     }
     QCOMPARE(runs, 0);
     QCOMPARE(rec.messages.size(), 4);
@@ -1580,7 +1580,7 @@ void WindowTest::startRunHeldAtPageTwo(std::shared_ptr<QSemaphore> reached,
     w<QScrollBar>("sbID")->setValue(3);
     window->chooseFirmwareFile(
         writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FWSIM       0102", 16 * 256)));
-    window->btnAutoClick();
+    window->startUpgrade();
 }
 
 // The close box mid-run: asked, answered yes, the run ends at its next
@@ -1590,7 +1590,7 @@ void WindowTest::closingMidRunAsksAndStops() {
     auto reached = std::make_shared<QSemaphore>(0);
     auto gate = std::make_shared<QSemaphore>(0);
     startRunHeldAtPageTwo(reached, gate);
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
     QVERIFY(reached->tryAcquire(1, 10000));
     rec.answer = true;
     window->close();
@@ -1618,7 +1618,7 @@ void WindowTest::stopSignalMidRunStopsRecordsAndCloses() {
     auto reached = std::make_shared<QSemaphore>(0);
     auto gate = std::make_shared<QSemaphore>(0);
     startRunHeldAtPageTwo(reached, gate);
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
     QVERIFY(reached->tryAcquire(1, 10000));
     std::raise(SIGTERM);
     QTRY_VERIFY(window->stopRequested());
@@ -1646,10 +1646,10 @@ void WindowTest::firmwareFolderDropAndRecentFiles() {
                            firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2"));
     }
     rec.nextFile = files[0];
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     QCOMPARE(rec.startFolders.last(), QString());  // nothing chosen before: home
     rec.nextFile.clear();
-    window->btnSelectClick();
+    window->askForFirmwareFile();
     QCOMPARE(rec.startFolders.last(), dir.filePath("fw"));
 
     const auto drop = [this](const QList<QUrl>& urls) {
@@ -1703,19 +1703,19 @@ void WindowTest::windowTextsInChinese() {
     QVERIFY2(absent.startsWith("ttyGone ") && !hasEnglishWording(absent), qPrintable(absent));
 
     rec.nextFile.clear();
-    window->btnSelectClick();  // cancelled: the file panels are not in use
+    window->askForFirmwareFile();  // cancelled: the file panels are not in use
     window->chooseFirmwareFile(
         writeFile("FW.TVB", firmwareFile("TOLVA-V7", 0x8401, "FW1         V1.2")));
     auto* ed = w<QLineEdit>("edID");
     ed->selectAll();
     QTest::keyClicks(ed, "12a");
     QVERIFY(ed->toolTip().startsWith(QString::fromUtf8("“12a”不是")));
-    window->btnAutoClick();
+    window->startUpgrade();
     QTest::keyClick(ed, Qt::Key_Backspace);
     window->useNetLink("  ", "5003");
-    window->btnAutoClick();
+    window->startUpgrade();
     window->useNetLink("127.0.0.1", "abc");
-    window->btnAutoClick();
+    window->startUpgrade();
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(dir.filePath("A.TVB")), QUrl::fromLocalFile("B.TVB")});
     QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -1740,14 +1740,14 @@ void WindowTest::windowTextsInChinese() {
 
     // Traditional Chinese: the marked ID box and the absent port follow.
     QTest::keyClicks(ed, "x");
-    window->mnuTraditionalClick();
+    window->useTraditionalChinese();
     QVERIFY2(ed->toolTip().startsWith(QString::fromUtf8("「12x」不是")), qPrintable(ed->toolTip()));
     QVERIFY(portBox->itemData(portBox->count() - 1, Qt::ToolTipRole)
                 .toString()
                 .contains(QString::fromUtf8("先前")));
     QMessageBox traditional(QMessageBox::NoIcon, "t", "q", QMessageBox::Ok);
     QCOMPARE(traditional.button(QMessageBox::Ok)->text(), QString::fromUtf8("確定"));
-    window->mnuEnglishClick();
+    window->useEnglish();
     QMessageBox english(QMessageBox::NoIcon, "t", "q", QMessageBox::Ok);
     QCOMPARE(english.button(QMessageBox::Ok)->text(), QString("OK"));
 }
@@ -1759,7 +1759,7 @@ void WindowTest::stopQuestionAndNextStepInChinese() {
     auto reached = std::make_shared<QSemaphore>(0);
     auto gate = std::make_shared<QSemaphore>(0);
     startRunHeldAtPageTwo(reached, gate);
-    QSignalSpy finished(window.get(), &TfrmModule::runFinished);
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
     QVERIFY(reached->tryAcquire(1, 10000));
     rec.answer = true;
     window->close();

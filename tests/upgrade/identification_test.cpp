@@ -55,14 +55,14 @@ TEST_F(IdentificationTest, BinaryGroup84DeviceIsIdentifiedAndPanelsFilled) {
 
 TEST_F(IdentificationTest, WakeUpFramesFollowTheOptionBoxes) {
     struct Case {
-        bool v4, sn;
+        bool wakeUpFrames, serialNumberWakeUp;
         int tabs, zx73, zx, fixed;
     };
     for (const Case c : {Case{true, false, 2, 2, 2, 0}, Case{false, false, 0, 0, 0, 0},
                          Case{false, true, 0, 0, 0, 2}, Case{true, true, 2, 2, 2, 2}}) {
         useFirmware(0x8081, 256);
-        panel.options.v4 = c.v4;
-        panel.options.sn = c.sn;
+        panel.options.wakeUpFrames = c.wakeUpFrames;
+        panel.options.serialNumberWakeUp = c.serialNumberWakeUp;
         panel.options.deviceId = 7;
         device->deviceId = 7;
         EXPECT_EQ(run(), MessageRow::msgUpgradeOk);
@@ -78,7 +78,7 @@ TEST_F(IdentificationTest, WakeUpFramesFollowTheOptionBoxes) {
         EXPECT_EQ(fixed, c.fixed);
         const auto zx = device->texts("Zx");
         EXPECT_EQ(static_cast<int>(zx.size()), c.zx73 + c.zx);
-        if (c.v4) {
+        if (c.wakeUpFrames) {
             EXPECT_EQ(zx[0].text, "07Zx73");
             EXPECT_EQ(zx[2].text, "007Zx");
         }
@@ -87,7 +87,7 @@ TEST_F(IdentificationTest, WakeUpFramesFollowTheOptionBoxes) {
 
 TEST_F(IdentificationTest, ResetModelsGetTheAAFrameAndAReopenedLinkAfterFiveSeconds) {
     useFirmware(0x0171, 256);
-    panel.options.v4 = true;  // no effect for this model
+    panel.options.wakeUpFrames = true;  // no effect for this model
     EXPECT_EQ(run(), MessageRow::msgUpgradeOk);
     ASSERT_EQ(device->requests[0].kind, R::AA);
     EXPECT_EQ(

@@ -14,19 +14,19 @@ namespace flashmere {
 QString rebootWaitCaption(int elapsedSeconds, int rebootSeconds);
 
 // The reboot-wait window. The upgrade engine drives it tick by tick
-// (prepare, update, finish); it can also count on its own with tmrProgress
+// (prepare, update, finish); it can also count on its own with countdownTimer
 // for a caller on the window's thread (startCountdown). Closing it with the
 // close box emits closedByOperator.
-class TfrmProgress : public QDialog {
+class RebootWaitDialog : public QDialog {
     Q_OBJECT
   public:
     using TimeSource = std::function<std::int64_t()>;  // milliseconds
 
-    explicit TfrmProgress(QWidget* parent = nullptr);
+    explicit RebootWaitDialog(QWidget* parent = nullptr);
 
-    QProgressBar* Progress_Bar = nullptr;
-    QLabel* pnlProgress = nullptr;
-    QTimer tmrProgress;
+    QProgressBar* progressBar = nullptr;
+    QLabel* captionLabel = nullptr;
+    QTimer countdownTimer;
     int rebootSeconds = 60;
     int elapsedSeconds = 0;
 
@@ -40,7 +40,7 @@ class TfrmProgress : public QDialog {
     // whole seconds since the start, and the first tick past rebootSeconds
     // closes the window.
     void startCountdown(int seconds, TimeSource now);
-    void tmrProgressTimer();
+    void countOneTick();
 
   signals:
     void closedByOperator();

@@ -1,4 +1,4 @@
-#include "shell/tfrmprogress.h"
+#include "shell/reboot_wait_dialog.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -13,7 +13,7 @@ QString rebootWaitCaption(int elapsedSeconds, int rebootSeconds) {
         .arg(rebootSeconds, 3, 10, QLatin1Char('0'));
 }
 
-TfrmProgress::TfrmProgress(QWidget* parent) : QDialog(parent) {
+RebootWaitDialog::RebootWaitDialog(QWidget* parent) : QDialog(parent) {
     setObjectName("frmProgress");
     setWindowTitle("Progress");
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -24,57 +24,57 @@ TfrmProgress::TfrmProgress(QWidget* parent) : QDialog(parent) {
     font.setPixelSize(11);
     setFont(font);
 
-    Progress_Bar = new QProgressBar(this);
-    Progress_Bar->setObjectName("Progress_Bar");
-    Progress_Bar->setGeometry(8, 20, 385, 20);
-    Progress_Bar->setRange(1, 100);
-    Progress_Bar->setValue(1);
-    Progress_Bar->setTextVisible(false);
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName("progressBar");
+    progressBar->setGeometry(8, 20, 385, 20);
+    progressBar->setRange(1, 100);
+    progressBar->setValue(1);
+    progressBar->setTextVisible(false);
 
-    pnlProgress = new QLabel(this);
-    pnlProgress->setObjectName("pnlProgress");
-    pnlProgress->setGeometry(8, 45, 385, 23);
-    pnlProgress->setAlignment(Qt::AlignCenter);
-    pnlProgress->setText(QString());
+    captionLabel = new QLabel(this);
+    captionLabel->setObjectName("captionLabel");
+    captionLabel->setGeometry(8, 45, 385, 23);
+    captionLabel->setAlignment(Qt::AlignCenter);
+    captionLabel->setText(QString());
 
-    tmrProgress.setInterval(500);
-    connect(&tmrProgress, &QTimer::timeout, this, &TfrmProgress::tmrProgressTimer);
+    countdownTimer.setInterval(500);
+    connect(&countdownTimer, &QTimer::timeout, this, &RebootWaitDialog::countOneTick);
 }
 
-void TfrmProgress::prepare(int seconds) {
+void RebootWaitDialog::prepare(int seconds) {
     rebootSeconds = seconds;
     elapsedSeconds = 0;
-    Progress_Bar->setRange(1, seconds + 1);
-    Progress_Bar->setValue(1);
+    progressBar->setRange(1, seconds + 1);
+    progressBar->setValue(1);
     // Shown from the start: the first tick comes half a second later.
-    pnlProgress->setText(rebootWaitCaption(0, seconds));
+    captionLabel->setText(rebootWaitCaption(0, seconds));
 }
 
-void TfrmProgress::update(const QString& caption, int barPosition, int barMaximum) {
-    if (barMaximum >= 1 && barMaximum != Progress_Bar->maximum()) {
-        Progress_Bar->setRange(1, barMaximum);
+void RebootWaitDialog::update(const QString& caption, int barPosition, int barMaximum) {
+    if (barMaximum >= 1 && barMaximum != progressBar->maximum()) {
+        progressBar->setRange(1, barMaximum);
     }
-    Progress_Bar->setValue(barPosition);
-    pnlProgress->setText(caption);
+    progressBar->setValue(barPosition);
+    captionLabel->setText(caption);
 }
 
-void TfrmProgress::finish() {
-    tmrProgress.stop();
+void RebootWaitDialog::finish() {
+    countdownTimer.stop();
     tickBusy_ = true;
     closingByProgram_ = true;
     close();
     closingByProgram_ = false;
 }
 
-void TfrmProgress::startCountdown(int seconds, TimeSource now) {
+void RebootWaitDialog::startCountdown(int seconds, TimeSource now) {
     now_ = std::move(now);
     prepare(seconds);
     startMs_ = now_();
     tickBusy_ = false;
-    tmrProgress.start();
+    countdownTimer.start();
 }
 
-void TfrmProgress::tmrProgressTimer() {
+void RebootWaitDialog::countOneTick() {
     if (tickBusy_ || !now_) {
         return;
     }
@@ -89,16 +89,16 @@ void TfrmProgress::tmrProgressTimer() {
     tickBusy_ = false;
 }
 
-void TfrmProgress::closeEvent(QCloseEvent* event) {
+void RebootWaitDialog::closeEvent(QCloseEvent* event) {
     // The close box arrives here and goes on to reject().
-    tmrProgress.stop();
+    countdownTimer.stop();
     QDialog::closeEvent(event);
 }
 
-void TfrmProgress::reject() {
+void RebootWaitDialog::reject() {
     // Escape or the close box: the operator ends the wait early.
     if (!closingByProgram_) {
-        tmrProgress.stop();
+        countdownTimer.stop();
         tickBusy_ = true;
         emit closedByOperator();
     }

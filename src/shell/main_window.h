@@ -20,11 +20,11 @@
 #include "operator/operator_panel.h"
 #include "service/service_functions.h"
 #include "shell/device_runner.h"
-#include "shell/tfrmprogress.h"
+#include "shell/reboot_wait_dialog.h"
 #include "shell/tone.h"
 
 namespace Ui {
-class TfrmModule;
+class MainWindow;
 }
 class QDragEnterEvent;
 class QDropEvent;
@@ -37,6 +37,10 @@ namespace flashmere {
 
 class NextUnitFlow;
 class WindowPanel;
+
+// The window's service functions, by their buttons Button1 to Button3,
+// Button5 and Button6.
+enum class ServiceFunction { SerialNumberQuery, IdQuery, VersionQuery, Erase, ReadBack };
 
 // What the window asks of its surroundings; tests replace each part.
 struct ShellHooks {
@@ -75,15 +79,15 @@ ShellHooks defaultShellHooks();
 QString elidePathKeepingName(const QString& path, const QFontMetrics& metrics, int width);
 
 // The main window.
-class TfrmModule : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
-    // Runs FormCreate: loads the settings, fills the port list and puts the
+    // Runs setUpFromSettings: loads the settings, fills the port list and puts the
     // settings into the link controls. Every device operation keeps its time
     // by clock.
-    explicit TfrmModule(AppSettings& settings, ShellHooks hooks = defaultShellHooks(),
+    explicit MainWindow(AppSettings& settings, ShellHooks hooks = defaultShellHooks(),
                         Clock& clock = systemClock(), QWidget* parent = nullptr);
-    ~TfrmModule() override;
+    ~MainWindow() override;
 
     AppSettings& settings() { return settings_; }
     FirmwareImage& image() { return image_; }
@@ -110,7 +114,7 @@ class TfrmModule : public QMainWindow {
     void setLamp(LampColour colour);
     QColor lampColour() const;
     void setBusyIndicator(bool on);
-    bool busyIndicatorRunning() const { return tmrBusy.isActive(); }
+    bool busyIndicatorRunning() const { return busyBlinkTimer.isActive(); }
     void captureLinkSettings();
     OperatorOptions captureOptions();
     // The options with the link as AppSettings holds it now (no capture).
@@ -123,7 +127,7 @@ class TfrmModule : public QMainWindow {
     void playTone(int frequencyHz, int durationMs);
 
     // The reboot-wait window while it is shown, else null.
-    TfrmProgress* rebootWaitWindow() const { return frmProgress_; }
+    RebootWaitDialog* rebootWaitWindow() const { return frmProgress_; }
     void showRebootWait(int seconds);
     void updateRebootWait(const QString& caption, int barPosition, int barMaximum);
     void closeRebootWait();
@@ -140,43 +144,42 @@ class TfrmModule : public QMainWindow {
     QMenu* recentFilesMenu() const { return recentMenu_; }
     // True while the ID box holds text that is no device ID.
     bool idBoxMarked() const { return idMarked_; }
-    // The note box after FormShow (off for screenshots and timing runs).
+    // The note box after prepareFirstShow (off for screenshots and timing runs).
     void setNoteEnabled(bool on) { noteEnabled_ = on; }
 
-    QTimer tmrBusy;
-    QTimer tmrNote;
+    QTimer busyBlinkTimer;
+    QTimer noteTimer;
 
   public slots:
-    void FormShow();
-    void tmrNoteTimer();
-    void tmrBusyTimer();
-    void mnuAboutClick();
-    void mnuExitClick();
-    void mnuEnglishClick();
-    void mnuSimplifiedClick();
-    void mnuTraditionalClick();
-    void sbIDChange();
-    void edIDChange();
-    void pnFileVerDblClick();
-    void btnComm19200Click();
-    void btnComm115200Click();
-    void btnSelectClick();
-    void btnAutoClick();
-    // Service buttons: the three queries, (Button4: no function), the erase
-    // and the read-back.
-    void Button1Click();
-    void Button2Click();
-    void Button3Click();
-    void Button4Click();
-    void Button5Click();
-    void Button6Click();
+    void prepareFirstShow();
+    void showStartupNote();
+    void blinkBusyLamp();
+    void showAbout();
+    void exitFromMenu();
+    void useEnglish();
+    void useSimplifiedChinese();
+    void useTraditionalChinese();
+    void copyIdToTextBox();
+    void takeTypedId();
+    void showErrorCounters();
+    void chooseSpeed19200();
+    void chooseSpeed115200();
+    void askForFirmwareFile();
+    void startUpgrade();
+    // Service buttons: the three queries, the erase and the read-back
+    // (Button4 has no function: its only effect would be a file "MYFILE.TXT"
+    // left in whatever folder the program was started from).
+    void querySerialNumber();
+    void queryId();
+    void queryVersion();
+    void eraseDevice();
+    void readBackDevice();
 
   signals:
     // An upgrade run ended (the window is enabled again).
     void runFinished(flashmere::MessageRow result);
-    // A service function ended (the window shows its end); button is the
-    // number of its button: 1, 2, 3, 5 or 6.
-    void serviceFinished(int button);
+    // A service function ended (the window shows its end).
+    void serviceFinished(flashmere::ServiceFunction function);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -186,7 +189,7 @@ class TfrmModule : public QMainWindow {
     void dropEvent(QDropEvent* event) override;
 
   private:
-    void FormCreate();
+    void setUpFromSettings();
     // Keyboard and assistive technology: no stops outside the visible area,
     // Enter presses the focused button, the message bar opens its details.
     void setUpKeyboardAndNames();
@@ -226,7 +229,7 @@ class TfrmModule : public QMainWindow {
     void finishRun(MessageRow result);
     // The message bar says so when the check after the start failed.
     void showAfterStartCheck();
-    void runQuery(int button, DeviceQuery query);
+    void runQuery(ServiceFunction function, DeviceQuery query);
     // Asks the operator before the erase of the loaded image: which link,
     // which device ID, which blocks. True when there is nothing to ask (the
     // erase then refuses the image without touching a device).
@@ -239,7 +242,7 @@ class TfrmModule : public QMainWindow {
     static QString readBackFolderProblem(const QString& folder);
     void reportReadBackFailure(const QString& folder, const QString& reason);
 
-    std::unique_ptr<Ui::TfrmModule> ui;
+    std::unique_ptr<Ui::MainWindow> ui;
     AppSettings& settings_;
     ShellHooks hooks_;
     FirmwareImage image_;
@@ -247,7 +250,7 @@ class TfrmModule : public QMainWindow {
     // After panel_ and image_, which its operations use: it goes first.
     std::unique_ptr<DeviceRunner> runner_;
     NextUnitFlow* nextUnit_ = nullptr;  // a child of the window
-    QPointer<TfrmProgress> frmProgress_;
+    QPointer<RebootWaitDialog> frmProgress_;
     int busyTag_ = 0;
     bool busy_ = false;
     bool busyCursor_ = false;

@@ -1,4 +1,4 @@
-#include "shell/tfrmmodule.h"
+#include "shell/main_window.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -32,11 +32,11 @@
 #include "shell/next_unit_flow.h"
 #include "shell/qt_texts.h"
 #include "shell/reason_dialog.h"
+#include "shell/reboot_wait_dialog.h"
 #include "shell/screen_fit.h"
 #include "shell/stop_signal_watcher.h"
-#include "shell/tfrmprogress.h"
 #include "shell/window_panel.h"
-#include "ui_tfrmmodule.h"
+#include "ui_main_window.h"
 
 namespace flashmere {
 namespace {
@@ -96,9 +96,9 @@ ShellHooks defaultShellHooks() {
     return hooks;
 }
 
-TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QWidget* parent)
+MainWindow::MainWindow(AppSettings& settings, ShellHooks hooks, Clock& clock, QWidget* parent)
     : QMainWindow(parent),
-      ui(std::make_unique<Ui::TfrmModule>()),
+      ui(std::make_unique<Ui::MainWindow>()),
       settings_(settings),
       hooks_(std::move(hooks)) {
     ui->setupUi(this);
@@ -128,43 +128,42 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     ui->mnuMain->setFont(QApplication::font());
     fixSizeWithinScreen(*this, ui->clientArea->size());
 
-    tmrBusy.setInterval(200);
-    tmrNote.setInterval(100);
-    tmrNote.setSingleShot(true);
-    connect(&tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
-    connect(&tmrNote, &QTimer::timeout, this, &TfrmModule::tmrNoteTimer);
+    busyBlinkTimer.setInterval(200);
+    noteTimer.setInterval(100);
+    noteTimer.setSingleShot(true);
+    connect(&busyBlinkTimer, &QTimer::timeout, this, &MainWindow::blinkBusyLamp);
+    connect(&noteTimer, &QTimer::timeout, this, &MainWindow::showStartupNote);
 
     addHistoryMenuEntry(*ui->mnuFile, *this, settings_.storePath(),
                         [this] { return settings_.languageIndex; });
-    connect(ui->mnuAbout, &QAction::triggered, this, &TfrmModule::mnuAboutClick);
-    connect(ui->mnuExit, &QAction::triggered, this, &TfrmModule::mnuExitClick);
-    connect(ui->mnuEnglish, &QAction::triggered, this, &TfrmModule::mnuEnglishClick);
-    connect(ui->mnuSimplified, &QAction::triggered, this, &TfrmModule::mnuSimplifiedClick);
-    connect(ui->mnuTraditional, &QAction::triggered, this, &TfrmModule::mnuTraditionalClick);
-    connect(ui->sbID, &QScrollBar::valueChanged, this, &TfrmModule::sbIDChange);
-    connect(ui->edID, &QLineEdit::textChanged, this, &TfrmModule::edIDChange);
-    connect(ui->btnComm19200, &QPushButton::clicked, this, &TfrmModule::btnComm19200Click);
-    connect(ui->btnComm115200, &QPushButton::clicked, this, &TfrmModule::btnComm115200Click);
-    connect(ui->btnSelect, &QPushButton::clicked, this, &TfrmModule::btnSelectClick);
-    connect(ui->btnAuto, &QPushButton::clicked, this, &TfrmModule::btnAutoClick);
-    connect(ui->Button1, &QPushButton::clicked, this, &TfrmModule::Button1Click);
-    connect(ui->Button2, &QPushButton::clicked, this, &TfrmModule::Button2Click);
-    connect(ui->Button3, &QPushButton::clicked, this, &TfrmModule::Button3Click);
-    connect(ui->Button4, &QPushButton::clicked, this, &TfrmModule::Button4Click);
-    connect(ui->Button5, &QPushButton::clicked, this, &TfrmModule::Button5Click);
-    connect(ui->Button6, &QPushButton::clicked, this, &TfrmModule::Button6Click);
+    connect(ui->mnuAbout, &QAction::triggered, this, &MainWindow::showAbout);
+    connect(ui->mnuExit, &QAction::triggered, this, &MainWindow::exitFromMenu);
+    connect(ui->mnuEnglish, &QAction::triggered, this, &MainWindow::useEnglish);
+    connect(ui->mnuSimplified, &QAction::triggered, this, &MainWindow::useSimplifiedChinese);
+    connect(ui->mnuTraditional, &QAction::triggered, this, &MainWindow::useTraditionalChinese);
+    connect(ui->sbID, &QScrollBar::valueChanged, this, &MainWindow::copyIdToTextBox);
+    connect(ui->edID, &QLineEdit::textChanged, this, &MainWindow::takeTypedId);
+    connect(ui->btnComm19200, &QPushButton::clicked, this, &MainWindow::chooseSpeed19200);
+    connect(ui->btnComm115200, &QPushButton::clicked, this, &MainWindow::chooseSpeed115200);
+    connect(ui->btnSelect, &QPushButton::clicked, this, &MainWindow::askForFirmwareFile);
+    connect(ui->btnAuto, &QPushButton::clicked, this, &MainWindow::startUpgrade);
+    connect(ui->Button1, &QPushButton::clicked, this, &MainWindow::querySerialNumber);
+    connect(ui->Button2, &QPushButton::clicked, this, &MainWindow::queryId);
+    connect(ui->Button3, &QPushButton::clicked, this, &MainWindow::queryVersion);
+    connect(ui->Button5, &QPushButton::clicked, this, &MainWindow::eraseDevice);
+    connect(ui->Button6, &QPushButton::clicked, this, &MainWindow::readBackDevice);
     ui->pnFileVer->installEventFilter(this);
-    connect(this, &TfrmModule::runFinished, this, &TfrmModule::closeIfStopped);
-    connect(this, &TfrmModule::serviceFinished, this, &TfrmModule::closeIfStopped);
+    connect(this, &MainWindow::runFinished, this, &MainWindow::closeIfStopped);
+    connect(this, &MainWindow::serviceFinished, this, &MainWindow::closeIfStopped);
     setUpKeyboardAndNames();
 
     recentMenu_ = new QMenu(this);
     recentMenu_->setObjectName("mnuRecentFiles");
     ui->mnuFile->insertMenu(ui->mnuExit, recentMenu_);
     ui->mnuFile->insertSeparator(ui->mnuExit);
-    connect(recentMenu_, &QMenu::aboutToShow, this, &TfrmModule::rebuildRecentFilesMenu);
+    connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::rebuildRecentFilesMenu);
 
-    FormCreate();
+    setUpFromSettings();
     rebuildRecentFilesMenu();
     // Connected once the stored state is shown: only the operator's clicks
     // store it.
@@ -174,14 +173,14 @@ TfrmModule::TfrmModule(AppSettings& settings, ShellHooks hooks, Clock& clock, QW
     });
 }
 
-TfrmModule::~TfrmModule() {
+MainWindow::~MainWindow() {
     runner_.reset();  // waits for a running operation
     if (frmProgress_) {
         delete frmProgress_.data();
     }
 }
 
-void TfrmModule::FormCreate() {
+void MainWindow::setUpFromSettings() {
     settings_.loadSettings();
     useWindowLanguage(settings_.languageIndex);
     ui->chkCheckAfter->setChecked(settings_.checkAfterStart);
@@ -219,7 +218,7 @@ void TfrmModule::FormCreate() {
     image_.pageCount = 0;
 }
 
-int TfrmModule::addAbsentPort(const QString& name) {
+int MainWindow::addAbsentPort(const QString& name) {
     ui->cmbPort->addItem(name);
     const int index = ui->cmbPort->count() - 1;
     QFont font = ui->cmbPort->font();
@@ -231,14 +230,14 @@ int TfrmModule::addAbsentPort(const QString& name) {
     return index;
 }
 
-QString TfrmModule::textOf(TableRow row) const {
+QString MainWindow::textOf(TableRow row) const {
     return qs(flashmere::textOf(row, settings_.languageIndex));
 }
 
-void TfrmModule::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!event->spontaneous()) {
-        FormShow();
+        prepareFirstShow();
         placeInsideScreen(*this);
         // Again once the window manager has put its frame around it.
         QTimer::singleShot(0, this, [this] {
@@ -248,7 +247,7 @@ void TfrmModule::showEvent(QShowEvent* event) {
     }
 }
 
-void TfrmModule::FormShow() {
+void MainWindow::prepareFirstShow() {
     const int lang = settings_.languageIndex;
     applyLanguageFont(*this, lang);
     useWindowLanguage(lang);
@@ -280,15 +279,15 @@ void TfrmModule::FormShow() {
     }
 
     if (noteEnabled_) {
-        tmrNote.start();
+        noteTimer.start();
     }
     if (!noteEnabled_) {
         // Once the window has come up; else after the note box.
-        QTimer::singleShot(0, this, &TfrmModule::tellDamagedSettings);
+        QTimer::singleShot(0, this, &MainWindow::tellDamagedSettings);
     }
 }
 
-void TfrmModule::tellDamagedSettings() {
+void MainWindow::tellDamagedSettings() {
     if (damagedSettingsTold_) {
         return;
     }
@@ -312,7 +311,7 @@ void TfrmModule::tellDamagedSettings() {
     }
 }
 
-void TfrmModule::setUpKeyboardAndNames() {
+void MainWindow::setUpKeyboardAndNames() {
     // The service buttons and the trace boxes lie outside the visible area:
     // hidden, they are neither Tab stops nor offered to assistive technology
     // as controls to press. The service buttons still work through their
@@ -343,7 +342,7 @@ void TfrmModule::setUpKeyboardAndNames() {
     }
 }
 
-void TfrmModule::showAccessibleNames() {
+void MainWindow::showAccessibleNames() {
     const auto label = [this](TableRow row) { return textOf(row); };
     ui->pnMsg->setAccessibleName(windowText(WindowText::NameMessage, languageIndex()));
     ui->edIP->setAccessibleName(QStringLiteral("IP"));
@@ -372,7 +371,7 @@ void TfrmModule::showAccessibleNames() {
     }
 }
 
-void TfrmModule::showCaptions() {
+void MainWindow::showCaptions() {
     nextUnit_->showCaptions(languageIndex());
     struct Caption {
         QWidget* widget;
@@ -411,7 +410,7 @@ void TfrmModule::showCaptions() {
     ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsCom), textOf(CaptionRow::msgPageCom));
 }
 
-void TfrmModule::showMenuTexts() {
+void MainWindow::showMenuTexts() {
     ui->mnuLanguage->setTitle(textOf(CaptionRow::msgMenuLanguage));
     ui->mnuEnglish->setText(
         qs(flashmere::textOf(CaptionRow::msgMenuLanguageNames, kLanguageEnglish)));
@@ -424,49 +423,49 @@ void TfrmModule::showMenuTexts() {
     ui->mnuAbout->setText(textOf(CaptionRow::msgMenuAbout));
 }
 
-void TfrmModule::tmrNoteTimer() {
-    tmrNote.stop();
+void MainWindow::showStartupNote() {
+    noteTimer.stop();
     if (hooks_.showMessage) {
         hooks_.showMessage(this, textOf(CaptionRow::msgNoteTitle), textOf(CaptionRow::msgNoteText));
     }
     tellDamagedSettings();
 }
 
-void TfrmModule::mnuAboutClick() {
+void MainWindow::showAbout() {
     if (hooks_.showMessage) {
         hooks_.showMessage(this, textOf(CaptionRow::msgAboutTitle),
                            textOf(CaptionRow::msgAboutText));
     }
 }
 
-void TfrmModule::mnuExitClick() {
+void MainWindow::exitFromMenu() {
     close();
 }
 
-void TfrmModule::chooseLanguage(int index) {
+void MainWindow::chooseLanguage(int index) {
     settings_.chooseLanguage(index);
     settings_.storeLanguage();
-    FormShow();
+    prepareFirstShow();
 }
 
-void TfrmModule::mnuEnglishClick() {
+void MainWindow::useEnglish() {
     chooseLanguage(kLanguageEnglish);
 }
-void TfrmModule::mnuSimplifiedClick() {
+void MainWindow::useSimplifiedChinese() {
     chooseLanguage(kLanguageSimplified);
 }
-void TfrmModule::mnuTraditionalClick() {
+void MainWindow::useTraditionalChinese() {
     chooseLanguage(kLanguageTraditional);
 }
 
-void TfrmModule::useLanguage(int languageIndex) {
+void MainWindow::useLanguage(int languageIndex) {
     settings_.chooseLanguage(languageIndex);
     if (isVisible()) {
-        FormShow();
+        prepareFirstShow();
     }
 }
 
-void TfrmModule::useNetLink(const QString& host, const QString& port) {
+void MainWindow::useNetLink(const QString& host, const QString& port) {
     ui->edIP->setText(host);
     ui->edPort->setText(port);
     ui->pcPort->setCurrentWidget(ui->tsNet);
@@ -475,7 +474,7 @@ void TfrmModule::useNetLink(const QString& host, const QString& port) {
 
 // The ID box and the scroll bar always show the same value; the box holds
 // the canonical decimal form after every change.
-void TfrmModule::sbIDChange() {
+void MainWindow::copyIdToTextBox() {
     const QString text = QString::number(ui->sbID->value());
     if (ui->edID->text() != text) {
         ui->edID->setText(text);
@@ -485,7 +484,7 @@ void TfrmModule::sbIDChange() {
 // Text that is no ID from 0 to 9999 (a typo such as 12a, a sign, nothing)
 // never becomes an ID: the scroll bar keeps the last one, the box is marked
 // and the device operations refuse to start until it holds a number again.
-void TfrmModule::edIDChange() {
+void MainWindow::takeTypedId() {
     const QString typed = ui->edID->text();
     const std::optional<int> value = parseIntegerText(typed);
     if (!value || *value < 0 || *value > ui->sbID->maximum()) {
@@ -502,7 +501,7 @@ void TfrmModule::edIDChange() {
     }
 }
 
-void TfrmModule::markIdBox(bool on) {
+void MainWindow::markIdBox(bool on) {
     idMarked_ = on;
     const QString note = on ? windowText(WindowText::IdBoxNote, languageIndex())
                                   .arg(ui->edID->text())
@@ -513,7 +512,7 @@ void TfrmModule::markIdBox(bool on) {
     ui->edID->setAccessibleDescription(note);
 }
 
-QString TfrmModule::inputRefusal(bool withLink) const {
+QString MainWindow::inputRefusal(bool withLink) const {
     if (idMarked_) {
         return windowText(WindowText::IdBoxRefusal, languageIndex()).arg(ui->edID->text());
     }
@@ -529,7 +528,7 @@ QString TfrmModule::inputRefusal(bool withLink) const {
     return {};
 }
 
-bool TfrmModule::refusedByInputs(bool withLink) {
+bool MainWindow::refusedByInputs(bool withLink) {
     const QString refusal = inputRefusal(withLink);
     if (refusal.isEmpty()) {
         return false;
@@ -540,9 +539,9 @@ bool TfrmModule::refusedByInputs(bool withLink) {
     return true;
 }
 
-bool TfrmModule::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->pnFileVer && event->type() == QEvent::MouseButtonDblClick) {
-        pnFileVerDblClick();
+        showErrorCounters();
         return true;
     }
     const bool enter = event->type() == QEvent::KeyPress &&
@@ -563,7 +562,7 @@ bool TfrmModule::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TfrmModule::showReasonDetails() {
+void MainWindow::showReasonDetails() {
     const QString text = reason_.isEmpty() ? ui->pnMsg->text()
                                            : ui->pnMsg->text() + QStringLiteral("\n\n") + reason_;
     if (hooks_.showDetails) {
@@ -571,39 +570,39 @@ void TfrmModule::showReasonDetails() {
     }
 }
 
-void TfrmModule::pnFileVerDblClick() {
+void MainWindow::showErrorCounters() {
     ui->edErrrE->setVisible(true);
     ui->edErrrP->setVisible(true);
     ui->edErrrV->setVisible(true);
 }
 
-void TfrmModule::btnComm19200Click() {
+void MainWindow::chooseSpeed19200() {
     ui->cmbBaudrate->setCurrentIndex(kBaudRate19200Even);
 }
 
-void TfrmModule::btnComm115200Click() {
+void MainWindow::chooseSpeed115200() {
     // setCurrentIndex alone keeps typed text when the index does not change.
     ui->cmbBaudrate->setCurrentIndex(kBaudRate115200None);
     ui->cmbBaudrate->setEditText(ui->cmbBaudrate->itemText(kBaudRate115200None));
 }
 
-void TfrmModule::setLamp(LampColour colour) {
+void MainWindow::setLamp(LampColour colour) {
     ui->shComm->setColour(colour == LampColour::Yellow ? kLampYellow : kLampRed);
 }
 
-QColor TfrmModule::lampColour() const {
+QColor MainWindow::lampColour() const {
     return ui->shComm->colour();
 }
 
-void TfrmModule::setBusyIndicator(bool on) {
+void MainWindow::setBusyIndicator(bool on) {
     if (on) {
-        tmrBusy.start();
+        busyBlinkTimer.start();
     } else {
-        tmrBusy.stop();
+        busyBlinkTimer.stop();
     }
 }
 
-void TfrmModule::tmrBusyTimer() {
+void MainWindow::blinkBusyLamp() {
     if (busyTag_ == 1) {
         busyTag_ = 0;
         ui->shComm->setColour(kLampYellow);
@@ -613,12 +612,12 @@ void TfrmModule::tmrBusyTimer() {
     }
 }
 
-void TfrmModule::showMessage(TableRow row) {
+void MainWindow::showMessage(TableRow row) {
     ui->pnMsg->setText(textOf(row));
     showMessageReason({});
 }
 
-void TfrmModule::showMessageReason(const QString& reason) {
+void MainWindow::showMessageReason(const QString& reason) {
     reason_ = reason;
     ui->pnMsg->setAccessibleDescription(reason);
     // Escaped inside a paragraph, so a reason quoting device text stays
@@ -626,7 +625,7 @@ void TfrmModule::showMessageReason(const QString& reason) {
     ui->pnMsg->setToolTip(reason.isEmpty() ? QString() : "<p>" + reason.toHtmlEscaped() + "</p>");
 }
 
-void TfrmModule::captureLinkSettings() {
+void MainWindow::captureLinkSettings() {
     if (ui->pcPort->currentWidget() == ui->tsNet) {
         settings_.linkKind = kLinkNet;
         settings_.netIP = ui->edIP->text().toStdString();
@@ -638,26 +637,26 @@ void TfrmModule::captureLinkSettings() {
     }
 }
 
-OperatorOptions TfrmModule::captureOptions() {
+OperatorOptions MainWindow::captureOptions() {
     captureLinkSettings();
     return storedOptions();
 }
 
-OperatorOptions TfrmModule::storedOptions() const {
+OperatorOptions MainWindow::storedOptions() const {
     OperatorOptions options;
     options.deviceId = ui->sbID->value();
     options.pinText = ui->edPIN->text().toStdString();
     options.verify = ui->chkVerify->isChecked();
     options.skipError = ui->chkSkip->isChecked();
-    options.v4 = ui->chkV4->isChecked();
-    options.sn = ui->chkSN->isChecked();
+    options.wakeUpFrames = ui->chkV4->isChecked();
+    options.serialNumberWakeUp = ui->chkSN->isChecked();
     options.checkAfterStart = ui->chkCheckAfter->isChecked();
     options.linkKind = settings_.linkKind;
     options.link = settings_.linkSettings();
     return options;
 }
 
-void TfrmModule::setWindowBusy(bool on, bool busyCursor) {
+void MainWindow::setWindowBusy(bool on, bool busyCursor) {
     if (on == busy_) {
         return;
     }
@@ -672,7 +671,7 @@ void TfrmModule::setWindowBusy(bool on, bool busyCursor) {
     }
 }
 
-void TfrmModule::showDeviceField(DeviceField panel, const QString& text) {
+void MainWindow::showDeviceField(DeviceField panel, const QString& text) {
     QLabel* const panels[] = {ui->pnDeviceModel, ui->pnDevicelName, ui->pnDeviceVER,
                               ui->pnDeviceISP,   ui->pnDeviceID,    ui->pnDeviceSN};
     const auto index = static_cast<std::size_t>(panel);
@@ -683,7 +682,7 @@ void TfrmModule::showDeviceField(DeviceField panel, const QString& text) {
     }
 }
 
-void TfrmModule::setErrorCounter(ErrorCounter counter, int value) {
+void MainWindow::setErrorCounter(ErrorCounter counter, int value) {
     QLineEdit* const boxes[] = {ui->edErrrE, ui->edErrrP, ui->edErrrV};
     const auto index = static_cast<std::size_t>(counter);
     if (index < std::size(boxes)) {
@@ -691,34 +690,34 @@ void TfrmModule::setErrorCounter(ErrorCounter counter, int value) {
     }
 }
 
-void TfrmModule::playTone(int frequencyHz, int durationMs) {
+void MainWindow::playTone(int frequencyHz, int durationMs) {
     hooks_.tone->play(frequencyHz, durationMs);
 }
 
-void TfrmModule::showRebootWait(int seconds) {
+void MainWindow::showRebootWait(int seconds) {
     closeRebootWait();
     // Owned by the application, not the main window: the main window is
     // disabled during the run and would disable its children with it.
-    auto* wait = new TfrmProgress(nullptr);
+    auto* wait = new RebootWaitDialog(nullptr);
     wait->setAttribute(Qt::WA_DeleteOnClose);
     wait->setWindowModality(Qt::ApplicationModal);
     wait->prepare(seconds);
-    connect(wait, &TfrmProgress::closedByOperator, this,
+    connect(wait, &RebootWaitDialog::closedByOperator, this,
             [this] { panel_->markRebootWaitClosed(); });
     frmProgress_ = wait;
     wait->move(frameGeometry().center() - wait->rect().center());
     wait->show();
 }
 
-void TfrmModule::updateRebootWait(const QString& caption, int barPosition, int barMaximum) {
+void MainWindow::updateRebootWait(const QString& caption, int barPosition, int barMaximum) {
     if (frmProgress_) {
         frmProgress_->update(caption, barPosition, barMaximum);
     }
 }
 
-void TfrmModule::closeRebootWait() {
+void MainWindow::closeRebootWait() {
     if (frmProgress_) {
-        TfrmProgress* wait = frmProgress_.data();
+        RebootWaitDialog* wait = frmProgress_.data();
         frmProgress_ = nullptr;
         wait->finish();
     }
@@ -726,7 +725,7 @@ void TfrmModule::closeRebootWait() {
 
 // A new choice of file: the ID and link panes show, Upgrade waits for the
 // file to be accepted.
-void TfrmModule::beginFileChoice() {
+void MainWindow::beginFileChoice() {
     ui->pnID->setVisible(true);
     ui->pnSpeed->setVisible(true);
     ui->pnSpeed->setEnabled(true);
@@ -735,7 +734,7 @@ void TfrmModule::beginFileChoice() {
     beginFirmwareSelection(image_);
 }
 
-void TfrmModule::btnSelectClick() {
+void MainWindow::askForFirmwareFile() {
     beginFileChoice();
     // The dialog opens in the folder of the last firmware file chosen.
     QString startFolder;
@@ -754,7 +753,7 @@ void TfrmModule::btnSelectClick() {
     selectFile(path);
 }
 
-void TfrmModule::takeFirmwareFile(const QString& path) {
+void MainWindow::takeFirmwareFile(const QString& path) {
     if (busy_ || deviceOperationRunning()) {
         return;
     }
@@ -762,7 +761,7 @@ void TfrmModule::takeFirmwareFile(const QString& path) {
     selectFile(path);
 }
 
-QString TfrmModule::dropRefusal(const QList<QUrl>& urls) {
+QString MainWindow::dropRefusal(const QList<QUrl>& urls) {
     if (urls.size() != 1) {
         return windowText(WindowText::DropOneFile, windowLanguage()).arg(urls.size());
     }
@@ -782,13 +781,13 @@ QString TfrmModule::dropRefusal(const QList<QUrl>& urls) {
     return {};
 }
 
-void TfrmModule::dragEnterEvent(QDragEnterEvent* event) {
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) {
         event->acceptProposedAction();
     }
 }
 
-void TfrmModule::dropEvent(QDropEvent* event) {
+void MainWindow::dropEvent(QDropEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
     const QString refusal = dropRefusal(urls);
     if (!refusal.isEmpty()) {
@@ -802,7 +801,7 @@ void TfrmModule::dropEvent(QDropEvent* event) {
     takeFirmwareFile(urls.front().toLocalFile());
 }
 
-void TfrmModule::rebuildRecentFilesMenu() {
+void MainWindow::rebuildRecentFilesMenu() {
     recentMenu_->clear();
     recentMenu_->setTitle(windowText(WindowText::RecentFiles, settings_.languageIndex));
     if (settings_.recentFirmwareFiles.empty()) {
@@ -824,7 +823,7 @@ void TfrmModule::rebuildRecentFilesMenu() {
     }
 }
 
-void TfrmModule::chooseFirmwareFile(const QString& path) {
+void MainWindow::chooseFirmwareFile(const QString& path) {
     ui->btnAuto->setEnabled(false);
     fileAccepted_ = false;
     beginFirmwareSelection(image_);
@@ -833,7 +832,7 @@ void TfrmModule::chooseFirmwareFile(const QString& path) {
     }
 }
 
-void TfrmModule::selectFile(const QString& path) {
+void MainWindow::selectFile(const QString& path) {
     ui->pbProgram->setValue(0);
     ui->pbVerify->setValue(0);
     for (QLineEdit* box : {ui->edErrrE, ui->edErrrP, ui->edErrrV}) {
@@ -864,7 +863,7 @@ void TfrmModule::selectFile(const QString& path) {
     markFileInUse(selection.accepted);
 }
 
-void TfrmModule::markFileInUse(bool inUse) {
+void MainWindow::markFileInUse(bool inUse) {
     const QString note = inUse ? QString() : windowText(WindowText::FileNotInUse, languageIndex());
     for (QLabel* panel : {ui->pnFile, ui->pnFileName, ui->pnFileVer}) {
         QPalette palette = panel->palette();
@@ -878,7 +877,7 @@ void TfrmModule::markFileInUse(bool inUse) {
     }
 }
 
-void TfrmModule::showFilePath(const QString& path) {
+void MainWindow::showFilePath(const QString& path) {
     filePath_ = path;
     QLabel* panel = ui->pnFile;
     const int room = panel->contentsRect().width() - 2 * panel->margin() - 4;
@@ -886,7 +885,7 @@ void TfrmModule::showFilePath(const QString& path) {
     panel->setToolTip(path);
 }
 
-void TfrmModule::btnAutoClick() {
+void MainWindow::startUpgrade() {
     if (busy_ || deviceOperationRunning() || !hooks_.runDevice || refusedByInputs(true)) {
         return;
     }
@@ -903,12 +902,12 @@ void TfrmModule::btnAutoClick() {
     });
 }
 
-bool TfrmModule::afterStartCheckFailed() const {
+bool MainWindow::afterStartCheckFailed() const {
     const auto& check = runner_->afterStartCheck();
     return check && !check->passed;
 }
 
-void TfrmModule::showAfterStartCheck() {
+void MainWindow::showAfterStartCheck() {
     // The message stays the engine's row, as the command line's; the bar
     // says the check failed, and its reason why.
     if (afterStartCheckFailed()) {
@@ -916,12 +915,12 @@ void TfrmModule::showAfterStartCheck() {
     }
 }
 
-void TfrmModule::finishRun(MessageRow result) {
+void MainWindow::finishRun(MessageRow result) {
     setWindowBusy(false);
     emit runFinished(result);
 }
 
-void TfrmModule::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     // A device operation owns the link until it ends: the window stays,
     // unless the operator stops the operation, and closes once it ended.
     if (busy_ || deviceOperationRunning()) {
@@ -933,7 +932,7 @@ void TfrmModule::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-void TfrmModule::askToStopRun() {
+void MainWindow::askToStopRun() {
     if (stop_->requested() || !hooks_.confirm) {
         return;
     }
@@ -955,7 +954,7 @@ void TfrmModule::askToStopRun() {
     }
 }
 
-void TfrmModule::stopBySignal(const QString& name) {
+void MainWindow::stopBySignal(const QString& name) {
     // Nobody is there to answer a question: the running operation stops at
     // its next exchange, and the window closes once it has ended.
     stop_->request(stoppedBySignal(name.toStdString()));
@@ -965,7 +964,7 @@ void TfrmModule::stopBySignal(const QString& name) {
     }
 }
 
-void TfrmModule::closeIfStopped() {
+void MainWindow::closeIfStopped() {
     if (!closeWhenIdle_) {
         return;
     }
@@ -978,7 +977,7 @@ void TfrmModule::closeIfStopped() {
     });
 }
 
-void TfrmModule::setDeviceControlsEnabled(bool on) {
+void MainWindow::setDeviceControlsEnabled(bool on) {
     if (!on) {
         deviceControls_.clear();
         for (QWidget* control :
@@ -999,37 +998,33 @@ void TfrmModule::setDeviceControlsEnabled(bool on) {
 
 // The queries do not disable the window, but while their exchange runs no
 // other device operation can start: the controls that start one are off.
-void TfrmModule::runQuery(int button, DeviceQuery query) {
+void MainWindow::runQuery(ServiceFunction function, DeviceQuery query) {
     if (busy_ || deviceOperationRunning() || refusedByInputs(true)) {
         return;
     }
     // captureLinkSettings: the active link page, nothing stored.
     const OperatorOptions options = captureOptions();
     setDeviceControlsEnabled(false);
-    runner_->query(options, query, [this, button] {
+    runner_->query(options, query, [this, function] {
         setDeviceControlsEnabled(true);
-        emit serviceFinished(button);
+        emit serviceFinished(function);
     });
 }
 
-void TfrmModule::Button1Click() {
-    runQuery(1, DeviceQuery::SerialNumber);
+void MainWindow::querySerialNumber() {
+    runQuery(ServiceFunction::SerialNumberQuery, DeviceQuery::SerialNumber);
 }
-void TfrmModule::Button2Click() {
-    runQuery(2, DeviceQuery::Id);
+void MainWindow::queryId() {
+    runQuery(ServiceFunction::IdQuery, DeviceQuery::Id);
 }
-void TfrmModule::Button3Click() {
-    runQuery(3, DeviceQuery::Version);
+void MainWindow::queryVersion() {
+    runQuery(ServiceFunction::VersionQuery, DeviceQuery::Version);
 }
-
-// Button4 has no function: its only effect would be a file "MYFILE.TXT" left
-// in whatever folder the program was started from.
-void TfrmModule::Button4Click() {}
 
 // Erases the blocks of a model 8401 device that the chosen file covers, with
 // the link as stored (not taken from the link page), once the operator has
 // confirmed what goes where.
-void TfrmModule::Button5Click() {
+void MainWindow::eraseDevice() {
     if (busy_ || deviceOperationRunning() || refusedByInputs(false)) {
         return;
     }
@@ -1043,14 +1038,14 @@ void TfrmModule::Button5Click() {
         // the boxes it owns.
         setWindowBusy(false);
         if (!loaded || !eraseConfirmed(options)) {
-            emit serviceFinished(5);
+            emit serviceFinished(ServiceFunction::Erase);
             return;
         }
         runErase(options, eraseErrors);
     });
 }
 
-bool TfrmModule::eraseConfirmed(const OperatorOptions& options) {
+bool MainWindow::eraseConfirmed(const OperatorOptions& options) {
     if (image_.modelCode != kServiceModel || image_.pageCount <= 0) {
         return true;
     }
@@ -1067,7 +1062,7 @@ bool TfrmModule::eraseConfirmed(const OperatorOptions& options) {
            hooks_.confirm(this, windowText(WindowText::EraseQuestionTitle, languageIndex()), text);
 }
 
-void TfrmModule::runErase(const OperatorOptions& options, int eraseErrors) {
+void MainWindow::runErase(const OperatorOptions& options, int eraseErrors) {
     setWindowBusy(true, false);
     runner_->erase(options, eraseErrors, image_, [this](bool threw) {
         if (threw) {
@@ -1075,11 +1070,11 @@ void TfrmModule::runErase(const OperatorOptions& options, int eraseErrors) {
             setLamp(LampColour::Red);
         }
         setWindowBusy(false);
-        emit serviceFinished(5);
+        emit serviceFinished(ServiceFunction::Erase);
     });
 }
 
-QString TfrmModule::readBackFolderProblem(const QString& folder) {
+QString MainWindow::readBackFolderProblem(const QString& folder) {
     const QFileInfo info(folder);
     if (!info.exists()) {
         return windowText(WindowText::FolderMissing, windowLanguage());
@@ -1093,7 +1088,7 @@ QString TfrmModule::readBackFolderProblem(const QString& folder) {
     return {};
 }
 
-void TfrmModule::reportReadBackFailure(const QString& folder, const QString& reason) {
+void MainWindow::reportReadBackFailure(const QString& folder, const QString& reason) {
     if (hooks_.showMessage) {
         hooks_.showMessage(this, windowTitle(),
                            windowText(WindowText::ReadBackWriteError, languageIndex())
@@ -1103,7 +1098,7 @@ void TfrmModule::reportReadBackFailure(const QString& folder, const QString& rea
 
 // Reads the first 90 pages of a model 8401 device into three files in a
 // folder the operator chooses, with the link as stored.
-void TfrmModule::Button6Click() {
+void MainWindow::readBackDevice() {
     if (busy_ || deviceOperationRunning() || refusedByInputs(false)) {
         return;
     }
@@ -1132,7 +1127,7 @@ void TfrmModule::Button6Click() {
                           if (result.outcome.ending == RunEnding::FileNotWritten) {
                               reportReadBackFailure(folder, QString::fromStdString(result.error));
                           }
-                          emit serviceFinished(6);
+                          emit serviceFinished(ServiceFunction::ReadBack);
                       });
 }
 
