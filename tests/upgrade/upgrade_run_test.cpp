@@ -1,6 +1,6 @@
 #include "device/device_protocol.h"
 #include "device/model_tables.h"
-#include "engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 #include "upgrade/upgrade_stages.h"
 
 namespace flashmere::testing {

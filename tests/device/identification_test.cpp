@@ -1,4 +1,4 @@
-#include "engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace flashmere::testing {
 namespace {

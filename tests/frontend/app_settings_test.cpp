@@ -265,7 +265,7 @@ std::map<std::string, std::string> probe(const QString& storePath) {
         bin = QFileInfo(QFile::symLinkTarget("/proc/self/exe")).absolutePath().toLocal8Bit();
     }
     const std::string command =
-        bin.toStdString() + "/shell_settings_probe '" + storePath.toStdString() + "'";
+        bin.toStdString() + "/frontend_settings_probe '" + storePath.toStdString() + "'";
     std::map<std::string, std::string> values;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {

@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: shell_settings_probe SETTINGS_FILE\n");
+        std::fprintf(stderr, "usage: frontend_settings_probe SETTINGS_FILE\n");
         return 2;
     }
     flashmere::AppSettings settings(QString::fromLocal8Bit(argv[1]));

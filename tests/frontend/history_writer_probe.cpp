@@ -1,5 +1,5 @@
 // Appends records to a history as one of several writers at once:
-//   shell_history_writer FOLDER MAX_BYTES KEEP TAG COUNT
+//   frontend_history_writer FOLDER MAX_BYTES KEEP TAG COUNT
 // Record i has the front end TAG and the ID i. Exits 0 when every record was
 // written, 1 (with the reason on stderr) at the first that was not.
 #include <cstdio>
@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 6) {
-        std::fprintf(stderr, "usage: shell_history_writer FOLDER MAX_BYTES KEEP TAG COUNT\n");
+        std::fprintf(stderr, "usage: frontend_history_writer FOLDER MAX_BYTES KEEP TAG COUNT\n");
         return 2;
     }
     const flashmere::RunHistory history(QString::fromLocal8Bit(argv[1]), std::atoll(argv[2]),

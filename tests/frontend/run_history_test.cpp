@@ -23,7 +23,7 @@ namespace flashmere {
 namespace {
 
 QString writerProbe() {
-    return QStringLiteral(FLASHMERE_BIN_DIR) + "/shell_history_writer";
+    return QStringLiteral(FLASHMERE_BIN_DIR) + "/frontend_history_writer";
 }
 
 RunRecord recordWithId(int id) {
