@@ -26,4 +26,12 @@ void showBarTimes(QProgressBar* program, QProgressBar* verify, const RunTimes& t
     running->setTextVisible(true);
 }
 
+void settleBarCaptions(QProgressBar* program, QProgressBar* verify, int languageIndex) {
+    for (QProgressBar* bar : {program, verify}) {
+        if (bar->isTextVisible()) {
+            bar->setFormat(windowText(WindowText::BarPages, languageIndex));
+        }
+    }
+}
+
 }  // namespace flashmere

@@ -12,5 +12,8 @@ namespace flashmere {
 void clearBarCaptions(QProgressBar* program, QProgressBar* verify);
 void showBarTimes(QProgressBar* program, QProgressBar* verify, const RunTimes& times,
                   int languageIndex);
+// At the end of a run: a bar with a caption keeps its pages and percent, and
+// no time is said to be left.
+void settleBarCaptions(QProgressBar* program, QProgressBar* verify, int languageIndex);
 
 }  // namespace flashmere

@@ -916,6 +916,7 @@ void MainWindow::showAfterStartCheck() {
 }
 
 void MainWindow::finishRun(MessageRow result) {
+    settleBarCaptions(ui->pbProgram, ui->pbVerify, languageIndex());
     setWindowBusy(false);
     emit runFinished(result);
 }

@@ -1039,6 +1039,11 @@ void WindowTest::checkAfterStartTellsTheVersionAndIsKept() {
                  "checked after the start: the device answers with version 0102"),
              qPrintable(window->pnMsgReason()));
     QCOMPARE(text("pnDeviceVER"), QString("0102"));
+    // Once the run is over the bars keep their pages and percent, and no
+    // time left.
+    for (const char* bar : {"pbProgram", "pbVerify"}) {
+        QCOMPARE(w<QProgressBar>(bar)->format(), windowText(WindowText::BarPages, 0));
+    }
 
     config.versionAfterRun.reset();
     device = std::make_unique<SimDevice>(config);
