@@ -191,7 +191,7 @@ std::unique_ptr<flashmere::LivenessRun> showWindow(flashmere::MainWindow& window
                                                             session.autoUpgrade);
     }
     window.show();
-    // After prepareFirstShow, which sets the message bar back to its first text.
+    // After showInWindowLanguage, which sets the message bar back to its first text.
     if (session.firmwareFile) {
         window.chooseFirmwareFile(*session.firmwareFile);
     }

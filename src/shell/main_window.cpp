@@ -237,7 +237,7 @@ QString MainWindow::textOf(TableRow row) const {
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!event->spontaneous()) {
-        prepareFirstShow();
+        showInWindowLanguage();
         placeInsideScreen(*this);
         // Again once the window manager has put its frame around it.
         QTimer::singleShot(0, this, [this] {
@@ -247,7 +247,7 @@ void MainWindow::showEvent(QShowEvent* event) {
     }
 }
 
-void MainWindow::prepareFirstShow() {
+void MainWindow::showInWindowLanguage() {
     const int lang = settings_.languageIndex;
     applyLanguageFont(*this, lang);
     useWindowLanguage(lang);
@@ -372,7 +372,6 @@ void MainWindow::showAccessibleNames() {
 }
 
 void MainWindow::showCaptions() {
-    nextUnit_->showCaptions(languageIndex());
     struct Caption {
         QWidget* widget;
         TableRow row;
@@ -408,6 +407,8 @@ void MainWindow::showCaptions() {
     ui->chkCheckAfter->setToolTip(windowText(WindowText::CheckAfterStartTip, languageIndex()));
     ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsNet), textOf(CaptionRow::msgPageNet));
     ui->pcPort->setTabText(ui->pcPort->indexOf(ui->tsCom), textOf(CaptionRow::msgPageCom));
+    // Last: while it waits for the next device, the flow keeps its message.
+    nextUnit_->showCaptions(languageIndex());
 }
 
 void MainWindow::showMenuTexts() {
@@ -445,7 +446,7 @@ void MainWindow::exitFromMenu() {
 void MainWindow::chooseLanguage(int index) {
     settings_.chooseLanguage(index);
     settings_.storeLanguage();
-    prepareFirstShow();
+    showInWindowLanguage();
 }
 
 void MainWindow::useEnglish() {
@@ -461,7 +462,7 @@ void MainWindow::useTraditionalChinese() {
 void MainWindow::useLanguage(int languageIndex) {
     settings_.chooseLanguage(languageIndex);
     if (isVisible()) {
-        prepareFirstShow();
+        showInWindowLanguage();
     }
 }
 

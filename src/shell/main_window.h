@@ -144,14 +144,16 @@ class MainWindow : public QMainWindow {
     QMenu* recentFilesMenu() const { return recentMenu_; }
     // True while the ID box holds text that is no device ID.
     bool idBoxMarked() const { return idMarked_; }
-    // The note box after prepareFirstShow (off for screenshots and timing runs).
+    // The note box after showInWindowLanguage (off for screenshots and timing runs).
     void setNoteEnabled(bool on) { noteEnabled_ = on; }
 
     QTimer busyBlinkTimer;
     QTimer noteTimer;
 
   public slots:
-    void prepareFirstShow();
+    // At the first show and after each language change: the language's
+    // font, captions, menus and first message; the note box after it.
+    void showInWindowLanguage();
     void showStartupNote();
     void blinkBusyLamp();
     void showAbout();

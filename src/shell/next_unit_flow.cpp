@@ -38,6 +38,14 @@ void NextUnitFlow::showCaptions(int languageIndex) {
     option_->setText(QString::fromStdString(textOf(WindowText::NextUnitOption, languageIndex)));
     stopButton_->setText(QString::fromStdString(textOf(WindowText::StopWaiting, languageIndex)));
     showCount();
+    if (waiting()) {
+        showWaiting();  // not the first message of the language
+    }
+}
+
+void NextUnitFlow::showWaiting() {
+    window_.findChild<QLabel*>(QStringLiteral("pnMsg"))
+        ->setText(QString::fromStdString(textOf(WindowText::WaitingForNextUnit, languageIndex_)));
 }
 
 void NextUnitFlow::showCount() {
@@ -68,8 +76,7 @@ void NextUnitFlow::runEnded(MessageRow result) {
         waitStop_.reset();
         return;
     }
-    window_.findChild<QLabel*>(QStringLiteral("pnMsg"))
-        ->setText(QString::fromStdString(textOf(WindowText::WaitingForNextUnit, languageIndex_)));
+    showWaiting();
     stopButton_->show();
     stopButton_->setFocus();
 }

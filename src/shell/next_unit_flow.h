@@ -37,6 +37,7 @@ class NextUnitFlow final : public QObject {
     void waitEnded(bool arrived);
     void stopWaiting();
     void showCount();
+    void showWaiting();
 
     MainWindow& window_;
     DeviceRunner& runner_;

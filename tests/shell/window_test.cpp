@@ -288,7 +288,7 @@ void WindowTest::controls_data() {
         bool enabled;
     };
     // Design content before the window is shown (captions of the language
-    // come with prepareFirstShow).
+    // come with showInWindowLanguage).
     const Row rows[] = {
         {"pnMsg", "QLabel", "clientArea", {8, 4, 681, 40}, "Select firmware file", true, true},
         {"shComm", "flashmere::LampShape", "pnMsg", {646, 8, 23, 20}, "", true, true},
@@ -990,6 +990,11 @@ void WindowTest::nextDeviceAutomaticallyUntilStopped() {
     auto* upgrade = w<QPushButton>("btnAuto");
     window->startUpgrade();
     QTRY_VERIFY_WITH_TIMEOUT(stop->isVisible(), 10000);
+    // Another language while it waits: the bar still says it waits.
+    window->useSimplifiedChinese();
+    QCOMPARE(text("pnMsg"), QString::fromUtf8("等待下一台装置 ..."));
+    window->useEnglish();
+    QCOMPARE(text("pnMsg"), QString("Waiting for the next device ..."));
     QTest::keyClick(window.get(), Qt::Key_Escape);
     QTRY_VERIFY_WITH_TIMEOUT(!window->deviceOperationRunning(), 5000);
     QCOMPARE(text("pnMsg"), QString("Run connect device"));
