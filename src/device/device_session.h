@@ -19,6 +19,8 @@ namespace flashmere {
 struct OtherFamilyAnswer {
     std::string note;         // what answered, for the reason
     bool otherModel = false;  // a device of a model other than the file's answered
+    std::string model;        // the model it reported, "8401"; empty when it told none
+    std::string serial;       // its serial number; empty when it told none
 };
 // Asks the device ID once, read-only, in the protocol family that the file's
 // model does not use; empty when nothing answered there.

@@ -37,14 +37,18 @@ std::optional<OtherFamilyAnswer> askOtherFamily(TransportFactory& transports, Cl
                              familyName(isTextFamily(fileModel)) + ")";
     const std::string at = " answered at ID " + std::to_string(id);
     if (answer->pinRefused) {
-        return OtherFamilyAnswer{"a device" + at + " in the " + familyName(answer->textFamily) +
-                                     " but refused the PIN; " + file,
-                                 false};
+        OtherFamilyAnswer refused;
+        refused.note = "a device" + at + " in the " + familyName(answer->textFamily) +
+                       " but refused the PIN; " + file;
+        return refused;
     }
     const bool otherModel = answer->model != modelText(fileModel);
-    return OtherFamilyAnswer{"a device of model " + answer->model + at +
-                                 (otherModel ? "" : " to a read-only request only") + "; " + file,
-                             otherModel};
+    return OtherFamilyAnswer{.note = "a device of model " + answer->model + at +
+                                     (otherModel ? "" : " to a read-only request only") + "; " +
+                                     file,
+                             .otherModel = otherModel,
+                             .model = answer->model,
+                             .serial = answer->serial};
 }
 
 }  // namespace flashmere

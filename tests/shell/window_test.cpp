@@ -1422,6 +1422,7 @@ void WindowTest::reasonDetailsSelectableAndCopied() {
 // An 8801 file (text protocol) against an 8401 device: the binary request
 // that the identification did not send finds the device and says so.
 void WindowTest::otherProtocolFamilyAnswerNamed() {
+    QFile::remove(dir.filePath("history.jsonl"));
     SimConfig config;
     config.model = 0x8401;
     config.id = 3;
@@ -1440,6 +1441,12 @@ void WindowTest::otherProtocolFamilyAnswerNamed() {
                  "a device of model 8401 answered at ID 3; the file is for model 8801"),
              qPrintable(window->pnMsgReason()));
     QCOMPARE(device->pagesProgrammed(), 0U);
+    // The device that answered is shown and recorded.
+    QCOMPARE(text("pnDeviceModel"), QString("8401"));
+    const std::vector<RunRecord> records = RunHistory::besideSettings(storePath()).read().records;
+    QCOMPARE(records.size(), 1U);
+    QCOMPARE(records[0].deviceModel, QString("8401"));
+    QCOMPARE(records[0].deviceSerial, QString("12345678"));
 }
 
 // A write the link refuses mid-programming ends the run with the link's own
