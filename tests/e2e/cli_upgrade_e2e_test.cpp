@@ -334,9 +334,23 @@ QStringList serialsOfUnits(const QString& jsonOut) {
 TEST(CliRepeat, UpgradesThreeSwappedUnitsAndCtrlCWhileWaitingEndsWithTheSummary) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString settings = dir.filePath("settings.json");
     std::vector<std::uint8_t> body;
     const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 16 * 256, &body);
+
+    // The same unit stays: the tool waits until Ctrl-C. It runs beside the
+    // swapped units below, with a history of its own.
+    SimProcess same(dir, "same");
+    ASSERT_TRUE(same.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "300"}));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("same")));
+    env.insert("FLASHMERE_SETTINGS_FILE", dir.filePath("same/settings.json"));
+    cli.setProcessEnvironment(env);
+    cli.start(binDir() + "/flashmere-cli",
+              {"upgrade", file, "--net", same.endpoint(), "--no-verify", "--repeat", "--json"});
+    ASSERT_TRUE(cli.waitForStarted(5000));
+
+    const QString settings = dir.filePath("settings.json");
     {
         SimProcess sim(dir);
         ASSERT_TRUE(sim.start(
@@ -360,17 +374,7 @@ TEST(CliRepeat, UpgradesThreeSwappedUnitsAndCtrlCWhileWaitingEndsWithTheSummary)
         }
     }
 
-    // The same unit stays: the tool waits until Ctrl-C.
-    SimProcess sim(dir, "same");
-    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "300"}));
-    QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("FLASHMERE_SETTINGS_FILE", settings);
-    cli.setProcessEnvironment(env);
-    cli.start(binDir() + "/flashmere-cli",
-              {"upgrade", file, "--net", sim.endpoint(), "--no-verify", "--repeat", "--json"});
-    ASSERT_TRUE(cli.waitForStarted(5000));
-    QByteArray out;
+    QByteArray out = cli.readAllStandardOutput();
     QElapsedTimer timer;
     timer.start();
     while (!out.contains(R"("event":"waiting")") && timer.elapsed() < 30000 &&
