@@ -23,22 +23,6 @@ int fail(ExitCode code, std::string_view cause) {
     return static_cast<int>(code);
 }
 
-std::string escapeBytes(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u <= 0x7E && c != '\\') {
-            out += c;
-        } else {
-            out += "\\x";
-            out += kHex[u >> 4];
-            out += kHex[u & 0x0F];
-        }
-    }
-    return out;
-}
-
 std::optional<std::uint16_t> parseModelCode(std::string_view text) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         text.remove_prefix(2);

@@ -19,9 +19,6 @@ int fail(ExitCode code, std::string_view cause);
 // one line.
 std::string oneLine(std::string_view text);
 
-// Bytes outside printable ASCII as \xNN, for showing header texts.
-std::string escapeBytes(std::string_view text);
-
 // A model code as typed: 1 to 4 hexadecimal digits, with or without 0x.
 std::optional<std::uint16_t> parseModelCode(std::string_view text);
 

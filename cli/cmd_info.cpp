@@ -8,6 +8,7 @@
 #include "firmware/firmware_selection.h"
 #include "firmware/page_layout.h"
 #include "frontend/message_table.h"
+#include "link/escaped_text.h"
 #include "profile_names.h"
 
 namespace flashmere::cli {

@@ -10,6 +10,7 @@
 #include "device_options.h"
 #include "frontend/message_table.h"
 #include "link/clock.h"
+#include "link/escaped_text.h"
 #include "link/qt_transport_factory.h"
 #include "service/device_probe.h"
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "link/escaped_text.h"
 #include "service/device_probe.h"
 
 namespace flashmere {
@@ -24,22 +25,6 @@ std::string comparableVersion(const std::string& text) {
     return upper;
 }
 
-// Device text made inert for a reason line.
-std::string printable(const std::string& text) {
-    std::string out;
-    for (const unsigned char c : text) {
-        if (c < 0x20 || c >= 0x7F) {
-            static const char* digits = "0123456789ABCDEF";
-            out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 0x0F];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 AfterStartCheck judgeAfterStart(bool answered, const std::string& versionNow,
@@ -52,7 +37,7 @@ AfterStartCheck judgeAfterStart(bool answered, const std::string& versionNow,
     }
     check.version = versionNow;
     check.reason = "checked after the start: the device answers with version " +
-                   (versionNow.empty() ? std::string("(none)") : printable(versionNow));
+                   (versionNow.empty() ? std::string("(none)") : escapeBytes(versionNow));
     const std::string now = comparableVersion(versionNow);
     const std::string before = comparableVersion(versionBefore);
     const std::string file = comparableVersion(fileVersion);

@@ -15,6 +15,7 @@
 #include "console_panel.h"
 #include "fleet_panel.h"
 #include "fleet_report.h"
+#include "link/escaped_text.h"
 #include "link_identity.h"
 #include "profile_names.h"
 #include "tests/support/small_disk.h"
