@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "console_panel.h"
+#include "device_links.h"
 #include "device_options.h"
 #include "firmware/file_path.h"
 #include "frontend/exit_codes.h"
@@ -14,7 +15,6 @@
 #include "history_hook.h"
 #include "link/clock.h"
 #include "link/crc.h"
-#include "link/qt_transport_factory.h"
 #include "service/service_functions.h"
 #include "stoppable_run.h"
 
@@ -61,8 +61,9 @@ int withService(const DeviceArgs& device, bool ownTrace, Work work, const char* 
     const ServiceConsole console{panel, recorded.panel(), style, *stop, &outcome};
     int code = 0;
     runStoppable(*stop, [&] {
-        StoppableTransports transports(std::make_unique<QtTransportFactory>(), stop);
-        ServiceContext context{recorded.panel(), transports, systemClock(), resolved->options};
+        StoppableTransports transports(deviceLinks().transports(), stop);
+        ServiceContext context{recorded.panel(), transports, deviceLinks().clock(),
+                               resolved->options};
         code = work(context, console);
     });
     if (operation != nullptr) {

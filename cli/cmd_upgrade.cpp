@@ -3,14 +3,13 @@
 
 #include "commands.h"
 #include "console_panel.h"
+#include "device_links.h"
 #include "device_options.h"
 #include "frontend/after_start_report.h"
 #include "frontend/exit_codes.h"
 #include "frontend/message_table.h"
 #include "frontend/stoppable_transports.h"
 #include "history_hook.h"
-#include "link/clock.h"
-#include "link/qt_transport_factory.h"
 #include "service/other_family.h"
 #include "stoppable_run.h"
 #include "upgrade/upgrade_run.h"
@@ -85,13 +84,14 @@ int upgradeOneUnit(const UpgradeArgs& args, const OperatorOptions& options, int 
     RunOutcome result;
     std::optional<AfterStartCheck> check;
     runStoppable(*stop, [&] {
-        StoppableTransports transports(std::make_unique<QtTransportFactory>(), stop);
-        DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
+        Clock& clock = deviceLinks().clock();
+        StoppableTransports transports(deviceLinks().transports(), stop);
+        DeviceRunContext context{recorded.panel(), transports, clock, image};
         context.askOtherFamily = [&](const OperatorOptions& asked, std::uint16_t id) {
-            return askOtherFamily(transports, systemClock(), panel, asked, id, image.modelCode);
+            return askOtherFamily(transports, clock, panel, asked, id, image.modelCode);
         };
         result = upgradeDevice(context);
-        check = checkAfterUpgrade(recorded, transports, systemClock(), options, image, result,
+        check = checkAfterUpgrade(recorded, transports, clock, options, image, result,
                                   stop->requested());
     });
     int code = exitCodeOfRun(exitStatus(exitCodeOf(result.ending)), stop->requested());

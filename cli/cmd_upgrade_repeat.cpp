@@ -3,8 +3,7 @@
 #include <string>
 
 #include "console_panel.h"
-#include "link/clock.h"
-#include "link/qt_transport_factory.h"
+#include "device_links.h"
 #include "service/next_unit.h"
 #include "stop_signals.h"
 #include "upgrade_unit.h"
@@ -19,8 +18,9 @@ bool stopAsked() {
 // Waits for the next unit over the machine's links; false when a stop
 // request came first.
 bool waitForNextUnit(const OperatorOptions& options, const std::string& lastSerial) {
-    QtTransportFactory transports;
-    return flashmere::waitForNextUnit(transports, systemClock(), options, lastSerial, stopAsked);
+    const auto transports = deviceLinks().transports();
+    return flashmere::waitForNextUnit(*transports, deviceLinks().clock(), options, lastSerial,
+                                      stopAsked);
 }
 
 void say(bool json, const std::string& jsonFields, const std::string& line) {

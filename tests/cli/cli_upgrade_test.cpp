@@ -1,0 +1,161 @@
+// The upgrade command in process, on the virtual clock against the
+// simulator: each failure ending, and device after device with --repeat.
+// Each also runs once as a program against flashmere-devsim (CliFailure and
+// CliRepeat in tests/e2e).
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli_in_process.h"
+#include "sim_device.h"
+#include "tests/support/process_harness.h"
+
+namespace flashmere::testing {
+namespace {
+
+struct FailureCase {
+    const char* what;
+    std::uint16_t fileModel;
+    QStringList simOptions;
+    QStringList cliOptions;
+    int exitCode;
+    const char* lastLine;
+    const char* reason = nullptr;  // a part of the reason line, when one is due
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class CliFailureTest : public ::testing::TestWithParam<FailureCase> {
+  protected:
+    QTemporaryDir dir;
+};
+
+// Each failure ending of an upgrade as the command line ends it: its
+// message last (or its JSON result), its exit code, the reason on the error
+// stream, never "Upgrade ok.", within the protocol's own time bound.
+TEST_P(CliFailureTest, EndsWithTheStagesMessageAndItsExitCode) {
+    const FailureCase& c = GetParam();
+    const QString file = makeFirmware(dir, "fw.TVB", c.fileModel, 4 * 256);
+    const InProcessRun r =
+        runCliInProcess(QStringList{"upgrade", file, "--net", "127.0.0.1:5003"} + c.cliOptions,
+                        QStringList{"--id", "0"} + c.simOptions, dir.filePath("settings.json"));
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+    ASSERT_FALSE(r.lines().isEmpty());
+    EXPECT_EQ(r.lines().last(), c.lastLine);
+    EXPECT_EQ(r.out.find("Upgrade ok."), std::string::npos);
+    if (c.reason != nullptr) {
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    }
+    EXPECT_LT(r.virtualMs, 60000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, CliFailureTest,
+    ::testing::Values(
+        FailureCase{
+            "wrong_model", 0x8401, {"--model", "8400"}, {}, 13, "Firmware file type error!"},
+        FailureCase{"wrong_pin",
+                    0x8401,
+                    {"--model", "8401", "--pin", "1234"},
+                    {},
+                    12,
+                    "Model or PIN error!",
+                    "refused the PIN 9174"},
+        FailureCase{"corrupted_page",
+                    0x8401,
+                    {"--model", "8401", "--fault", "corrupt-page:2"},
+                    {},
+                    16,
+                    "Verify error!"},
+        // Damaged replies fail each attempt at once; a device that never
+        // answers runs on the virtual clock (fault_matrix_test).
+        FailureCase{"program_never_acknowledged",
+                    0x8081,
+                    {"--model", "8081", "--fault", "program:1:corrupt=3"},
+                    {},
+                    15,
+                    "Program/Download error!"},
+        FailureCase{
+            "json_events",
+            0x8401,
+            {"--model", "8401", "--fault", "corrupt-page:0"},
+            {"--json"},
+            16,
+            R"({"event":"result","ok":false,"row":23,"text":"Verify error!",)"
+            R"("reason":"page 0 (0x0000) read back different. The device now stays in its boot )"
+            R"(loader without a program to run: run the same flashmere-cli upgrade command )"
+            R"(again.","verified":false,"exit":16})"},
+        // A binary-protocol file against a text device: silence in the
+        // file's protocol, the device named from the other one (some 7 s;
+        // the other way round, ten text requests, some 11 s, runs on the
+        // virtual clock: WindowTest::otherProtocolFamilyAnswerNamed).
+        FailureCase{"binary_file_text_device",
+                    0x8401,
+                    {"--model", "8801"},
+                    {"--json"},
+                    13,
+                    R"({"event":"result","ok":false,"row":15,"text":"Firmware file type error!",)"
+                    R"("reason":"a device of model 8801 answered at ID 0; the file is for model )"
+                    R"x(8401 (binary protocol)","verified":false,"exit":13})x"},
+        FailureCase{"chinese_messages",
+                    0x8401,
+                    {"--model", "8400"},
+                    {"--lang", "zh-TW"},
+                    13,
+                    "韌體檔案格式與機型不符!"}),
+    [](const auto& param) { return std::string(param.param.what); });
+
+QStringList serialsOfUnits(const InProcessRun& run) {
+    QStringList serials;
+    for (const QString& line : run.lines()) {
+        if (line.contains(R"("event":"unit")")) {
+            serials << line.section(R"("serial":")", 1).section('"', 0, 0);
+        }
+    }
+    return serials;
+}
+
+// Device after device on one bench: the simulator swaps the unit during each
+// reboot, the tool waits for the new serial number and upgrades it, each
+// unit with its record; the last unit started from the old memory and holds
+// the image.
+TEST(CliRepeat, UpgradesThreeSwappedUnitsEachWithItsEndingAndRecord) {
+    QTemporaryDir dir;
+    std::vector<std::uint8_t> body;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 16 * 256, &body);
+    const std::optional<SimConfig> config =
+        simConfigOf({"--model", "8401", "--swap-units", "--reboot-ms", "300"});
+    ASSERT_TRUE(config);
+    SimDevice device(*config);
+    const QString settings = dir.filePath("settings.json");
+    const InProcessRun r = runCliInProcess({"upgrade", file, "--net", "127.0.0.1:5003",
+                                            "--no-verify", "--repeat", "--count", "3", "--json"},
+                                           device, settings);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(serialsOfUnits(r), QStringList({"12345678", "12345679", "1234567A"}));
+    EXPECT_EQ(QString::fromStdString(r.out).count(R"("event":"waiting")"), 2);
+    EXPECT_EQ(QString::fromStdString(r.out).count(R"("event":"result","ok":true)"), 3);
+    ASSERT_FALSE(r.lines().isEmpty());
+    EXPECT_TRUE(r.lines().last().contains(R"("event":"summary","units":3,"ok":3,"not_ok":0)"))
+        << r.out;
+    ASSERT_GE(device.memory().size(), body.size());
+    EXPECT_TRUE(std::equal(body.begin(), body.end(), device.memory().begin()));
+    const InProcessRun history = runCliInProcess({"history", "--csv"}, device, settings);
+    for (const char* serial : {"12345678", "12345679", "1234567A"}) {
+        EXPECT_EQ(QString::fromStdString(history.out).count(serial), 1) << serial << "\n"
+                                                                        << history.out;
+    }
+}
+
+}  // namespace
+}  // namespace flashmere::testing
