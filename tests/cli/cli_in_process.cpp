@@ -38,6 +38,32 @@ struct Arguments {
     std::vector<char*> pointers;
 };
 
+// The simulator's links, which stop connecting once the device has run its
+// new program when asked to.
+class SimLinks final : public TransportFactory {
+  public:
+    SimLinks(SimDevice& device, Clock& clock, bool goneAfterRun)
+        : device_(device), links_(device, clock), goneAfterRun_(goneAfterRun) {}
+    std::unique_ptr<Transport> openSerial(const std::string& portName,
+                                          const std::string& modeString,
+                                          TraceSink& trace) override {
+        links_.serialOpenFails = gone();
+        return links_.openSerial(portName, modeString, trace);
+    }
+    std::unique_ptr<Transport> openTcp(const std::string& host, std::uint16_t port,
+                                       std::int64_t connectTimeoutMs) override {
+        links_.tcpNeverConnects = gone();
+        return links_.openTcp(host, port, connectTimeoutMs);
+    }
+
+  private:
+    bool gone() const { return goneAfterRun_ && device_.runCount() > 0; }
+
+    SimDevice& device_;
+    SimTransportFactory links_;
+    bool goneAfterRun_;
+};
+
 }  // namespace
 
 std::optional<SimConfig> simConfigOf(const QStringList& simOptions) {
@@ -62,13 +88,13 @@ InProcessRun runCliInProcess(const QStringList& args, const QStringList& simOpti
 }
 
 InProcessRun runCliInProcess(const QStringList& args, SimDevice& device,
-                             const QString& settingsFile) {
+                             const QString& settingsFile, bool goneAfterRun) {
     InProcessRun run;
     VirtualClock clock;
     cli::DeviceLinks& links = cli::deviceLinks();
     const cli::DeviceLinks system = links;
     links.clock = [&]() -> Clock& { return clock; };
-    links.transports = [&] { return std::make_unique<SimTransportFactory>(device, clock); };
+    links.transports = [&] { return std::make_unique<SimLinks>(device, clock, goneAfterRun); };
     qputenv("FLASHMERE_SETTINGS_FILE", settingsFile.toUtf8());
 
     Arguments argv(args);

@@ -29,9 +29,10 @@ struct InProcessRun {
 // ..."); none when they do not describe one device.
 std::optional<SimConfig> simConfigOf(const QStringList& simOptions);
 
-// Every link the command opens reaches device.
+// Every link the command opens reaches device; goneAfterRun: once the
+// device started a new program, no link connects to it any more.
 InProcessRun runCliInProcess(const QStringList& args, SimDevice& device,
-                             const QString& settingsFile);
+                             const QString& settingsFile, bool goneAfterRun = false);
 // The same against a device made from flashmere-devsim's options.
 InProcessRun runCliInProcess(const QStringList& args, const QStringList& simOptions,
                              const QString& settingsFile);

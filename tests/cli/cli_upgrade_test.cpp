@@ -1,10 +1,14 @@
 // The upgrade command in process, on the virtual clock against the
-// simulator: each failure ending, and device after device with --repeat.
+// simulator: each failure ending, device after device with --repeat, and
+// the check after the start.
 // Each also runs once as a program against flashmere-devsim (CliFailure and
 // CliRepeat in tests/e2e).
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -155,6 +159,46 @@ TEST(CliRepeat, UpgradesThreeSwappedUnitsEachWithItsEndingAndRecord) {
         EXPECT_EQ(QString::fromStdString(history.out).count(serial), 1) << serial << "\n"
                                                                         << history.out;
     }
+}
+
+// --check-after: the device is identified again after the start and its
+// new version reaches the reason, the JSON result and the history; a device
+// gone after the start ends not ok with exit 19. The file's "V2.0" is not
+// written as a device writes its version, so it is reported, not compared.
+QJsonObject lastJson(const InProcessRun& run) {
+    return run.lines().isEmpty() ? QJsonObject()
+                                 : QJsonDocument::fromJson(run.lines().last().toUtf8()).object();
+}
+
+TEST(CliCheckAfter, TheVersionReportedAfterTheStartReachesTheResultAndTheHistory) {
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 4 * 256);
+    const QString settings = dir.filePath("settings.json");
+    const QStringList upgrade{"upgrade",       file,    "--net", "127.0.0.1:5003", "--no-verify",
+                              "--check-after", "--json"};
+    const std::optional<SimConfig> config =
+        simConfigOf({"--model", "8401", "--reboot-ms", "200", "--version-after-run", "0200"});
+    ASSERT_TRUE(config);
+    SimDevice device(*config);
+    const QJsonObject result = lastJson(runCliInProcess(upgrade, device, settings));
+    EXPECT_EQ(result.value("exit").toInt(-1), 0);
+    EXPECT_EQ(result.value("version_after").toString(), "0200");
+    EXPECT_TRUE(result.value("reason").toString().contains(
+        "checked after the start: the device answers with version 0200"));
+    const InProcessRun history = runCliInProcess({"history", "--json"}, device, settings);
+    ASSERT_EQ(history.lines().size(), 1) << history.out;
+    const QJsonObject record = QJsonDocument::fromJson(history.lines()[0].toUtf8()).object();
+    EXPECT_EQ(record.value("device").toObject().value("version_after").toString(), "0200");
+
+    SimDevice gone(*simConfigOf({"--model", "8401", "--reboot-ms", "200"}));
+    const InProcessRun silent = runCliInProcess(upgrade, gone, settings, true);
+    const QJsonObject failed = lastJson(silent);
+    EXPECT_EQ(failed.value("ok"), QJsonValue(false)) << silent.out;
+    EXPECT_EQ(failed.value("exit").toInt(), 19);
+    EXPECT_TRUE(failed.value("version_after").isNull());
+    EXPECT_NE(silent.err.find("checked after the start: the device did not answer"),
+              std::string::npos)
+        << silent.err;
 }
 
 }  // namespace

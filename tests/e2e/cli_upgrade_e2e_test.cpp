@@ -280,51 +280,5 @@ TEST(CliRepeat, CtrlCWhileWaitingEndsTheSittingWithTheSummary) {
         << out.toStdString();
 }
 
-// --check-after: the device is identified again after the start and its
-// new version reaches the reason, the JSON result and the history; a device
-// silent after the start ends not ok with exit 19. The file's "V2.0" is not
-// written as a device writes its version, so it is reported, not compared.
-TEST(CliCheckAfter, TheVersionReportedAfterTheStartReachesTheResultAndTheHistory) {
-    QTemporaryDir dir;
-    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 4 * 256);
-    ASSERT_FALSE(file.isEmpty());
-    SimProcess sim(dir);
-    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "200",
-                           "--version-after-run", "0200"}));
-    const QString settings = dir.filePath("settings.json");
-    const ProcessResult run =
-        runCli({"upgrade", file, "--net", sim.endpoint(), "--no-verify", "--check-after", "--json"},
-               settings, 30000);
-    ASSERT_FALSE(run.lines().isEmpty()) << run.err.toStdString();
-    const QJsonObject result = QJsonDocument::fromJson(run.lines().last().toUtf8()).object();
-    EXPECT_EQ(result.value("exit").toInt(), 0) << run.out.toStdString();
-    EXPECT_EQ(result.value("version_after").toString(), "0200") << run.out.toStdString();
-    EXPECT_TRUE(result.value("reason").toString().contains(
-        "checked after the start: the device answers with version 0200"));
-    const ProcessResult history = runCli({"history", "--json"}, settings, 10000);
-    ASSERT_EQ(history.lines().size(), 1) << history.out.toStdString();
-    const QJsonObject record = QJsonDocument::fromJson(history.lines()[0].toUtf8()).object();
-    EXPECT_EQ(record.value("device").toObject().value("version_after").toString(), "0200");
-}
-
-TEST(CliCheckAfter, ADeviceSilentAfterTheStartEndsNotOkWithItsExitCode) {
-    QTemporaryDir dir;
-    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 4 * 256);
-    ASSERT_FALSE(file.isEmpty());
-    SimProcess sim(dir);
-    ASSERT_TRUE(sim.start(
-        {"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "200", "--exit-after-run"}));
-    const ProcessResult run =
-        runCli({"upgrade", file, "--net", sim.endpoint(), "--no-verify", "--check-after", "--json"},
-               dir.filePath("settings.json"), 30000);
-    ASSERT_FALSE(run.lines().isEmpty()) << run.err.toStdString();
-    const QJsonObject result = QJsonDocument::fromJson(run.lines().last().toUtf8()).object();
-    EXPECT_EQ(result.value("ok"), QJsonValue(false)) << run.out.toStdString();
-    EXPECT_EQ(result.value("exit").toInt(), 19);
-    EXPECT_TRUE(result.value("version_after").isNull());
-    EXPECT_TRUE(run.err.contains("checked after the start: the device did not answer"))
-        << run.err.toStdString();
-}
-
 }  // namespace
 }  // namespace flashmere::testing
