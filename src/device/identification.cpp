@@ -53,13 +53,7 @@ void explainSilence(DeviceSession& s, MessageRow& message, std::string& reason) 
     }
     if (answer->otherModel) {
         message = MessageRow::msgFileTypeError;
-    }
-    // The panels, and so the run's record, name the device that answered.
-    if (!answer->model.empty()) {
-        s.panel.showDeviceField(DeviceField::Model, answer->model);
-    }
-    if (!answer->serial.empty()) {
-        s.panel.showDeviceField(DeviceField::SerialNumber, answer->serial);
+        s.panel.noteAnsweringDevice(answer->model, answer->serial);
     }
     reason = answer->note;
 }
