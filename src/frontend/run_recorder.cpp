@@ -19,7 +19,7 @@ void RunRecorder::reachStage(Stage stage, bool& reached) {
 }
 
 OperatorOptions RunRecorder::captureOptions() {
-    const OperatorOptions options = inner_.captureOptions();
+    const OperatorOptions options = ForwardingPanel::captureOptions();
     options_ = options;
     reachStage(Stage::Started, started_);
     return options;
@@ -34,17 +34,17 @@ void RunRecorder::showMessage(MessageRow row) {
     if (row == MessageRow::msgProgramming) {
         reachStage(Stage::Writing, writing_);
     }
-    inner_.showMessage(row);
+    ForwardingPanel::showMessage(row);
 }
 
 void RunRecorder::noteAnsweringDevice(const std::string& model, const std::string& serial) {
     answeredModel_ = model;
     answeredSerial_ = serial;
-    inner_.noteAnsweringDevice(model, serial);
+    ForwardingPanel::noteAnsweringDevice(model, serial);
 }
 
 void RunRecorder::showMessageReason(const std::string& reason) {
-    inner_.showMessageReason(reason);
+    ForwardingPanel::showMessageReason(reason);
 }
 
 void RunRecorder::setErrorCounter(ErrorCounter counter, int value) {
@@ -52,7 +52,7 @@ void RunRecorder::setErrorCounter(ErrorCounter counter, int value) {
     if (index < counters_.size()) {
         counters_[index] = value;
     }
-    inner_.setErrorCounter(counter, value);
+    ForwardingPanel::setErrorCounter(counter, value);
 }
 
 void RunRecorder::showDeviceField(DeviceField panel, const std::string& text) {
@@ -60,7 +60,7 @@ void RunRecorder::showDeviceField(DeviceField panel, const std::string& text) {
     if (index < panels_.size()) {
         panels_[index] = text;
     }
-    inner_.showDeviceField(panel, text);
+    ForwardingPanel::showDeviceField(panel, text);
 }
 
 RecordedRun::RecordedRun(OperatorPanel& panel, RunHistory history, QString frontEnd,

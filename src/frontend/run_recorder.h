@@ -12,22 +12,22 @@
 
 #include "firmware/firmware_image.h"
 #include "frontend/run_history.h"
-#include "operator/operator_panel.h"
+#include "operator/forwarding_panel.h"
 #include "operator/run_outcome.h"
 
 namespace flashmere {
 
 // An operator panel in front of another: every call goes on to it unchanged,
 // and what the run shows that the history keeps (the options it ran with,
-// the device panels, the error counters) is noted on the way; the message and
-// reason it ended with come with its outcome. Read what it noted after the run, on the run's
-// thread.
-class RunRecorder final : public OperatorPanel {
+// the device panels, the error counters) is noted on the way; the message
+// and reason it ended with come with its outcome. Read what it noted after
+// the run, on the run's thread.
+class RunRecorder final : public ForwardingPanel {
   public:
     // The points of a run the history writes a line at.
     enum class Stage { Started, Writing };
 
-    explicit RunRecorder(OperatorPanel& inner) : inner_(inner) {}
+    explicit RunRecorder(OperatorPanel& inner) : ForwardingPanel(inner) {}
 
     // The options of a run that does not ask the panel for them (the
     // service functions are given theirs).
@@ -46,47 +46,15 @@ class RunRecorder final : public OperatorPanel {
     int counter(ErrorCounter counter) const { return counters_[static_cast<std::size_t>(counter)]; }
 
     OperatorOptions captureOptions() override;
-    void storeLinkSettings(std::uint8_t linkKind, const LinkSettings& link) override {
-        inner_.storeLinkSettings(linkKind, link);
-    }
     void showMessage(MessageRow row) override;
     void showMessageReason(const std::string& reason) override;
-    void setLamp(LampColour colour) override { inner_.setLamp(colour); }
-    void setBusyIndicator(bool on) override { inner_.setBusyIndicator(on); }
-    void setProgramRange(int maximum) override { inner_.setProgramRange(maximum); }
-    void setProgramPosition(int position) override { inner_.setProgramPosition(position); }
-    void setVerifyRange(int maximum) override { inner_.setVerifyRange(maximum); }
-    void setVerifyPosition(int position) override { inner_.setVerifyPosition(position); }
-    void showRunTimes(const RunTimes& times) override { inner_.showRunTimes(times); }
     void setErrorCounter(ErrorCounter counter, int value) override;
-    void setLineTrace(const std::string& text) override { inner_.setLineTrace(text); }
-    void setPageTrace(const std::string& text) override { inner_.setPageTrace(text); }
     void showDeviceField(DeviceField panel, const std::string& text) override;
-    void showDeviceId(int position) override { inner_.showDeviceId(position); }
-    void tone(int frequencyHz, int durationMs) override { inner_.tone(frequencyHz, durationMs); }
-    void showRebootWait(int rebootSeconds) override { inner_.showRebootWait(rebootSeconds); }
-    void updateRebootWait(const std::string& caption, int barPosition, int barMaximum) override {
-        inner_.updateRebootWait(caption, barPosition, barMaximum);
-    }
-    void closeRebootWait() override { inner_.closeRebootWait(); }
-    bool rebootWaitClosedByOperator() override { return inner_.rebootWaitClosedByOperator(); }
-    void setSentTrace(const std::string& text) override { inner_.setSentTrace(text); }
-    void setReceivedTrace(const std::string& text) override { inner_.setReceivedTrace(text); }
-    void linkNote(const std::string& text) override { inner_.linkNote(text); }
-    void wireSent(std::span<const std::uint8_t> frame) override { inner_.wireSent(frame); }
-    void wireReceived(std::span<const std::uint8_t> bytes, const std::string& ending) override {
-        inner_.wireReceived(bytes, ending);
-    }
-    std::string noReplyAdvice(bool serialLink) const override {
-        return inner_.noReplyAdvice(serialLink);
-    }
     void noteAnsweringDevice(const std::string& model, const std::string& serial) override;
-    std::string bootLoaderAdvice() const override { return inner_.bootLoaderAdvice(); }
 
   private:
     void reachStage(Stage stage, bool& reached);
 
-    OperatorPanel& inner_;
     std::optional<OperatorOptions> options_;
     std::array<std::string, 6> panels_;
     std::array<int, 3> counters_{};
