@@ -9,6 +9,7 @@
 #include "frontend/exit_codes.h"
 #include "frontend/message_table.h"
 #include "frontend/stoppable_transports.h"
+#include "frontend/window_texts.h"
 #include "history_hook.h"
 #include "service/other_family.h"
 #include "stoppable_run.h"
@@ -106,6 +107,11 @@ int upgradeOneUnit(const UpgradeArgs& args, const OperatorOptions& options, int 
         }
     }
     recordRun(recorded, &image, result, code);
+    if (check && !check->passed && !style.json) {
+        // "Upgrade ok." was the stage's last line, not the run's.
+        std::printf("%s\n", textOf(WindowText::CheckAfterStartFailed, style.languageIndex).c_str());
+        std::fflush(stdout);
+    }
     if (style.json) {
         printJsonResult(code, result.message, textOf(result.message, style.languageIndex),
                         result.reason, result.verified, check);

@@ -199,6 +199,12 @@ TEST(CliCheckAfter, TheVersionReportedAfterTheStartReachesTheResultAndTheHistory
     EXPECT_NE(silent.err.find("checked after the start: the device did not answer"),
               std::string::npos)
         << silent.err;
+    // Without --json the last line says it too, after the stage's "Upgrade ok.".
+    SimDevice goneAgain(*simConfigOf({"--model", "8401", "--reboot-ms", "200"}));
+    const InProcessRun plain = runCliInProcess(upgrade.mid(0, 6), goneAgain, settings, true);
+    EXPECT_EQ(plain.exitCode, 19);
+    ASSERT_FALSE(plain.lines().isEmpty());
+    EXPECT_EQ(plain.lines().last(), "Upgrade ok., but the check after the start failed!");
 }
 
 }  // namespace
