@@ -1,12 +1,16 @@
 #include "frontend/run_history.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "firmware/durable_file.h"
 #include "frontend/app_settings.h"
@@ -23,6 +27,22 @@ constexpr int kLockWaitMs = 10000;
 std::mutex& processLock() {
     static std::mutex lock;
     return lock;
+}
+
+// Waits for the lock in short steps: QLockFile's own wait sleeps 100 ms,
+// then 200, 400 and on, so a writer that finds the lock held a millisecond
+// before it is freed lost most of a second.
+bool takeTurn(QLockFile& lock) {
+    const QDeadlineTimer deadline(kLockWaitMs);
+    std::chrono::milliseconds pause(1);
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired()) {
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 // Why a lock that nobody holds could not be made: the system's reason, as a
@@ -138,7 +158,7 @@ QString RunHistory::append(const RunRecord& record) const {
     QByteArray line = historyLine(record);
     const std::lock_guard inProcess(processLock());
     QLockFile lock(filePath() + QStringLiteral(".lock"));
-    if (!lock.tryLock(kLockWaitMs)) {
+    if (!takeTurn(lock)) {
         return lockProblem(lock, filePath() + QStringLiteral(".lock"));
     }
     const QFileInfo current(filePath());
@@ -168,7 +188,7 @@ HistoryContent RunHistory::read() const {
     // A lock that cannot be made (a folder this user cannot write, a full
     // disk) is no reason not to read: only a lock another process holds is
     // waited for. Appends are whole lines, so nothing half-written is read.
-    if (!lock.tryLock(kLockWaitMs) && lock.error() == QLockFile::LockFailedError) {
+    if (!takeTurn(lock) && lock.error() == QLockFile::LockFailedError) {
         content.error = lockProblem(lock, filePath() + QStringLiteral(".lock"));
         return content;
     }
