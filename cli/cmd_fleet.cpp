@@ -16,6 +16,7 @@
 #include <set>
 
 #include "commands.h"
+#include "device_links.h"
 #include "device_options.h"
 #include "firmware/durable_file.h"
 #include "firmware/file_path.h"
@@ -29,7 +30,6 @@
 #include "frontend/message_table.h"
 #include "history_hook.h"
 #include "link/clock.h"
-#include "link/qt_transport_factory.h"
 #include "process_room.h"
 #include "stop_signals.h"
 #include "terminal.h"
@@ -46,7 +46,9 @@ constexpr std::int64_t kReportIntervalMs = 100;
 constexpr std::int64_t kDrawIntervalMs = 100;
 
 // One device's upgrade on its own worker thread, with its own panel and
-// transport factory; nothing it touches is shared with the other runs.
+// transport factory; nothing it touches is shared with the other runs. The
+// device runs take their clock and links where the other device commands
+// do; the fleet's own pace (report writes, redraws) is the system's clock.
 struct DeviceRun {
     std::size_t index = 0;
     std::unique_ptr<FleetPanel> panel;
@@ -225,19 +227,20 @@ bool Fleet::start(std::size_t index) {
     DeviceRun* self = run.get();
     run->thread = std::make_unique<FleetWorker>([this, self, &row] {
         FirmwareImage image = row.firmware->image;  // shares the file's pages
-        QtTransportFactory transports;
+        const auto transports = deviceLinks().transports();
+        Clock& clock = deviceLinks().clock();
         RecordedRun recorded = recordedRun(*self->panel, "fleet", "upgrade", row.linkText);
         recorded.noteImage(&image);
         {
             std::lock_guard lock(mutex_);
             self->recorded = &recorded;
         }
-        DeviceRunContext context{recorded.panel(), transports, systemClock(), image};
+        DeviceRunContext context{recorded.panel(), *transports, clock, image};
         context.preloaded = &row.firmware->load;
         RunOutcome result = upgradeDevice(context);
         int exit = exitStatus(exitCodeOf(result.ending));
-        const auto check = checkAfterUpgrade(recorded, transports, systemClock(), row.options,
-                                             image, result, false);
+        const auto check =
+            checkAfterUpgrade(recorded, *transports, clock, row.options, image, result, false);
         if (check) {
             exit = tellAfterStartCheck(recorded, *check, result, exit);
         }

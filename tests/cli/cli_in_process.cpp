@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -64,6 +66,84 @@ class SimLinks final : public TransportFactory {
     bool goneAfterRun_;
 };
 
+// The latest virtual time any device thread has reached.
+std::atomic<std::int64_t> latestDeviceMs{0};
+
+class DeviceThreadClock final : public Clock {
+  public:
+    std::int64_t nowMs() override { return now_; }
+    void sleepMs(std::int64_t ms) override {
+        now_ += std::max<std::int64_t>(ms, 0);
+        std::int64_t seen = latestDeviceMs.load();
+        while (seen < now_ && !latestDeviceMs.compare_exchange_weak(seen, now_)) {
+        }
+    }
+
+  private:
+    std::int64_t now_ = latestDeviceMs.load();
+};
+
+Clock& deviceThreadClock() {
+    thread_local DeviceThreadClock clock;
+    return clock;
+}
+
+// What a port nobody listens on gives: a link that never came up.
+class NoListener final : public Transport {
+  public:
+    bool connected() const override { return false; }
+    void discardInput() override {}
+    bool write(std::span<const std::uint8_t>) override { return false; }
+    std::string writeFailure() const override { return "the link is closed"; }
+    std::size_t readWaiting(std::span<std::uint8_t>, std::int64_t) override { return 0; }
+    void close() override {}
+};
+
+// One device thread's links into the network, on that thread's clock.
+class NetworkLinks final : public TransportFactory {
+  public:
+    explicit NetworkLinks(SimNetwork& network) : network_(network) {}
+    std::unique_ptr<Transport> openSerial(const std::string& portName, const std::string&,
+                                          TraceSink&) override {
+        ADD_FAILURE() << "no serial port " << portName << " in a simulated network";
+        return nullptr;
+    }
+    std::unique_ptr<Transport> openTcp(const std::string& host, std::uint16_t port,
+                                       std::int64_t connectTimeoutMs) override {
+        if (network_.beforeOpen) {
+            network_.beforeOpen(port);
+        }
+        const auto device = network_.devices.find(port);
+        if (device == network_.devices.end()) {
+            ADD_FAILURE() << "no simulated device listens on port " << port;
+            return std::make_unique<NoListener>();
+        }
+        auto& links = links_[port];
+        if (!links) {
+            links = std::make_unique<SimTransportFactory>(*device->second, deviceThreadClock());
+        }
+        return links->openTcp(host, port, connectTimeoutMs);
+    }
+
+  private:
+    SimNetwork& network_;
+    std::map<std::uint16_t, std::unique_ptr<SimTransportFactory>> links_;
+};
+
+// Runs the command line with the program's output and exit code captured.
+void runCapturing(const QStringList& args, const QString& settingsFile, InProcessRun& run) {
+    qputenv("FLASHMERE_SETTINGS_FILE", settingsFile.toUtf8());
+    Arguments argv(args);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    run.exitCode = cli::runCommandLine(argv.count(), argv.pointers.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    run.out = ::testing::internal::GetCapturedStdout();
+    run.err = ::testing::internal::GetCapturedStderr();
+    qunsetenv("FLASHMERE_SETTINGS_FILE");
+}
+
 }  // namespace
 
 std::optional<SimConfig> simConfigOf(const QStringList& simOptions) {
@@ -95,20 +175,23 @@ InProcessRun runCliInProcess(const QStringList& args, SimDevice& device,
     const cli::DeviceLinks system = links;
     links.clock = [&]() -> Clock& { return clock; };
     links.transports = [&] { return std::make_unique<SimLinks>(device, clock, goneAfterRun); };
-    qputenv("FLASHMERE_SETTINGS_FILE", settingsFile.toUtf8());
-
-    Arguments argv(args);
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    run.exitCode = cli::runCommandLine(argv.count(), argv.pointers.data());
-    std::fflush(stdout);
-    std::fflush(stderr);
-    run.out = ::testing::internal::GetCapturedStdout();
-    run.err = ::testing::internal::GetCapturedStderr();
-
-    qunsetenv("FLASHMERE_SETTINGS_FILE");
+    runCapturing(args, settingsFile, run);
     links = system;
     run.virtualMs = clock.nowMs();
+    return run;
+}
+
+InProcessRun runCliInProcess(const QStringList& args, SimNetwork& network,
+                             const QString& settingsFile) {
+    InProcessRun run;
+    cli::DeviceLinks& links = cli::deviceLinks();
+    const cli::DeviceLinks system = links;
+    links.clock = []() -> Clock& { return deviceThreadClock(); };
+    links.transports = [&] { return std::make_unique<NetworkLinks>(network); };
+    const std::int64_t started = latestDeviceMs.load();
+    runCapturing(args, settingsFile, run);
+    links = system;
+    run.virtualMs = latestDeviceMs.load() - started;
     return run;
 }
 

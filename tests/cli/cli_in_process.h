@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -33,6 +35,19 @@ std::optional<SimConfig> simConfigOf(const QStringList& simOptions);
 // device started a new program, no link connects to it any more.
 InProcessRun runCliInProcess(const QStringList& args, SimDevice& device,
                              const QString& settingsFile, bool goneAfterRun = false);
+// Simulated devices behind TCP ports of 127.0.0.1, for a command that
+// opens several links at once from threads of its own (a fleet).
+struct SimNetwork {
+    std::map<std::uint16_t, SimDevice*> devices;
+    // Called on the device's thread before each link to port opens.
+    std::function<void(std::uint16_t port)> beforeOpen;
+};
+// Each thread that runs a device gets a virtual clock of its own, started
+// at the latest time any such thread reached before: a device upgraded by
+// one run and then by the next never sees its time go back. virtualMs is
+// the latest time reached.
+InProcessRun runCliInProcess(const QStringList& args, SimNetwork& network,
+                             const QString& settingsFile);
 // The same against a device made from flashmere-devsim's options.
 InProcessRun runCliInProcess(const QStringList& args, const QStringList& simOptions,
                              const QString& settingsFile);

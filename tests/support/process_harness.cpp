@@ -1,12 +1,17 @@
 #include "process_harness.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcessEnvironment>
 #include <QTimer>
+
+#include <algorithm>
 
 #include "firmware/firmware_writer.h"
 #include "tests/support/transcript.h"
@@ -152,6 +157,42 @@ std::vector<std::uint8_t> SimProcess::stopAndDump() {
 
 std::vector<std::uint8_t> SimProcess::busDump(int id) const {
     return readWhole(dumpPath() + "/" + QString::number(id) + ".bin");
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QJsonObject readJson(const QString& path) {
+    return QJsonDocument::fromJson(fileBytes(path)).object();
+}
+
+QString sha256Of(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(
+                     QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex())
+               : QString();
+}
+
+bool writeText(const QString& path, const QString& text) {
+    QFile file(path);
+    const QByteArray bytes = text.toUtf8();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QStringList fieldOfRows(const QJsonObject& report, const QString& field) {
+    QStringList values;
+    for (const QJsonValue& v : report.value("devices").toArray()) {
+        values << v.toObject().value(field).toVariant().toString();
+    }
+    return values;
+}
+
+bool holdsImage(std::span<const std::uint8_t> memory, const std::vector<std::uint8_t>& image) {
+    return memory.size() >= image.size() && std::equal(image.begin(), image.end(), memory.begin());
 }
 
 QString makeFirmware(const QTemporaryDir& dir, const QString& name, std::uint16_t model, int bytes,

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QByteArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,17 @@ class SimProcess {
 // Waits, on the file system's change notices and never longer than
 // timeoutMs, until the transcript at path holds an event of that type.
 bool waitForTranscriptEvent(const QString& path, const QString& type, int timeoutMs);
+
+// What the programs wrote, read back: empty when the file cannot be read.
+QByteArray fileBytes(const QString& path);
+QJsonObject readJson(const QString& path);
+QString sha256Of(const QString& path);  // lower-case hex
+// False when the file cannot be written whole.
+bool writeText(const QString& path, const QString& text);
+// One field of every row of a fleet report, in row order, as text.
+QStringList fieldOfRows(const QJsonObject& report, const QString& field);
+// Whether memory begins with image.
+bool holdsImage(std::span<const std::uint8_t> memory, const std::vector<std::uint8_t>& image);
 
 // A .TVB file with a patterned body of `bytes` bytes; returns its path.
 QString makeFirmware(const QTemporaryDir& dir, const QString& name, std::uint16_t model, int bytes,
