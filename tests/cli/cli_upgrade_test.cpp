@@ -1,6 +1,7 @@
 // The upgrade command in process, on the virtual clock against the
-// simulator: each failure ending, device after device with --repeat, and
-// the check after the start.
+// simulator: each failure ending, a success without Verify, the record an
+// upgrade leaves in the history, device after device with --repeat, and the
+// check after the start.
 // Each also runs once as a program against flashmere-devsim (CliFailure and
 // CliRepeat in tests/e2e).
 
@@ -118,6 +119,65 @@ INSTANTIATE_TEST_SUITE_P(
                     13,
                     "韌體檔案格式與機型不符!"}),
     [](const auto& param) { return std::string(param.param.what); });
+
+// Without Verify the same success says that nothing was read back.
+TEST(CliUpgrade, WithoutVerifyTheSuccessSaysNothingWasReadBack) {
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8801, 3 * 256 + 5);
+    const InProcessRun r =
+        runCliInProcess({"upgrade", file, "--net", "127.0.0.1:5003", "--no-verify", "--json"},
+                        {"--model", "8801", "--id", "0"}, dir.filePath("settings.json"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_FALSE(r.lines().isEmpty());
+    EXPECT_TRUE(r.lines().last().contains(
+        R"("text":"Upgrade ok.","reason":"not verified: Verify was off, the pages were not read back","verified":false)"))
+        << r.out;
+}
+
+// An upgrade leaves one record: the serial number the device gave, the
+// hash of the file's bytes, the outcome.
+TEST(CliHistory, AnUpgradeIsRecordedWithTheIdentifiedSerialAndTheFileHash) {
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 4 * 256);
+    SimDevice device(*simConfigOf(
+        {"--model", "8401", "--id", "2", "--serial-number", "00C0FFEE", "--reboot-ms", "300"}));
+    const QString settings = dir.filePath("settings.json");
+    const InProcessRun run = runCliInProcess(
+        {"upgrade", file, "--net", "127.0.0.1:5003", "--id", "2"}, device, settings);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+
+    const InProcessRun listed = runCliInProcess({"history", "--json"}, device, settings);
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    ASSERT_EQ(listed.lines().size(), 1) << listed.out;
+    const QJsonObject r = QJsonDocument::fromJson(listed.lines()[0].toUtf8()).object();
+    EXPECT_EQ(r.value("front_end").toString(), "cli");
+    EXPECT_EQ(r.value("operation").toString(), "upgrade");
+    EXPECT_EQ(r.value("address").toString(), "127.0.0.1:5003");
+    EXPECT_EQ(r.value("id").toInt(), 2);
+    EXPECT_EQ(r.value("device").toObject().value("serial").toString(), "00C0FFEE");
+    EXPECT_EQ(r.value("device").toObject().value("model").toString(), "8401");
+    EXPECT_EQ(r.value("file").toObject().value("sha256").toString(), sha256Of(file));
+    EXPECT_EQ(r.value("file").toObject().value("path").toString(), file);
+    EXPECT_EQ(r.value("message").toString(), "Upgrade ok.");
+    EXPECT_EQ(r.value("exit").toInt(), 0);
+    EXPECT_GT(r.value("seconds").toDouble(), 0.0);
+}
+
+// The settings folder cannot be made (a file is in the way): the upgrade
+// still ends "Upgrade ok." with exit 0, and says once that the history was
+// not written.
+TEST(CliHistory, AHistoryThatCannotBeWrittenDoesNotFailTheUpgrade) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(writeText(dir.filePath("blocker"), {}));
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256);
+    const InProcessRun run =
+        runCliInProcess({"upgrade", file, "--net", "127.0.0.1:5003"},
+                        {"--model", "8401", "--reboot-ms", "300"}, dir.filePath("blocker/s.json"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_FALSE(run.lines().isEmpty());
+    EXPECT_EQ(run.lines().last(), "Upgrade ok.");
+    EXPECT_EQ(QString::fromStdString(run.err).count("not written to the history"), 1) << run.err;
+}
 
 QStringList serialsOfUnits(const InProcessRun& run) {
     QStringList serials;

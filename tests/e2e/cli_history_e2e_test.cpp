@@ -1,8 +1,8 @@
-// The history through flashmere-cli: what an upgrade records, the listing and
-// its filters, and a history that cannot be written.
+// The history through flashmere-cli: the listing and its filters, a killed
+// upgrade, a wrong model. What an upgrade records and a history that cannot
+// be written run in process (tests/cli/cli_upgrade_test.cpp).
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -13,44 +13,6 @@
 
 namespace flashmere::testing {
 namespace {
-
-QString sha256Of(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
-}
-
-// An upgrade of the simulated device leaves one record: the serial number the
-// device gave, the hash of the file's bytes, the outcome.
-TEST(CliHistory, AnUpgradeIsRecordedWithTheIdentifiedSerialAndTheFileHash) {
-    QTemporaryDir dir;
-    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 4 * 256);
-    SimProcess sim(dir);
-    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "2",
-                           "--serial-number", "00C0FFEE", "--reboot-ms", "300"}));
-    const QString settings = dir.filePath("settings.json");
-    const ProcessResult run =
-        runCli({"upgrade", file, "--net", sim.endpoint(), "--id", "2"}, settings, 60000);
-    ASSERT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
-
-    const ProcessResult listed = runCli({"history", "--json"}, settings, 10000);
-    ASSERT_EQ(listed.exitCode, 0) << listed.err.toStdString();
-    ASSERT_EQ(listed.lines().size(), 1) << listed.out.toStdString();
-    const QJsonObject r = QJsonDocument::fromJson(listed.lines()[0].toUtf8()).object();
-    EXPECT_EQ(r.value("front_end").toString(), "cli");
-    EXPECT_EQ(r.value("operation").toString(), "upgrade");
-    EXPECT_EQ(r.value("address").toString(), sim.endpoint());
-    EXPECT_EQ(r.value("id").toInt(), 2);
-    EXPECT_EQ(r.value("device").toObject().value("serial").toString(), "00C0FFEE");
-    EXPECT_EQ(r.value("device").toObject().value("model").toString(), "8401");
-    EXPECT_EQ(r.value("file").toObject().value("sha256").toString(), sha256Of(file));
-    EXPECT_EQ(r.value("file").toObject().value("path").toString(), file);
-    EXPECT_EQ(r.value("message").toString(), "Upgrade ok.");
-    EXPECT_EQ(r.value("exit").toInt(), 0);
-    EXPECT_GT(r.value("seconds").toDouble(), 0.0);
-}
 
 RunRecord record(const char* time, int id, const char* serial, int exit) {
     RunRecord r;
@@ -184,24 +146,6 @@ TEST(CliHistory, AWrongModelRunRecordsTheDeviceThatAnswered) {
     EXPECT_EQ(r.value("exit").toInt(), 13);
     EXPECT_EQ(r.value("device").toObject().value("model").toString(), "8081");
     EXPECT_EQ(r.value("device").toObject().value("serial").toString(), "0BADF00D");
-}
-
-// The settings folder cannot be made (a file is in the way): the upgrade
-// still ends "Upgrade ok." with exit 0, and says once that the history was
-// not written.
-TEST(CliHistory, AHistoryThatCannotBeWrittenDoesNotFailTheUpgrade) {
-    QTemporaryDir dir;
-    QFile blocker(dir.filePath("blocker"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256);
-    SimProcess sim(dir);
-    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "300"}));
-    const ProcessResult run = runCli({"upgrade", file, "--net", sim.endpoint()},
-                                     dir.filePath("blocker/settings.json"), 60000);
-    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_EQ(run.lines().last(), "Upgrade ok.");
-    EXPECT_EQ(run.err.count("not written to the history"), 1) << run.err.toStdString();
 }
 
 }  // namespace
