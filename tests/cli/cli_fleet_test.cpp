@@ -50,7 +50,8 @@ TEST(CliFleet, AFileSwappedDuringTheRunChangesNoDevicesBytes) {
     const QString before = sha256Of(file);
     SimDevice first = simulated({"--model", "8401", "--reboot-ms", "1000"});
     SimDevice second = simulated({"--model", "8401", "--reboot-ms", "1000"});
-    SimNetwork network{{{5101, &first}, {5102, &second}}, {}};
+    SimNetwork network;
+    network.devices = {{5101, &first}, {5102, &second}};
     std::atomic<bool> swapped = false;
     network.beforeOpen = [&](std::uint16_t port) {
         if (port == 5102 && !swapped.exchange(true)) {
@@ -94,7 +95,8 @@ TEST(CliFleet, CheckAfterGivesEachRowTheVersionItReportsAndFailsTheUnchangedOne)
     SimDevice changed =
         simulated({"--model", "8401", "--reboot-ms", "200", "--version-after-run", "0200"});
     SimDevice unchanged = simulated({"--model", "8401", "--reboot-ms", "200"});
-    SimNetwork network{{{5201, &changed}, {5202, &unchanged}}, {}};
+    SimNetwork network;
+    network.devices = {{5201, &changed}, {5202, &unchanged}};
     const QString manifest = dir.filePath("site.csv");
     ASSERT_TRUE(writeText(manifest,
                           "net,id,file\n127.0.0.1:5201,0,fw.TVB\n"
@@ -129,7 +131,8 @@ TEST(CliFleet, LogsThatCannotBeWrittenEndTheRunAsExit5) {
     QTemporaryDir dir;
     ASSERT_FALSE(makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256).isEmpty());
     SimDevice device = simulated({"--model", "8401", "--reboot-ms", "300"});
-    SimNetwork network{{{5301, &device}}, {}};
+    SimNetwork network;
+    network.devices = {{5301, &device}};
     ASSERT_TRUE(writeText(dir.filePath("site.csv"), "net,id,file\n127.0.0.1:5301,0,fw.TVB\n"));
     ASSERT_TRUE(QDir(disk.path()).mkdir("logs"));
     const QString elsewhere = dir.filePath("elsewhere.log");

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim_config.h"
 
@@ -37,10 +39,14 @@ InProcessRun runCliInProcess(const QStringList& args, SimDevice& device,
                              const QString& settingsFile, bool goneAfterRun = false);
 // Simulated devices behind TCP ports of 127.0.0.1, for a command that
 // opens several links at once from threads of its own (a fleet).
+// A port without a device is one nobody listens on: its link never comes up.
 struct SimNetwork {
     std::map<std::uint16_t, SimDevice*> devices;
     // Called on the device's thread before each link to port opens.
     std::function<void(std::uint16_t port)> beforeOpen;
+    // "host:port" of every link opened, in order.
+    std::vector<std::string> opened;
+    std::mutex mutex;  // guards opened
 };
 // Each thread that runs a device gets a virtual clock of its own, started
 // at the latest time any such thread reached before: a device upgraded by

@@ -1,12 +1,14 @@
 // The upgrade command in process, on the virtual clock against the
-// simulator: each failure ending, a success without Verify, the record an
-// upgrade leaves in the history, device after device with --repeat, and the
-// check after the start.
+// simulator: each failure ending, host names and firmware bodies it must
+// refuse or pass on, a success without Verify, the record an upgrade leaves
+// in the history, device after device with --repeat, and the check after
+// the start.
 // Each also runs once as a program against flashmere-devsim (CliFailure and
 // CliRepeat in tests/e2e).
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -133,6 +135,72 @@ TEST(CliUpgrade, WithoutVerifyTheSuccessSaysNothingWasReadBack) {
         R"("text":"Upgrade ok.","reason":"not verified: Verify was off, the pages were not read back","verified":false)"))
         << r.out;
 }
+
+// Host names the command line leaves to the link (a very long one, one
+// not in ASCII) go to it as typed, and a link that never comes up ends the
+// run "Connect device error!", exit 11, with nothing stored. In process: a
+// program would ask the system's resolver for them.
+TEST(CliUpgrade, HostNamesGoToTheLinkAsTypedAndEndWithItsFailure) {
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 256);
+    const QString settings = dir.filePath("settings.json");
+    for (const std::string& host : {std::string("gerät.invalid"), std::string(5000, 'x')}) {
+        SimNetwork nobody;
+        const InProcessRun r = runCliInProcess(
+            {"upgrade", file, "--net", QString::fromStdString(host + ":5003")}, nobody, settings);
+        EXPECT_EQ(r.exitCode, 11) << r.err;
+        ASSERT_FALSE(r.lines().isEmpty());
+        EXPECT_EQ(r.lines().last(), "Connect device error!");
+        ASSERT_FALSE(nobody.opened.empty());
+        EXPECT_EQ(nobody.opened.front(), host + ":5003");
+        EXPECT_FALSE(QFile::exists(settings));
+    }
+}
+
+// Files whose header passes but whose body the device must not get:
+// refused after the identification and before the first erase, with the
+// reason in the JSON result. (A body whose bytes past the limit are all
+// blank is taken with a note: FileDuringRun in tests/reliability.)
+struct BodyCase {
+    const char* what;
+    int bytes;
+    int exitCode;
+    const char* reasonPart;
+};
+
+void PrintTo(const BodyCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class CliBodyInput : public ::testing::TestWithParam<BodyCase> {};
+
+TEST_P(CliBodyInput, IsRefusedBeforeAnythingIsErased) {
+    const BodyCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, c.bytes);
+    ASSERT_FALSE(file.isEmpty());
+    SimDevice device(*simConfigOf({"--model", "8401", "--id", "0", "--reboot-ms", "300"}));
+    const InProcessRun r =
+        runCliInProcess({"upgrade", file, "--net", "127.0.0.1:5003", "--no-verify", "--json"},
+                        device, dir.filePath("settings.json"));
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_NE(r.out.find(c.reasonPart), std::string::npos) << r.out;
+    SimConfig fresh;
+    fresh.model = 0x8401;
+    const SimDevice untouched(fresh);
+    EXPECT_TRUE(std::equal(device.memory().begin(), device.memory().end(),
+                           untouched.memory().begin(), untouched.memory().end()))
+        << "the device was changed";
+    ASSERT_FALSE(r.lines().isEmpty());
+    EXPECT_TRUE(r.lines().last().contains("\"reason\":")) << r.lines().last().toStdString();
+    EXPECT_TRUE(r.lines().last().contains("Load firmware file error!"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, CliBodyInput,
+                         ::testing::Values(BodyCase{"header_only", 0, 14, "no firmware bytes"},
+                                           BodyCase{"past_the_page_limit", 40000, 14,
+                                                    "more than the 32768 bytes"}),
+                         [](const auto& param) { return std::string(param.param.what); });
 
 // An upgrade leaves one record: the serial number the device gave, the
 // hash of the file's bytes, the outcome.

@@ -1,6 +1,7 @@
-// flashmere-cli's service commands (query, erase, readback) against
+// flashmere-cli's service commands (query, readback) against
 // flashmere-devsim processes, checked on the device's transcript and on the
-// files the read-back leaves.
+// files the read-back leaves. The erase runs in process
+// (tests/cli/cli_service_test.cpp) and as a program stopped by a signal.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -105,74 +106,6 @@ TEST_F(CliServiceTest, QueryWithoutAnAnswerAndBadUsage) {
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
     }
 }
-
-struct EraseCase {
-    const char* what;
-    int pages;
-    QStringList simOptions;
-    int exitCode;
-    QStringList addresses;  // erase requests the device received, in order
-    const char* expectedText;
-};
-
-void PrintTo(const EraseCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
-class CliEraseTest : public ::testing::TestWithParam<EraseCase> {
-  protected:
-    QTemporaryDir dir;
-};
-
-TEST_P(CliEraseTest, ErasesOneBlockPerFourPagesOfTheFile) {
-    const EraseCase& c = GetParam();
-    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, c.pages * 256);
-    ASSERT_FALSE(file.isEmpty());
-    SimProcess sim(dir);
-    ASSERT_TRUE(sim.start(QStringList{"--tcp", "127.0.0.1:0", "--model", "8401", "--id", "3"} +
-                          c.simOptions));
-    const ProcessResult r = runCli({"erase", file, "--net", sim.endpoint(), "--id", "3", "--json"},
-                                   dir.filePath("settings.json"), 60000);
-    ASSERT_TRUE(r.finished);
-    EXPECT_EQ(r.exitCode, c.exitCode) << r.out.toStdString() << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(c.expectedText)) << r.out.toStdString();
-    // Its own stage and bar, never past the bar's end.
-    const auto lines = jsonLines(r);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front().value("event").toString(), "stage");
-    EXPECT_EQ(lines.front().value("text").toString(), "Erasing");
-    for (const QJsonObject& line : lines) {
-        if (line.value("event").toString() == "progress") {
-            EXPECT_EQ(line.value("bar").toString(), "erase");
-            EXPECT_LE(line.value("position").toInt(), line.value("maximum").toInt());
-        }
-    }
-    EXPECT_EQ(requestAddresses(sim, "0x603B"), c.addresses);
-    // Into the loader first: the 6D 2E request, twice, then the hello.
-    const auto requests = events(sim, "request");
-    ASSERT_GE(requests.size(), 3u);
-    EXPECT_EQ(requests[0].value("payload").toString(), "6D2E000000000000");
-    EXPECT_EQ(requests[1].value("payload").toString(), "6D2E000000000000");
-    EXPECT_EQ(requests[2].value("command").toString(), "0x0001");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Images, CliEraseTest,
-    ::testing::Values(
-        EraseCase{"pages_5", 5, {}, 0, {"0x00000000", "0x00000400"}, "erased 2 blocks"},
-        EraseCase{"retried_once",
-                  5,
-                  {"--fault", "erase:4:corrupt=1"},
-                  0,
-                  {"0x00000000", "0x00000400", "0x00000400"},
-                  R"("counter":"erase","value":1)"},
-        EraseCase{"failed_twice",
-                  9,
-                  {"--fault", "erase:4:corrupt=2"},
-                  15,
-                  {"0x00000000", "0x00000400", "0x00000400"},
-                  "Program/Download error!"}),
-    [](const auto& param) { return std::string(param.param.what); });
 
 // A read-back whose device goes away after page 2: the files are written,
 // the read-back ends as incomplete with its own exit code, and the JSON
