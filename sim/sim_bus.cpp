@@ -67,6 +67,12 @@ void SimBus::linkClosed(std::int64_t nowMs) {
     }
 }
 
+void SimBus::noteFlush(std::size_t count, std::int64_t nowMs) {
+    for (auto& device : devices_) {
+        device.noteFlush(count, nowMs);
+    }
+}
+
 bool SimBus::runFinished(std::int64_t nowMs) const {
     return std::all_of(devices_.begin(), devices_.end(),
                        [&](const auto& d) { return d.runFinished(nowMs); });

@@ -26,6 +26,8 @@ class SimBus {
     std::optional<std::int64_t> nextDueMs() const;
     void linkOpened(std::int64_t nowMs);
     void linkClosed(std::int64_t nowMs);
+    // The host threw away count waiting bytes (recorded by every device).
+    void noteFlush(std::size_t count, std::int64_t nowMs);
 
     std::size_t size() const { return devices_.size(); }
     SimDevice& device(std::size_t index) { return devices_[index]; }

@@ -3,13 +3,14 @@
 #include <algorithm>
 
 #include "link/virtual_clock.h"
+#include "sim_bus.h"
 
 namespace flashmere {
 
 SimTransport::SimTransport(SimTransportFactory& factory, bool connected)
     : factory_(factory), connected_(connected) {
     if (connected_) {
-        factory_.device_.linkOpened(factory_.clock_.nowMs());
+        factory_.line_->linkOpened(factory_.clock_.nowMs());
     }
 }
 
@@ -25,12 +26,12 @@ void SimTransport::collectDue() {
     if (!connected()) {
         return;
     }
-    for (auto& out : factory_.device_.takeDue(factory_.clock_.nowMs())) {
+    for (auto& out : factory_.line_->takeDue(factory_.clock_.nowMs())) {
         if (out.disconnect) {
             // The device hung up: what it sent before still arrives.
             buffered_.insert(buffered_.end(), out.bytes.begin(), out.bytes.end());
             connected_ = false;
-            factory_.device_.linkClosed(factory_.clock_.nowMs());
+            factory_.line_->linkClosed(factory_.clock_.nowMs());
             return;
         }
         buffered_.insert(buffered_.end(), out.bytes.begin(), out.bytes.end());
@@ -40,7 +41,7 @@ void SimTransport::collectDue() {
 void SimTransport::discardInput() {
     collectDue();
     if (!buffered_.empty()) {
-        factory_.device_.noteFlush(buffered_.size(), factory_.clock_.nowMs());
+        factory_.line_->noteFlush(buffered_.size(), factory_.clock_.nowMs());
         buffered_.clear();
     }
 }
@@ -55,7 +56,7 @@ bool SimTransport::write(std::span<const std::uint8_t> bytes) {
         return false;
     }
     ++factory_.writes_;
-    factory_.device_.receive(bytes, factory_.clock_.nowMs());
+    factory_.line_->receive(bytes, factory_.clock_.nowMs());
     return true;
 }
 
@@ -94,7 +95,7 @@ std::size_t SimTransport::readWaiting(std::span<std::uint8_t> out, std::int64_t 
         if (now >= deadline) {
             return 0;
         }
-        const auto next = factory_.device_.nextDueMs();
+        const auto next = factory_.line_->nextDueMs();
         const std::int64_t target = next ? std::min(std::max(*next, now), deadline) : deadline;
         if (target == now) {
             // Due now yet not taken: cannot happen, but never spin.
@@ -113,13 +114,42 @@ void SimTransport::close() {
     ++factory_.closes_;
     if (connected_) {
         connected_ = false;
-        factory_.device_.linkClosed(factory_.clock_.nowMs());
+        factory_.line_->linkClosed(factory_.clock_.nowMs());
     }
     buffered_.clear();
 }
 
+namespace {
+
+// SimDevice and SimBus take a line's calls alike.
+template <class Line>
+class LineOf final : public SimLine {
+  public:
+    explicit LineOf(Line& line) : line_(line) {}
+    void receive(std::span<const std::uint8_t> bytes, std::int64_t nowMs) override {
+        line_.receive(bytes, nowMs);
+    }
+    std::vector<SimOutput> takeDue(std::int64_t nowMs) override { return line_.takeDue(nowMs); }
+    std::optional<std::int64_t> nextDueMs() const override { return line_.nextDueMs(); }
+    void linkOpened(std::int64_t nowMs) override { line_.linkOpened(nowMs); }
+    void linkClosed(std::int64_t nowMs) override { line_.linkClosed(nowMs); }
+    void noteFlush(std::size_t count, std::int64_t nowMs) override {
+        line_.noteFlush(count, nowMs);
+    }
+
+  private:
+    Line& line_;
+};
+
+}  // namespace
+
 SimTransportFactory::SimTransportFactory(SimDevice& device, Clock& clock)
-    : device_(device), clock_(clock) {}
+    : line_(std::make_unique<LineOf<SimDevice>>(device)), clock_(clock) {}
+
+SimTransportFactory::SimTransportFactory(SimBus& bus, Clock& clock)
+    : line_(std::make_unique<LineOf<SimBus>>(bus)), clock_(clock) {}
+
+SimTransportFactory::~SimTransportFactory() = default;
 
 std::unique_ptr<Transport> SimTransportFactory::openSerial(const std::string& portName,
                                                            const std::string&, TraceSink&) {

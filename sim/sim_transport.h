@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "link/clock.h"
 #include "link/transport.h"
@@ -11,7 +14,20 @@
 
 namespace flashmere {
 
+class SimBus;
 class SimTransportFactory;
+
+// What a link reaches: one device, or several on a shared line.
+class SimLine {
+  public:
+    virtual ~SimLine() = default;
+    virtual void receive(std::span<const std::uint8_t> bytes, std::int64_t nowMs) = 0;
+    virtual std::vector<SimOutput> takeDue(std::int64_t nowMs) = 0;
+    virtual std::optional<std::int64_t> nextDueMs() const = 0;
+    virtual void linkOpened(std::int64_t nowMs) = 0;
+    virtual void linkClosed(std::int64_t nowMs) = 0;
+    virtual void noteFlush(std::size_t count, std::int64_t nowMs) = 0;
+};
 
 // A link to a SimDevice inside the process. Written bytes reach the device at
 // the clock's time; reads return the device's output once it is due, and a
@@ -39,10 +55,13 @@ class SimTransport final : public Transport {
     std::deque<std::uint8_t> buffered_;
 };
 
-// Opens SimTransports to one SimDevice and counts what the host did.
+// Opens SimTransports to one SimDevice, or to the devices of a SimBus, and
+// counts what the host did.
 class SimTransportFactory final : public TransportFactory {
   public:
     SimTransportFactory(SimDevice& device, Clock& clock);
+    SimTransportFactory(SimBus& bus, Clock& clock);
+    ~SimTransportFactory() override;
 
     // The serial port "does not exist": openSerial gives nullptr.
     bool serialOpenFails = false;
@@ -66,12 +85,11 @@ class SimTransportFactory final : public TransportFactory {
     const std::string& lastPortName() const { return lastPortName_; }
     std::uint16_t lastPort() const { return lastPort_; }
 
-    SimDevice& device() { return device_; }
     Clock& clock() { return clock_; }
 
   private:
     friend class SimTransport;
-    SimDevice& device_;
+    std::unique_ptr<SimLine> line_;
     Clock& clock_;
     int serialOpens_ = 0;
     int tcpOpens_ = 0;

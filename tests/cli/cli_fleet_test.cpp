@@ -1,7 +1,7 @@
 // The fleet command in process: each device thread on a virtual clock of its
-// own against a simulated device behind its port. A fleet of devices on TCP
-// and a serial bus, killed runs and a thousand devices at once run as
-// programs (tests/e2e/cli_fleet_e2e_test.cpp).
+// own against simulated devices behind TCP ports and serial lines. Killed
+// runs, bad manifests and a thousand devices at once run as programs
+// (tests/e2e/cli_fleet_e2e_test.cpp).
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <atomic>
 #include <filesystem>
@@ -16,6 +17,7 @@
 
 #include "cli_in_process.h"
 #include "firmware/firmware_writer.h"
+#include "sim_bus.h"
 #include "sim_device.h"
 #include "tests/support/process_harness.h"
 #include "tests/support/small_disk.h"
@@ -27,6 +29,107 @@ SimDevice simulated(const QStringList& simOptions) {
     const std::optional<SimConfig> config = simConfigOf(simOptions);
     EXPECT_TRUE(config) << simOptions.join(' ').toStdString();
     return SimDevice(config.value_or(SimConfig{}));
+}
+
+// Program requests (binary 6039 or text YP) the device heard; on a bus,
+// only those for its own ID.
+int programRequests(const SimDevice& device) {
+    int count = 0;
+    for (const SimEvent& e : device.transcript()) {
+        count += e.type == SimEventType::Request && e.address == device.config().id &&
+                 (e.command == 0x6039 || e.text.find("YP") != std::string::npos);
+    }
+    return count;
+}
+
+// Two binary devices and a text one, one on TCP and two on a serial bus
+// known under two names; the bus's binary device damages its three replies
+// to page 1, so that row alone fails, and a resume reruns only it.
+TEST(CliFleet, OneFaultyDeviceFailsOnlyItsRowAndResumeRerunsOnlyThatRow) {
+    QTemporaryDir dir;
+    std::vector<std::uint8_t> binaryBody, textBody;
+    ASSERT_FALSE(makeFirmware(dir, "fw8401.TVB", 0x8401, 2 * 256, &binaryBody).isEmpty());
+    ASSERT_FALSE(makeFirmware(dir, "fw8801.TVB", 0x8801, 256 + 5, &textBody).isEmpty());
+    SimDevice reader = simulated({"--model", "8401", "--reboot-ms", "300"});
+    const auto busReader = simConfigOf(
+        {"--model", "8401", "--id", "2", "--reboot-ms", "300", "--fault", "program:1:corrupt=3@2"});
+    const auto busText = simConfigOf({"--model", "8801", "--id", "5", "--reboot-ms", "300"});
+    ASSERT_TRUE(busReader && busText);
+    SimBus bus({*busReader, *busText});
+    // The bus under two names: rows on it must still run in turn.
+    const QString port = dir.filePath("ttyBUS");
+    const QString alias = dir.filePath("bus-port");
+    ASSERT_TRUE(writeText(port, {}));
+    std::filesystem::create_symlink(port.toStdString(), alias.toStdString());
+    SimNetwork network;
+    network.devices = {{5401, &reader}};
+    network.serialLines = {{port.toStdString(), &bus}, {alias.toStdString(), &bus}};
+    const QString manifest = dir.filePath("site.csv");
+    ASSERT_TRUE(writeText(manifest, QString("# site A\n"
+                                            "name,net,com,mode,id,file\n"
+                                            "reader,127.0.0.1:5401,,,,fw8401.TVB\n"
+                                            "\n"
+                                            "bus reader,,%1,\"115200,n,8,1\",2,fw8401.TVB\n"
+                                            "bus text,,%2,\"115200,n,8,1\",5,fw8801.TVB\n")
+                                        .arg(port, alias)));
+    const QString settings = dir.filePath("settings.json");
+
+    const InProcessRun first = runCliInProcess(
+        {"fleet", manifest, "--jobs", "4", "--logs", dir.filePath("logs")}, network, settings);
+    // The rows' logs hold the replies too, with their times, on the serial
+    // bus and for the text protocol as well.
+    for (const auto& [row, reply] : {std::pair{5, "06 "}, std::pair{6, "03 "}}) {
+        const QString text =
+            QString::fromUtf8(fileBytes(dir.filePath(QString("logs/row-%1.log").arg(row))));
+        const QRegularExpression rx(QString(R"(\d\d:\d\d:\d\d\.\d{3} UTC RX: %1)").arg(reply));
+        EXPECT_TRUE(text.contains(rx)) << row << text.left(2000).toStdString();
+        EXPECT_TRUE(text.contains(" UTC TX: ")) << row;
+    }
+    EXPECT_EQ(first.exitCode, 20) << first.out << first.err;
+    const QJsonArray devices =
+        readJson(dir.filePath("fleet-report.json")).value("devices").toArray();
+    ASSERT_EQ(devices.size(), 3);
+    QStringList ends;
+    for (const QJsonValue& v : devices) {
+        const QJsonObject d = v.toObject();
+        ends << QString("%1:%2:%3")
+                    .arg(d.value("row").toInt())
+                    .arg(d.value("exit").toInt())
+                    .arg(d.value("ok").toBool());
+    }
+    EXPECT_EQ(ends, QStringList({"3:0:1", "5:15:0", "6:0:1"})) << first.out;
+    EXPECT_EQ(devices[1].toObject().value("counters").toObject().value("program").toInt(), 3);
+    // Rows on one bus run in turn: its devices' requests never interleave.
+    std::vector<std::uint16_t> turns;
+    for (const SimEvent& e : bus.device(0).transcript()) {
+        if (e.type == SimEventType::Request && (e.address == 2 || e.address == 5) &&
+            (turns.empty() || turns.back() != e.address)) {
+            turns.push_back(e.address);
+        }
+    }
+    EXPECT_EQ(turns.size(), 2u);
+    const int tcpPrograms = programRequests(reader);
+    const int textPrograms = programRequests(bus.device(1));
+    EXPECT_GT(tcpPrograms, 0);
+    EXPECT_GT(textPrograms, 0);
+
+    const InProcessRun again = runCliInProcess(
+        {"fleet", manifest, "--resume", dir.filePath("fleet-report.json")}, network, settings);
+    EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+    EXPECT_EQ(fieldOfRows(readJson(dir.filePath("fleet-report.json")), "state"),
+              QStringList({"resumed", "done", "resumed"}));
+    EXPECT_EQ(programRequests(reader), tcpPrograms);
+    EXPECT_EQ(programRequests(bus.device(1)), textPrograms);
+    EXPECT_TRUE(QFile::exists(dir.filePath("fleet-report.csv")));
+    // The history holds a record per device run: three, then the one rerun.
+    const QString history =
+        QString::fromStdString(runCliInProcess({"history", "--csv"}, network, settings).out);
+    EXPECT_EQ(history.count(",fleet,upgrade,"), 4) << history.toStdString();
+    EXPECT_EQ(history.count(",Program/Download error!,15,"), 1) << history.toStdString();
+
+    EXPECT_TRUE(holdsImage(reader.memory(), binaryBody));
+    EXPECT_TRUE(holdsImage(bus.device(0).memory(), binaryBody));
+    EXPECT_TRUE(holdsImage(bus.device(1).memory(), textBody));
 }
 
 // The firmware file is replaced after the first device was written: the

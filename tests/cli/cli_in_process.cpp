@@ -12,6 +12,7 @@
 #include "device_links.h"
 #include "devsim_options.h"
 #include "link/virtual_clock.h"
+#include "sim_bus.h"
 #include "sim_device.h"
 #include "sim_transport.h"
 
@@ -103,20 +104,25 @@ class NoListener final : public Transport {
 class NetworkLinks final : public TransportFactory {
   public:
     explicit NetworkLinks(SimNetwork& network) : network_(network) {}
-    std::unique_ptr<Transport> openSerial(const std::string& portName, const std::string&,
-                                          TraceSink&) override {
-        ADD_FAILURE() << "no serial port " << portName << " in a simulated network";
-        return nullptr;
+    std::unique_ptr<Transport> openSerial(const std::string& portName, const std::string& mode,
+                                          TraceSink& trace) override {
+        noteOpened(portName);
+        const auto line = network_.serialLines.find(portName);
+        if (line == network_.serialLines.end()) {
+            return nullptr;
+        }
+        auto& links = serialLinks_[portName];
+        if (!links) {
+            links = std::make_unique<SimTransportFactory>(*line->second, deviceThreadClock());
+        }
+        return links->openSerial(portName, mode, trace);
     }
     std::unique_ptr<Transport> openTcp(const std::string& host, std::uint16_t port,
                                        std::int64_t connectTimeoutMs) override {
         if (network_.beforeOpen) {
             network_.beforeOpen(port);
         }
-        {
-            const std::lock_guard lock(network_.mutex);
-            network_.opened.push_back(host + ":" + std::to_string(port));
-        }
+        noteOpened(host + ":" + std::to_string(port));
         const auto device = network_.devices.find(port);
         if (device == network_.devices.end()) {
             return std::make_unique<NoListener>();
@@ -129,8 +135,14 @@ class NetworkLinks final : public TransportFactory {
     }
 
   private:
+    void noteOpened(const std::string& link) {
+        const std::lock_guard lock(network_.mutex);
+        network_.opened.push_back(link);
+    }
+
     SimNetwork& network_;
     std::map<std::uint16_t, std::unique_ptr<SimTransportFactory>> links_;
+    std::map<std::string, std::unique_ptr<SimTransportFactory>> serialLinks_;
 };
 
 // Runs the command line with the program's output and exit code captured.

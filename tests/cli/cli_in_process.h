@@ -13,8 +13,9 @@
 #include "sim_config.h"
 
 namespace flashmere {
+class SimBus;
 class SimDevice;
-}
+}  // namespace flashmere
 
 namespace flashmere::testing {
 
@@ -39,12 +40,14 @@ InProcessRun runCliInProcess(const QStringList& args, SimDevice& device,
                              const QString& settingsFile, bool goneAfterRun = false);
 // Simulated devices behind TCP ports of 127.0.0.1, for a command that
 // opens several links at once from threads of its own (a fleet).
-// A port without a device is one nobody listens on: its link never comes up.
+// A port without a device is one nobody listens on: its link never comes
+// up; a serial port without a line does not open.
 struct SimNetwork {
     std::map<std::uint16_t, SimDevice*> devices;
+    std::map<std::string, SimBus*> serialLines;  // by the port's name as given
     // Called on the device's thread before each link to port opens.
     std::function<void(std::uint16_t port)> beforeOpen;
-    // "host:port" of every link opened, in order.
+    // "host:port" or the port's name of every link opened, in order.
     std::vector<std::string> opened;
     std::mutex mutex;  // guards opened
 };

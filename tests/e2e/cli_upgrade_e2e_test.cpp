@@ -80,7 +80,7 @@ TEST_P(CliUpgradeTest, UpgradesTheSimulatedDeviceAndItsMemoryEqualsTheImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, CliUpgradeTest,
-                         ::testing::Values(UpgradeCase{"tcp_8401", 0x8401, 8 * 256, 0, false},
+                         ::testing::Values(UpgradeCase{"tcp_8401", 0x8401, 3 * 256, 0, false},
                                            UpgradeCase{"pty_8801_text", 0x8801, 3 * 256 + 5, 0,
                                                        true}),
                          [](const auto& param) { return std::string(param.param.what); });
@@ -237,7 +237,7 @@ namespace {
 TEST(CliRepeat, CtrlCWhileWaitingEndsTheSittingWithTheSummary) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 16 * 256);
+    const QString file = makeFirmware(dir, "fw.TVB", 0x8401, 2 * 256);
     SimProcess same(dir);
     ASSERT_TRUE(same.start({"--tcp", "127.0.0.1:0", "--model", "8401", "--reboot-ms", "300"}));
     QProcess cli;
