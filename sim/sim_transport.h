@@ -29,8 +29,8 @@ class SimLine {
     virtual void noteFlush(std::size_t count, std::int64_t nowMs) = 0;
 };
 
-// A link to a SimDevice inside the process. Written bytes reach the device at
-// the clock's time; reads return the device's output once it is due, and a
+// A link to a SimLine inside the process. Written bytes reach the devices at
+// the clock's time; reads return their output once it is due, and a
 // read that finds nothing due moves the clock: a VirtualClock is advanced, a
 // real clock is slept on.
 class SimTransport final : public Transport {
