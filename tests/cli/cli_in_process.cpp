@@ -73,6 +73,9 @@ std::atomic<std::int64_t> latestDeviceMs{0};
 class DeviceThreadClock final : public Clock {
   public:
     std::int64_t nowMs() override { return now_; }
+    // Only between runs: a clock that jumped while a run waits would end
+    // its waits early.
+    void catchUp() { now_ = std::max(now_, latestDeviceMs.load()); }
     void sleepMs(std::int64_t ms) override {
         now_ += std::max<std::int64_t>(ms, 0);
         std::int64_t seen = latestDeviceMs.load();
@@ -84,7 +87,7 @@ class DeviceThreadClock final : public Clock {
     std::int64_t now_ = latestDeviceMs.load();
 };
 
-Clock& deviceThreadClock() {
+DeviceThreadClock& deviceThreadClock() {
     thread_local DeviceThreadClock clock;
     return clock;
 }
@@ -203,6 +206,7 @@ InProcessRun runCliInProcess(const QStringList& args, SimNetwork& network,
     const cli::DeviceLinks system = links;
     links.clock = []() -> Clock& { return deviceThreadClock(); };
     links.transports = [&] { return std::make_unique<NetworkLinks>(network); };
+    deviceThreadClock().catchUp();
     const std::int64_t started = latestDeviceMs.load();
     runCapturing(args, settingsFile, run);
     links = system;

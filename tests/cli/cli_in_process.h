@@ -38,27 +38,29 @@ std::optional<SimConfig> simConfigOf(const QStringList& simOptions);
 // device started a new program, no link connects to it any more.
 InProcessRun runCliInProcess(const QStringList& args, SimDevice& device,
                              const QString& settingsFile, bool goneAfterRun = false);
-// Simulated devices behind TCP ports of 127.0.0.1, for a command that
-// opens several links at once from threads of its own (a fleet).
-// A port without a device is one nobody listens on: its link never comes
-// up; a serial port without a line does not open.
+// The same against a device made from flashmere-devsim's options.
+InProcessRun runCliInProcess(const QStringList& args, const QStringList& simOptions,
+                             const QString& settingsFile);
+
+// Simulated devices behind TCP ports and serial port names, for a command
+// that opens links from threads of its own (a fleet). A port without a
+// device is one nobody listens on: its link never comes up; a serial port
+// without a line does not open.
 struct SimNetwork {
-    std::map<std::uint16_t, SimDevice*> devices;
-    std::map<std::string, SimBus*> serialLines;  // by the port's name as given
+    std::map<std::uint16_t, SimDevice*> devices;  // by TCP port, whatever the host
+    std::map<std::string, SimBus*> serialLines;   // by the port's name as given
     // Called on the device's thread before each link to port opens.
     std::function<void(std::uint16_t port)> beforeOpen;
     // "host:port" or the port's name of every link opened, in order.
     std::vector<std::string> opened;
     std::mutex mutex;  // guards opened
 };
-// Each thread that runs a device gets a virtual clock of its own, started
-// at the latest time any such thread reached before: a device upgraded by
-// one run and then by the next never sees its time go back. virtualMs is
-// the latest time reached.
+// Each thread that runs a device gets a virtual clock of its own, which
+// starts at the latest time any such thread has reached (the calling thread's
+// catches up when the run starts): a device used by one run and then by the
+// next never sees its time go back. virtualMs is the time the run's threads
+// reached.
 InProcessRun runCliInProcess(const QStringList& args, SimNetwork& network,
-                             const QString& settingsFile);
-// The same against a device made from flashmere-devsim's options.
-InProcessRun runCliInProcess(const QStringList& args, const QStringList& simOptions,
                              const QString& settingsFile);
 
 }  // namespace flashmere::testing
