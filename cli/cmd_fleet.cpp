@@ -598,7 +598,8 @@ std::string reportPathFor(const FleetArgs& args) {
 }
 
 // Rows an earlier report ended ok with the same link, ID and file, and that
-// were read back then if this run reads back.
+// were read back then if this run reads back, and checked after their start
+// if this run checks.
 std::vector<std::optional<FleetOutcome>> earlierRows(
     const std::vector<FleetRow>& rows, const std::map<std::string, FleetOutcome>& earlier) {
     std::vector<std::optional<FleetOutcome>> taken(rows.size());
@@ -606,7 +607,8 @@ std::vector<std::optional<FleetOutcome>> earlierRows(
         const FleetRow& row = rows[i];
         const auto found =
             earlier.find(resumeKey(row.linkColumn, row.linkText, row.id, row.sha256));
-        if (found != earlier.end() && (found->second.verified || !row.options.verify)) {
+        if (found != earlier.end() && (found->second.verified || !row.options.verify) &&
+            (found->second.afterStart || !row.options.checkAfterStart)) {
             taken[i] = found->second;
         }
     }

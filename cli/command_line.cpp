@@ -223,7 +223,7 @@ void registerFleetCommand(CLI::App& app, CommandOutcome& outcome) {
                         "the manifest");
     command->add_option("--resume", args->resume,
                         "Skip the rows this earlier report has ended ok with the same file, link "
-                        "and ID");
+                        "and ID (and read back, checked after the start, when this run does)");
     command->add_option("--logs", args->logs, "Keep each device's frame trace in DIR/row-N.log");
     addUpgradeFlags(command, *args);
     command->add_option("--lang", args->lang, "Language of the messages: en, zh-CN or zh-TW")

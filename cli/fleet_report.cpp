@@ -223,10 +223,15 @@ std::map<std::string, FleetOutcome> readOkRows(const std::string& path, std::str
         o.started = d.value("started").toString().toStdString();
         o.loadedSha256 = d.value("sha256").toString().toStdString();
         o.verified = d.value("verified").toBool(false);
+        o.reason = d.value("reason").toString().toStdString();
         const QJsonObject device = d.value("device").toObject();
         o.model = device.value("model").toString().toStdString();
         o.version = device.value("version").toString().toStdString();
         o.serial = device.value("serial").toString().toStdString();
+        // Checked after its start and ok: the device answered, with a new version.
+        if (const QJsonValue after = device.value("version_after"); after.isString()) {
+            o.afterStart = AfterStartCheck{true, after.toString().toStdString(), true, o.reason};
+        }
         rows[resumeKey(column, d.value(QString::fromStdString(column)).toString().toStdString(),
                        d.value("id").toInt(-1), d.value("sha256").toString().toStdString())] = o;
     }

@@ -190,6 +190,7 @@ TEST(CliFleet, AFileSwappedDuringTheRunChangesNoDevicesBytes) {
 // --check-after: each device is identified again after its start. The
 // file carries 0200; the first device then reports it, the second still its
 // old 0100, so that row alone ends not ok with exit 19 and the fleet with 20.
+// A resume trusts only rows that were checked when it checks.
 TEST(CliFleet, CheckAfterGivesEachRowTheVersionItReportsAndFailsTheUnchangedOne) {
     QTemporaryDir dir;
     const std::vector<std::uint8_t> body(2 * 256, 0x5A);
@@ -204,23 +205,38 @@ TEST(CliFleet, CheckAfterGivesEachRowTheVersionItReportsAndFailsTheUnchangedOne)
     ASSERT_TRUE(writeText(manifest,
                           "net,id,file\n127.0.0.1:5201,0,fw.TVB\n"
                           "127.0.0.1:5202,0,fw.TVB\n"));
-    const InProcessRun run = runCliInProcess({"fleet", manifest, "--no-verify", "--check-after"},
-                                             network, dir.filePath("settings.json"));
+    const QString settings = dir.filePath("settings.json");
+    const QString reportPath = dir.filePath("fleet-report.json");
+    const QStringList checked = {"fleet", manifest, "--no-verify", "--check-after"};
+    const auto versionsAfter = [&] {
+        QStringList versions;
+        for (const QJsonValue& row : readJson(reportPath).value("devices").toArray()) {
+            versions << row.toObject().value("device").toObject().value("version_after").toString();
+        }
+        return versions;
+    };
+    const InProcessRun run = runCliInProcess(checked, network, settings);
     EXPECT_EQ(run.exitCode, 20) << run.out << run.err;
-    const QJsonObject report = readJson(dir.filePath("fleet-report.json"));
+    const QJsonObject report = readJson(reportPath);
     EXPECT_EQ(fieldOfRows(report, "exit"), QStringList({"0", "19"}));
     EXPECT_EQ(fieldOfRows(report, "ok"), QStringList({"true", "false"}));
-    QStringList versionsAfter;
-    for (const QJsonValue& row : report.value("devices").toArray()) {
-        versionsAfter
-            << row.toObject().value("device").toObject().value("version_after").toString();
-    }
-    EXPECT_EQ(versionsAfter, QStringList({"0200", "0100"}));
+    EXPECT_EQ(versionsAfter(), QStringList({"0200", "0100"}));
     EXPECT_TRUE(fieldOfRows(report, "reason")[1].contains("still the version it had before"));
     const QList<QByteArray> lines = fileBytes(dir.filePath("fleet-report.csv")).split('\n');
     ASSERT_GE(lines.size(), 3);
     EXPECT_TRUE(lines[0].endsWith(",serial,version_after"));
     EXPECT_TRUE(lines[1].endsWith(",0200"));
+
+    // A resume keeps the checked row with its version and reruns the other.
+    EXPECT_EQ(
+        runCliInProcess(checked + QStringList{"--resume", reportPath}, network, settings).exitCode,
+        20);
+    EXPECT_EQ(fieldOfRows(readJson(reportPath), "state"), QStringList({"resumed", "done"}));
+    EXPECT_EQ(versionsAfter(), QStringList({"0200", "0100"}));
+    // Rows that ended ok unchecked are checked when the resume asks for it.
+    EXPECT_EQ(runCliInProcess({"fleet", manifest, "--no-verify"}, network, settings).exitCode, 0);
+    runCliInProcess(checked + QStringList{"--resume", reportPath}, network, settings);
+    EXPECT_EQ(fieldOfRows(readJson(reportPath), "state"), QStringList({"done", "done"}));
 }
 
 // A link in place of a row's log is not written through, and logs on a full
