@@ -12,7 +12,7 @@ void UpdateCoalescer::set(Slot slot, Update update) {
     std::int64_t delay = -1;
     {
         std::lock_guard lock(mutex_);
-        pending_[slot] = std::move(update);
+        pending_[slot] = Entry{std::move(update), ++setCount_[slot]};
         if (!armed_) {
             armed_ = true;
             // The first update of a quiet spell shows at once; later ones
@@ -56,7 +56,7 @@ UpdateCoalescer::Update UpdateCoalescer::take() {
     if (!anyPending(due)) {
         return {};
     }
-    return [due = std::move(due)] { applyAll(due); };
+    return [this, due = std::move(due)] { applyAll(due); };
 }
 
 void UpdateCoalescer::flush() {
@@ -66,14 +66,24 @@ void UpdateCoalescer::flush() {
 }
 
 bool UpdateCoalescer::anyPending(const Pending& updates) {
-    return std::any_of(updates.begin(), updates.end(), [](const Update& u) { return bool(u); });
+    return std::any_of(updates.begin(), updates.end(),
+                       [](const Entry& e) { return bool(e.update); });
 }
 
 void UpdateCoalescer::applyAll(const Pending& updates) {
-    for (const Update& update : updates) {
-        if (update) {
-            update();
+    for (std::size_t slot = 0; slot < kSlots; ++slot) {
+        const Entry& entry = updates[slot];
+        if (!entry.update) {
+            continue;
         }
+        {
+            std::lock_guard lock(mutex_);
+            if (entry.number <= appliedNumber_[slot]) {
+                continue;
+            }
+            appliedNumber_[slot] = entry.number;
+        }
+        entry.update();
     }
 }
 

@@ -44,22 +44,33 @@ class UpdateCoalescer {
     // Takes what is pending as one update (empty when nothing is), for the
     // caller to apply before an update that must come after them (a message,
     // a new bar range): taken at the time of that call, so later updates
-    // stay behind it.
+    // stay behind it. Applied after a later update of a slot, it leaves
+    // that slot as it is. It must not outlive the coalescer.
     Update take();
     // Applies what is pending now, without waiting for the timer (the end
     // of a run).
     void flush();
 
   private:
-    using Pending = std::array<Update, kSlots>;
+    // An update and its place among the updates of its slot.
+    struct Entry {
+        Update update;
+        std::uint64_t number = 0;
+    };
+    using Pending = std::array<Entry, kSlots>;
     static bool anyPending(const Pending& updates);
-    static void applyAll(const Pending& updates);
+    // Applies each update unless a later one of its slot was applied first:
+    // a taken update goes with a queued call, and Windows may run a timer
+    // before a call queued earlier.
+    void applyAll(const Pending& updates);
 
     Clock& clock_;
     Arm arm_;
     const std::int64_t intervalMs_;
     std::mutex mutex_;
     Pending pending_;
+    std::array<std::uint64_t, kSlots> setCount_{};
+    std::array<std::uint64_t, kSlots> appliedNumber_{};
     bool armed_ = false;
     bool everApplied_ = false;
     std::int64_t lastTimerFlushMs_ = 0;
