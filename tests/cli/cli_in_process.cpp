@@ -11,7 +11,6 @@
 #include "commands.h"
 #include "device_links.h"
 #include "devsim_options.h"
-#include "link/virtual_clock.h"
 #include "sim_bus.h"
 #include "sim_device.h"
 #include "sim_transport.h"
@@ -39,32 +38,6 @@ struct Arguments {
     int count() const { return static_cast<int>(texts.size()); }
     std::vector<std::string> texts;
     std::vector<char*> pointers;
-};
-
-// The simulator's links, which stop connecting once the device has run its
-// new program when asked to.
-class SimLinks final : public TransportFactory {
-  public:
-    SimLinks(SimDevice& device, Clock& clock, bool goneAfterRun)
-        : device_(device), links_(device, clock), goneAfterRun_(goneAfterRun) {}
-    std::unique_ptr<Transport> openSerial(const std::string& portName,
-                                          const std::string& modeString,
-                                          TraceSink& trace) override {
-        links_.serialOpenFails = gone();
-        return links_.openSerial(portName, modeString, trace);
-    }
-    std::unique_ptr<Transport> openTcp(const std::string& host, std::uint16_t port,
-                                       std::int64_t connectTimeoutMs) override {
-        links_.tcpNeverConnects = gone();
-        return links_.openTcp(host, port, connectTimeoutMs);
-    }
-
-  private:
-    bool gone() const { return goneAfterRun_ && device_.runCount() > 0; }
-
-    SimDevice& device_;
-    SimTransportFactory links_;
-    bool goneAfterRun_;
 };
 
 // The latest virtual time any device thread has reached.
@@ -134,6 +107,7 @@ class NetworkLinks final : public TransportFactory {
         if (!links) {
             links = std::make_unique<SimTransportFactory>(*device->second, deviceThreadClock());
         }
+        links->tcpNeverConnects = network_.goneAfterRun && device->second->runCount() > 0;
         return links->openTcp(host, port, connectTimeoutMs);
     }
 
@@ -187,16 +161,10 @@ InProcessRun runCliInProcess(const QStringList& args, const QStringList& simOpti
 
 InProcessRun runCliInProcess(const QStringList& args, SimDevice& device,
                              const QString& settingsFile, bool goneAfterRun) {
-    InProcessRun run;
-    VirtualClock clock;
-    cli::DeviceLinks& links = cli::deviceLinks();
-    const cli::DeviceLinks system = links;
-    links.clock = [&]() -> Clock& { return clock; };
-    links.transports = [&] { return std::make_unique<SimLinks>(device, clock, goneAfterRun); };
-    runCapturing(args, settingsFile, run);
-    links = system;
-    run.virtualMs = clock.nowMs();
-    return run;
+    SimNetwork network;
+    network.devices = {{kSimDevicePort, &device}};
+    network.goneAfterRun = goneAfterRun;
+    return runCliInProcess(args, network, settingsFile);
 }
 
 InProcessRun runCliInProcess(const QStringList& args, SimNetwork& network,

@@ -34,8 +34,10 @@ struct InProcessRun {
 // ..."); none when they do not describe one device.
 std::optional<SimConfig> simConfigOf(const QStringList& simOptions);
 
-// Every link the command opens reaches device; goneAfterRun: once the
-// device started a new program, no link connects to it any more.
+// The port the single device of a run listens on, at any host.
+constexpr std::uint16_t kSimDevicePort = 5003;
+// device behind kSimDevicePort; goneAfterRun: once the device started a
+// new program, no link connects to it any more.
 InProcessRun runCliInProcess(const QStringList& args, SimDevice& device,
                              const QString& settingsFile, bool goneAfterRun = false);
 // The same against a device made from flashmere-devsim's options.
@@ -49,6 +51,8 @@ InProcessRun runCliInProcess(const QStringList& args, const QStringList& simOpti
 struct SimNetwork {
     std::map<std::uint16_t, SimDevice*> devices;  // by TCP port, whatever the host
     std::map<std::string, SimBus*> serialLines;   // by the port's name as given
+    // Once a device started a new program, no link connects to it any more.
+    bool goneAfterRun = false;
     // Called on the device's thread before each link to port opens.
     std::function<void(std::uint16_t port)> beforeOpen;
     // "host:port" or the port's name of every link opened, in order.
