@@ -12,6 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -201,14 +202,40 @@ class TcpPeer {
     Bytes received_;
 };
 
+// Whether a serial-port lock names the terminal at path ("LCK..pts_3" for
+// /dev/pts/3, where Qt keeps it): another test's process may still hold the
+// port of a pseudo-terminal whose number was just freed, and Qt then
+// refuses a new terminal of that number.
+bool portLockHeld(const std::string& path) {
+    std::string name = path.starts_with("/dev/") ? path.substr(5) : path;
+    std::replace(name.begin(), name.end(), '/', '_');
+    return ::access(("/var/lock/LCK.." + name).c_str(), F_OK) == 0 ||
+           ::access(("/tmp/LCK.." + name).c_str(), F_OK) == 0;
+}
+
 // A device on a serial line: the master side of a pseudo-terminal pair,
-// served by a thread. The test opens the slave path like any serial port.
+// served by a thread. The test opens the slave path like any serial port;
+// a terminal whose number a port lock still names is passed over.
 class PtyPeer {
   public:
     PtyPeer() {
+        std::vector<int> passedOver;
         char name[256] = {};
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+        for (int tries = 0; tries < 8; ++tries) {
+            if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+                master_ = slave_ = -1;
+                break;
+            }
+            if (!portLockHeld(name)) {
+                break;
+            }
+            passedOver.insert(passedOver.end(), {master_, slave_});
             master_ = slave_ = -1;
+        }
+        for (const int fd : passedOver) {
+            ::close(fd);
+        }
+        if (master_ < 0) {
             return;
         }
         path_ = name;
