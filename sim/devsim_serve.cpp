@@ -21,6 +21,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "pty_lock.h"
 
 namespace flashmere {
 namespace {
@@ -151,9 +154,19 @@ std::optional<int> openTcpListener(const std::string& endpoint, DevsimLink& link
 std::optional<int> openPty(DevsimLink& link) {
     int master = -1;
     char path[256] = {};
-    if (openpty(&master, &link.ptySlave, path, nullptr, nullptr) != 0) {
-        std::cerr << "flashmere-devsim: openpty failed: " << std::strerror(errno) << "\n";
-        return 1;
+    std::vector<int> passedOver;  // kept open until then, so each try is a new number
+    for (int tries = 0;; ++tries) {
+        if (openpty(&master, &link.ptySlave, path, nullptr, nullptr) != 0) {
+            std::cerr << "flashmere-devsim: openpty failed: " << std::strerror(errno) << "\n";
+            return 1;
+        }
+        if (tries == 7 || !serialLockHeld(path)) {
+            break;
+        }
+        passedOver.insert(passedOver.end(), {master, link.ptySlave});
+    }
+    for (const int fd : passedOver) {
+        ::close(fd);
     }
     setRaw(link.ptySlave);
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);

@@ -28,6 +28,7 @@
 #include "link/link_channel.h"
 #include "link/qt_transport_factory.h"
 #include "link/text_frame.h"
+#include "sim/pty_lock.h"
 
 namespace flashmere {
 namespace {
@@ -202,17 +203,6 @@ class TcpPeer {
     Bytes received_;
 };
 
-// Whether a serial-port lock names the terminal at path ("LCK..pts_3" for
-// /dev/pts/3, where Qt keeps it): another test's process may still hold the
-// port of a pseudo-terminal whose number was just freed, and Qt then
-// refuses a new terminal of that number.
-bool portLockHeld(const std::string& path) {
-    std::string name = path.starts_with("/dev/") ? path.substr(5) : path;
-    std::replace(name.begin(), name.end(), '/', '_');
-    return ::access(("/var/lock/LCK.." + name).c_str(), F_OK) == 0 ||
-           ::access(("/tmp/LCK.." + name).c_str(), F_OK) == 0;
-}
-
 // A device on a serial line: the master side of a pseudo-terminal pair,
 // served by a thread. The test opens the slave path like any serial port;
 // a terminal whose number a port lock still names is passed over.
@@ -221,16 +211,15 @@ class PtyPeer {
     PtyPeer() {
         std::vector<int> passedOver;
         char name[256] = {};
-        for (int tries = 0; tries < 8; ++tries) {
+        for (int tries = 0;; ++tries) {
             if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
                 master_ = slave_ = -1;
                 break;
             }
-            if (!portLockHeld(name)) {
+            if (tries == 7 || !serialLockHeld(name)) {
                 break;
             }
             passedOver.insert(passedOver.end(), {master_, slave_});
-            master_ = slave_ = -1;
         }
         for (const int fd : passedOver) {
             ::close(fd);
